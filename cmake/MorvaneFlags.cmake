@@ -1,0 +1,16 @@
+# Compiler and linker settings shared by every target of a build.
+if(WIN32)
+  enable_language(RC)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                          _WIN32_WINNT=0x0601 WINVER=0x0601)
+  add_compile_options(-Wall -Wextra -Wno-cast-function-type)
+  # Static C and C++ runtime: the executable needs no DLL beyond the system's.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  # Programs whose entry is wmain or wWinMain link with -municode (target option).
+else()
+  add_compile_options(-Wall -Wextra)
+  set(MORVANE_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=undefined
+                       -fno-omit-frame-pointer)
+  add_compile_options(${MORVANE_SANITIZE})
+  add_link_options(${MORVANE_SANITIZE})
+endif()

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Wine helpers shared by the tests and the README's commands.
+#   wine.sh setup BUILD_DIR        create the build folder's prefix, start Xvfb and a wineserver
+#   wine.sh run BUILD_DIR PROG ... run a Windows program in that prefix
+#   wine.sh teardown BUILD_DIR     stop the wineserver and the Xvfb started by setup
+set -euo pipefail
+
+cmd=${1:?command}; build=$(cd "${2:?build dir}" && pwd); shift 2
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+state="$build/wine.env"
+
+case "$cmd" in
+setup)
+    # Reuse a display that works; otherwise start an Xvfb of our own on a free number.
+    if [ -f "$state" ]; then . "$state"; fi
+    if [ -z "${DISPLAY:-}" ] || ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
+        for n in $(seq 90 140); do
+            [ -e "/tmp/.X$n-lock" ] && continue
+            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+            echo "XVFB_PID=$!" > "$state"
+            export DISPLAY=":$n"
+            for _ in $(seq 50); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break; sleep 0.1; done
+            break
+        done
+    fi
+    echo "DISPLAY=$DISPLAY" >> "$state"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1 || true
+    fi
+    # One persistent server for the whole run, so each test does not pay for a new one.
+    wineserver -p >/dev/null 2>&1 || true
+    wine cmd /c ver >/dev/null 2>&1
+    ;;
+run)
+    if [ -f "$state" ]; then . "$state"; export DISPLAY; fi
+    exec wine "$@"
+    ;;
+teardown)
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -f "$state" ]; then
+        . "$state"
+        [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+        rm -f "$state"
+    fi
+    ;;
+*) echo "unknown command $cmd" >&2; exit 2 ;;
+esac

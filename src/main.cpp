@@ -1,0 +1,12 @@
+// Entry point: closes the DLL search to everything but the system folder, then hands over to
+// the one application object.
+#include <windows.h>
+
+#include "app/morvane_app.h"
+#include "win/syslib.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    win::RestrictDllSearch();
+    return theApp.InitInstance();
+}

@@ -1,0 +1,29 @@
+#include "win/wstr.h"
+
+namespace wstr {
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
+{
+    std::wstring path;
+    path.reserve(folder.size() + 1 + name.size());
+    path += folder;
+    path += L'\\';
+    path += name;
+    return path;
+}
+
+std::wstring AsciiLower(std::wstring text)
+{
+    for (auto& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text;
+}
+
+std::wstring AsciiUpper(std::wstring text)
+{
+    for (auto& c : text)
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    return text;
+}
+
+}  // namespace wstr

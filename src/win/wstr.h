@@ -1,0 +1,14 @@
+// Portable string and path helpers (no <windows.h>).
+#pragma once
+#include <string>
+
+namespace wstr {
+
+// "%s\%s": folder and name joined by one backslash, nothing else changed.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+// ASCII-only case mapping: A-Z and a-z change, every other character stays.
+std::wstring AsciiLower(std::wstring text);
+std::wstring AsciiUpper(std::wstring text);
+
+}  // namespace wstr

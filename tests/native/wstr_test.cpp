@@ -1,0 +1,16 @@
+#include "win/wstr.h"
+
+#include <gtest/gtest.h>
+
+TEST(Wstr, JoinPathKeepsBothSidesAsGiven)
+{
+    EXPECT_EQ(wstr::JoinPath(L"C:\\temp", L"a.exe"), L"C:\\temp\\a.exe");
+    EXPECT_EQ(wstr::JoinPath(L"C:\\temp\\", L"a.exe"), L"C:\\temp\\\\a.exe");
+    EXPECT_EQ(wstr::JoinPath(L"", L""), L"\\");
+}
+
+TEST(Wstr, CaseMappingTouchesAsciiLettersOnly)
+{
+    EXPECT_EQ(wstr::AsciiUpper(L"kavro\u00e9\u00df-z"), L"KAVRO\u00e9\u00df-Z");
+    EXPECT_EQ(wstr::AsciiLower(L"UPDATE.EXE\u00c9"), L"update.exe\u00c9");
+}

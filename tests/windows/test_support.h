@@ -1,0 +1,38 @@
+// Helpers shared by the Windows-tier tests.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace testing_support {
+
+// Folder of the running test program.
+std::wstring ExeDir();
+// A fixture program or file built into <build>/fixtures.
+std::wstring FixturePath(const std::wstring& name);
+
+// A fresh, empty folder under the temporary folder, removed with everything in it on destruction.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::wstring& path() const { return m_path; }
+    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// Writes bytes to a file, replacing it; true on success.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// Writes text as UTF-16LE with a byte-order mark, the encoding the profile reader takes for
+// non-ASCII texts.
+bool WriteUtf16(const std::wstring& path, const std::wstring& text);
+std::string ReadBytes(const std::wstring& path);
+bool Exists(const std::wstring& path);
+// Removes a folder and everything below it (test clean-up only: read-only files included).
+void RemoveTree(const std::wstring& path);
+
+}  // namespace testing_support
