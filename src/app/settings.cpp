@@ -1,0 +1,104 @@
+// The settings files under res: the value reader and the four reading steps of start-up.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "app/morvane_app.h"
+#include "app/startup_rules.h"
+#include "win/handles.h"
+#include "win/wstr.h"
+
+namespace {
+
+const int kValueChars = 260;  // 259 characters and the terminator
+
+int ReadNumber(const std::wstring& section, const std::wstring& key, const wchar_t* defaultValue,
+               const std::wstring& file)
+{
+    return ::StrToIntW(ReadIniValue(section, key, defaultValue, file).c_str());
+}
+
+bool FileExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) != FALSE; }
+
+// The first file when it exists, else the fallback when that exists, else empty.
+// The two are never merged.
+std::wstring ChooseFile(const std::wstring& first, const std::wstring& fallback)
+{
+    if (FileExists(first)) return first;
+    if (FileExists(fallback)) return fallback;
+    return std::wstring();
+}
+
+}  // namespace
+
+std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
+                          const std::wstring& defaultValue, const std::wstring& file)
+{
+    wchar_t buffer[kValueChars] = {};
+    ::GetPrivateProfileStringW(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
+                               kValueChars, file.c_str());
+    buffer[kValueChars - 1] = L'\0';
+    // Escapes are converted after the cut, so a backslash cut off from its letter stays.
+    return startup::UnescapeControlChars(buffer);
+}
+
+int CMorvaneApp::ReadMainSettings()
+{
+    const std::wstring file = m_strAppDir + L"\\res\\kavro.ini";
+    if (!FileExists(file)) return 0;
+    const std::wstring section = L"STARTUP";
+    m_strProductName = ReadIniValue(section, L"ProductName", L"", file);
+    m_nOSMajor = ReadNumber(section, L"OSMajor", L"5", file);
+    m_nOSMinor = ReadNumber(section, L"OSMinor", L"1", file);
+    m_nSPMajor = ReadNumber(section, L"SPMajor", L"3", file);
+    m_nBicon = ReadNumber(section, L"Bicon", L"0", file);
+    return 1;
+}
+
+int CMorvaneApp::ReadLanguageSettings()
+{
+    const std::wstring folder = m_strAppDir + L"\\res\\" + m_strLanguage;
+    const std::wstring file = ChooseFile(folder + L"\\language.ini", folder + L"\\language1.ini");
+    if (file.empty()) return 0;
+    const std::wstring section = L"Alternative Drivers";
+    m_strDrvName = ReadIniValue(section, L"DRVNAME", L"", file);
+    m_strInstallerCtlFile = ReadIniValue(section, L"InstallerCtlFile", L"", file);
+    if (m_strInstallerCtlFile.empty()) return 0;
+    m_nInstallerRevision = ReadNumber(section, L"InstallerRevision", L"0", file);
+    return 1;
+}
+
+int CMorvaneApp::ReadUiStrings()
+{
+    const std::wstring folder = m_strAppDir + L"\\res\\" + m_strLanguage;
+    const std::wstring file = ChooseFile(folder + L"\\uistrings.ini", folder + L"\\uistrings1.ini");
+    if (file.empty()) return 0;
+    const std::wstring section = L"STARTUP";
+    m_strTitleUpdate = ReadIniValue(section, L"TitleUpdate", L"", file);
+    m_strMessageUpdate = ReadIniValue(section, L"MessageUpdate", L"", file);
+    m_strMessageDownload = ReadIniValue(section, L"MessageDownload", L"", file);
+    m_strDownloadError = ReadIniValue(section, L"DownloadError", L"", file);
+    m_strNoBtn = ReadIniValue(section, L"NoBtn", L"", file);
+    m_strYesBtn = ReadIniValue(section, L"YesBtn", L"", file);
+    m_strCancelBtn = ReadIniValue(section, L"CancelBtn", L"", file);
+    m_strCloseBtn = ReadIniValue(section, L"CloseBtn", L"", file);
+    m_strRetryBtn = ReadIniValue(section, L"RetryBtn", L"", file);
+    m_strMessageOSCap = ReadIniValue(section, L"MessageOSCap", L"", file);
+    return 1;
+}
+
+int CMorvaneApp::FindDriverName()
+{
+    if (!m_strDrvName.empty()) return 1;
+    const std::wstring folder = m_strAppDir + (m_nBicon != 0
+                                                   ? L"\\Driver\\Printer\\Driver\\WINX86\\SETUP"
+                                                   : L"\\Common\\Printer\\WINX86\\SETUP");
+    const std::wstring pattern = folder + L"\\*.kif";
+    if (pattern.size() >= MAX_PATH) return 0;
+    WIN32_FIND_DATAW entry;
+    win::FindHandle search(::FindFirstFileW(pattern.c_str(), &entry));
+    if (!search) return 0;
+    const std::wstring file = wstr::JoinPath(folder, entry.cFileName);
+    search.reset();
+    m_strDrvName = ReadIniValue(L"Strings", L"DRVNAME", L"", file);
+    return 1;
+}

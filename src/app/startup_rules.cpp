@@ -1,0 +1,92 @@
+#include "app/startup_rules.h"
+
+namespace startup {
+
+namespace {
+
+std::wstring ReplaceAll(const std::wstring& text, wchar_t letter, wchar_t replacement)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\\' && i + 1 < text.size() && text[i + 1] == letter) {
+            out += replacement;
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+wchar_t AsciiUpper(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+bool IsReservedDeviceName(const std::wstring& name)
+{
+    // The device is matched by the part before the first dot, whatever follows ("nul.exe").
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (auto& c : stem) c = AsciiUpper(c);
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
+                                              L"CONOUT$"};
+    for (const wchar_t* device : kDevices)
+        if (stem == device) return true;
+    if (stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0))
+        return stem[3] >= L'0' && stem[3] <= L'9';
+    return false;
+}
+
+}  // namespace
+
+std::wstring UnescapeControlChars(const std::wstring& text)
+{
+    return ReplaceAll(ReplaceAll(ReplaceAll(text, L'r', L'\r'), L'n', L'\n'), L't', L'\t');
+}
+
+const wchar_t* LanguageFolderFor(unsigned primaryLanguage)
+{
+    switch (primaryLanguage) {
+    case 0x0A: return L"Spanish";
+    case 0x0C: return L"French";
+    case 0x16: return L"Portuguese";
+    default: return L"English";
+    }
+}
+
+bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint32_t servicePack,
+                      std::int32_t minMajor, std::int32_t minMinor, std::int32_t minServicePack)
+{
+    const auto wantMajor = static_cast<std::uint32_t>(minMajor);
+    const auto wantMinor = static_cast<std::uint32_t>(minMinor);
+    const auto wantServicePack = static_cast<std::uint32_t>(minServicePack);
+    if (major != wantMajor) return major > wantMajor;
+    if (minor != wantMinor) return minor > wantMinor;
+    return servicePack >= wantServicePack;
+}
+
+bool IsRevisionNewer(std::int32_t remote, std::int32_t local)
+{
+    return static_cast<std::uint32_t>(remote) > static_cast<std::uint32_t>(local);
+}
+
+Action Decide(int osSupported, int connected, int updateAvailable)
+{
+    if (!osSupported) return Action::ShowDialog;
+    if (connected && updateAvailable) return Action::ShowDialog;
+    return Action::LaunchLocalWizard;
+}
+
+bool IsPlainFileName(const std::wstring& name)
+{
+    if (name.find_first_not_of(L". ") == std::wstring::npos) return false;
+    for (wchar_t c : name) {
+        if (c < 32) return false;
+        if (std::wstring(L"<>:\"/\\|?*").find(c) != std::wstring::npos) return false;
+    }
+    return !IsReservedDeviceName(name);
+}
+
+}  // namespace startup

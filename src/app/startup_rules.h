@@ -1,0 +1,34 @@
+// The start-up rules that need no operating system: escapes, language table, version and
+// revision comparison, the decision and the package file-name rule.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace startup {
+
+// "\r", "\n" and "\t" (backslash and a lower-case letter) become CR, LF and tab, in three
+// passes in that order; every other backslash sequence stays.
+std::wstring UnescapeControlChars(const std::wstring& text);
+
+// The language folder for a primary language id (locale id masked with 0x3FF).
+const wchar_t* LanguageFolderFor(unsigned primaryLanguage);
+
+// Lexicographic at-least comparison of (major, minor, service pack) as unsigned values, so a
+// negative minimum read from a settings file is never reached.
+bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint32_t servicePack,
+                      std::int32_t minMajor, std::int32_t minMinor, std::int32_t minServicePack);
+
+// A remote revision is newer when it is greater as an unsigned 32-bit value.
+bool IsRevisionNewer(std::int32_t remote, std::int32_t local);
+
+enum class Action { LaunchLocalWizard, ShowDialog };
+
+// The dialog opens when the system is unsupported, or when online with an update.
+Action Decide(int osSupported, int connected, int updateAvailable);
+
+// True when `name` can only name a file directly inside a folder: not empty, not made of dots
+// and blanks only (Windows drops trailing dots and blanks), no character a file name may not
+// hold (control characters, < > : " / \ | ? *) and no reserved device name (CON, NUL, COM1...).
+bool IsPlainFileName(const std::wstring& name);
+
+}  // namespace startup

@@ -1,0 +1,116 @@
+#include "app/startup_rules.h"
+#include "sys/instance_match.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using startup::Action;
+
+TEST(UnescapeControlChars, ConvertsTheThreeLowerCaseEscapesOnly)
+{
+    struct Case {
+        const wchar_t* in;
+        const wchar_t* out;
+    } cases[] = {
+        {L"one\\ntwo", L"one\ntwo"},
+        {L"A\\tB", L"A\tB"},
+        {L"C:\\new", L"C:\new"},
+        {L"\\\\nx", L"\\\nx"},         // no escape for the backslash itself
+        {L"\\N\\x\\T\\R", L"\\N\\x\\T\\R"},
+        {L"a\\r\\nb", L"a\r\nb"},
+        {L"\\", L"\\"},
+        {L"end\\", L"end\\"},
+        {L"", L""},
+        // A pass never rescans what it put in: "\\r" then "n" is CR followed by "n".
+        {L"\\rn", L"\rn"},
+        {L"caf\u00e9\\t\u00e7a", L"caf\u00e9\t\u00e7a"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(startup::UnescapeControlChars(c.in), c.out) << "input: " << testing::PrintToString(std::wstring(c.in));
+}
+
+TEST(LanguageFolder, MapsPrimaryLanguagesAndDefaultsToEnglish)
+{
+    EXPECT_STREQ(startup::LanguageFolderFor(0x0409 & 0x3FF), L"English");
+    EXPECT_STREQ(startup::LanguageFolderFor(0x0C0A & 0x3FF), L"Spanish");
+    EXPECT_STREQ(startup::LanguageFolderFor(0x0C0C & 0x3FF), L"French");     // Canadian French
+    EXPECT_STREQ(startup::LanguageFolderFor(0x0416 & 0x3FF), L"Portuguese"); // Brazilian
+    EXPECT_STREQ(startup::LanguageFolderFor(0x0407 & 0x3FF), L"English");    // German
+    EXPECT_STREQ(startup::LanguageFolderFor(0), L"English");
+}
+
+TEST(VersionAtLeast, IsLexicographicOverUnsignedValues)
+{
+    struct Case {
+        unsigned major, minor, sp;
+        int minMajor, minMinor, minSp;
+        bool expected;
+    } cases[] = {
+        {6, 1, 1, 6, 1, 1, true},    // equal in all three
+        {6, 1, 0, 6, 1, 1, false},   // one service pack short
+        {6, 0, 0, 5, 1, 3, true},    // a newer minor ignores the service pack
+        {6, 0, 0, 5, 9, 9, true},    // a newer major ignores minor and service pack
+        {5, 1, 2, 5, 1, 3, false},
+        {5, 0, 9, 5, 1, 0, false},
+        {0, 0, 0, 0, 0, 0, true},    // a failed query passes only a minimum of zeros
+        {0, 0, 0, 5, 1, 3, false},
+        {10, 0, 0, -1, 0, 0, false}, // a negative minimum is out of reach
+        {6, 1, 1, 6, -1, 0, false},
+        {6, 1, 1, 6, 1, -1, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(startup::IsVersionAtLeast(c.major, c.minor, c.sp, c.minMajor, c.minMinor, c.minSp),
+                  c.expected)
+            << c.major << "." << c.minor << " sp" << c.sp << " vs " << c.minMajor << "."
+            << c.minMinor << " sp" << c.minSp;
+}
+
+TEST(RevisionNewer, ComparesAsUnsigned)
+{
+    EXPECT_FALSE(startup::IsRevisionNewer(5, 5));
+    EXPECT_TRUE(startup::IsRevisionNewer(6, 5));
+    EXPECT_FALSE(startup::IsRevisionNewer(4, 5));
+    EXPECT_TRUE(startup::IsRevisionNewer(-1, 5));        // 4294967295
+    EXPECT_FALSE(startup::IsRevisionNewer(INT_MAX, -1)); // nothing beats a local -1
+    EXPECT_TRUE(startup::IsRevisionNewer(INT_MIN, INT_MAX));
+}
+
+TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
+{
+    struct Case {
+        int os, connected, update;
+        Action expected;
+    } cases[] = {
+        {0, 0, 0, Action::ShowDialog},        {0, 1, 1, Action::ShowDialog},
+        {0, 0, 1, Action::ShowDialog},        {1, 0, 1, Action::LaunchLocalWizard},
+        {1, 0, 0, Action::LaunchLocalWizard}, {1, 1, 0, Action::LaunchLocalWizard},
+        {1, 1, 1, Action::ShowDialog},        {7, 3, 1, Action::ShowDialog},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(startup::Decide(c.os, c.connected, c.update), c.expected)
+            << c.os << c.connected << c.update;
+}
+
+TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
+{
+    const wchar_t* good[] = {L"setup.exe", L"KVUpdate 2.0.exe", L"pkg.exe.", L"\u00e9t\u00e9.exe",
+                             L"a", L"console.exe", L"com10.exe", L"nul-thing.exe", L".hidden"};
+    for (const wchar_t* name : good) EXPECT_TRUE(startup::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
+
+    const wchar_t* bad[] = {L"", L".", L"..", L"...", L" ", L". .", L"a/b", L"a\\b", L"c:x",
+                            L"pkg.exe?v=2", L"a*b", L"a|b", L"a\"b", L"a<b", L"a>b",
+                            L"a\tb", L"a\x01", L"CON", L"nul", L"nul.exe", L"Com1.exe",
+                            L"LPT9", L"aux .txt", L"CONOUT$", L"host/"};
+    for (const wchar_t* name : bad) EXPECT_FALSE(startup::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
+}
+
+TEST(InstanceMatch, IsACaseSensitiveSubstringOfTheDevicePath)
+{
+    const std::wstring own = L"tmp\\app\\Morvane.exe";
+    EXPECT_TRUE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\tmp\\app\\Morvane.exe", own));
+    EXPECT_TRUE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume2\\x\\tmp\\app\\Morvane.exe", own));
+    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\tmp\\other\\Morvane.exe", own));
+    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\TMP\\APP\\MORVANE.EXE", own));
+    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\anything.exe", L""));
+}
