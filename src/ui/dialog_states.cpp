@@ -1,0 +1,49 @@
+#include "ui/dialog_states.h"
+
+namespace ui {
+
+namespace {
+
+constexpr ButtonEffect kKeep = {Visibility::Keep, Enabling::Keep, Text::Keep};
+constexpr ButtonEffect kHide = {Visibility::Hide, Enabling::Keep, Text::Keep};
+
+constexpr ButtonEffect Shown(Text caption) { return {Visibility::Show, Enabling::Keep, caption}; }
+
+}  // namespace
+
+StateEffects EffectsOf(int state)
+{
+    switch (state) {
+    case STATE_SETUP:
+        return {true, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep};
+    case STATE_OS_UNSUPPORTED:
+        return {false, Text::MessageOSCap, kHide, kHide, Shown(Text::CloseBtn), Animation::Keep};
+    case STATE_ASK:
+        return {false, Text::MessageUpdate, Shown(Text::YesBtn), Shown(Text::NoBtn), kHide,
+                Animation::Keep};
+    case STATE_DOWNLOADING:
+        return {false, Text::MessageDownload, kHide, kHide,
+                {Visibility::Show, Enabling::Enable, Text::CancelBtn}, Animation::Start};
+    case STATE_STAGING:
+        return {false, Text::Keep, kKeep, kKeep,
+                {Visibility::Keep, Enabling::Disable, Text::Keep}, Animation::Keep};
+    case STATE_FAILED:
+        return {false, Text::DownloadError, Shown(Text::RetryBtn), Shown(Text::NoBtn), kHide,
+                Animation::StopAndHide};
+    default:
+        return {false, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep};
+    }
+}
+
+bool YesStartsDownload(int state) { return state == STATE_ASK || state == STATE_FAILED; }
+
+bool NoStartsLocalWizard(int state) { return state == STATE_ASK || state == STATE_FAILED; }
+
+CancelAction CancelActionOf(int state)
+{
+    if (state == STATE_OS_UNSUPPORTED) return CancelAction::Close;
+    if (state == STATE_DOWNLOADING) return CancelAction::StartLocalWizardAndClose;
+    return CancelAction::Nothing;
+}
+
+}  // namespace ui

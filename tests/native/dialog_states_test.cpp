@@ -1,0 +1,212 @@
+#include "ui/dialog_states.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace ui;
+
+// A model of the dialog's controls, as the template creates them: every control visible
+// and enabled, showing its placeholder.
+struct Control {
+    bool visible = true;
+    bool enabled = true;
+    std::string text;
+};
+
+struct DialogModel {
+    Control message{true, true, "UpdMes"};
+    Control yes{true, true, "YesBtn"};
+    Control no{true, true, "NoBtn"};
+    Control cancel{true, true, "CanBtn"};
+    bool pictureVisible = true;
+    bool animating = false;
+};
+
+std::string Name(Text text)
+{
+    switch (text) {
+    case Text::Keep: return "";
+    case Text::MessageOSCap: return "MessageOSCap";
+    case Text::MessageUpdate: return "MessageUpdate";
+    case Text::MessageDownload: return "MessageDownload";
+    case Text::DownloadError: return "DownloadError";
+    case Text::YesBtn: return "YesBtnText";
+    case Text::RetryBtn: return "RetryBtn";
+    case Text::NoBtn: return "NoBtnText";
+    case Text::CloseBtn: return "CloseBtn";
+    case Text::CancelBtn: return "CancelBtn";
+    }
+    return "?";
+}
+
+void Apply(Text text, Control& control)
+{
+    if (text != Text::Keep) control.text = Name(text);
+}
+
+void Apply(const ButtonEffect& effect, Control& button)
+{
+    if (effect.visibility != Visibility::Keep) button.visible = effect.visibility == Visibility::Show;
+    if (effect.enabling != Enabling::Keep) button.enabled = effect.enabling == Enabling::Enable;
+    Apply(effect.caption, button);
+}
+
+void Enter(int state, DialogModel& d)
+{
+    const StateEffects e = EffectsOf(state);
+    Apply(e.message, d.message);
+    Apply(e.yes, d.yes);
+    Apply(e.no, d.no);
+    Apply(e.cancel, d.cancel);
+    if (e.animation == Animation::Start) {
+        d.pictureVisible = true;
+        d.animating = true;
+    } else if (e.animation == Animation::StopAndHide) {
+        d.pictureVisible = false;
+        d.animating = false;
+    }
+}
+
+std::string Look(const Control& c)
+{
+    if (!c.visible) return "-";
+    return c.text + (c.enabled ? "" : " (disabled)");
+}
+
+struct StateCase {
+    int state;
+    const char* message;
+    const char* yes;
+    const char* no;
+    const char* cancel;
+};
+
+// Each state as the user sees it when entered from the one before it in a real run.
+TEST(DialogStates, EachStateShowsItsRowAfterTheStateBeforeIt)
+{
+    const StateCase run[] = {
+        {STATE_SETUP, "UpdMes", "YesBtn", "NoBtn", "CanBtn"},
+        {STATE_ASK, "MessageUpdate", "YesBtnText", "NoBtnText", "-"},
+        {STATE_DOWNLOADING, "MessageDownload", "-", "-", "CancelBtn"},
+        {STATE_STAGING, "MessageDownload", "-", "-", "CancelBtn (disabled)"},
+        {STATE_FAILED, "DownloadError", "RetryBtn", "NoBtnText", "-"},
+        {STATE_DOWNLOADING, "MessageDownload", "-", "-", "CancelBtn"},
+        {STATE_FAILED, "DownloadError", "RetryBtn", "NoBtnText", "-"},
+    };
+    DialogModel d;
+    for (const StateCase& c : run) {
+        Enter(c.state, d);
+        SCOPED_TRACE(c.state);
+        EXPECT_EQ(Look(d.message), c.message);
+        EXPECT_EQ(Look(d.yes), c.yes);
+        EXPECT_EQ(Look(d.no), c.no);
+        EXPECT_EQ(Look(d.cancel), c.cancel);
+    }
+
+    DialogModel os;
+    Enter(STATE_SETUP, os);
+    Enter(STATE_OS_UNSUPPORTED, os);
+    EXPECT_EQ(Look(os.message), "MessageOSCap");
+    EXPECT_EQ(Look(os.yes), "-");
+    EXPECT_EQ(Look(os.no), "-");
+    EXPECT_EQ(Look(os.cancel), "CloseBtn");
+}
+
+TEST(DialogStates, AnimationStartsWhenDownloadingAndStopsWithThePictureOnFailure)
+{
+    DialogModel d;
+    Enter(STATE_SETUP, d);
+    Enter(STATE_ASK, d);
+    EXPECT_FALSE(d.animating);
+    Enter(STATE_DOWNLOADING, d);
+    EXPECT_TRUE(d.animating);
+    Enter(STATE_STAGING, d);  // keeps playing while the package is staged
+    EXPECT_TRUE(d.animating);
+    Enter(STATE_FAILED, d);
+    EXPECT_FALSE(d.animating);
+    EXPECT_FALSE(d.pictureVisible);
+    Enter(STATE_DOWNLOADING, d);  // Retry shows it again
+    EXPECT_TRUE(d.animating);
+    EXPECT_TRUE(d.pictureVisible);
+}
+
+TEST(DialogStates, OnlySetupSetsFontAndTitleAndUnknownStatesChangeNothing)
+{
+    for (int state = -1; state <= 7; ++state) {
+        const StateEffects e = EffectsOf(state);
+        EXPECT_EQ(e.setUpFontAndTitle, state == STATE_SETUP) << state;
+    }
+    for (int state : {-1, 6, 100}) {
+        DialogModel d;
+        Enter(STATE_SETUP, d);
+        Enter(STATE_ASK, d);
+        Enter(state, d);
+        EXPECT_EQ(Look(d.message), "MessageUpdate");
+        EXPECT_EQ(Look(d.yes), "YesBtnText");
+        EXPECT_EQ(Look(d.no), "NoBtnText");
+        EXPECT_EQ(Look(d.cancel), "-");
+    }
+}
+
+// Every path through the transitions the dialog can take: after set-up no placeholder is
+// ever visible, and No and Cancel (which lie on top of each other) never show together.
+TEST(DialogStates, NoPlaceholderAndNeverNoWithCancelOnAnyPath)
+{
+    const std::vector<std::vector<int>> paths = {
+        {STATE_OS_UNSUPPORTED},
+        {STATE_ASK, STATE_DOWNLOADING, STATE_STAGING, STATE_FAILED, STATE_DOWNLOADING,
+         STATE_FAILED, STATE_DOWNLOADING, STATE_STAGING},
+        {STATE_ASK, STATE_DOWNLOADING, STATE_FAILED, STATE_DOWNLOADING, STATE_STAGING,
+         STATE_FAILED},
+    };
+    for (const auto& path : paths) {
+        DialogModel d;
+        Enter(STATE_SETUP, d);
+        for (int state : path) {
+            Enter(state, d);
+            SCOPED_TRACE(state);
+            for (const Control* c : {&d.message, &d.yes, &d.no, &d.cancel}) {
+                EXPECT_FALSE(c->visible && (c->text == "UpdMes" || c->text == "YesBtn" ||
+                                            c->text == "NoBtn" || c->text == "CanBtn"))
+                    << c->text;
+            }
+            EXPECT_FALSE(d.no.visible && d.cancel.visible);
+            // Whatever shows does something: every visible enabled button has a handler here.
+            if (d.yes.visible) EXPECT_TRUE(YesStartsDownload(state));
+            if (d.no.visible) EXPECT_TRUE(NoStartsLocalWizard(state));
+            if (d.cancel.visible && d.cancel.enabled)
+                EXPECT_NE(CancelActionOf(state), CancelAction::Nothing);
+        }
+    }
+}
+
+TEST(DialogStates, ButtonsActOnlyInTheStatesThatOfferThem)
+{
+    struct Row {
+        int state;
+        bool yes;
+        bool no;
+        CancelAction cancel;
+    };
+    const Row rows[] = {
+        {STATE_SETUP, false, false, CancelAction::Nothing},
+        {STATE_OS_UNSUPPORTED, false, false, CancelAction::Close},
+        {STATE_ASK, true, true, CancelAction::Nothing},
+        {STATE_DOWNLOADING, false, false, CancelAction::StartLocalWizardAndClose},
+        {STATE_STAGING, false, false, CancelAction::Nothing},
+        {STATE_FAILED, true, true, CancelAction::Nothing},
+        {-1, false, false, CancelAction::Nothing},
+        {6, false, false, CancelAction::Nothing},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(YesStartsDownload(r.state), r.yes) << r.state;
+        EXPECT_EQ(NoStartsLocalWizard(r.state), r.no) << r.state;
+        EXPECT_EQ(CancelActionOf(r.state), r.cancel) << r.state;
+    }
+}
+
+}  // namespace
