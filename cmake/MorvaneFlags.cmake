@@ -3,9 +3,9 @@ if(WIN32)
   enable_language(RC)
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                           _WIN32_WINNT=0x0601 WINVER=0x0601)
-  add_compile_options(-Wall -Wextra -Wno-cast-function-type)
+  add_compile_options(-Wall -Wextra -ffunction-sections -fdata-sections)
   # Static C and C++ runtime: the executable needs no DLL beyond the system's.
-  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
   # Programs whose entry is wmain or wWinMain link with -municode (target option).
 else()
   add_compile_options(-Wall -Wextra)
