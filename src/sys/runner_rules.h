@@ -1,0 +1,32 @@
+// The process runner's decisions, apart from the calls that carry them out: how long each
+// wait lasts and what follows each wait and each ping.
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace runner {
+
+constexpr unsigned long kFirstWaitMs = 2000;     // before the runner looks for a window
+constexpr unsigned long kPollMs = 500;           // each wait while a window is watched
+constexpr unsigned long kPingTimeoutMs = 10000;  // how long a ping may take
+constexpr size_t kCommandLineCapacity = 260;     // the buffer CreateProcessW may write into
+
+enum class Action {
+    SearchWindow,      // still running after the first wait: look for its window once
+    WaitWithoutLimit,  // no window: wait for the end, without hang detection
+    Poll,              // wait one poll interval
+    Ping,              // ping the watched window
+    TerminateAndPoll,  // the window did not answer: end the program, then see it end
+    Finish,            // the program ended (or the wait failed): close up and return
+};
+
+Action AfterFirstWait(bool stillRunning);
+Action AfterSearch(bool windowFound);
+Action AfterPoll(bool stillRunning);
+Action AfterPing(bool answered);
+
+// 1 when the command line fits the 260-character buffer with its terminator and holds no
+// NUL (which would silently cut it short and start something other than what was asked).
+int CanCopyCommandLine(const std::wstring& commandLine);
+
+}  // namespace runner

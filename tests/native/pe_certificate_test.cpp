@@ -1,0 +1,209 @@
+#include "sys/pe_certificate.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+void Put16(Bytes& b, size_t at, uint32_t v)
+{
+    b[at] = v & 0xFF;
+    b[at + 1] = (v >> 8) & 0xFF;
+}
+void Put32(Bytes& b, size_t at, uint32_t v)
+{
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
+}
+
+constexpr size_t kPe = 0x80;
+constexpr size_t kOptional = kPe + 24;
+
+// A PE image with headers and one body of 0x400 bytes, no certificate table yet.
+Bytes MakeImage(bool plus = false)
+{
+    Bytes b(0x400, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    Put32(b, 0x3C, kPe);
+    b[kPe] = 'P';
+    b[kPe + 1] = 'E';
+    Put16(b, kPe + 4, plus ? 0x8664 : 0x14C);
+    Put16(b, kPe + 20, plus ? 240 : 224);
+    Put16(b, kOptional, plus ? 0x20B : 0x10B);
+    Put32(b, kOptional + (plus ? 108 : 92), 16);
+    return b;
+}
+
+size_t SecurityEntry(const Bytes& b)
+{
+    const bool plus = b[kOptional + 1] == 0x02;
+    return kOptional + (plus ? 112 : 96) + 4 * 8;
+}
+
+// A DER SEQUENCE of `content` bytes (long form length), standing in for a PKCS#7 blob.
+Bytes Der(size_t content)
+{
+    Bytes d = {0x30, 0x82, static_cast<unsigned char>(content >> 8),
+               static_cast<unsigned char>(content & 0xFF)};
+    d.resize(4 + content, 0xA5);
+    return d;
+}
+
+// One WIN_CERTIFICATE entry: header, blob, zero padding to 8.
+Bytes Entry(const Bytes& blob, uint16_t revision = 0x200, uint16_t type = 2)
+{
+    Bytes e(8);
+    e.insert(e.end(), blob.begin(), blob.end());
+    while (e.size() % 8) e.push_back(0);
+    Put32(e, 0, static_cast<uint32_t>(e.size()));
+    Put16(e, 4, revision);
+    Put16(e, 6, type);
+    return e;
+}
+
+// Appends `table` at the end of the image and points the security directory at it.
+Bytes Sign(Bytes image, const Bytes& table, uint32_t declaredLength = 0)
+{
+    const size_t at = image.size();
+    Put32(image, SecurityEntry(image), static_cast<uint32_t>(at));
+    Put32(image, SecurityEntry(image) + 4,
+          declaredLength ? declaredLength : static_cast<uint32_t>(table.size()));
+    image.insert(image.end(), table.begin(), table.end());
+    return image;
+}
+
+int Check(const Bytes& b)
+{
+    pe::Span blob;
+    return pe::CheckSignedImage(b.data(), b.size(), &blob);
+}
+
+TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
+{
+    for (bool plus : {false, true}) {
+        const Bytes blob = Der(0x101);  // 0x105 bytes: 3 bytes of padding after it
+        const Bytes file = Sign(MakeImage(plus), Entry(blob));
+        pe::Span where;
+        ASSERT_EQ(pe::CheckSignedImage(file.data(), file.size(), &where), 1) << plus;
+        EXPECT_EQ(where.offset, 0x400u + 8);
+        EXPECT_EQ(where.length, blob.size());
+        EXPECT_EQ(file[where.offset], 0x30);
+    }
+}
+
+TEST(PeCertificate, UnsignedImageHasAnEmptyTable)
+{
+    const Bytes image = MakeImage();
+    pe::Span table{1, 1};
+    EXPECT_EQ(pe::FindCertificateTable(image.data(), image.size(), &table), 1);
+    EXPECT_EQ(table.offset, 0u);
+    EXPECT_EQ(table.length, 0u);
+    EXPECT_EQ(Check(image), 0);
+
+    Bytes few = MakeImage();  // too few data directories to hold a security entry
+    Put32(few, kOptional + 92, 4);
+    EXPECT_EQ(pe::FindCertificateTable(few.data(), few.size(), &table), 1);
+    EXPECT_EQ(table.length, 0u);
+}
+
+TEST(PeCertificate, RefusesBytesTheSignatureDoesNotCover)
+{
+    const Bytes blob = Der(0x101);
+    const Bytes good = Sign(MakeImage(), Entry(blob));
+
+    Bytes appended = good;  // data after the table: the table no longer ends the file
+    appended.insert(appended.end(), {'M', 'Z', 0, 0});
+    EXPECT_EQ(Check(appended), 0) << "bytes after the table";
+
+    Bytes zerosAppended = good;
+    zerosAppended.insert(zerosAppended.end(), 8, 0);
+    EXPECT_EQ(Check(zerosAppended), 0) << "zeros after the table";
+
+    Bytes dirty = good;  // a payload in the alignment padding
+    dirty.back() = 0x01;
+    EXPECT_EQ(Check(dirty), 0) << "non-zero padding";
+
+    Bytes grown = MakeImage();  // table grown by 8 zero bytes beyond the alignment
+    Bytes entry = Entry(blob);
+    entry.insert(entry.end(), 8, 0);
+    Put32(entry, 0, static_cast<uint32_t>(entry.size()));
+    EXPECT_EQ(Check(Sign(grown, entry)), 0) << "padding beyond 8";
+
+    Bytes twoEntries = Entry(blob);  // a second certificate entry
+    const Bytes second = Entry(Der(0x20));
+    twoEntries.insert(twoEntries.end(), second.begin(), second.end());
+    EXPECT_EQ(Check(Sign(MakeImage(), twoEntries)), 0) << "two entries";
+
+    Bytes blobWithTail = Entry(Der(0x100));  // entry claims more than the DER blob holds
+    blobWithTail.insert(blobWithTail.end(), 16, 0x41);
+    Put32(blobWithTail, 0, static_cast<uint32_t>(blobWithTail.size()));
+    EXPECT_EQ(Check(Sign(MakeImage(), blobWithTail)), 0) << "bytes inside the entry";
+}
+
+TEST(PeCertificate, RefusesMalformedTables)
+{
+    const Bytes blob = Der(0x80);
+    EXPECT_EQ(Check(Sign(MakeImage(), Entry(blob, 0x100))), 0) << "revision";
+    EXPECT_EQ(Check(Sign(MakeImage(), Entry(blob, 0x200, 1))), 0) << "X.509 type";
+
+    Bytes overlong = Entry(blob);
+    Put32(overlong, 0, static_cast<uint32_t>(overlong.size() + 8));
+    EXPECT_EQ(Check(Sign(MakeImage(), overlong)), 0) << "entry longer than table";
+
+    Bytes shortEntry = Entry(blob);
+    Put32(shortEntry, 0, 4);
+    EXPECT_EQ(Check(Sign(MakeImage(), shortEntry)), 0) << "entry shorter than its header";
+
+    Bytes notDer = Entry(blob);
+    notDer[8] = 0x31;
+    EXPECT_EQ(Check(Sign(MakeImage(), notDer)), 0) << "not a SEQUENCE";
+
+    Bytes derTooLong = Entry(blob);
+    derTooLong[10] = 0x7F;  // DER length far beyond the entry
+    EXPECT_EQ(Check(Sign(MakeImage(), derTooLong)), 0) << "DER length beyond entry";
+
+    const Bytes entry = Entry(blob);
+    EXPECT_EQ(Check(Sign(MakeImage(), entry, static_cast<uint32_t>(entry.size() + 8))), 0)
+        << "directory size beyond the file";
+
+    Bytes inHeaders = Sign(MakeImage(), entry);
+    Put32(inHeaders, SecurityEntry(inHeaders), 0x40);
+    EXPECT_EQ(Check(inHeaders), 0) << "table inside the headers";
+}
+
+TEST(PeCertificate, RefusesWhatIsNoPeImage)
+{
+    Bytes image = MakeImage();
+    pe::Span table;
+    Bytes noMz = image;
+    noMz[0] = 'X';
+    EXPECT_EQ(pe::FindCertificateTable(noMz.data(), noMz.size(), &table), 0);
+    Bytes noPe = image;
+    noPe[kPe + 2] = 'X';
+    EXPECT_EQ(pe::FindCertificateTable(noPe.data(), noPe.size(), &table), 0);
+    Bytes magic = image;
+    Put16(magic, kOptional, 0x107);
+    EXPECT_EQ(pe::FindCertificateTable(magic.data(), magic.size(), &table), 0);
+    Bytes farHeader = image;
+    Put32(farHeader, 0x3C, 0xFFFFFFF0u);
+    EXPECT_EQ(pe::FindCertificateTable(farHeader.data(), farHeader.size(), &table), 0);
+    Bytes smallOptional = image;
+    Put16(smallOptional, kPe + 20, 96);
+    EXPECT_EQ(pe::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table), 0);
+}
+
+// Every prefix of a signed image is read without going past its end (ASan watches).
+TEST(PeCertificate, TruncatedInputsStayInBounds)
+{
+    const Bytes file = Sign(MakeImage(), Entry(Der(0x40)));
+    for (size_t length = 0; length < file.size(); ++length) {
+        Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
+        EXPECT_EQ(Check(prefix), 0) << length;
+    }
+}
+
+}  // namespace
