@@ -1,9 +1,14 @@
 // The update check against the loopback fixture server (<build>/www, port in <build>/www.port).
 #include "app/morvane_app.h"
 
+#include <wininet.h>
+
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "test_support.h"
+#include "win/syslib.h"
 
 using testing_support::Exists;
 using testing_support::ReadBytes;
@@ -101,7 +106,7 @@ TEST_F(UpdateCheck, MissingSectionOrKeysGiveNoUpdate)
 TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
 {
     const char* urls[] = {"http://h/pkg/",     "http://h/pkg/.",        "http://h/pkg/..",
-                          "http://h/p.exe?x=1", "http://h/a:b.exe",      "http://h/NUL.exe"};
+                          "http://h/p.exe?x=1", "http://h/a*b.exe", "http://h/a|b.exe",      "http://h/NUL.exe"};
     for (const char* url : urls) {
         CMorvaneApp fresh;
         fresh.m_strTempDir = temp.path();
@@ -136,16 +141,48 @@ TEST_F(UpdateCheck, FailedDownloadsLeaveNothingBehind)
     EXPECT_EQ(app.m_strDownloadUrl, L"");
 }
 
+// Puts a stale copy of `url` into the system's internet cache, as an earlier visit would.
+bool PlantCacheEntry(const std::wstring& url, const std::string& body)
+{
+    using CreateFn = BOOL(WINAPI*)(LPCWSTR, DWORD, LPCWSTR, LPWSTR, DWORD);
+    using CommitFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, FILETIME, FILETIME, DWORD, LPWSTR, DWORD,
+                                   LPCWSTR, LPCWSTR);
+    auto create = win::SystemFunction<CreateFn>(L"wininet.dll", "CreateUrlCacheEntryW");
+    auto commit = win::SystemFunction<CommitFn>(L"wininet.dll", "CommitUrlCacheEntryW");
+    wchar_t local[MAX_PATH] = {};
+    if (!create || !commit || !create(url.c_str(), 0, L"ini", local, 0)) return false;
+    if (!WriteBytes(local, body)) return false;
+    SYSTEMTIME nextYear;
+    ::GetSystemTime(&nextYear);
+    nextYear.wYear = static_cast<WORD>(nextYear.wYear + 1);
+    FILETIME expires, modified = {};
+    ::SystemTimeToFileTime(&nextYear, &expires);
+    return commit(url.c_str(), local, expires, modified, NORMAL_CACHE_ENTRY, nullptr, 0, nullptr,
+                  nullptr) != FALSE;
+}
+
+// The cache entry's local copy, or empty when the cache holds none for `url`.
+std::string CachedBody(const std::wstring& url)
+{
+    using InfoFn = BOOL(WINAPI*)(LPCWSTR, INTERNET_CACHE_ENTRY_INFOW*, LPDWORD);
+    auto info = win::SystemFunction<InfoFn>(L"wininet.dll", "GetUrlCacheEntryInfoW");
+    std::vector<char> buffer(8192);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    if (!info || !info(url.c_str(), entry, &size) || !entry->lpszLocalFileName) return std::string();
+    return ReadBytes(entry->lpszLocalFileName);
+}
+
 TEST_F(UpdateCheck, CachedCopyIsNeverUsed)
 {
-    Serve(Section("1"));
-    const std::wstring url = app.m_strInstallerCtlFile;
-    // Fill the system's cache with the first version (the server marks it cacheable for a day).
-    ASSERT_EQ(DownloadToFile(url, temp / L"first.ini"), 1);
-    const std::wstring served_path = BuildDir() + L"\\www\\" + url.substr(url.find_last_of(L'/') + 1);
-    ASSERT_TRUE(WriteBytes(served_path, Section("77")));
+    Serve(Section("77"));
+    ASSERT_TRUE(PlantCacheEntry(app.m_strInstallerCtlFile, Section("1") + "; stale\r\n"));
+    ASSERT_NE(CachedBody(app.m_strInstallerCtlFile).find("stale"), std::string::npos);
+
     EXPECT_EQ(app.CheckForUpdate(), 1);
     EXPECT_EQ(app.m_nRevision, 77);
+    // The stale entry went before the download; whatever the cache holds now is the fresh copy.
+    EXPECT_EQ(CachedBody(app.m_strInstallerCtlFile).find("stale"), std::string::npos);
 }
 
 }  // namespace
