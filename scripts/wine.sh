@@ -8,7 +8,8 @@ set -euo pipefail
 cmd=${1:?command}; build=$(cd "${2:?build dir}" && pwd); shift 2
 export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# MORVANE_DLLOVERRIDES adds entries, e.g. "wininet=n,b" for the DLL-planting scenario.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${MORVANE_DLLOVERRIDES:+;$MORVANE_DLLOVERRIDES}"
 state="$build/wine.env"
 
 case "$cmd" in
