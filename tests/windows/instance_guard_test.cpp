@@ -1,0 +1,108 @@
+// The single-instance guard against real processes: copies of this very test program.
+#include "sys/instance_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+
+#include "test_support.h"
+#include "win/handles.h"
+
+namespace {
+
+// A copy of this program started with --linger only stays alive for the guard to find; one
+// started with --guard-check asks the guard once and exits with its answer.
+const bool kHelperMode = [] {
+    if (std::wcsstr(::GetCommandLineW(), L"--linger")) {
+        ::Sleep(60000);
+        ::ExitProcess(0);
+    }
+    if (std::wcsstr(::GetCommandLineW(), L"--guard-check"))
+        ::ExitProcess(static_cast<UINT>(sys::IsAnotherInstanceRunning()));
+    return false;
+}();
+
+std::wstring OwnPath()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+// Starts `program --linger` and gives it time to become visible in the process list.
+win::Handle Start(const std::wstring& program, const wchar_t* mode)
+{
+    std::wstring commandLine = L"\"" + program + L"\" " + mode;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+        return win::Handle();
+    ::CloseHandle(info.hThread);
+    return win::Handle(info.hProcess);
+}
+
+// The guard's answer in a copy of this program started through `program`; -1 if it never ran.
+int GuardAnswerIn(const std::wstring& program)
+{
+    win::Handle process = Start(program, L"--guard-check");
+    DWORD code = 0;
+    if (!process || ::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process.get(), &code))
+        return -1;
+    return static_cast<int>(code);
+}
+
+class Lingering {
+public:
+    explicit Lingering(const std::wstring& program) : m_process(Start(program, L"--linger"))
+    {
+        ::Sleep(1000);  // time to appear in the process list
+    }
+    ~Lingering()
+    {
+        if (m_process) {
+            ::TerminateProcess(m_process.get(), 0);
+            ::WaitForSingleObject(m_process.get(), 10000);
+        }
+    }
+    bool started() const { return m_process.valid(); }
+
+private:
+    win::Handle m_process;
+};
+
+TEST(InstanceGuard, AloneThereIsNoOtherInstance) { EXPECT_EQ(sys::IsAnotherInstanceRunning(), 0); }
+
+TEST(InstanceGuard, FindsASecondCopyOfTheSameFile)
+{
+    Lingering copy(OwnPath());
+    ASSERT_TRUE(copy.started());
+    EXPECT_EQ(sys::IsAnotherInstanceRunning(), 1);
+}
+
+TEST(InstanceGuard, IgnoresTheSameProgramInAnotherFolder)
+{
+    testing_support::ScratchDir elsewhere;
+    const std::wstring copyPath = elsewhere / L"instance_guard_test.exe";
+    ASSERT_TRUE(::CopyFileW(OwnPath().c_str(), copyPath.c_str(), TRUE));
+    Lingering copy(copyPath);
+    ASSERT_TRUE(copy.started());
+    EXPECT_EQ(sys::IsAnotherInstanceRunning(), 0);
+}
+
+TEST(InstanceGuard, PathThatDiffersInCaseIsNotFound)
+{
+    // Wine reports another process's image with the name as it lies on disk, but our own path
+    // as we were started. A copy started through an upper-cased name therefore compares a path
+    // that differs from the running copy's only in case, and must not match it.
+    Lingering running(OwnPath());
+    ASSERT_TRUE(running.started());
+    std::wstring path = OwnPath();
+    const std::wstring upper = path.substr(0, path.find_last_of(L'\\') + 1) + L"INSTANCE_GUARD_TEST.EXE";
+    EXPECT_EQ(GuardAnswerIn(path), 1) << "the same path is found";
+    EXPECT_EQ(GuardAnswerIn(upper), 0);
+}
+
+}  // namespace
