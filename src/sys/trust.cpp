@@ -1,0 +1,338 @@
+#include "sys/trust.h"
+
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <mssip.h>
+
+#include <vector>
+
+#include "sys/pe_certificate.h"
+#include "sys/trust_rules.h"
+#include "win/syslib.h"
+
+namespace sys {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// WINTRUST_ACTION_GENERIC_VERIFY_V2, which mingw-w64's softpub.h does not carry.
+const GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0,
+                               {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+
+// crypt32.dll entries, bound once from the system folder.
+struct CryptApi {
+    decltype(&::CryptQueryObject) queryObject;
+    decltype(&::CryptMsgGetParam) msgGetParam;
+    decltype(&::CryptMsgClose) msgClose;
+    decltype(&::CertFindCertificateInStore) findCertificate;
+    decltype(&::CertGetNameStringW) getNameString;
+    decltype(&::CertFreeCertificateContext) freeCertificate;
+    decltype(&::CertCloseStore) closeStore;
+    decltype(&::CryptSIPRetrieveSubjectGuid) sipSubjectGuid;
+    decltype(&::CryptSIPLoad) sipLoad;
+
+    bool complete() const
+    {
+        return queryObject && msgGetParam && msgClose && findCertificate && getNameString &&
+               freeCertificate && closeStore && sipSubjectGuid && sipLoad;
+    }
+};
+
+template <class Fn>
+void Bind(Fn& fn, const char* name)
+{
+    fn = win::SystemFunction<Fn>(L"crypt32.dll", name);
+}
+
+const CryptApi* Crypt()
+{
+    static const CryptApi api = [] {
+        CryptApi a{};
+        Bind(a.queryObject, "CryptQueryObject");
+        Bind(a.msgGetParam, "CryptMsgGetParam");
+        Bind(a.msgClose, "CryptMsgClose");
+        Bind(a.findCertificate, "CertFindCertificateInStore");
+        Bind(a.getNameString, "CertGetNameStringW");
+        Bind(a.freeCertificate, "CertFreeCertificateContext");
+        Bind(a.closeStore, "CertCloseStore");
+        Bind(a.sipSubjectGuid, "CryptSIPRetrieveSubjectGuid");
+        Bind(a.sipLoad, "CryptSIPLoad");
+        return a;
+    }();
+    return api.complete() ? &api : nullptr;
+}
+
+class Store {
+public:
+    explicit Store(const CryptApi& api) : m_api(api) {}
+    ~Store()
+    {
+        if (m_store) m_api.closeStore(m_store, 0);
+    }
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+    HCERTSTORE* out() { return &m_store; }
+    HCERTSTORE get() const { return m_store; }
+
+private:
+    const CryptApi& m_api;
+    HCERTSTORE m_store = nullptr;
+};
+
+class Message {
+public:
+    explicit Message(const CryptApi& api) : m_api(api) {}
+    ~Message()
+    {
+        if (m_message) m_api.msgClose(m_message);
+    }
+    Message(const Message&) = delete;
+    Message& operator=(const Message&) = delete;
+    HCRYPTMSG* out() { return &m_message; }
+    HCRYPTMSG get() const { return m_message; }
+
+private:
+    const CryptApi& m_api;
+    HCRYPTMSG m_message = nullptr;
+};
+
+class Certificate {
+public:
+    Certificate(const CryptApi& api, PCCERT_CONTEXT context) : m_api(api), m_context(context) {}
+    ~Certificate()
+    {
+        if (m_context) m_api.freeCertificate(m_context);
+    }
+    Certificate(const Certificate&) = delete;
+    Certificate& operator=(const Certificate&) = delete;
+    PCCERT_CONTEXT get() const { return m_context; }
+
+private:
+    const CryptApi& m_api;
+    PCCERT_CONTEXT m_context;
+};
+
+// Reads exactly `length` bytes at `offset` through the handle.
+bool ReadAt(HANDLE file, uint64_t offset, unsigned char* buffer, size_t length)
+{
+    while (length > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD chunk = length > (1u << 20) ? (1u << 20) : static_cast<DWORD>(length);
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer, chunk, &got, &at) || got == 0) return false;
+        buffer += got;
+        offset += got;
+        length -= got;
+    }
+    return true;
+}
+
+bool FileSize(HANDLE file, uint64_t* size)
+{
+    LARGE_INTEGER value;
+    if (!::GetFileSizeEx(file, &value)) return false;
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+// The PKCS#7 blob of a PE image whose certificate table passes our check; empty otherwise
+// (also for an unsigned image, which has no table).
+Bytes ReadCheckedPeSignature(HANDLE file, bool* unsigned_)
+{
+    *unsigned_ = false;
+    uint64_t size = 0;
+    if (!FileSize(file, &size)) return Bytes();
+    Bytes head(static_cast<size_t>(size < pe::kHeadBytes ? size : pe::kHeadBytes));
+    if (!ReadAt(file, 0, head.data(), head.size())) return Bytes();
+    pe::Span table;
+    if (!pe::FindCertificateTable(head.data(), head.size(), &table)) return Bytes();
+    if (table.length == 0) {
+        *unsigned_ = true;
+        return Bytes();
+    }
+    if (table.length > pe::kMaxTableBytes || uint64_t{table.offset} + table.length != size)
+        return Bytes();
+    Bytes bytes(table.length);
+    if (!ReadAt(file, table.offset, bytes.data(), bytes.size())) return Bytes();
+    pe::Span blob;
+    if (!pe::CheckCertificateTable(table, size, bytes.data(), bytes.size(), &blob))
+        return Bytes();
+    return Bytes(bytes.begin() + blob.offset, bytes.begin() + blob.offset + blob.length);
+}
+
+// For the other types (msi, vbs) the platform's subject interface package knows where the
+// signature lives; it reads it from our handle, never by path.
+Bytes ReadSipSignature(const CryptApi& api, const std::wstring& path, HANDLE file)
+{
+    GUID subject{};
+    if (!api.sipSubjectGuid(path.c_str(), file, &subject)) return Bytes();
+    SIP_DISPATCH_INFO dispatch{};
+    dispatch.cbSize = sizeof dispatch;
+    if (!api.sipLoad(&subject, 0, &dispatch) || !dispatch.pfGet) return Bytes();
+    SIP_SUBJECTINFO info{};
+    info.cbSize = sizeof info;
+    info.pgSubjectType = &subject;
+    info.hFile = file;
+    info.pwsFileName = path.c_str();
+    DWORD encoding = 0;
+    DWORD size = 0;
+    if (!dispatch.pfGet(&info, &encoding, 0, &size, nullptr) || size == 0) return Bytes();
+    Bytes bytes(size);
+    if (!dispatch.pfGet(&info, &encoding, 0, &size, bytes.data())) return Bytes();
+    bytes.resize(size);
+    return bytes;
+}
+
+Bytes ReadSignature(const CryptApi& api, const std::wstring& path, HANDLE file)
+{
+    if (trust::IsPortableExecutableType(path)) {
+        bool unsigned_ = false;
+        return ReadCheckedPeSignature(file, &unsigned_);
+    }
+    return ReadSipSignature(api, path, file);
+}
+
+// The first signer's info, in a buffer of our own.
+Bytes ReadSignerInfo(const CryptApi& api, HCRYPTMSG message)
+{
+    DWORD size = 0;
+    if (!api.msgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0)
+        return Bytes();
+    Bytes info(size, 0);
+    if (!api.msgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, info.data(), &size))
+        return Bytes();
+    return info;
+}
+
+std::wstring DisplayName(const CryptApi& api, PCCERT_CONTEXT certificate)
+{
+    const DWORD length =
+        api.getNameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    if (length <= 1) return std::wstring();
+    std::vector<wchar_t> name(length, L'\0');
+    const DWORD got = api.getNameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
+                                        nullptr, name.data(), length);
+    if (got <= 1 || got > length) return std::wstring();
+    return std::wstring(name.data(), got - 1);
+}
+
+std::wstring SignerNameOf(const CryptApi& api, const Bytes& signature)
+{
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()),
+                         const_cast<BYTE*>(signature.data())};
+    Store store(api);
+    Message message(api);
+    if (!api.queryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                         CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
+                         store.out(), message.out(), nullptr))
+        return std::wstring();
+    const Bytes infoBytes = ReadSignerInfo(api, message.get());
+    if (infoBytes.size() < sizeof(CMSG_SIGNER_INFO)) return std::wstring();
+    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(infoBytes.data());
+    CERT_INFO wanted{};
+    wanted.Issuer = signer->Issuer;
+    wanted.SerialNumber = signer->SerialNumber;
+    Certificate certificate(api, api.findCertificate(store.get(),
+                                                     X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                     CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    if (!certificate.get()) return std::wstring();
+    return DisplayName(api, certificate.get());
+}
+
+// Our own refusal before the provider: a PE image whose certificate table carries bytes the
+// signature does not cover. An unsigned image goes on to the provider, which refuses it.
+bool PeLayoutAllowsTrust(const std::wstring& path, HANDLE file)
+{
+    if (!trust::IsPortableExecutableType(path)) return true;
+    bool unsigned_ = false;
+    const Bytes signature = ReadCheckedPeSignature(file, &unsigned_);
+    return unsigned_ || !signature.empty();
+}
+
+}  // namespace
+
+win::File OpenLocked(const std::wstring& path)
+{
+    return win::File(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile)
+{
+    if (!trust::IsVerifiableFileType(path)) return 0;
+    if (!verify || !PeLayoutAllowsTrust(path, lockedFile)) return 0;
+
+    WINTRUST_FILE_INFO file{};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = path.c_str();
+    file.hFile = lockedFile;  // the provider reads our locked handle, not the path
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = WTD_SAFER_FLAG;
+    GUID action = kGenericVerifyV2;
+
+    const LONG verified = verify(nullptr, &action, &data);
+    // Whatever the verifying call said, the closing call releases the provider's state.
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    return verified == 0 ? 1 : 0;
+}
+
+int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile)
+{
+    if (!trust::IsVerifiableFileType(path)) return 0;
+    static const auto winVerifyTrust =
+        win::SystemFunction<WinVerifyTrustFn>(L"wintrust.dll", "WinVerifyTrust");
+    return VerifyFileTrustWith(winVerifyTrust, path, lockedFile);
+}
+
+int VerifyFileTrust(const std::wstring& path)
+{
+    if (!trust::IsVerifiableFileType(path)) return 0;
+    win::File file = OpenLocked(path);
+    return file ? VerifyFileTrust(path, file.get()) : 0;
+}
+
+std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile)
+{
+    if (!trust::IsVerifiableFileType(path)) return std::wstring();
+    const CryptApi* api = Crypt();
+    if (!api) return std::wstring();
+    const Bytes signature = ReadSignature(*api, path, lockedFile);
+    if (signature.empty()) return std::wstring();
+    return SignerNameOf(*api, signature);
+}
+
+std::wstring GetSignerName(const std::wstring& path)
+{
+    if (!trust::IsVerifiableFileType(path)) return std::wstring();
+    win::File file = OpenLocked(path);
+    return file ? GetSignerName(path, file.get()) : std::wstring();
+}
+
+int VerifyPackage(const std::wstring& path, win::File* lock)
+{
+    *lock = win::File();
+    if (path.empty()) return 0;
+    win::File file = OpenLocked(path);
+    if (!file) return 0;
+    if (!VerifyFileTrust(path, file.get())) return 0;
+    if (!trust::SignerNameHasMark(GetSignerName(path, file.get()))) return 0;
+    *lock = std::move(file);
+    return 1;
+}
+
+int VerifyPackage(const std::wstring& path)
+{
+    win::File lock;
+    return VerifyPackage(path, &lock);
+}
+
+}  // namespace sys

@@ -1,0 +1,195 @@
+#include "sys/trust.h"
+
+#include <wintrust.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sys/runner.h"
+#include "test_support.h"
+
+using testing_support::FixturePath;
+using testing_support::ScratchDir;
+
+namespace {
+
+std::wstring Pki(const std::wstring& name) { return FixturePath(L"pki\\" + name); }
+
+// Puts the test root into the prefix's ROOT store through the fixture program, as an
+// administrator would on a real machine. (Wine also accepts chains to roots it does not
+// trust, so this alone does not make the untrusted case testable here.)
+class TestRoot : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        std::wstring command = L"\"" + FixturePath(L"install_root.exe") + L"\" \"" +
+                               Pki(L"root.der") + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started{};
+        ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                     nullptr, &startup, &started));
+        ::WaitForSingleObject(started.hProcess, 60000);
+        DWORD code = 1;
+        ::GetExitCodeProcess(started.hProcess, &code);
+        ::CloseHandle(started.hThread);
+        ::CloseHandle(started.hProcess);
+        ASSERT_EQ(code, 0u) << "root not installed";
+    }
+};
+const auto* const g_root = ::testing::AddGlobalTestEnvironment(new TestRoot);
+
+std::wstring CopyAs(const ScratchDir& dir, const std::wstring& source, const std::wstring& name)
+{
+    const std::wstring target = dir / name;
+    EXPECT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE)) << name;
+    return target;
+}
+
+TEST(VerifyPackage, AcceptsOnlyTrustedFilesWhoseSignerCarriesTheMark)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(::CreateDirectoryW((dir / L"pkg.new").c_str(), nullptr));
+    const std::wstring good = Pki(L"signed-dekavroline.exe");
+    struct {
+        std::wstring path;
+        int expected;
+    } cases[] = {
+        {L"", 0},
+        {good, 1},
+        {Pki(L"signed-dekavroline.dll"), 1},
+        {CopyAs(dir, good, L"UPDATE.EXE"), 1},
+        {CopyAs(dir, good, L"Setup.eXe"), 1},
+        {CopyAs(dir, Pki(L"signed-dekavroline.dll"), L"LIB.DLL"), 1},
+        {Pki(L"signed-accented.exe"), 1},       // "ÉkavroÜ Outils"
+        {CopyAs(dir, good, L"update.exe.zip"), 0},
+        {CopyAs(dir, good, L"pkg.new\\setup"), 0},  // the only dot is in the folder name
+        {CopyAs(dir, good, L"update.txt"), 0},
+        {Pki(L"unsigned.exe"), 0},
+        {Pki(L"tampered.exe"), 0},              // one byte flipped in the signed range
+        {Pki(L"signed-other.exe"), 0},          // trusted, but another signer
+        {Pki(L"appended.exe"), 0},              // bytes after the certificate table
+        {Pki(L"in-table.exe"), 0},              // bytes hidden inside the certificate table
+        {CopyAs(dir, Pki(L"unsigned.exe"), L"unsigned.msi"), 0},
+        {Pki(L"unsigned.vbs"), 0},
+        {dir / L"missing.exe", 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sys::VerifyPackage(c.path), c.expected) << c.path;
+}
+
+TEST(GetSignerName, ReadsTheSubjectDisplayNameOfTheFirstSigner)
+{
+    ScratchDir dir;
+    struct {
+        std::wstring path;
+        const wchar_t* name;
+    } cases[] = {
+        {Pki(L"signed-dekavroline.exe"), L"Dekavroline Software"},
+        {Pki(L"signed-dekavroline.dll"), L"Dekavroline Software"},
+        {Pki(L"signed-accented.exe"), L"\u00C9kavro\u00DC Outils"},
+        {Pki(L"signed-other.exe"), L"Northwind Other Ltd"},
+        {Pki(L"tampered.exe"), L"Dekavroline Software"},  // the name alone says nothing of trust
+        {Pki(L"unsigned.exe"), L""},
+        {Pki(L"appended.exe"), L""},  // a table we refuse gives no name either
+        {CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"named.bin"), L""},
+        {dir / L"missing.exe", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sys::GetSignerName(c.path), c.name) << c.path;
+}
+
+// Forwards to the real WinVerifyTrust and records what each call was given.
+struct TrustCall {
+    HWND window;
+    DWORD stateAction;
+    HANDLE file;
+    LONG result;
+};
+std::vector<TrustCall> g_calls;
+LONG WINAPI RecordingWinVerifyTrust(HWND window, GUID* action, LPVOID data)
+{
+    using Fn = sys::WinVerifyTrustFn;
+    static const Fn real = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::LoadLibraryW(L"wintrust.dll"), "WinVerifyTrust")));
+    auto* trust = static_cast<WINTRUST_DATA*>(data);
+    const LONG result = real(window, action, data);
+    g_calls.push_back({window, trust->dwStateAction, trust->pFile->hFile, result});
+    return result;
+}
+
+TEST(VerifyFileTrust, ClosesTheProviderStateAfterEveryVerify)
+{
+    struct {
+        const wchar_t* name;
+        int expected;
+    } cases[] = {{L"signed-dekavroline.exe", 1}, {L"unsigned.exe", 0}, {L"tampered.exe", 0}};
+    for (const auto& c : cases) {
+        g_calls.clear();
+        win::File locked = sys::OpenLocked(Pki(c.name));
+        ASSERT_TRUE(locked) << c.name;
+        EXPECT_EQ(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, Pki(c.name), locked.get()),
+                  c.expected)
+            << c.name;
+        ASSERT_EQ(g_calls.size(), 2u) << c.name;
+        EXPECT_EQ(g_calls[0].window, nullptr);
+        EXPECT_EQ(g_calls[0].stateAction, DWORD{WTD_STATEACTION_VERIFY});
+        EXPECT_EQ(g_calls[0].result == 0, c.expected == 1) << c.name;
+        EXPECT_EQ(g_calls[1].window, static_cast<HWND>(INVALID_HANDLE_VALUE));
+        EXPECT_EQ(g_calls[1].stateAction, DWORD{WTD_STATEACTION_CLOSE});
+        // The provider judged our locked handle, not whatever the path names now.
+        EXPECT_EQ(g_calls[0].file, locked.get());
+        EXPECT_EQ(g_calls[1].file, locked.get());
+    }
+}
+
+TEST(VerifyFileTrust, RefusesWithoutCallingTheProvider)
+{
+    ScratchDir dir;
+    const std::wstring wrongType = CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"a.exe.zip");
+    for (const std::wstring& path : {wrongType, Pki(L"appended.exe"), Pki(L"in-table.exe")}) {
+        g_calls.clear();
+        win::File locked = sys::OpenLocked(path);
+        ASSERT_TRUE(locked) << path;
+        EXPECT_EQ(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get()), 0);
+        EXPECT_TRUE(g_calls.empty()) << path;
+    }
+}
+
+TEST(VerifyPackage, KeepsTheJudgedFileLockedForTheCaller)
+{
+    ScratchDir dir;
+    const std::wstring path = CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"package.exe");
+    win::File lock;
+    ASSERT_EQ(sys::VerifyPackage(path, &lock), 1);
+    ASSERT_TRUE(lock);
+
+    HANDLE writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+    EXPECT_FALSE(::DeleteFileW(path.c_str()));
+    EXPECT_FALSE(::MoveFileW(path.c_str(), (dir / L"moved.exe").c_str()));
+
+    // The locked package can still be started, as the staging step does.
+    EXPECT_EQ(sys::RunProcessAndWait(L"\"" + path + L"\"", true), 1);
+
+    lock.reset();
+    EXPECT_TRUE(::DeleteFileW(path.c_str()));
+}
+
+TEST(VerifyPackage, RefusesAFileSomeoneElseHasOpenForWriting)
+{
+    ScratchDir dir;
+    const std::wstring path = CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"package.exe");
+    win::File writer(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    win::File lock;
+    EXPECT_EQ(sys::VerifyPackage(path, &lock), 0);
+    EXPECT_FALSE(lock);
+    writer.reset();
+    EXPECT_EQ(sys::VerifyPackage(path, &lock), 1);
+}
+
+}  // namespace
