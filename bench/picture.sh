@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds and runs the picture control's benchmarks: the native GIF split against giflib, then
+# LoadFile and the animation thread's processor time under Wine.
+#   bench/picture.sh [native-build-dir] [windows-build-dir]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+native=${1:-$root/build/bench-native}
+win=${2:-$root/build/bench-win}
+cd "$root"
+
+cmake --preset native -B "$native" >/dev/null
+cmake --build "$native" -j2 --target gif_walk_bench >/dev/null
+echo "== GIF walk and frame extraction (native) against giflib"
+"$native/bench/gif_walk_bench"
+if command -v convert >/dev/null; then
+    # The same comparison on a file with real LZW compression, drawn by ImageMagick.
+    tmp=$(mktemp -d)
+    trap 'rm -rf "$tmp"' EXIT
+    convert -limit thread 1 -size 200x150 -delay 10 -loop 0 gradient:red-blue \
+        \( +clone -roll +10+0 \) \( +clone -roll +10+0 \) \( +clone -roll +10+0 \) \
+        -duplicate 99,0--1 "$tmp/magick.gif"
+    echo "== the same on an ImageMagick animation"
+    "$native/bench/gif_walk_bench" "$tmp/magick.gif"
+fi
+
+cmake --preset windows -B "$win" >/dev/null
+cmake --build "$win" -j2 --target picture_bench >/dev/null
+echo "== LoadFile and animation under Wine"
+scripts/wine.sh setup "$win"
+scripts/wine.sh run "$win" "$win/bench/picture_bench.exe"
+if [ -f "${tmp:-}/magick.gif" ]; then
+    echo "== the same on the ImageMagick animation"
+    scripts/wine.sh run "$win" "$win/bench/picture_bench.exe" "$(WINEPREFIX=$win/wineprefix winepath -w "$tmp/magick.gif")"
+fi
+scripts/wine.sh teardown "$win"
