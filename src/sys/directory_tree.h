@@ -1,0 +1,31 @@
+// Folder creation, tree copy and tree delete for staging a new wizard. The update dialog
+// calls CopyDirectoryTree and DeleteDirectoryTree; they need nothing of the dialog.
+//
+// These run elevated over folders other programs can write to, so no walk ever goes through
+// a reparse point (junction, symbolic link, mount point): the delete removes such a link and
+// leaves its target alone, and the copy and EnsureDirectory refuse a destination folder that
+// is one rather than write wherever it points.
+#pragma once
+#include <string>
+
+namespace tree {
+
+// 0 when `source` is not an existing folder (checked first); 1 when `destination` already is
+// a real folder; else creates that one folder level: 1 when created, 0 when not. 0 as well
+// when `destination` or the parent it would be created in is a reparse point.
+int EnsureDirectory(const std::wstring& destination, const std::wstring& source);
+
+// Adds to the tree below `destination` every folder and file of the tree below `source` that
+// is missing there; nothing that exists is overwritten or changed. 1 when the walk ran to its
+// end, or when `source` does not exist (nothing to copy). 0 when a folder cannot be created,
+// a file cannot be copied, a folder of either tree exists but cannot be listed (missing
+// destination, path too long), or a destination folder is a reparse point; what was copied
+// before stays. Links in the source are not copied.
+int CopyDirectoryTree(const std::wstring& destination, const std::wstring& source);
+
+// Deletes everything below `folder` and then `folder`; 1 when `folder` was removed. Stops
+// with 0 at the first entry it cannot delete (read-only files are not made writable). A
+// reparse point is removed as a link, never entered.
+int DeleteDirectoryTree(const std::wstring& folder);
+
+}  // namespace tree
