@@ -73,6 +73,8 @@ protected:
     // Adopts `stopEvent` (may be null: then the control never starts a thread).
     explicit CPictureEx(HANDLE stopEvent);
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+    // The lock the animation thread draws under, for drawing of a derived control's own.
+    CRITICAL_SECTION& SurfaceLock() { return m_surfaceLock; }
 
 private:
     int LoadGif(gif::GifParser& parser, HGLOBAL block, DWORD size);

@@ -388,3 +388,57 @@ TEST_F(PictureControl, WithoutStopEventTheFirstFrameIsShownOnce)
     EXPECT_EQ(picture.SurfacePixel(1, 1), kRed);
     picture.StopAnimation();
 }
+
+namespace {
+class PictureWithLock : public CPictureEx {
+public:
+    using CPictureEx::SurfaceLock;
+};
+
+struct LockHolder {
+    CRITICAL_SECTION* lock;
+    HANDLE locked;
+    volatile LONG released;
+};
+
+DWORD WINAPI HoldLockSevenSeconds(void* param)
+{
+    auto* holder = static_cast<LockHolder*>(param);
+    ::EnterCriticalSection(holder->lock);
+    ::SetEvent(holder->locked);
+    ::Sleep(7000);
+    ::InterlockedExchange(&holder->released, 1);
+    ::LeaveCriticalSection(holder->lock);
+    return 0;
+}
+}  // namespace
+
+TEST_F(PictureControl, StopWaitsPastFiveSecondsForAThreadStuckInADraw)
+{
+    PictureWithLock picture;
+    HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BLACKFRAME, 0, 0, 10, 10, m_parent, nullptr,
+                                   nullptr, nullptr);
+    ASSERT_TRUE(picture.Attach(child));
+    const std::wstring path = m_dir / L"fast.gif";
+    ASSERT_TRUE(testing_support::WriteBytes(path, TwoFrames(4, 5)));
+    ASSERT_EQ(picture.LoadFile(path), 1);
+    picture.StartAnimation();
+    ASSERT_TRUE(picture.AnimationThread() != nullptr);
+
+    // Another thread holds the surface for 7 s; the animation thread, 50 ms into its hold,
+    // soon blocks on it in the middle of a step.
+    LockHolder holder{&picture.SurfaceLock(), ::CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    HANDLE helper = ::CreateThread(nullptr, 0, HoldLockSevenSeconds, &holder, 0, nullptr);
+    ASSERT_NE(helper, nullptr);
+    ASSERT_EQ(::WaitForSingleObject(holder.locked, 10000), WAIT_OBJECT_0);
+    ::Sleep(1000);
+
+    // The stop must outlast its 5 s wait rather than free the frames under the thread.
+    picture.StopAnimation();
+    EXPECT_EQ(holder.released, 1);
+    EXPECT_EQ(picture.AnimationThread(), nullptr);
+    EXPECT_EQ(picture.FrameCount(), 0u);
+    ::WaitForSingleObject(helper, INFINITE);
+    ::CloseHandle(helper);
+    ::CloseHandle(holder.locked);
+}
