@@ -4,8 +4,8 @@
 #   bench/picture.sh [native-build-dir] [windows-build-dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-native=${1:-$root/build/bench-native}
-win=${2:-$root/build/bench-win}
+native=$(realpath -m "${1:-$root/build/bench-native}")
+win=$(realpath -m "${2:-$root/build/bench-win}")
 cd "$root"
 
 cmake --preset native -B "$native" >/dev/null

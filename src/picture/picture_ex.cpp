@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "picture/animation_rules.h"
@@ -160,6 +161,15 @@ int CPictureEx::LoadGif(gif::GifParser& parser, HGLOBAL block, DWORD size)
 }
 
 void CPictureEx::DecodeFrames(gif::GifParser& parser)
+{
+    // Running out of memory for a frame ends the extraction; the frames so far remain.
+    try {
+        DecodeEachFrame(parser);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void CPictureEx::DecodeEachFrame(gif::GifParser& parser)
 {
     gif::FrameStream stream;
     while (parser.ExtractNextFrame(stream)) {

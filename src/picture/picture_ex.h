@@ -80,6 +80,7 @@ private:
     int LoadGif(gif::GifParser& parser, HGLOBAL block, DWORD size);
     int LoadStill(HGLOBAL block, DWORD size);
     void DecodeFrames(gif::GifParser& parser);
+    void DecodeEachFrame(gif::GifParser& parser);
     int PrepareSurface(int width, int height);
     void StopThread();
     void OnPaint();
