@@ -150,8 +150,13 @@ int CPictureEx::LoadGif(gif::GifParser& parser, HGLOBAL block, DWORD size)
     const std::uint32_t count = parser.CountFrames();
     if (count == 0) return 0;
     if (count == 1) {
-        // One image: the decoder takes the whole file, and it is drawn once.
+        // One image: the decoder takes the whole file, and it is drawn once. Some decoders
+        // reject a file cut short after its first image; its frame stream, a complete GIF,
+        // still shows that image.
         m_pStillPicture = DecodePicture(block, size, false);
+        gif::FrameStream stream;
+        parser.Rewind();
+        if (!m_pStillPicture && parser.ExtractNextFrame(stream)) m_pStillPicture = DecodeFrameStream(stream.bytes);
     } else {
         parser.Rewind();
         DecodeFrames(parser);

@@ -117,6 +117,25 @@ TEST(GifParser, Gif87FramesWithoutControlExtensionCarryTheNoDelayMarker)
     EXPECT_EQ(parsed.frames[1].nTop, 2);
 }
 
+TEST(GifParser, PlainTextFrameTakesItsPlaceFromTheTextGrid)
+{
+    std::string text("\x21\x01\x0C", 3);
+    for (unsigned v : {3u, 4u, 20u, 10u}) gb::PutU16(text, v);  // grid left, top, width, height
+    text += std::string("\x05\x05\x01\x00", 4) + gb::SubBlocks("hi");
+    const std::string file = gb::Screen(32, 32) + gb::GraphicControl(2, 30) + text +
+                             gb::SolidImage(0, 0, 2, 2, gb::kRed) + gb::Trailer();
+    const Parsed parsed = Parse(file);
+    ASSERT_EQ(parsed.frames.size(), 2u);
+    const FrameStream& f = parsed.frames[0];
+    EXPECT_EQ(AsString(f.bytes), file.substr(0, kHead) + gb::GraphicControl(2, 30) + text + gb::Trailer());
+    EXPECT_EQ(f.nLeft, 3);
+    EXPECT_EQ(f.nTop, 4);
+    EXPECT_EQ(f.nWidth, 20);
+    EXPECT_EQ(f.nHeight, 10);
+    EXPECT_EQ(f.nDelayCs, 30u);
+    EXPECT_EQ(f.nDisposalMethod, 2u);
+}
+
 TEST(GifParser, WalkEndsAtBlocksThatBelongToNoFrame)
 {
     const std::string frame = gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 4, 4, gb::kRed);

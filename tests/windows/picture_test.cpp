@@ -154,6 +154,8 @@ TEST_F(PictureControl, PicturesLoadAtTheirPixelSize)
         {"still GIF", gb::Screen(20, 10) + gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 20, 10, gb::kRed) +
                           gb::Trailer(),
          L"still.gif", 20, 10, 1, kRed},
+        {"two frames cut inside the second", TwoFrames(12, 10).substr(0, TwoFrames(12, 10).size() - 20),
+         L"cut.gif", 12, 12, 1, kRed},
         {"BMP", SolidBmp(24, 16, kGreen), L"picture.bmp", 24, 16, 0, kGreen},
         {"JPEG", testing_support::ReadBytes(testing_support::FixturePath(L"picture_48x40.jpg")), L"picture.jpg",
          48, 40, 0, kBlue},
