@@ -1,0 +1,268 @@
+"""The update dialog as a user sees and drives it: Morvane.exe under Wine, the UI driver's
+reads and clicks, the stub wizard's record of what was started, screenshots as artifacts.
+
+    python3 tests/e2e/test_dialog.py <build folder>
+"""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import DIALOG_WAIT_MS, LOCALES, UI_TEXTS, Scenario, ScenarioTest, write_ini  # noqa: E402
+
+NO, YES, CANCEL, MESSAGE, PICTURE = "1000", "1001", "1002", "1003", "1004"
+PLACEHOLDERS = ("YesBtn", "NoBtn", "CanBtn", "UpdMes")
+PRODUCT = "Kavro Demo"
+UNSUPPORTED = {"ProductName": PRODUCT, "OSMajor": "99", "OSMinor": "0", "SPMajor": "0",
+               "Bicon": "0"}
+
+
+def unescaped(text):
+    """What the settings reader makes of a value's backslash escapes."""
+    return text.replace("\\r", "\r").replace("\\n", "\n").replace("\\t", "\t")
+
+
+def drive(run, *commands, timeout=180):
+    """Runs ui_driver.exe on the run's process: (exit code, output).
+
+    Its output goes to a file and only the program's end is awaited: a Wine program that
+    happens to start the prefix's desktop process hands its pipes down to it, so waiting for
+    the end of a pipe could last as long as that process."""
+    build = run.scenario.build
+    with tempfile.TemporaryFile() as out:
+        proc = build.wine([build.ui_driver, str(run.pid)] + [str(c) for c in commands],
+                          stdout=out, stderr=subprocess.DEVNULL)
+        try:
+            code = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            raise
+        out.seek(0)
+        return code, out.read().decode("ascii", "replace")
+
+
+def read_state(run, wait_ms=DIALOG_WAIT_MS):
+    code, out = drive(run, "state", wait_ms)
+    lines = [line for line in out.splitlines() if line.startswith("{")]
+    if code != 0 or not lines:
+        raise AssertionError("no dialog from process %s: %r" % (run.pid, out))
+    return json.loads(lines[-1])
+
+
+def screenshot(build, name):
+    """The whole Xvfb display the build's Wine uses, as <build>/artifacts/<name>.png."""
+    display = None
+    with open(os.path.join(build.dir, "wine.env")) as f:
+        for line in f:
+            if line.startswith("DISPLAY="):
+                display = line.strip().split("=", 1)[1]
+    folder = os.path.join(build.dir, "artifacts")
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, name + ".png")
+    time.sleep(1)  # let Wine finish painting what was just shown
+    subprocess.run(["import", "-display", display, "-window", "root", path], check=True,
+                   timeout=60)
+    return path
+
+
+class DialogTest(ScenarioTest):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        # One persistent wineserver for the whole class (as under ctest), so no test's program
+        # is the one that starts it.
+        subprocess.run([cls.build.wine_sh, "setup", cls.build.dir], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=600, check=True)
+        # No window manager runs on the test display: unmanaged windows get the caption and
+        # close box Wine draws itself, so the screenshots show the title.
+        cls.build.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                        "/d", "N", "/f"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL).wait(timeout=120)
+
+    def assertCleanLook(self, state):
+        """No placeholder ever shows, and No and Cancel (one on top of the other) never both."""
+        for cid, control in state["controls"].items():
+            if cid != PICTURE and control["visible"]:
+                self.assertNotIn(control["text"], PLACEHOLDERS, state)
+        self.assertFalse(state["controls"][NO]["visible"] and state["controls"][CANCEL]["visible"],
+                         state)
+
+    def assertUnsupportedLook(self, state, texts):
+        c = state["controls"]
+        self.assertEqual(c[MESSAGE]["text"], unescaped(texts["MessageOSCap"]))
+        self.assertTrue(c[MESSAGE]["visible"])
+        self.assertFalse(c[YES]["visible"])
+        self.assertFalse(c[NO]["visible"])
+        self.assertEqual((c[CANCEL]["text"], c[CANCEL]["visible"], c[CANCEL]["enabled"]),
+                         (unescaped(texts["CloseBtn"]), True, True))
+        self.assertCleanLook(state)
+
+    def assertAskLook(self, state, texts):
+        c = state["controls"]
+        self.assertEqual(c[MESSAGE]["text"], unescaped(texts["MessageUpdate"]))
+        self.assertEqual((c[YES]["text"], c[YES]["visible"], c[YES]["enabled"]),
+                         (unescaped(texts["YesBtn"]), True, True))
+        self.assertEqual((c[NO]["text"], c[NO]["visible"], c[NO]["enabled"]),
+                         (unescaped(texts["NoBtn"]), True, True))
+        self.assertFalse(c[CANCEL]["visible"])
+        self.assertCleanLook(state)
+
+    def assertEnded(self, run, scenario):
+        code, out = drive(run, "gone", DIALOG_WAIT_MS)
+        self.assertEqual(code, 0, out)
+        run.finish()
+        self.assertEqual(run.exit_code, 0, "Morvane must end normally")
+
+    def end_with(self, run, how):
+        """Ends the dialog the way a user does without choosing: Escape or the close box."""
+        code, out = drive(run, {"escape": "escape", "close box": "close"}[how])
+        self.assertEqual(code, 0, out)
+
+    def start_unsupported(self, s, language="English", texts=None, product=PRODUCT):
+        kavro = dict(UNSUPPORTED, ProductName=product)
+        s.install(languages=(language,), kavro=kavro)
+        if texts is not None:
+            write_ini(os.path.join(s.res, language, "uistrings.ini"), {"STARTUP": texts})
+        return s.start(lang=LOCALES[language])
+
+    def start_asking(self, s, language="English", texts=None):
+        s.install(languages=(language,), revision=5)
+        if texts is not None:
+            write_ini(os.path.join(s.res, language, "uistrings.ini"), {"STARTUP": texts})
+        s.serve("ctl.ini", harness.control_file(revision=6))
+        return s.start(lang=LOCALES[language])
+
+
+class UnsupportedSystem(DialogTest):
+
+    def test_message_and_one_close_button_that_closes_and_starts_nothing(self):
+        texts = UI_TEXTS["English"]
+        with Scenario(self.build, online=False) as s:
+            run = self.start_unsupported(s)
+            try:
+                state = read_state(run)
+                self.assertEqual(state["title"], "Kavro Demo Update")
+                self.assertUnsupportedLook(state, texts)
+                screenshot(self.build, "unsupported-English")
+                # Clicks sent to the hidden Yes and No do nothing in this state.
+                self.assertEqual(drive(run, "click", YES, "click", NO)[0], 0)
+                after = read_state(run, 5000)
+                self.assertEqual(after["controls"], state["controls"])
+                self.assertTrue(after["visible"])
+                self.assertEqual(drive(run, "click", CANCEL)[0], 0)
+                self.assertEnded(run, s)
+            finally:
+                if run.running:
+                    run.kill()
+            self.assertNoWizard(run)
+            self.assertNoControlRequest(s)
+
+    def test_french_texts_with_escapes_then_close_box_or_escape_start_nothing(self):
+        texts = dict(UI_TEXTS["French"],
+                     MessageOSCap="Syst\u00e8me non pris en charge.\\r\\n\\tVersion minimale : "
+                                  "\u00ab Windows 99 \u00bb.",
+                     CloseBtn="Fermer \u00e7a")
+        for how in ("close box", "escape"):
+            with self.subTest(how=how), Scenario(self.build, online=False) as s:
+                run = self.start_unsupported(s, "French", texts)
+                try:
+                    state = read_state(run)
+                    self.assertEqual(state["title"], "Mise \u00e0 jour de Kavro Demo")
+                    self.assertUnsupportedLook(state, texts)
+                    if how == "close box":
+                        screenshot(self.build, "unsupported-French")
+                    self.end_with(run, how)
+                    self.assertEnded(run, s)
+                finally:
+                    if run.running:
+                        run.kill()
+                self.assertNoWizard(run)
+
+
+class AskState(DialogTest):
+
+    def test_yes_and_no_then_no_hides_the_dialog_and_opens_the_local_wizard(self):
+        texts = UI_TEXTS["English"]
+        with Scenario(self.build) as s:
+            run = self.start_asking(s)
+            try:
+                state = read_state(run)
+                self.assertEqual(state["title"], "Kavro Demo Update")
+                self.assertAskLook(state, texts)
+                screenshot(self.build, "ask-English")
+                # The hidden Cancel does nothing while the dialog asks.
+                self.assertEqual(drive(run, "click", CANCEL)[0], 0)
+                after = read_state(run, 5000)
+                self.assertEqual(after["controls"], state["controls"])
+                self.assertEqual(drive(run, "click", NO)[0], 0)
+                self.assertEnded(run, s)
+            finally:
+                if run.running:
+                    run.kill()
+            self.assertWizardStartedOnceFromApp(run, s)
+            self.assertEqual(len(s.control.requests()), 1, s.control.requests())
+
+    def test_each_language_shown_as_written_and_ending_without_choice_starts_nothing(self):
+        french = dict(UI_TEXTS["French"],
+                      MessageUpdate="Une version plus r\u00e9cente existe.\\r\\n\\tVoulez-vous "
+                                    "la t\u00e9l\u00e9charger maintenant ?")
+        cases = [
+            ("French", french, "escape", "Mise \u00e0 jour de Kavro Demo"),
+            ("Spanish", UI_TEXTS["Spanish"], "close box", "Actualizaci\u00f3n de Kavro Demo"),
+            ("Portuguese", UI_TEXTS["Portuguese"], "escape", "Atualiza\u00e7\u00e3o do Kavro Demo"),
+        ]
+        for language, texts, how, title in cases:
+            with self.subTest(language=language, how=how), Scenario(self.build) as s:
+                run = self.start_asking(s, language, texts)
+                try:
+                    state = read_state(run)
+                    self.assertEqual(state["title"], title)
+                    self.assertAskLook(state, texts)
+                    if language == "French":
+                        screenshot(self.build, "ask-French")
+                    self.end_with(run, how)
+                    self.assertEnded(run, s)
+                finally:
+                    if run.running:
+                        run.kill()
+                self.assertNoWizard(run)
+
+
+class Title(DialogTest):
+    """The title text from the settings is never used as a format: only the first "%s" takes
+    the product name and "%%" is one "%"; nothing else in it is a conversion."""
+
+    CASES = [
+        ("Plain title, no conversion", PRODUCT, "Plain title, no conversion"),
+        ("%s Setup Update", PRODUCT, "Kavro Demo Setup Update"),
+        ("%s and %s", PRODUCT, "Kavro Demo and %s"),
+        ("%d%n%n%x %p %s: 100%% %", PRODUCT, "%d%n%n%x %p Kavro Demo: 100% %"),
+        ("[%s]", "Kavro %n%s 100%%", "[Kavro %n%s 100%%]"),
+    ]
+
+    def test_title_rule(self):
+        for text, product, expected in self.CASES:
+            with self.subTest(text=text, product=product), \
+                    Scenario(self.build, online=False) as s:
+                texts = dict(UI_TEXTS["English"], TitleUpdate=text)
+                run = self.start_unsupported(s, texts=texts, product=product)
+                try:
+                    state = read_state(run)
+                    self.assertEqual(state["title"], expected)
+                    self.assertUnsupportedLook(state, texts)
+                    self.assertEqual(drive(run, "click", CANCEL)[0], 0)
+                    self.assertEnded(run, s)
+                finally:
+                    if run.running:
+                        run.kill()
+                self.assertNoWizard(run)
+
+
+if __name__ == "__main__":
+    harness.main()
