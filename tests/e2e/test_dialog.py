@@ -6,6 +6,7 @@ reads and clicks, the stub wizard's record of what was started, screenshots as a
 
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -16,6 +17,7 @@ import harness  # noqa: E402
 from harness import DIALOG_WAIT_MS, LOCALES, UI_TEXTS, Scenario, ScenarioTest, write_ini  # noqa: E402
 
 NO, YES, CANCEL, MESSAGE, PICTURE = "1000", "1001", "1002", "1003", "1004"
+DOWNLOADING, STAGING, FAILED = 3, 4, 5
 PLACEHOLDERS = ("YesBtn", "NoBtn", "CanBtn", "UpdMes")
 PRODUCT = "Kavro Demo"
 UNSUPPORTED = {"ProductName": PRODUCT, "OSMajor": "99", "OSMinor": "0", "SPMajor": "0",
@@ -232,6 +234,78 @@ class AskState(DialogTest):
                     if run.running:
                         run.kill()
                 self.assertNoWizard(run)
+
+
+class LaterStates(DialogTest):
+    """The states the download and staging results enter, on the real dialog in dialog_host.exe
+    (the update dialog outside start-up, walked through the given states)."""
+
+    def start_host(self, s, states):
+        s.install()
+        shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
+        return s.start(program="dialog_host.exe",
+                       env={"MORVANE_HOST_STATES": " ".join(str(n) for n in states)})
+
+    def test_downloading_after_a_failure_shows_cancel_enabled_and_the_picture_again(self):
+        texts = UI_TEXTS["English"]
+        with Scenario(self.build, online=False) as s:
+            run = self.start_host(s, [DOWNLOADING, STAGING, FAILED, DOWNLOADING])
+            try:
+                c = read_state(run)["controls"]
+                self.assertEqual(c[MESSAGE]["text"], texts["MessageDownload"])
+                self.assertFalse(c[YES]["visible"])
+                self.assertFalse(c[NO]["visible"])
+                self.assertEqual((c[CANCEL]["text"], c[CANCEL]["visible"], c[CANCEL]["enabled"]),
+                                 (texts["CancelBtn"], True, True))
+                self.assertTrue(c[PICTURE]["visible"])
+                self.assertEqual(drive(run, "click", CANCEL)[0], 0)
+                self.assertEnded(run, s)
+            finally:
+                if run.running:
+                    run.kill()
+            self.assertWizardStartedOnceFromApp(run, s)
+
+    def test_staging_shows_cancel_disabled_and_inert(self):
+        texts = UI_TEXTS["English"]
+        with Scenario(self.build, online=False) as s:
+            run = self.start_host(s, [DOWNLOADING, STAGING])
+            try:
+                state = read_state(run)
+                c = state["controls"]
+                self.assertEqual(c[MESSAGE]["text"], texts["MessageDownload"])
+                self.assertEqual((c[CANCEL]["text"], c[CANCEL]["visible"], c[CANCEL]["enabled"]),
+                                 (texts["CancelBtn"], True, False))
+                self.assertCleanLook(state)
+                self.assertEqual(drive(run, "click", CANCEL, "click", NO)[0], 0)
+                self.assertEqual(read_state(run, 5000)["controls"], c)
+                self.end_with(run, "escape")
+                self.assertEnded(run, s)
+            finally:
+                if run.running:
+                    run.kill()
+            self.assertNoWizard(run)
+
+    def test_failed_offers_retry_and_no_hides_the_picture_and_no_opens_the_wizard(self):
+        texts = UI_TEXTS["English"]
+        with Scenario(self.build, online=False) as s:
+            run = self.start_host(s, [DOWNLOADING, STAGING, FAILED])
+            try:
+                state = read_state(run)
+                c = state["controls"]
+                self.assertEqual(c[MESSAGE]["text"], texts["DownloadError"])
+                self.assertEqual((c[YES]["text"], c[YES]["visible"]), (texts["RetryBtn"], True))
+                self.assertEqual((c[NO]["text"], c[NO]["visible"]), (texts["NoBtn"], True))
+                self.assertFalse(c[CANCEL]["visible"])
+                self.assertFalse(c[PICTURE]["visible"])
+                self.assertCleanLook(state)
+                self.assertEqual(drive(run, "click", CANCEL)[0], 0)  # hidden: nothing
+                self.assertEqual(read_state(run, 5000)["controls"], c)
+                self.assertEqual(drive(run, "click", NO)[0], 0)
+                self.assertEnded(run, s)
+            finally:
+                if run.running:
+                    run.kill()
+            self.assertWizardStartedOnceFromApp(run, s)
 
 
 class Title(DialogTest):
