@@ -14,7 +14,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import DIALOG_WAIT_MS, LOCALES, UI_TEXTS, Scenario, ScenarioTest, write_ini  # noqa: E402
+from harness import (DIALOG_WAIT_MS, LOCALES, UI_TEXTS, Scenario, ScenarioTest,  # noqa: E402
+                     wine_path, write_ini)
 
 NO, YES, CANCEL, MESSAGE, PICTURE = "1000", "1001", "1002", "1003", "1004"
 DOWNLOADING, STAGING, FAILED = 3, 4, 5
@@ -306,6 +307,35 @@ class LaterStates(DialogTest):
                 if run.running:
                     run.kill()
             self.assertWizardStartedOnceFromApp(run, s)
+
+
+    def test_text_font_on_the_four_text_controls_and_icons_at_system_sizes(self):
+        with Scenario(self.build, online=False) as s:
+            report = os.path.join(s.root, "report.txt")
+            s.install()
+            shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
+            run = s.start(program="dialog_host.exe",
+                          env={"MORVANE_HOST_STATES": "", "MORVANE_HOST_REPORT": wine_path(report)})
+            try:
+                self.assertAskLook(read_state(run), UI_TEXTS["English"])
+                self.end_with(run, "close box")
+                self.assertEnded(run, s)
+            finally:
+                if run.running:
+                    run.kill()
+            with open(report, encoding="utf-8") as f:
+                lines = f.read().splitlines()
+        fonts = {line.split(" ", 2)[1]: line.split(" ", 2)[2] for line in lines
+                 if line.startswith("font ")}
+        # 10 points at the prefix's 96 pixels per inch, DEFAULT_CHARSET.
+        for cid in (NO, YES, CANCEL, MESSAGE):
+            self.assertEqual(fonts[cid], "Lucida Sans Unicode -13 1", cid)
+        # The dialog itself and the picture keep the template's font.
+        for cid in ("0", PICTURE):
+            self.assertNotIn("Lucida", fonts[cid], cid)
+        self.assertIn("icon big 32 32", lines)
+        self.assertIn("icon small 16 16", lines)
+        self.assertIn("dragicon SAME", lines)
 
 
 class Title(DialogTest):
