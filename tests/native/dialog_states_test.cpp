@@ -50,7 +50,8 @@ void Apply(Text text, Control& control)
 
 void Apply(const ButtonEffect& effect, Control& button)
 {
-    if (effect.visibility != Visibility::Keep) button.visible = effect.visibility == Visibility::Show;
+    if (effect.visibility != Visibility::Keep)
+        button.visible = effect.visibility == Visibility::Show;
     if (effect.enabling != Enabling::Keep) button.enabled = effect.enabling == Enabling::Enable;
     Apply(effect.caption, button);
 }

@@ -35,7 +35,8 @@ const TitleCase kCases[] = {
 TEST(FormatTitle, ReplacesOnlyTheFirstStringConversion)
 {
     for (const TitleCase& c : kCases) {
-        EXPECT_EQ(ui::FormatTitle(c.text, kProduct), c.expected) << "title text: " << testing::PrintToString(std::wstring(c.text));
+        EXPECT_EQ(ui::FormatTitle(c.text, kProduct), c.expected)
+            << "title text: " << testing::PrintToString(std::wstring(c.text));
     }
 }
 
