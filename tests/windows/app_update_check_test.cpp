@@ -1,4 +1,4 @@
-// The update check against the loopback fixture server (<build>/www, port in <build>/www.port).
+// The update check against the loopback fixture server.
 #include "app/morvane_app.h"
 
 #include <wininet.h>
@@ -7,30 +7,26 @@
 
 #include <vector>
 
+#include "fixture_server.h"
 #include "test_support.h"
 #include "win/syslib.h"
 
+using testing_support::ClosedPort;
 using testing_support::Exists;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
+using testing_support::ServerPort;
+using testing_support::ServerRoot;
+using testing_support::ServerUrl;
 using testing_support::WriteBytes;
 
 namespace {
-
-std::wstring BuildDir() { return testing_support::ExeDir() + L"\\.."; }
-
-std::wstring ServerUrl(const std::wstring& name)
-{
-    std::string port = ReadBytes(BuildDir() + L"\\www.port");
-    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
-    return L"http://127.0.0.1:" + std::wstring(port.begin(), port.end()) + L"/" + name;
-}
 
 class UpdateCheck : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_FALSE(ReadBytes(BuildDir() + L"\\www.port").empty()) << "fixture server not running";
+        ASSERT_GT(ServerPort(), 0) << "fixture server not running";
         app.m_strTempDir = temp.path();
         app.m_strDrvName = L"KV Driver";
         app.m_nInstallerRevision = 5;
@@ -42,7 +38,7 @@ protected:
             std::wstring(L"ctl-") +
             std::to_wstring(::GetCurrentProcessId()) + L"-" +
             std::to_wstring(++served) + L".ini";
-        ASSERT_TRUE(WriteBytes(BuildDir() + L"\\www\\" + name, body));
+        ASSERT_TRUE(WriteBytes(ServerRoot() + L"\\" + name, body));
         app.m_strInstallerCtlFile = ServerUrl(name);
         localCopy = temp / name;
     }
@@ -126,12 +122,13 @@ TEST_F(UpdateCheck, FailedDownloadsLeaveNothingBehind)
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(temp / L"ctl.ini"));
 
-    app.m_strInstallerCtlFile = L"http://127.0.0.1:1/ctl.ini";  // nothing listens there
+    app.m_strInstallerCtlFile =  // nothing listens there
+        L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/ctl.ini";
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(temp / L"ctl.ini"));
 
     Serve(Section("99"));  // a local path is never fetched, even when the file is there
-    app.m_strInstallerCtlFile = BuildDir() + L"\\www\\" + localCopy.substr(temp.path().size() + 1);
+    app.m_strInstallerCtlFile = ServerRoot() + L"\\" + localCopy.substr(temp.path().size() + 1);
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(localCopy));
 
