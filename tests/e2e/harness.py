@@ -1,0 +1,447 @@
+"""Whole-program harness: Morvane.exe in a demo installation under Wine, against loopback servers.
+
+A scenario builds an installation in a scratch folder (Morvane.exe from the build, the stub wizard
+as KVWizard.exe, the res tree, driver information files), serves control files from a "control"
+server on an ephemeral port, and, for online runs, a "support" server on the port of the build's
+MORVANE_SUPPORT_URL (read from CMakeCache.txt; the connectivity probe connects there). Morvane runs
+through launch.exe, which gives it a temporary folder of the scenario's own, under Wine with the
+LANG of the scenario. The run reports the exit code, Morvane's Windows process id, the wizard's
+recorded starts, the control server's request log, the support server's connections and what is
+left in the temporary folder.
+
+Usage from a test:
+    build = Build(sys.argv[1])
+    with Scenario(build) as s:
+        s.install()                                   # English, revision 5, control file ctl.ini
+        s.serve("ctl.ini", control_file(revision=6))
+        run = s.run()                                 # waits until Morvane and its children end
+        run.wizard_starts, s.control.requests(), run.temp_files
+"""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
+from fixture_server import FixtureServer  # noqa: E402
+
+RUN_TIMEOUT = 180  # seconds; a loaded 2-core machine under Wine can be slow
+DIALOG_WAIT_MS = 60000
+MESSAGE_CONTROL = 1003  # IDC_UPD_MES in resources/resource.h
+LANGUAGES = ("English", "Spanish", "French", "Portuguese")
+# The smallest GIF: one frame, 1x1.
+TINY_GIF = (b"GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00"
+            b"\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;")
+UI_TEXTS = {
+    "English": {"TitleUpdate": "%s Update", "MessageUpdate": "A newer version is available.\\nUpdate now?",
+                "MessageDownload": "Downloading the update...", "DownloadError": "The download failed.",
+                "NoBtn": "No", "YesBtn": "Yes", "CancelBtn": "Cancel", "CloseBtn": "Close",
+                "RetryBtn": "Retry", "MessageOSCap": "This system is not supported."},
+    "Spanish": {"TitleUpdate": "Actualizaci\u00f3n de %s", "MessageUpdate": "Hay una versi\u00f3n nueva.",
+                "MessageDownload": "Descargando...", "DownloadError": "La descarga fall\u00f3.",
+                "NoBtn": "No", "YesBtn": "S\u00ed", "CancelBtn": "Cancelar", "CloseBtn": "Cerrar",
+                "RetryBtn": "Reintentar", "MessageOSCap": "Sistema no compatible."},
+    "French": {"TitleUpdate": "Mise \u00e0 jour de %s", "MessageUpdate": "Une version plus r\u00e9cente existe.",
+               "MessageDownload": "T\u00e9l\u00e9chargement...", "DownloadError": "\u00c9chec du t\u00e9l\u00e9chargement.",
+               "NoBtn": "Non", "YesBtn": "Oui", "CancelBtn": "Annuler", "CloseBtn": "Fermer",
+               "RetryBtn": "R\u00e9essayer", "MessageOSCap": "Syst\u00e8me non pris en charge."},
+    "Portuguese": {"TitleUpdate": "Atualiza\u00e7\u00e3o do %s", "MessageUpdate": "H\u00e1 uma vers\u00e3o nova.",
+                   "MessageDownload": "Baixando...", "DownloadError": "Falha no download.",
+                   "NoBtn": "N\u00e3o", "YesBtn": "Sim", "CancelBtn": "Cancelar", "CloseBtn": "Fechar",
+                   "RetryBtn": "Repetir", "MessageOSCap": "Sistema n\u00e3o suportado."},
+}
+LOCALES = {"English": "en_US.UTF-8", "Spanish": "es_ES.UTF-8", "French": "fr_FR.UTF-8",
+           "Portuguese": "pt_BR.UTF-8"}
+
+
+def wine_path(path):
+    """The Z: path under which Wine sees a Unix path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def ini_text(sections):
+    """INI text from {section: {key: value}} (values written as given, escapes included)."""
+    lines = []
+    for section, keys in sections.items():
+        lines.append("[%s]" % section)
+        lines.extend("%s=%s" % (k, v) for k, v in keys.items())
+        lines.append("")
+    return "\r\n".join(lines)
+
+
+def write_ini(path, sections):
+    """ASCII text stays ASCII; anything else becomes UTF-16LE with a BOM, which the profile reader
+    takes as Unicode."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    text = ini_text(sections)
+    try:
+        data = text.encode("ascii")
+    except UnicodeEncodeError:
+        data = b"\xff\xfe" + text.encode("utf-16-le")
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9/pkg/KVSetup.exe",
+                 exe_path="KVSetup\\KVWizard.exe", extra=None):
+    """A control file offering a revision in the section named by drvname. None leaves a key out."""
+    keys = {}
+    if download_url is not None:
+        keys["DownloadUrl"] = download_url
+    if exe_path is not None:
+        keys["ExePath"] = exe_path
+    if revision is not None:
+        keys["Revision"] = str(revision)
+    sections = {drvname: keys}
+    sections.update(extra or {})
+    return ini_text(sections).encode("utf-8")
+
+
+class Build:
+    """A configured and built 32-bit build folder."""
+
+    def __init__(self, path):
+        self.dir = os.path.abspath(path)
+        self.morvane = os.path.join(self.dir, "Morvane.exe")
+        self.fixtures = os.path.join(self.dir, "fixtures")
+        self.launcher = os.path.join(self.fixtures, "launch.exe")
+        self.stub_wizard = os.path.join(self.fixtures, "stubwizard", "KVWizard.exe")
+        self.ui_driver = os.path.join(self.fixtures, "ui_driver.exe")
+        self.planted_dir = os.path.join(self.fixtures, "planted")
+        self.cache = self._read_cache()
+        self.source_dir = self.cache.get("CMAKE_HOME_DIRECTORY", os.path.join(HERE, "..", ".."))
+        self.wine_sh = os.path.join(self.source_dir, "scripts", "wine.sh")
+        self.support_url = self.cache.get("MORVANE_SUPPORT_URL", "")
+        match = re.match(r"^http://127\.0\.0\.1:(\d+)/?$", self.support_url)
+        self.support_port = int(match.group(1)) if match else None
+
+    def _read_cache(self):
+        values = {}
+        with open(os.path.join(self.dir, "CMakeCache.txt"), encoding="utf-8") as f:
+            for line in f:
+                m = re.match(r"^([A-Za-z_0-9]+):[A-Z]+=(.*)$", line.rstrip("\n"))
+                if m:
+                    values[m.group(1)] = m.group(2)
+        return values
+
+    def ensure_wine(self):
+        """A persistent wineserver for this build's prefix (what the ctest fixture sets up).
+        Without it, the first Wine program of a run starts a wineserver that inherits that
+        program's output pipes and keeps them open, and reading the output never ends."""
+        if not getattr(self, "_wine_ready", False):
+            subprocess.run([self.wine_sh, "setup", self.dir], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+            self._wine_ready = True
+
+    def require_loopback_support(self):
+        if self.support_port is None:
+            raise AssertionError("configure this build with -DMORVANE_SUPPORT_URL=http://127.0.0.1:"
+                                 "<port> (found %r)" % self.support_url)
+
+    def wine(self, args, env=None, output=None):
+        """Popen of a Windows program in this build's prefix, its stdout and stderr going to the
+        file object output (or nowhere). Never a pipe: Wine helper processes started on the
+        way (explorer /desktop, rpcss, a wineserver) inherit the program's handles and would
+        hold a pipe open long after the program has ended."""
+        self.ensure_wine()
+        full_env = dict(os.environ)
+        full_env.update(env or {})
+        sink = output if output is not None else subprocess.DEVNULL
+        return subprocess.Popen([self.wine_sh, "run", self.dir] + list(args), env=full_env,
+                                stdin=subprocess.DEVNULL, stdout=sink, stderr=sink)
+
+    def wine_output(self, args, env=None, timeout=RUN_TIMEOUT):
+        """Runs a Windows program to its end; (exit code, its output)."""
+        with tempfile.TemporaryFile() as output:
+            proc = self.wine(args, env=env, output=output)
+            try:
+                proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(60)
+                raise
+            output.seek(0)
+            return proc.returncode, output.read().decode("utf-8", "replace")
+
+
+class WizardStart:
+    def __init__(self, fields):
+        self.time_ms = int(fields[0])
+        self.pid = int(fields[1])
+        self.module = fields[2]
+        self.cwd = fields[3]
+        self.command_line = fields[4]
+
+    def __repr__(self):
+        return "WizardStart(%r, cmdline=%r, cwd=%r)" % (self.module, self.command_line, self.cwd)
+
+
+def read_marker(path):
+    if not os.path.exists(path):
+        return []
+    starts = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            parts = line.rstrip("\r\n").split("\t")
+            if len(parts) == 6 and parts[0] == "START":
+                starts.append(WizardStart(parts[1:]))
+    return starts
+
+
+class Run:
+    """One started Morvane.exe (through launch.exe); finish() waits for it and its children."""
+
+    def __init__(self, scenario, proc, output):
+        self.scenario = scenario
+        self.proc = proc
+        self.output = output
+        self.tree_done = False
+        self.exit_code = None
+        self.dialog = None
+        self.pid = None
+        wait_for(lambda: self._pid_line() or self.proc.poll() is not None, timeout=RUN_TIMEOUT)
+        line = self._pid_line()
+        if line:
+            self.pid = int(line[4:])
+
+    def _pid_line(self):
+        return next((l for l in self._launcher_lines() if l.startswith("PID ")), None)
+
+    def _launcher_lines(self):
+        with open(self.output, "rb") as f:
+            return f.read().decode("utf-8", "replace").split("\n")
+
+    @property
+    def running(self):
+        return self.proc.poll() is None
+
+    def finish(self, timeout=RUN_TIMEOUT):
+        try:
+            self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            self.proc.wait(60)
+            raise AssertionError("Morvane did not end within %d s" % timeout)
+        lines = [line.strip() for line in self._launcher_lines()]
+        self.tree_done = "TREE-DONE" in lines
+        self.exit_code = self.proc.returncode
+        if not self.tree_done:
+            time.sleep(3)  # no job accounting: give a just-started wizard time to record itself
+        s = self.scenario
+        self.wizard_starts = read_marker(s.marker)
+        self.temp_files = sorted(os.listdir(s.temp_dir)) if os.path.isdir(s.temp_dir) else []
+        return self
+
+    def kill(self):
+        """Ends Morvane by its Windows process id, then the launcher."""
+        if self.pid:
+            self.scenario.build.wine_output(["taskkill", "/f", "/pid", str(self.pid)], timeout=60)
+        if self.proc.poll() is None:
+            self.proc.kill()
+
+    def ui(self, *commands, timeout=RUN_TIMEOUT):
+        """Runs ui_driver.exe on this run's process; (exit code, its output)."""
+        build = self.scenario.build
+        if not os.path.exists(build.ui_driver):
+            raise AssertionError("ui_driver.exe is not built")
+        return build.wine_output([build.ui_driver, str(self.pid)] + [str(c) for c in commands],
+                                 timeout=timeout)
+
+
+class Scenario:
+    """A scratch folder with an installation, a temp folder, a wizard marker and servers."""
+
+    def __init__(self, build, online=True, keep=False):
+        self.build = build
+        self.online = online
+        self.keep = keep or bool(os.environ.get("MORVANE_E2E_KEEP"))
+
+    def __enter__(self):
+        self.root = tempfile.mkdtemp(prefix="morvane-e2e-")
+        self.app_dir = os.path.join(self.root, "app")
+        self.temp_dir = os.path.join(self.root, "temp")
+        self.www = os.path.join(self.root, "www")
+        self.marker = os.path.join(self.root, "wizard-started.txt")
+        os.makedirs(self.app_dir)
+        os.makedirs(self.temp_dir)
+        self.control = FixtureServer(self.www, os.path.join(self.root, "control.log")).start()
+        self.support = None
+        if self.online:
+            self.build.require_loopback_support()
+            self.support = FixtureServer(os.path.join(self.root, "support"),
+                                         os.path.join(self.root, "support.log"),
+                                         port=self.build.support_port, log_connections=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self.control.stop()
+        if self.support:
+            self.support.stop()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    # The installation ---------------------------------------------------------------------
+
+    @property
+    def res(self):
+        return os.path.join(self.app_dir, "res")
+
+    def ctl_url(self, name="ctl.ini"):
+        return self.control.url(name)
+
+    def install(self, languages=("English",), revision=5, ctl_name="ctl.ini", drvname="KV-1000",
+                kavro=None, language_file="language.ini", uistrings_file="uistrings.ini",
+                kif=None, bicon=0):
+        """Morvane.exe, KVWizard.exe, res/kavro.ini and one folder per language whose
+        language settings point at ctl_name (a name on the control server, or a full URL)."""
+        shutil.copy(self.build.morvane, self.app_dir)
+        shutil.copy(self.build.stub_wizard, self.app_dir)
+        main = {"ProductName": "Kavro Demo", "OSMajor": "5", "OSMinor": "1", "SPMajor": "3",
+                "Bicon": str(bicon)}
+        if kavro is not None:
+            main = kavro
+        write_ini(os.path.join(self.res, "kavro.ini"), {"STARTUP": main})
+        for language in languages:
+            self.add_language(language, revision=revision, ctl_name=ctl_name, drvname=drvname,
+                              language_file=language_file, uistrings_file=uistrings_file)
+        if kif is not None:
+            self.add_driver_info(kif, bicon=bicon)
+        return self
+
+    def add_language(self, language, revision=5, ctl_name="ctl.ini", drvname="KV-1000",
+                     language_file="language.ini", uistrings_file="uistrings.ini"):
+        folder = os.path.join(self.res, language)
+        os.makedirs(folder, exist_ok=True)
+        url = ctl_name if "://" in ctl_name or ctl_name.startswith(("Z:", "C:")) or ctl_name == "" \
+            else self.ctl_url(ctl_name)
+        keys = {}
+        if drvname is not None:
+            keys["DRVNAME"] = drvname
+        keys["InstallerCtlFile"] = url
+        keys["InstallerRevision"] = str(revision)
+        if language_file:
+            write_ini(os.path.join(folder, language_file), {"Alternative Drivers": keys})
+        if uistrings_file:
+            write_ini(os.path.join(folder, uistrings_file), {"STARTUP": UI_TEXTS[language]})
+        with open(os.path.join(folder, "Morvane.gif"), "wb") as f:
+            f.write(TINY_GIF)
+
+    def add_driver_info(self, drvname, bicon=0, name="kv1000.kif"):
+        if bicon:
+            folder = os.path.join(self.app_dir, "Driver", "Printer", "Driver", "WINX86", "SETUP")
+        else:
+            folder = os.path.join(self.app_dir, "Common", "Printer", "WINX86", "SETUP")
+        write_ini(os.path.join(folder, name), {"Strings": {"DRVNAME": drvname}})
+
+    def serve(self, name, data):
+        path = os.path.join(self.www, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+
+    def plant(self, names):
+        """Copies of the planted DLL beside Morvane.exe under the given names."""
+        for name in names:
+            shutil.copy(os.path.join(self.build.planted_dir, name), self.app_dir)
+
+    def planted_loads(self):
+        return sorted(f for f in os.listdir(self.app_dir) if f.endswith(".loaded"))
+
+    # Running ------------------------------------------------------------------------------
+
+    def start(self, lang="en_US.UTF-8", temp="default", tmp=None, env=None, program=None):
+        """Starts Morvane.exe (or another program of the installation) through the launcher.
+        temp: "default" gives the scenario's temp folder; None removes TEMP."""
+        args = [self.build.launcher, "--tree"]
+        if temp == "default":
+            temp = wine_path(self.temp_dir)
+        args += ["--temp", temp] if temp is not None else ["--no-temp"]
+        args += ["--tmp", tmp] if tmp is not None else ["--no-tmp"]
+        args += ["--", wine_path(os.path.join(self.app_dir, program or "Morvane.exe"))]
+        full_env = {"LANG": lang, "LC_ALL": lang, "MORVANE_MARKER": wine_path(self.marker)}
+        full_env.update(env or {})
+        self._runs = getattr(self, "_runs", 0) + 1
+        output_path = os.path.join(self.root, "launch-%d.out" % self._runs)
+        with open(output_path, "wb") as output:
+            proc = self.build.wine(args, env=full_env, output=output)
+        return Run(self, proc, output_path)
+
+    def run(self, **kwargs):
+        return self.start(**kwargs).finish()
+
+    def run_expecting_dialog(self, **kwargs):
+        """Starts Morvane, waits for its dialog, records how it looks, closes it with the close
+        box and waits for the end. run.dialog holds the ui_driver's state line (or None)."""
+        run = self.start(**kwargs)
+        try:
+            code, out = run.ui("state", DIALOG_WAIT_MS)
+            if code == 0:
+                run.dialog = out.strip().splitlines()[-1]
+                run.ui("close")
+        finally:
+            if run.running and run.dialog is None:
+                run.kill()
+        return run.finish()
+
+
+def wait_for(predicate, timeout=RUN_TIMEOUT, interval=0.1):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(interval)
+    return False
+
+
+_build = None
+
+
+def build():
+    """The build folder given as the test program's first argument (or MORVANE_BUILD)."""
+    global _build
+    if _build is None:
+        _build = Build(os.environ.get("MORVANE_BUILD") or sys.argv[1])
+    return _build
+
+
+def main():
+    """unittest.main with the build folder taken off the command line."""
+    if len(sys.argv) > 1 and os.path.isdir(sys.argv[1]):
+        os.environ["MORVANE_BUILD"] = sys.argv.pop(1)
+    unittest.main(verbosity=2)
+
+
+class ScenarioTest(unittest.TestCase):
+    """Base class: self.build, and assertions on runs."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.build = build()
+
+    def assertWizardStartedOnceFromApp(self, run, scenario):
+        self.assertEqual(len(run.wizard_starts), 1, run.wizard_starts)
+        start = run.wizard_starts[0]
+        self.assertEqual(start.module.lower(),
+                         wine_path(os.path.join(scenario.app_dir, "KVWizard.exe")).lower())
+        # Started with verb "open" and no parameters: the command line is the path alone.
+        self.assertEqual(start.command_line.strip().strip('"').lower(), start.module.lower())
+        return start
+
+    def dialogMessage(self, run):
+        """The text of the dialog's message control as the run found it."""
+        self.assertIsNotNone(run.dialog, "no dialog window of the Morvane process appeared")
+        return json.loads(run.dialog)["controls"][str(MESSAGE_CONTROL)]["text"]
+
+    def assertNoWizard(self, run):
+        self.assertEqual(run.wizard_starts, [], "the wizard must not start")
+
+    def assertNoControlRequest(self, scenario):
+        self.assertEqual(scenario.control.requests(), [])
