@@ -1,5 +1,8 @@
 // Feeds arbitrary bytes to the PE certificate-table check; ASan and UBSan report any read
-// outside the input.
+// outside the input. An image the check accepts must keep its promise: the signature blob
+// lies inside the input, is a DER SEQUENCE, and nothing but fewer than 8 zero bytes of
+// padding follows it to the end of the file.
+// Seeds: tests/fuzz/make_pe_seeds.py writes small signed and unsigned images at build time.
 #include "sys/pe_certificate.h"
 
 #include <cstdint>
@@ -8,8 +11,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     pe::Span blob;
-    if (pe::CheckSignedImage(data, size, &blob)) {
-        if (uint64_t{blob.offset} + blob.length > size || data[blob.offset] != 0x30) abort();
+    if (!pe::CheckSignedImage(data, size, &blob)) return 0;
+    const uint64_t end = uint64_t{blob.offset} + blob.length;
+    if (blob.length == 0 || end > size || data[blob.offset] != 0x30) abort();
+    if (size - end >= 8) abort();
+    for (size_t i = static_cast<size_t>(end); i < size; ++i) {
+        if (data[i] != 0) abort();
     }
     return 0;
 }
