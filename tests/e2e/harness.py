@@ -35,6 +35,7 @@ from fixture_server import FixtureServer  # noqa: E402
 
 RUN_TIMEOUT = 180  # seconds; a loaded 2-core machine under Wine can be slow
 DIALOG_WAIT_MS = 60000
+UNEXPECTED_DIALOG_WAIT = 45  # seconds before a run that should end is checked for a dialog
 MESSAGE_CONTROL = 1003  # IDC_UPD_MES in resources/resource.h
 LANGUAGES = ("English", "Spanish", "French", "Portuguese")
 # The smallest GIF: one frame, 1x1.
@@ -199,7 +200,7 @@ def read_marker(path):
 class Run:
     """One started Morvane.exe (through launch.exe); finish() waits for it and its children."""
 
-    def __init__(self, scenario, proc, output):
+    def __init__(self, scenario, proc, output, earlier_starts):
         self.scenario = scenario
         self.proc = proc
         self.output = output
@@ -207,6 +208,7 @@ class Run:
         self.exit_code = None
         self.dialog = None
         self.pid = None
+        self._earlier_starts = earlier_starts  # starts recorded before this run
         wait_for(lambda: self._pid_line() or self.proc.poll() is not None, timeout=RUN_TIMEOUT)
         line = self._pid_line()
         if line:
@@ -236,7 +238,7 @@ class Run:
         if not self.tree_done:
             time.sleep(3)  # no job accounting: give a just-started wizard time to record itself
         s = self.scenario
-        self.wizard_starts = read_marker(s.marker)
+        self.wizard_starts = read_marker(s.marker)[self._earlier_starts:]
         self.temp_files = sorted(os.listdir(s.temp_dir)) if os.path.isdir(s.temp_dir) else []
         return self
 
@@ -353,7 +355,18 @@ class Scenario:
             shutil.copy(os.path.join(self.build.planted_dir, name), self.app_dir)
 
     def planted_loads(self):
+        """Names of the planted DLLs that some process has loaded, as "<dll>.loaded"."""
         return sorted(f for f in os.listdir(self.app_dir) if f.endswith(".loaded"))
+
+    def planted_loads_by(self, program):
+        """The planted DLLs that the given program of the installation has loaded."""
+        loads = []
+        for marker in self.planted_loads():
+            with open(os.path.join(self.app_dir, marker), encoding="utf-8") as f:
+                hosts = [line.strip().lower() for line in f]
+            if any(h.endswith("\\" + program.lower()) for h in hosts):
+                loads.append(marker[: -len(".loaded")])
+        return loads
 
     # Running ------------------------------------------------------------------------------
 
@@ -370,12 +383,24 @@ class Scenario:
         full_env.update(env or {})
         self._runs = getattr(self, "_runs", 0) + 1
         output_path = os.path.join(self.root, "launch-%d.out" % self._runs)
+        earlier_starts = len(read_marker(self.marker))
         with open(output_path, "wb") as output:
             proc = self.build.wine(args, env=full_env, output=output)
-        return Run(self, proc, output_path)
+        return Run(self, proc, output_path, earlier_starts)
 
     def run(self, **kwargs):
-        return self.start(**kwargs).finish()
+        """Starts Morvane and waits for its end. A run that is still going after a while is
+        asked for a dialog; one found is recorded in run.dialog and closed, so that a scenario
+        expecting the wizard fails at once instead of waiting out the time limit."""
+        run = self.start(**kwargs)
+        try:
+            run.proc.wait(timeout=UNEXPECTED_DIALOG_WAIT)
+        except subprocess.TimeoutExpired:
+            code, out = run.ui("state", 5000)
+            if code == 0:
+                run.dialog = out.strip().splitlines()[-1]
+                run.ui("close")
+        return run.finish()
 
     def run_expecting_dialog(self, **kwargs):
         """Starts Morvane, waits for its dialog, records how it looks, closes it with the close
@@ -427,6 +452,7 @@ class ScenarioTest(unittest.TestCase):
         cls.build = build()
 
     def assertWizardStartedOnceFromApp(self, run, scenario):
+        self.assertIsNone(run.dialog, "a dialog appeared instead of the wizard")
         self.assertEqual(len(run.wizard_starts), 1, run.wizard_starts)
         start = run.wizard_starts[0]
         self.assertEqual(start.module.lower(),
