@@ -19,11 +19,13 @@ int ReadNumber(const std::wstring& section, const std::wstring& key, const wchar
 
 bool FileExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) != FALSE; }
 
-// The first file when it exists, else the fallback when that exists, else empty.
-// The two are never merged.
-std::wstring ChooseFile(const std::wstring& first, const std::wstring& fallback)
+// "<stem>.ini" in the language folder when it exists, else "<stem>1.ini" when that exists, else
+// empty. The two are never merged.
+std::wstring ChooseLanguageFile(const std::wstring& languageFolder, const wchar_t* stem)
 {
+    const std::wstring first = languageFolder + L"\\" + stem + L".ini";
     if (FileExists(first)) return first;
+    const std::wstring fallback = languageFolder + L"\\" + stem + L"1.ini";
     if (FileExists(fallback)) return fallback;
     return std::wstring();
 }
@@ -56,8 +58,8 @@ int CMorvaneApp::ReadMainSettings()
 
 int CMorvaneApp::ReadLanguageSettings()
 {
-    const std::wstring folder = m_strAppDir + L"\\res\\" + m_strLanguage;
-    const std::wstring file = ChooseFile(folder + L"\\language.ini", folder + L"\\language1.ini");
+    const std::wstring file =
+        ChooseLanguageFile(m_strAppDir + L"\\res\\" + m_strLanguage, L"language");
     if (file.empty()) return 0;
     const std::wstring section = L"Alternative Drivers";
     m_strDrvName = ReadIniValue(section, L"DRVNAME", L"", file);
@@ -69,8 +71,8 @@ int CMorvaneApp::ReadLanguageSettings()
 
 int CMorvaneApp::ReadUiStrings()
 {
-    const std::wstring folder = m_strAppDir + L"\\res\\" + m_strLanguage;
-    const std::wstring file = ChooseFile(folder + L"\\uistrings.ini", folder + L"\\uistrings1.ini");
+    const std::wstring file =
+        ChooseLanguageFile(m_strAppDir + L"\\res\\" + m_strLanguage, L"uistrings");
     if (file.empty()) return 0;
     const std::wstring section = L"STARTUP";
     m_strTitleUpdate = ReadIniValue(section, L"TitleUpdate", L"", file);
