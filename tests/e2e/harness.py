@@ -147,7 +147,7 @@ class Build:
             raise AssertionError("configure this build with -DMORVANE_SUPPORT_URL=http://127.0.0.1:"
                                  "<port> (found %r)" % self.support_url)
 
-    def wine(self, args, env=None, output=None):
+    def wine(self, args, env=None, output=None, **popen):
         """Popen of a Windows program in this build's prefix, its stdout and stderr going to the
         file object output (or nowhere). Never a pipe: Wine helper processes started on the
         way (explorer /desktop, rpcss, a wineserver) inherit the program's handles and would
@@ -156,8 +156,10 @@ class Build:
         full_env = dict(os.environ)
         full_env.update(env or {})
         sink = output if output is not None else subprocess.DEVNULL
+        popen.setdefault("stdout", sink)
+        popen.setdefault("stderr", sink)
         return subprocess.Popen([self.wine_sh, "run", self.dir] + list(args), env=full_env,
-                                stdin=subprocess.DEVNULL, stdout=sink, stderr=sink)
+                                stdin=subprocess.DEVNULL, **popen)
 
     def wine_output(self, args, env=None, timeout=RUN_TIMEOUT):
         """Runs a Windows program to its end; (exit code, its output)."""

@@ -95,8 +95,9 @@ class UpdateCheck(ScenarioTest):
     def test_download_url_naming_no_plain_file_gives_no_update(self):
         # The package's file name comes from the network and is joined to the temp folder:
         # anything but a plain file name is refused, even though the revision is newer.
-        bad_names = ["", ".", "..", "a<b.exe", "a>b.exe", "a:b.exe", 'a"b.exe', "a|b.exe",
-                     "a?b.exe", "a*b.exe", "a\\tb.exe", "CON", "nul.exe", "COM1.exe", "lpt1"]
+        # ":" and "\\" never reach the name: the shell's file-name helper splits at them too.
+        bad_names = ["", ".", "..", "a<b.exe", "a>b.exe", 'a"b.exe', "a|b.exe", "a?b.exe",
+                     "a*b.exe", "a\\tb.exe", "CON", "nul.exe", "COM1.exe", "lpt1"]
         for name in bad_names:
             with self.subTest(name=name), Scenario(self.build) as s:
                 s.install(revision=5)
