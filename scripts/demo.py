@@ -4,6 +4,7 @@ control file served on loopback, one run with a newer revision on offer and one 
 Usage: demo.py BUILD_DIR (called by scripts/demo.sh)."""
 
 import json
+import ntpath
 import os
 import sys
 
@@ -22,7 +23,7 @@ def describe(run, scenario):
     for start in run.wizard_starts:
         print("  Decision: start the local wizard; no window was shown.")
         print("  Started: %s" % start.command_line)
-        print("  From folder: %s" % os.path.dirname(start.module))
+        print("  From folder: %s" % ntpath.dirname(start.module))
     if not run.dialog and not run.wizard_starts:
         print("  Morvane ended without a dialog and without starting the wizard.")
     left = ", ".join(run.temp_files) or "nothing"
