@@ -12,4 +12,7 @@ scripts/setup.sh
 cmake --preset windows -B "$build" -DMORVANE_SUPPORT_URL="$support" >/dev/null
 cmake --build "$build" -j 2 --target Morvane stub_wizard launcher ui_driver >/dev/null
 scripts/wine.sh setup "$build"
-exec python3 scripts/demo.py "$build"
+status=0
+python3 scripts/demo.py "$build" || status=$?
+scripts/wine.sh teardown "$build"
+exit $status
