@@ -1,13 +1,14 @@
 #include "sys/instance_guard.h"
 
 #include <windows.h>
-#include <psapi.h>
 #include <shlwapi.h>
 
+#include <string>
 #include <vector>
 
 #include "sys/instance_match.h"
 #include "win/handles.h"
+#include "win/syslib.h"
 
 namespace sys {
 
@@ -16,6 +17,19 @@ namespace {
 const DWORD kOwnPathChars = 2048;
 const DWORD kMaxProcesses = 2000;
 const DWORD kImageNameChars = 1024;
+
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
+using GetProcessImageFileNameFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD);
+
+// The process-status calls live in kernel32 from Windows 7 on and in psapi.dll before; the
+// import library would tie the executable to one of them, so both are looked up here.
+template <class Fn>
+Fn ProcessStatusFunction(const char* name)
+{
+    const std::string kernelName = std::string("K32") + name;
+    if (auto fn = win::SystemFunction<Fn>(L"kernel32.dll", kernelName.c_str())) return fn;
+    return win::SystemFunction<Fn>(L"psapi.dll", name);
+}
 
 std::wstring RootlessOwnPath()
 {
@@ -26,12 +40,12 @@ std::wstring RootlessOwnPath()
     return rest ? std::wstring(rest) : std::wstring();
 }
 
-std::wstring ImageNameOf(DWORD processId)
+std::wstring ImageNameOf(GetProcessImageFileNameFn getImageName, DWORD processId)
 {
     win::Handle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
     if (!process) return std::wstring();
     std::vector<wchar_t> name(kImageNameChars, L'\0');
-    DWORD length = ::GetProcessImageFileNameW(process.get(), name.data(), kImageNameChars);
+    DWORD length = getImageName(process.get(), name.data(), kImageNameChars);
     return std::wstring(name.data(), length);
 }
 
@@ -39,18 +53,22 @@ std::wstring ImageNameOf(DWORD processId)
 
 int IsAnotherInstanceRunning()
 {
+    auto enumProcesses = ProcessStatusFunction<EnumProcessesFn>("EnumProcesses");
+    auto getImageName =
+        ProcessStatusFunction<GetProcessImageFileNameFn>("GetProcessImageFileNameW");
+    // An unreadable process list is no evidence of another copy.
+    if (!enumProcesses || !getImageName) return 0;
     const std::wstring own = RootlessOwnPath();
     std::vector<DWORD> ids(kMaxProcesses);
     DWORD bytes = 0;
-    // An unreadable process list is no evidence of another copy.
-    if (!::EnumProcesses(ids.data(), kMaxProcesses * sizeof(DWORD), &bytes)) return 0;
+    if (!enumProcesses(ids.data(), kMaxProcesses * sizeof(DWORD), &bytes)) return 0;
     const DWORD count = bytes / sizeof(DWORD);
     const DWORD self = ::GetCurrentProcessId();
 
     unsigned matches = 0;
     for (DWORD i = 0; i < count; ++i) {
         if (ids[i] == self) continue;
-        const std::wstring image = ImageNameOf(ids[i]);
+        const std::wstring image = ImageNameOf(getImageName, ids[i]);
         if (!image.empty() && ImageNameMatches(image, own)) ++matches;
     }
     return matches > 0 ? 1 : 0;
