@@ -6,6 +6,7 @@
 #include "app/startup_rules.h"
 #include "sys/instance_guard.h"
 #include "ui/morvane_dlg.h"
+#include "win/com.h"
 #include "win/syslib.h"
 
 #ifndef FLAG_ICC_FORCE_CONNECTION
@@ -34,6 +35,9 @@ void RegisterCommonControls()
 int CMorvaneApp::InitInstance()
 {
     RegisterCommonControls();
+    // The shell may hand "open" to extensions that need COM, and the picture decoder and the
+    // URL download are COM objects: the main thread is an apartment for the whole run.
+    win::ComApartment com;
     if (IsAnotherInstanceRunning()) return 0;
 
     m_bUpdateAvailable = 0;
