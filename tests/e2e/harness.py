@@ -244,6 +244,15 @@ class Run:
         self.temp_files = sorted(os.listdir(s.temp_dir)) if os.path.isdir(s.temp_dir) else []
         return self
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        """A run still going when its block ends, however it ends, is killed."""
+        if self.running:
+            self.kill()
+        return False
+
     def kill(self):
         """Ends Morvane by its Windows process id, then the launcher."""
         if self.pid:

@@ -147,8 +147,7 @@ class UnsupportedSystem(DialogTest):
     def test_message_and_one_close_button_that_closes_and_starts_nothing(self):
         texts = UI_TEXTS["English"]
         with Scenario(self.build, online=False) as s:
-            run = self.start_unsupported(s)
-            try:
+            with self.start_unsupported(s) as run:
                 state = read_state(run)
                 self.assertEqual(state["title"], "Kavro Demo Update")
                 self.assertUnsupportedLook(state, texts)
@@ -163,9 +162,6 @@ class UnsupportedSystem(DialogTest):
                 self.assertTrue(harness.wait_for(lambda: read_state(run, 5000)["iconic"], 60, 0.5))
                 self.assertEqual(drive(run, "click", CANCEL)[0], 0)
                 self.assertEnded(run, s)
-            finally:
-                if run.running:
-                    run.kill()
             self.assertNoWizard(run)
             self.assertNoControlRequest(s)
 
@@ -176,8 +172,7 @@ class UnsupportedSystem(DialogTest):
                      CloseBtn="Fermer \u00e7a")
         for how in ("close box", "escape"):
             with self.subTest(how=how), Scenario(self.build, online=False) as s:
-                run = self.start_unsupported(s, "French", texts)
-                try:
+                with self.start_unsupported(s, "French", texts) as run:
                     state = read_state(run)
                     self.assertEqual(state["title"], "Mise \u00e0 jour de Kavro Demo")
                     self.assertUnsupportedLook(state, texts)
@@ -185,9 +180,6 @@ class UnsupportedSystem(DialogTest):
                         screenshot(self.build, "unsupported-French")
                     self.end_with(run, how)
                     self.assertEnded(run, s)
-                finally:
-                    if run.running:
-                        run.kill()
                 self.assertNoWizard(run)
 
 
@@ -196,8 +188,7 @@ class AskState(DialogTest):
     def test_yes_and_no_then_no_hides_the_dialog_and_opens_the_local_wizard(self):
         texts = UI_TEXTS["English"]
         with Scenario(self.build) as s:
-            run = self.start_asking(s)
-            try:
+            with self.start_asking(s) as run:
                 state = read_state(run)
                 self.assertEqual(state["title"], "Kavro Demo Update")
                 self.assertAskLook(state, texts)
@@ -208,9 +199,6 @@ class AskState(DialogTest):
                 self.assertEqual(after["controls"], state["controls"])
                 self.assertEqual(drive(run, "click", NO)[0], 0)
                 self.assertEnded(run, s)
-            finally:
-                if run.running:
-                    run.kill()
             self.assertWizardStartedOnceFromApp(run, s)
             self.assertEqual(len(s.control.requests()), 1, s.control.requests())
 
@@ -225,8 +213,7 @@ class AskState(DialogTest):
         ]
         for language, texts, how, title in cases:
             with self.subTest(language=language, how=how), Scenario(self.build) as s:
-                run = self.start_asking(s, language, texts)
-                try:
+                with self.start_asking(s, language, texts) as run:
                     state = read_state(run)
                     self.assertEqual(state["title"], title)
                     self.assertAskLook(state, texts)
@@ -234,9 +221,6 @@ class AskState(DialogTest):
                         screenshot(self.build, "ask-French")
                     self.end_with(run, how)
                     self.assertEnded(run, s)
-                finally:
-                    if run.running:
-                        run.kill()
                 self.assertNoWizard(run)
 
 
@@ -253,8 +237,7 @@ class LaterStates(DialogTest):
     def test_downloading_after_a_failure_shows_cancel_enabled_and_the_picture_again(self):
         texts = UI_TEXTS["English"]
         with Scenario(self.build, online=False) as s:
-            run = self.start_host(s, [DOWNLOADING, STAGING, FAILED, DOWNLOADING])
-            try:
+            with self.start_host(s, [DOWNLOADING, STAGING, FAILED, DOWNLOADING]) as run:
                 c = read_state(run)["controls"]
                 self.assertEqual(c[MESSAGE]["text"], texts["MessageDownload"])
                 self.assertFalse(c[YES]["visible"])
@@ -264,16 +247,12 @@ class LaterStates(DialogTest):
                 self.assertTrue(c[PICTURE]["visible"])
                 self.assertEqual(drive(run, "click", CANCEL)[0], 0)
                 self.assertEnded(run, s)
-            finally:
-                if run.running:
-                    run.kill()
             self.assertWizardStartedOnceFromApp(run, s)
 
     def test_staging_shows_cancel_disabled_and_inert(self):
         texts = UI_TEXTS["English"]
         with Scenario(self.build, online=False) as s:
-            run = self.start_host(s, [DOWNLOADING, STAGING])
-            try:
+            with self.start_host(s, [DOWNLOADING, STAGING]) as run:
                 state = read_state(run)
                 c = state["controls"]
                 self.assertEqual(c[MESSAGE]["text"], texts["MessageDownload"])
@@ -284,16 +263,12 @@ class LaterStates(DialogTest):
                 self.assertEqual(read_state(run, 5000)["controls"], c)
                 self.end_with(run, "escape")
                 self.assertEnded(run, s)
-            finally:
-                if run.running:
-                    run.kill()
             self.assertNoWizard(run)
 
     def test_failed_offers_retry_and_no_hides_the_picture_and_no_opens_the_wizard(self):
         texts = UI_TEXTS["English"]
         with Scenario(self.build, online=False) as s:
-            run = self.start_host(s, [DOWNLOADING, STAGING, FAILED])
-            try:
+            with self.start_host(s, [DOWNLOADING, STAGING, FAILED]) as run:
                 state = read_state(run)
                 c = state["controls"]
                 self.assertEqual(c[MESSAGE]["text"], texts["DownloadError"])
@@ -306,9 +281,6 @@ class LaterStates(DialogTest):
                 self.assertEqual(read_state(run, 5000)["controls"], c)
                 self.assertEqual(drive(run, "click", NO)[0], 0)
                 self.assertEnded(run, s)
-            finally:
-                if run.running:
-                    run.kill()
             self.assertWizardStartedOnceFromApp(run, s)
 
 
@@ -317,15 +289,12 @@ class LaterStates(DialogTest):
             report = os.path.join(s.root, "report.txt")
             s.install()
             shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
-            run = s.start(program="dialog_host.exe",
-                          env={"MORVANE_HOST_STATES": "", "MORVANE_HOST_REPORT": wine_path(report)})
-            try:
+            with s.start(program="dialog_host.exe",
+                         env={"MORVANE_HOST_STATES": "",
+                              "MORVANE_HOST_REPORT": wine_path(report)}) as run:
                 self.assertAskLook(read_state(run), UI_TEXTS["English"])
                 self.end_with(run, "close box")
                 self.assertEnded(run, s)
-            finally:
-                if run.running:
-                    run.kill()
             with open(report, encoding="utf-8") as f:
                 lines = f.read().splitlines()
         fonts = {line.split(" ", 2)[1]: line.split(" ", 2)[2] for line in lines
@@ -358,16 +327,12 @@ class Title(DialogTest):
             with self.subTest(text=text, product=product), \
                     Scenario(self.build, online=False) as s:
                 texts = dict(UI_TEXTS["English"], TitleUpdate=text)
-                run = self.start_unsupported(s, texts=texts, product=product)
-                try:
+                with self.start_unsupported(s, texts=texts, product=product) as run:
                     state = read_state(run)
                     self.assertEqual(state["title"], expected)
                     self.assertUnsupportedLook(state, texts)
                     self.assertEqual(drive(run, "click", CANCEL)[0], 0)
                     self.assertEnded(run, s)
-                finally:
-                    if run.running:
-                        run.kill()
                 self.assertNoWizard(run)
 
 
