@@ -3,17 +3,30 @@
 
 #include <gtest/gtest.h>
 
+#include <psapi.h>
+#include <tlhelp32.h>
+
 #include <cwchar>
+#include <string>
 
 #include "test_support.h"
 #include "win/handles.h"
 
 namespace {
 
+// Set by a lingering copy once it runs, so the parent waits for that and not for a guessed time.
+std::wstring ReadyEventName(DWORD processId)
+{
+    return L"Local\\instance-guard-test-ready-" + std::to_wstring(processId);
+}
+
 // A copy of this program started with --linger only stays alive for the guard to find; one
 // started with --guard-check asks the guard once and exits with its answer.
 const bool kHelperMode = [] {
     if (std::wcsstr(::GetCommandLineW(), L"--linger")) {
+        // Either side may create the event first; the handle stays open while we linger.
+        HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, ReadyEventName(::GetCurrentProcessId()).c_str());
+        if (ready) ::SetEvent(ready);
         ::Sleep(60000);
         ::ExitProcess(0);
     }
@@ -54,11 +67,38 @@ int GuardAnswerIn(const std::wstring& program)
     return static_cast<int>(code);
 }
 
+// Every running process with its image path in both forms, for the message of a failed expectation.
+std::wstring DescribeProcesses()
+{
+    std::wstring text = L"own path: " + OwnPath() + L"\nprocesses:\n";
+    win::Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        wchar_t image[1024] = L"?";
+        wchar_t device[1024] = L"?";
+        DWORD length = 1024;
+        win::Handle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+        if (process) {
+            ::QueryFullProcessImageNameW(process.get(), 0, image, &length);
+            ::GetProcessImageFileNameW(process.get(), device, 1024);
+        }
+        text += L"  " + std::to_wstring(entry.th32ProcessID) + L" " + image + L" | " + device + L"\n";
+    }
+    return text;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 class Lingering {
 public:
     explicit Lingering(const std::wstring& program) : m_process(Start(program, L"--linger"))
     {
-        ::Sleep(1000);  // time to appear in the process list
+        if (!m_process) return;
+        win::Handle ready(::CreateEventW(nullptr, TRUE, FALSE,
+                                         ReadyEventName(::GetProcessId(m_process.get())).c_str()));
+        m_ready = ready && ::WaitForSingleObject(ready.get(), 60000) == WAIT_OBJECT_0;
     }
     ~Lingering()
     {
@@ -67,10 +107,15 @@ public:
             ::WaitForSingleObject(m_process.get(), 10000);
         }
     }
-    bool started() const { return m_process.valid(); }
+    // Started, reached its own code and has not ended since.
+    bool running() const
+    {
+        return m_ready && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT;
+    }
 
 private:
     win::Handle m_process;
+    bool m_ready = false;
 };
 
 TEST(InstanceGuard, AloneThereIsNoOtherInstance) { EXPECT_EQ(sys::IsAnotherInstanceRunning(), 0); }
@@ -78,8 +123,8 @@ TEST(InstanceGuard, AloneThereIsNoOtherInstance) { EXPECT_EQ(sys::IsAnotherInsta
 TEST(InstanceGuard, FindsASecondCopyOfTheSameFile)
 {
     Lingering copy(OwnPath());
-    ASSERT_TRUE(copy.started());
-    EXPECT_EQ(sys::IsAnotherInstanceRunning(), 1);
+    ASSERT_TRUE(copy.running());
+    EXPECT_EQ(sys::IsAnotherInstanceRunning(), 1) << Narrow(DescribeProcesses());
 }
 
 TEST(InstanceGuard, IgnoresTheSameProgramInAnotherFolder)
@@ -88,7 +133,7 @@ TEST(InstanceGuard, IgnoresTheSameProgramInAnotherFolder)
     const std::wstring copyPath = elsewhere / L"instance_guard_test.exe";
     ASSERT_TRUE(::CopyFileW(OwnPath().c_str(), copyPath.c_str(), TRUE));
     Lingering copy(copyPath);
-    ASSERT_TRUE(copy.started());
+    ASSERT_TRUE(copy.running());
     EXPECT_EQ(sys::IsAnotherInstanceRunning(), 0);
 }
 
@@ -98,10 +143,10 @@ TEST(InstanceGuard, PathThatDiffersInCaseIsNotFound)
     // as we were started. A copy started through an upper-cased name therefore compares a path
     // that differs from the running copy's only in case, and must not match it.
     Lingering running(OwnPath());
-    ASSERT_TRUE(running.started());
+    ASSERT_TRUE(running.running());
     std::wstring path = OwnPath();
     const std::wstring upper = path.substr(0, path.find_last_of(L'\\') + 1) + L"INSTANCE_GUARD_TEST.EXE";
-    EXPECT_EQ(GuardAnswerIn(path), 1) << "the same path is found";
+    EXPECT_EQ(GuardAnswerIn(path), 1) << "the same path is found\n" << Narrow(DescribeProcesses());
     EXPECT_EQ(GuardAnswerIn(upper), 0);
 }
 
