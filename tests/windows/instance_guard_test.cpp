@@ -150,4 +150,42 @@ TEST(InstanceGuard, PathThatDiffersInCaseIsNotFound)
     EXPECT_EQ(GuardAnswerIn(upper), 0);
 }
 
+// Takes a drive's device name away for the life of the object, as a system does for a drive
+// that has none: the device form of every path on it can then not be had.
+class DriveWithoutDevice {
+public:
+    explicit DriveWithoutDevice(const wchar_t* drive) : m_drive(drive)
+    {
+        wchar_t target[1024] = {};
+        if (::QueryDosDeviceW(drive, target, 1024) == 0) return;
+        m_target = target;
+        m_removed = ::DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION |
+                                           DDD_EXACT_MATCH_ON_REMOVE,
+                                       drive, target) != FALSE;
+    }
+    ~DriveWithoutDevice()
+    {
+        if (m_removed) ::DefineDosDeviceW(DDD_RAW_TARGET_PATH, m_drive.c_str(), m_target.c_str());
+    }
+    bool removed() const { return m_removed; }
+
+private:
+    std::wstring m_drive;
+    std::wstring m_target;
+    bool m_removed = false;
+};
+
+TEST(InstanceGuard, FindsACopyWhoseDeviceNameCannotBeHad)
+{
+    Lingering copy(OwnPath());
+    ASSERT_TRUE(copy.running());
+    const std::wstring drive = OwnPath().substr(0, 2);
+    DriveWithoutDevice noDevice(drive.c_str());
+    ASSERT_TRUE(noDevice.removed());
+    wchar_t device[1024];
+    ASSERT_EQ(::GetProcessImageFileNameW(::GetCurrentProcess(), device, 1024), 0u)
+        << "the device form is still there";
+    EXPECT_EQ(sys::IsAnotherInstanceRunning(), 1) << Narrow(DescribeProcesses());
+}
+
 }  // namespace
