@@ -157,22 +157,27 @@ public:
     explicit DriveWithoutDevice(const wchar_t* drive) : m_drive(drive)
     {
         wchar_t target[1024] = {};
-        if (::QueryDosDeviceW(drive, target, 1024) == 0) return;
+        if (::QueryDosDeviceW(drive, target, 1024) == 0) {
+            m_ready = true;  // it has none already
+            return;
+        }
         m_target = target;
         m_removed = ::DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION |
                                            DDD_EXACT_MATCH_ON_REMOVE,
                                        drive, target) != FALSE;
+        m_ready = m_removed;
     }
     ~DriveWithoutDevice()
     {
         if (m_removed) ::DefineDosDeviceW(DDD_RAW_TARGET_PATH, m_drive.c_str(), m_target.c_str());
     }
-    bool removed() const { return m_removed; }
+    bool ready() const { return m_ready; }
 
 private:
     std::wstring m_drive;
     std::wstring m_target;
     bool m_removed = false;
+    bool m_ready = false;
 };
 
 TEST(InstanceGuard, FindsACopyWhoseDeviceNameCannotBeHad)
@@ -181,7 +186,7 @@ TEST(InstanceGuard, FindsACopyWhoseDeviceNameCannotBeHad)
     ASSERT_TRUE(copy.running());
     const std::wstring drive = OwnPath().substr(0, 2);
     DriveWithoutDevice noDevice(drive.c_str());
-    ASSERT_TRUE(noDevice.removed());
+    ASSERT_TRUE(noDevice.ready());
     wchar_t device[1024];
     ASSERT_EQ(::GetProcessImageFileNameW(::GetCurrentProcess(), device, 1024), 0u)
         << "the device form is still there";
