@@ -25,7 +25,8 @@ std::wstring ReadyEventName(DWORD processId)
 const bool kHelperMode = [] {
     if (std::wcsstr(::GetCommandLineW(), L"--linger")) {
         // Either side may create the event first; the handle stays open while we linger.
-        HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, ReadyEventName(::GetCurrentProcessId()).c_str());
+        const std::wstring name = ReadyEventName(::GetCurrentProcessId());
+        HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
         if (ready) ::SetEvent(ready);
         ::Sleep(60000);
         ::ExitProcess(0);
@@ -84,7 +85,8 @@ std::wstring DescribeProcesses()
             ::QueryFullProcessImageNameW(process.get(), 0, image, &length);
             ::GetProcessImageFileNameW(process.get(), device, 1024);
         }
-        text += L"  " + std::to_wstring(entry.th32ProcessID) + L" " + image + L" | " + device + L"\n";
+        text += L"  " + std::to_wstring(entry.th32ProcessID) + L" " + image + L" | " + device +
+                L"\n";
     }
     return text;
 }
