@@ -12,6 +12,27 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${MORVANE_DLLOVERRIDES:+;$MORVANE_DLLOVERRIDES}"
 state="$build/wine.env"
 
+# Some machines run no 32-bit Linux programs (a kernel without IA-32 emulation), and so no
+# 32-bit Wine. There Wine runs through its 64-bit loader, which runs 64-bit programs only;
+# a 32-bit program exits with 77, which the test tiers count as skipped.
+wine=wine
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+    wine=/usr/lib/wine/wine64
+    export WINELOADER=$wine
+fi
+
+# True for a 32-bit (i386) PE image: the machine field after the "PE\0\0" signature is 0x14c.
+is_32bit_pe() {
+    python3 - "$1" <<'PY'
+import struct, sys
+with open(sys.argv[1], "rb") as f:
+    head = f.read(4096)
+ok = head[:2] == b"MZ" and len(head) >= 64
+pe = struct.unpack_from("<I", head, 60)[0] if ok else 0
+sys.exit(0 if ok and head[pe:pe + 4] == b"PE\0\0" and struct.unpack_from("<H", head, pe + 4)[0] == 0x14C else 1)
+PY
+}
+
 case "$cmd" in
 setup)
     # Reuse a display that works; otherwise start an Xvfb of our own on a free number.
@@ -28,15 +49,21 @@ setup)
     fi
     echo "DISPLAY=$DISPLAY" >> "$state"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >/dev/null 2>&1 || true
+        "$wine" wineboot.exe -i >/dev/null 2>&1 || true
     fi
     # One persistent server for the whole run, so each test does not pay for a new one.
     wineserver -p >/dev/null 2>&1 || true
-    wine cmd /c ver >/dev/null 2>&1
+    "$wine" cmd /c ver >/dev/null 2>&1
     ;;
 run)
     if [ -f "$state" ]; then . "$state"; export DISPLAY; fi
-    exec wine "$@"
+    program=${1:-}
+    case "$program" in [Zz]:*) program=$(printf '%s' "${program:2}" | tr '\\' /) ;; esac
+    if [ "$wine" != wine ] && [ -f "$program" ] && is_32bit_pe "$program"; then
+        echo "wine.sh: this machine runs no 32-bit programs; skipped: $1" >&2
+        exit 77
+    fi
+    exec "$wine" "$@"
     ;;
 teardown)
     wineserver -k >/dev/null 2>&1 || true

@@ -106,11 +106,55 @@ def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9
     return ini_text(sections).encode("utf-8")
 
 
+def runs_32bit_programs():
+    """False on machines whose kernel runs no 32-bit Linux programs, and so no 32-bit Wine."""
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
+
+
+def is_32bit_pe(path):
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 64:
+        return False
+    pe = int.from_bytes(head[60:64], "little")
+    return head[pe:pe + 4] == b"PE\0\0" and int.from_bytes(head[pe + 4:pe + 6], "little") == 0x14C
+
+
+def runnable_build_dir(path):
+    """The build folder itself; on a machine without 32-bit Wine, for a 32-bit build, the 64-bit
+    build of the same sources that it tests alongside (MORVANE_ALSO_TEST)."""
+    path = os.path.abspath(path)
+    morvane = os.path.join(path, "Morvane.exe")
+    if not os.path.exists(morvane) or not is_32bit_pe(morvane) or runs_32bit_programs():
+        return path
+    cache = os.path.join(path, "CMakeCache.txt")
+    source = None
+    others = []
+    with open(cache, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("CMAKE_HOME_DIRECTORY:"):
+                source = line.rstrip("\n").split("=", 1)[1]
+            elif line.startswith("MORVANE_ALSO_TEST:"):
+                others = [p for p in line.rstrip("\n").split("=", 1)[1].split(";") if p]
+    for other in others:
+        other = os.path.join(source or "", other)
+        if os.path.exists(os.path.join(other, "Morvane.exe")):
+            print("harness: this machine runs no 32-bit programs; scenarios run on %s" % other,
+                  file=sys.stderr)
+            return os.path.abspath(other)
+    return path
+
+
 class Build:
-    """A configured and built 32-bit build folder."""
+    """A configured and built Windows build folder (32-bit, or 64-bit where 32-bit Wine cannot
+    run)."""
 
     def __init__(self, path):
-        self.dir = os.path.abspath(path)
+        self.dir = runnable_build_dir(path)
         self.morvane = os.path.join(self.dir, "Morvane.exe")
         self.fixtures = os.path.join(self.dir, "fixtures")
         self.launcher = os.path.join(self.fixtures, "launch.exe")
