@@ -4,22 +4,18 @@
 #include <shellapi.h>
 
 #include "app/startup_rules.h"
+#include "sys/download.h"
 #include "sys/instance_guard.h"
 #include "ui/morvane_dlg.h"
 #include "win/com.h"
 #include "win/syslib.h"
-
-#ifndef FLAG_ICC_FORCE_CONNECTION
-#define FLAG_ICC_FORCE_CONNECTION 0x00000001
-#endif
+#include "win/wstr.h"
 
 CMorvaneApp theApp;
 
 namespace {
 
 using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-using InternetGetConnectedStateFn = BOOL(WINAPI*)(LPDWORD, DWORD);
-using InternetCheckConnectionFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD);
 
 void RegisterCommonControls()
 {
@@ -60,17 +56,7 @@ int CMorvaneApp::InitInstance()
 
 int CMorvaneApp::IsAnotherInstanceRunning() { return sys::IsAnotherInstanceRunning(); }
 
-int CMorvaneApp::TestConnectivity()
-{
-    auto connectedState = win::SystemFunction<InternetGetConnectedStateFn>(
-        L"wininet.dll", "InternetGetConnectedState");
-    auto checkConnection = win::SystemFunction<InternetCheckConnectionFn>(
-        L"wininet.dll", "InternetCheckConnectionW");
-    if (!connectedState || !checkConnection) return 0;
-    DWORD flags = 0;
-    if (!connectedState(&flags, 0)) return 0;
-    return checkConnection(MORVANE_SUPPORT_URL, FLAG_ICC_FORCE_CONNECTION, 0) ? 1 : 0;
-}
+int CMorvaneApp::TestConnectivity() { return sys::IsServerReachable(MORVANE_SUPPORT_URL); }
 
 int CMorvaneApp::IsOsSupported()
 {
@@ -84,16 +70,18 @@ int CMorvaneApp::IsOsSupported()
                : 0;
 }
 
-int CMorvaneApp::LaunchLocalWizard()
+int CMorvaneApp::LaunchLocalWizard() { return StartLocalWizard(m_strAppDir); }
+
+int StartLocalWizard(const std::wstring& appDir)
 {
-    const std::wstring wizard = m_strAppDir + L"\\KVWizard.exe";
+    const std::wstring wizard = wstr::JoinPath(appDir, L"KVWizard.exe");
     ::ShellExecuteW(nullptr, L"open", wizard.c_str(), nullptr, nullptr, SW_SHOW);
     return 1;
 }
 
 void CMorvaneApp::ShowDialog()
 {
-    CMorvaneDlg dialog;
+    CMorvaneDlg dialog(*this);
     m_pMainWnd = &dialog;
     dialog.DoModal();
     m_pMainWnd = nullptr;

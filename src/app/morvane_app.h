@@ -66,9 +66,10 @@ private:
 // The one application object.
 extern CMorvaneApp theApp;
 
+// Opens KVWizard.exe of `appDir` with the shell's "open" verb and shows it; fire and forget.
+// The one way the local wizard is started, by start-up and by the dialog alike.
+int StartLocalWizard(const std::wstring& appDir);
+
 // Reads one value of an INI file: at most 259 characters, escape sequences converted.
 std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
                           const std::wstring& defaultValue, const std::wstring& file);
-
-// Downloads a URL into a local file after removing its cache entry; 1 or 0.
-int DownloadToFile(const std::wstring& url, const std::wstring& localPath);

@@ -89,4 +89,30 @@ bool IsPlainFileName(const std::wstring& name)
     return !IsReservedDeviceName(name);
 }
 
+bool IsWebUrl(const std::wstring& url)
+{
+    const size_t colon = url.find(L"://");
+    if (colon == std::wstring::npos || colon + 3 >= url.size()) return false;
+    std::wstring scheme = url.substr(0, colon);
+    for (auto& c : scheme) c = AsciiUpper(c);
+    if (scheme != L"HTTP" && scheme != L"HTTPS") return false;
+    const wchar_t hostStart = url[colon + 3];
+    return hostStart != L'/' && hostStart != L'\\';
+}
+
+bool IsSafeExePath(const std::wstring& exePath)
+{
+    size_t components = 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = exePath.find(L'\\', start);
+        const size_t length = end == std::wstring::npos ? end : end - start;
+        if (!IsPlainFileName(exePath.substr(start, length))) return false;
+        ++components;
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    return components >= 2;
+}
+
 }  // namespace startup

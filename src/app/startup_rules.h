@@ -31,4 +31,15 @@ Action Decide(int osSupported, int connected, int updateAvailable);
 // hold (control characters, < > : " / \ | ? *) and no reserved device name (CON, NUL, COM1...).
 bool IsPlainFileName(const std::wstring& name);
 
+// A package URL from the control file: the http or https scheme (any case) followed by "://"
+// and a host. A UNC path, a file URL or any other scheme would have the elevated program open
+// a share or a local file as the package.
+bool IsWebUrl(const std::wstring& url);
+
+// The new wizard's path from the control file, relative to the temporary folder: at least one
+// folder and a file, separated by single backslashes, each component a plain file name (so no
+// ".", "..", drive, root, UNC, stream or device). Anything else could run, or have the
+// clean-up delete, something outside the temporary folder.
+bool IsSafeExePath(const std::wstring& exePath);
+
 }  // namespace startup

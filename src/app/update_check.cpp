@@ -4,13 +4,10 @@
 
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
-#include "win/syslib.h"
+#include "sys/download.h"
 #include "win/wstr.h"
 
 namespace {
-
-using DeleteUrlCacheEntryFn = BOOL(WINAPI*)(LPCWSTR);
-using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD, void*);
 
 // Last path component of a URL, as the shell's path helper sees it.
 std::wstring FileNamePart(const std::wstring& url) { return ::PathFindFileNameW(url.c_str()); }
@@ -28,24 +25,6 @@ private:
 
 }  // namespace
 
-int DownloadToFile(const std::wstring& url, const std::wstring& localPath)
-{
-    if (!::PathIsURLW(url.c_str())) return 0;
-    if (localPath.size() >= MAX_PATH) return 0;
-    wchar_t folder[MAX_PATH];
-    lstrcpynW(folder, localPath.c_str(), MAX_PATH);
-    if (!::PathRemoveFileSpecW(folder)) return 0;
-    if (!::PathIsDirectoryW(folder)) return 0;
-
-    auto deleteCacheEntry =
-        win::SystemFunction<DeleteUrlCacheEntryFn>(L"wininet.dll", "DeleteUrlCacheEntryW");
-    auto download = win::SystemFunction<UrlDownloadToFileFn>(L"urlmon.dll", "URLDownloadToFileW");
-    if (!download) return 0;
-    // Never take the file from an earlier cached copy.
-    if (deleteCacheEntry) deleteCacheEntry(url.c_str());
-    return download(nullptr, url.c_str(), localPath.c_str(), 0, nullptr) >= 0 ? 1 : 0;
-}
-
 int CMorvaneApp::CheckForUpdate()
 {
     const std::wstring& url = m_strInstallerCtlFile;
@@ -53,7 +32,7 @@ int CMorvaneApp::CheckForUpdate()
     // The copy's name comes from a URL: it must name a file directly inside the temp folder.
     if (!startup::IsPlainFileName(copyName)) return 0;
     const std::wstring localCopy = wstr::JoinPath(m_strTempDir, copyName);
-    if (!DownloadToFile(url, localCopy)) return 0;
+    if (!sys::DownloadToFile(url, localCopy)) return 0;
     LocalCopy removeOnReturn(localCopy);
 
     const std::wstring& section = m_strDrvName;
@@ -61,11 +40,12 @@ int CMorvaneApp::CheckForUpdate()
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
     const std::wstring packageName = FileNamePart(m_strDownloadUrl);
-    if (m_strDownloadUrl.empty() || !startup::IsPlainFileName(packageName)) return 0;
+    if (!startup::IsWebUrl(m_strDownloadUrl) || !startup::IsPlainFileName(packageName)) return 0;
     m_strPackagePath = wstr::JoinPath(m_strTempDir, packageName);
 
+    // ExePath decides what runs elevated and what the clean-up deletes.
     m_strExePath = ReadIniValue(section, L"ExePath", L"", localCopy);
-    if (m_strExePath.empty()) return 0;
+    if (!startup::IsSafeExePath(m_strExePath)) return 0;
     m_nRevision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
     return startup::IsRevisionNewer(m_nRevision, m_nInstallerRevision) ? 1 : 0;
 }

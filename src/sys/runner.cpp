@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "sys/runner_rules.h"
-#include "win/handles.h"
 
 namespace sys {
 namespace {
@@ -15,83 +14,112 @@ bool StillRunning(HANDLE process, DWORD milliseconds)
     return ::WaitForSingleObject(process, milliseconds) == WAIT_TIMEOUT;
 }
 
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK TakeFirstOfProcess(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 // The first top-level window in Z order owned by the process, hidden ones included.
+// EnumWindows takes a snapshot, so windows destroyed meanwhile cannot send it round in circles
+// as a GetWindow(GW_HWNDNEXT) walk can.
 HWND FindProcessWindow(DWORD processId)
 {
-    for (HWND window = ::GetTopWindow(nullptr); window;
-         window = ::GetWindow(window, GW_HWNDNEXT)) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        if (owner == processId) return window;
-    }
-    return nullptr;
+    WindowSearch search = {processId, nullptr};
+    ::EnumWindows(TakeFirstOfProcess, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
-bool Answers(HWND window)
+runner::Ping PingWindow(HWND window)
 {
     DWORD_PTR result = 0;
-    return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
-                                 runner::kPingTimeoutMs, &result) != 0;
+    if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, runner::kPingTimeoutMs,
+                              &result))
+        return runner::Ping::Answered;
+    // A send to a window destroyed before or during the ping fails too: that is no hang.
+    return ::IsWindow(window) ? runner::Ping::Hung : runner::Ping::Gone;
 }
 
-// Polls the program and pings its window until a wait sees it end.
-void WatchWindow(HANDLE process, HWND window)
+// Watches the program's windows until a wait sees it end; true when it had to be terminated.
+bool Watch(HANDLE process, DWORD processId)
 {
-    runner::Action action = runner::Action::Poll;
+    bool terminated = false;
+    HWND window = nullptr;
+    runner::Action action = runner::Action::SearchWindow;
     for (;;) {
         switch (action) {
+        case runner::Action::SearchWindow:
+            window = FindProcessWindow(processId);
+            action = runner::AfterSearch(window != nullptr);
+            break;
+        case runner::Action::WaitWithoutLimit:
+            ::WaitForSingleObject(process, INFINITE);
+            return terminated;
         case runner::Action::Poll:
             action = runner::AfterPoll(StillRunning(process, runner::kPollMs));
             break;
         case runner::Action::Ping:
-            action = runner::AfterPing(Answers(window));
+            action = runner::AfterPing(PingWindow(window));
             break;
         case runner::Action::TerminateAndPoll:
-            ::TerminateProcess(process, 0);
+            terminated = ::TerminateProcess(process, 0) != 0 || terminated;
             action = runner::Action::Poll;
             break;
-        default:
-            return;
+        case runner::Action::Finish:
+            return terminated;
         }
     }
 }
 
-win::Handle Start(const std::wstring& commandLine, bool hidden, DWORD* processId)
-{
-    wchar_t buffer[runner::kCommandLineCapacity] = {};
-    commandLine.copy(buffer, commandLine.size());  // fits: checked by the caller
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    ::GetStartupInfoW(&startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(hidden ? SW_HIDE : SW_SHOWDEFAULT);
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started))
-        return win::Handle();
-    ::CloseHandle(started.hThread);
-    *processId = started.dwProcessId;
-    return win::Handle(started.hProcess);
-}
-
 }  // namespace
 
-int RunProcessAndWait(const std::wstring& commandLine, bool hidden)
+StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
 {
-    if (!runner::CanCopyCommandLine(commandLine)) return 0;
-    DWORD processId = 0;
-    win::Handle process = Start(commandLine, hidden, &processId);
-    if (!process) return 0;
+    StartedProcess started;
+    if (!runner::CanCopyCommandLine(commandLine)) return started;
+    wchar_t buffer[runner::kCommandLineCapacity] = {};
+    commandLine.copy(buffer, commandLine.size());
 
-    if (runner::AfterFirstWait(StillRunning(process.get(), runner::kFirstWaitMs)) ==
+    // A record of its own: ours may carry a C runtime's inherited-handle block
+    // (lpReserved2) or a title that are not meant for the child.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(hidden ? SW_HIDE : SW_SHOWDEFAULT);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+        return started;
+    ::CloseHandle(info.hThread);
+    started.process.reset(info.hProcess);
+    started.id = info.dwProcessId;
+    return started;
+}
+
+bool WaitForProcess(const StartedProcess& started)
+{
+    if (!started) return false;
+    if (runner::AfterFirstWait(StillRunning(started.process.get(), runner::kFirstWaitMs)) ==
         runner::Action::Finish)
-        return 1;
-    HWND window = FindProcessWindow(processId);
-    if (runner::AfterSearch(window != nullptr) == runner::Action::WaitWithoutLimit)
-        ::WaitForSingleObject(process.get(), INFINITE);
-    else
-        WatchWindow(process.get(), window);
+        return false;
+    return Watch(started.process.get(), started.id);
+}
+
+int RunProcessAndWait(const std::wstring& commandLine, bool hidden, bool* terminated)
+{
+    const StartedProcess started = StartProcess(commandLine, hidden);
+    if (!started) return 0;
+    const bool ended = WaitForProcess(started);
+    if (terminated) *terminated = ended;
     return 1;
 }
 

@@ -14,8 +14,17 @@ Action AfterSearch(bool windowFound)
 
 Action AfterPoll(bool stillRunning) { return stillRunning ? Action::Ping : Action::Finish; }
 
-// Termination does not end the loop by itself: the next poll sees the program gone.
-Action AfterPing(bool answered) { return answered ? Action::Poll : Action::TerminateAndPoll; }
+// Termination does not end the loop by itself: the next poll sees the program gone. A window
+// that went is no hang: installers close a splash or unpacking window and go on with another.
+Action AfterPing(Ping result)
+{
+    switch (result) {
+    case Ping::Answered: return Action::Poll;
+    case Ping::Gone: return Action::SearchWindow;
+    case Ping::Hung: break;
+    }
+    return Action::TerminateAndPoll;
+}
 
 int CanCopyCommandLine(const std::wstring& commandLine)
 {

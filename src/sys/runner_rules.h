@@ -12,7 +12,7 @@ constexpr unsigned long kPingTimeoutMs = 10000;  // how long a ping may take
 constexpr size_t kCommandLineCapacity = 260;     // the buffer CreateProcessW may write into
 
 enum class Action {
-    SearchWindow,      // still running after the first wait: look for its window once
+    SearchWindow,      // look for a top-level window of the program to watch
     WaitWithoutLimit,  // no window: wait for the end, without hang detection
     Poll,              // wait one poll interval
     Ping,              // ping the watched window
@@ -20,10 +20,17 @@ enum class Action {
     Finish,            // the program ended (or the wait failed): close up and return
 };
 
+// What a ping of the watched window found.
+enum class Ping {
+    Answered,
+    Hung,  // the window exists and did not answer in time, or the system counts it as hung
+    Gone,  // the window no longer exists: the program may have gone on with another one
+};
+
 Action AfterFirstWait(bool stillRunning);
 Action AfterSearch(bool windowFound);
 Action AfterPoll(bool stillRunning);
-Action AfterPing(bool answered);
+Action AfterPing(Ping result);
 
 // 1 when the command line fits the 260-character buffer with its terminator and holds no
 // NUL (which would silently cut it short and start something other than what was asked).

@@ -1,10 +1,16 @@
 #include "ui/morvane_dlg.h"
 
-#include <shellapi.h>
 #include <shlwapi.h>
 
+#include <memory>
+
 #include "app/morvane_app.h"
+#include "sys/download.h"
+#include "sys/trust.h"
+#include "ui/staging.h"
 #include "ui/title_format.h"
+#include "win/com.h"
+#include "win/thread.h"
 #include "win/wstr.h"
 
 namespace {
@@ -31,10 +37,28 @@ HFONT CreateTextFont()
 
 void SetText(HWND window, const std::wstring& text) { ::SetWindowTextW(window, text.c_str()); }
 
+// What the download worker takes with it: its own copies, nothing it shares with the dialog.
+struct DownloadJob {
+    HWND dialog;
+    std::wstring url;
+    std::wstring file;
+};
+
+// Hands `job` to a new detached thread running `worker`, which then owns it; false (and the
+// job freed) when no thread could be made.
+template <class Job>
+bool StartWorker(win::ThreadProc worker, std::unique_ptr<Job> job)
+{
+    if (!win::StartDetachedThread(worker, job.get())) return false;
+    job.release();
+    return true;
+}
+
 }  // namespace
 
-CMorvaneDlg::CMorvaneDlg()
+CMorvaneDlg::CMorvaneDlg(const CMorvaneApp& settings)
     : win::ModalDialog(IDD),
+      m_settings(settings),
       m_hIcon(LoadAppIcon(SM_CXICON, SM_CYICON)),
       m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON))
 {
@@ -60,7 +84,7 @@ BOOL CMorvaneDlg::OnInitDialog()
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon.get()));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.get()));
     SetState(ui::STATE_SETUP);
-    SetState(theApp.m_bOsSupported ? ui::STATE_ASK : ui::STATE_OS_UNSUPPORTED);
+    SetState(m_settings.m_bOsSupported ? ui::STATE_ASK : ui::STATE_OS_UNSUPPORTED);
     return TRUE;
 }
 
@@ -90,7 +114,7 @@ void CMorvaneDlg::SetUpFontAndTitle()
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     // Replacing the old font only now: the controls no longer use it.
     m_fontText = std::move(font);
-    SetText(hwnd(), ui::FormatTitle(theApp.m_strTitleUpdate, theApp.m_strProductName));
+    SetText(hwnd(), ui::FormatTitle(m_settings.m_strTitleUpdate, m_settings.m_strProductName));
 }
 
 void CMorvaneDlg::ApplyButton(HWND button, const ui::ButtonEffect& effect)
@@ -106,15 +130,15 @@ const std::wstring& CMorvaneDlg::TextOf(ui::Text text) const
 {
     static const std::wstring none;
     switch (text) {
-    case ui::Text::MessageOSCap: return theApp.m_strMessageOSCap;
-    case ui::Text::MessageUpdate: return theApp.m_strMessageUpdate;
-    case ui::Text::MessageDownload: return theApp.m_strMessageDownload;
-    case ui::Text::DownloadError: return theApp.m_strDownloadError;
-    case ui::Text::YesBtn: return theApp.m_strYesBtn;
-    case ui::Text::RetryBtn: return theApp.m_strRetryBtn;
-    case ui::Text::NoBtn: return theApp.m_strNoBtn;
-    case ui::Text::CloseBtn: return theApp.m_strCloseBtn;
-    case ui::Text::CancelBtn: return theApp.m_strCancelBtn;
+    case ui::Text::MessageOSCap: return m_settings.m_strMessageOSCap;
+    case ui::Text::MessageUpdate: return m_settings.m_strMessageUpdate;
+    case ui::Text::MessageDownload: return m_settings.m_strMessageDownload;
+    case ui::Text::DownloadError: return m_settings.m_strDownloadError;
+    case ui::Text::YesBtn: return m_settings.m_strYesBtn;
+    case ui::Text::RetryBtn: return m_settings.m_strRetryBtn;
+    case ui::Text::NoBtn: return m_settings.m_strNoBtn;
+    case ui::Text::CloseBtn: return m_settings.m_strCloseBtn;
+    case ui::Text::CancelBtn: return m_settings.m_strCancelBtn;
     case ui::Text::Keep: break;
     }
     return none;
@@ -123,7 +147,7 @@ const std::wstring& CMorvaneDlg::TextOf(ui::Text text) const
 int CMorvaneDlg::ShowAnimation()
 {
     const std::wstring path =
-        wstr::JoinPath(wstr::JoinPath(theApp.m_strAppDir + L"\\res", theApp.m_strLanguage),
+        wstr::JoinPath(wstr::JoinPath(m_settings.m_strAppDir + L"\\res", m_settings.m_strLanguage),
                        L"Morvane.gif");
     if (!::PathFileExistsW(path.c_str())) return 0;
     ::ShowWindow(Item(IDC_PICTURE), SW_SHOW);
@@ -134,11 +158,11 @@ int CMorvaneDlg::ShowAnimation()
 
 int CMorvaneDlg::StartLocalWizardAndClose()
 {
+    m_bEnding = true;
     // The dialog is the application's main window; it disappears before the wizard appears.
     ::ShowWindow(hwnd(), SW_HIDE);
-    const std::wstring wizard = wstr::JoinPath(theApp.m_strAppDir, L"KVWizard.exe");
     // Fire and forget: the dialog closes whether or not the wizard could be started.
-    ::ShellExecuteW(nullptr, L"open", wizard.c_str(), nullptr, nullptr, SW_SHOW);
+    StartLocalWizard(m_settings.m_strAppDir);
     ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
     return 1;
 }
@@ -197,21 +221,87 @@ void CMorvaneDlg::OnNoButton()
 void CMorvaneDlg::OnYesButton()
 {
     if (!ui::YesStartsDownload(m_nState)) return;
-    // The download worker hooks in here: SetState(ui::STATE_DOWNLOADING), then start it.
+    SetState(ui::STATE_DOWNLOADING);
+    auto job = std::make_unique<DownloadJob>(
+        DownloadJob{hwnd(), m_settings.m_strDownloadUrl, m_settings.m_strPackagePath});
+    // Without a thread the dialog stays as it is; Cancel still hands over to the local wizard.
+    StartWorker(DownloadWorker, std::move(job));
 }
 
-LRESULT CMorvaneDlg::OnDownloadDone(WPARAM, LPARAM)
+unsigned __stdcall CMorvaneDlg::DownloadWorker(void* param)
 {
-    if (m_nState != ui::STATE_DOWNLOADING) return 0;
-    // The download worker's result is handled here: verify, then staging or STATE_FAILED.
+    std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(param));
+    int downloaded = 0;
+    try {
+        win::ComApartment com;  // the URL download is a COM object
+        downloaded = sys::DownloadPackageFile(job->url, job->file);
+    } catch (...) {
+        downloaded = 0;
+    }
+    // Blocks until the dialog has handled the result; fails at once when the dialog is gone.
+    ::SendMessageW(job->dialog, WM_DOWNLOAD_DONE, static_cast<WPARAM>(downloaded), 0);
     return 0;
 }
 
-LRESULT CMorvaneDlg::OnStagingDone(WPARAM, LPARAM)
+LRESULT CMorvaneDlg::OnDownloadDone(WPARAM wp, LPARAM)
 {
-    if (m_nState != ui::STATE_STAGING) return 0;
-    // The staging worker's result is handled here: hand over to the new wizard or STATE_FAILED.
+    if (m_bEnding || m_nState != ui::STATE_DOWNLOADING) return 0;
+    win::File lock;
+    // The check runs here, on the main thread, while the worker waits.
+    if (!wp || !sys::VerifyPackage(m_settings.m_strPackagePath, &lock)) {
+        SetState(ui::STATE_FAILED);
+        return 0;
+    }
+    SetState(ui::STATE_STAGING);
+    auto job = std::make_unique<ui::StagingJob>();
+    job->dialog = hwnd();
+    job->packagePath = m_settings.m_strPackagePath;
+    job->tempDir = m_settings.m_strTempDir;
+    job->exePath = m_settings.m_strExePath;
+    job->appDir = m_settings.m_strAppDir;
+    // The file that was judged stays locked until the staging has started it.
+    job->packageLock = std::move(lock);
+    // Without a thread the dialog stays in staging; the close box still ends it.
+    StartWorker(StagingWorker, std::move(job));
     return 0;
+}
+
+unsigned __stdcall CMorvaneDlg::StagingWorker(void* param)
+{
+    std::unique_ptr<ui::StagingJob> job(static_cast<ui::StagingJob*>(param));
+    int staged = 0;
+    try {
+        staged = ui::StagePackage(*job);
+    } catch (...) {
+        staged = 0;
+    }
+    // On success this returns only after the new wizard has ended and the clean-up is done.
+    ::SendMessageW(job->dialog, WM_STAGING_DONE, static_cast<WPARAM>(staged), 0);
+    return 0;
+}
+
+LRESULT CMorvaneDlg::OnStagingDone(WPARAM wp, LPARAM)
+{
+    if (m_bEnding || m_nState != ui::STATE_STAGING) return 0;
+    if (!wp) {
+        SetState(ui::STATE_FAILED);
+        return 0;
+    }
+    m_bEnding = true;
+    ::ShowWindow(hwnd(), SW_HIDE);
+    const CMorvaneApp& s = m_settings;
+    const int started = ui::RunNewWizardAndCleanUp(s.m_strPackagePath, s.m_strTempDir,
+                                                   s.m_strExePath, s.m_strAppDir);
+    // The user is never left with no wizard: without the new one, the local one starts.
+    if (!started) StartLocalWizard(s.m_strAppDir);
+    ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+    return 0;
+}
+
+void CMorvaneDlg::OnCancel()
+{
+    m_bEnding = true;
+    win::ModalDialog::OnCancel();
 }
 
 void CMorvaneDlg::OnCancelButton()

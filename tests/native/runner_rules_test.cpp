@@ -14,9 +14,11 @@ TEST(RunnerRules, LoopEndsOnlyThroughAWait)
     EXPECT_EQ(runner::AfterSearch(true), Action::Poll);
     EXPECT_EQ(runner::AfterPoll(false), Action::Finish);
     EXPECT_EQ(runner::AfterPoll(true), Action::Ping);
-    EXPECT_EQ(runner::AfterPing(true), Action::Poll);
+    EXPECT_EQ(runner::AfterPing(runner::Ping::Answered), Action::Poll);
     // Termination goes back to polling; the loop never ends on a ping.
-    EXPECT_EQ(runner::AfterPing(false), Action::TerminateAndPoll);
+    EXPECT_EQ(runner::AfterPing(runner::Ping::Hung), Action::TerminateAndPoll);
+    // A window that went is not a hang: look again, and watch the next one or wait.
+    EXPECT_EQ(runner::AfterPing(runner::Ping::Gone), Action::SearchWindow);
 }
 
 TEST(RunnerRules, CommandLineMustFitTheBufferWhole)

@@ -105,6 +105,33 @@ TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
     for (const wchar_t* name : bad) EXPECT_FALSE(startup::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 }
 
+TEST(ControlFileValues, PackageUrlMustBeHttpOrHttps)
+{
+    const wchar_t* good[] = {L"http://h/p.exe", L"https://support.kavro.example/KVSetup.exe",
+                             L"HTTPS://H/P.EXE", L"http://127.0.0.1:8080/a/b.msi"};
+    for (const wchar_t* url : good) EXPECT_TRUE(startup::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
+    const wchar_t* bad[] = {L"", L"file:///C:/x/p.exe", L"file://host/share/p.exe",
+                            L"\\\\host\\share\\p.exe", L"C:\\x\\p.exe", L"ftp://h/p.exe",
+                            L"http:/h/p.exe", L"http://", L"http:///p.exe", L"http:\\\\h\\p.exe",
+                            L"xhttp://h/p.exe", L"https//h/p.exe"};
+    for (const wchar_t* url : bad) EXPECT_FALSE(startup::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
+}
+
+TEST(ControlFileValues, ExePathStaysInsideTheTemporaryFolder)
+{
+    const wchar_t* good[] = {L"KVSetup\\KVWizard.exe", L"a b\\c d\\KVWizard.exe",
+                             L"KV.New\\Setup.exe", L"caf\u00e9\\w.exe"};
+    for (const wchar_t* path : good) EXPECT_TRUE(startup::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
+    const wchar_t* bad[] = {
+        L"", L"KVWizard.exe",                       // no folder: the clean-up would take the temp folder
+        L"..\\KVWizard.exe", L"a\\..\\..\\w.exe", L".\\w.exe", L"a\\.\\w.exe",
+        L"\\a\\w.exe", L"C:\\a\\w.exe", L"C:a\\w.exe", L"\\\\host\\share\\w.exe",
+        L"\\\\?\\C:\\a\\w.exe", L"a\\\\w.exe", L"a\\w.exe\\", L"a/w.exe", L"a/../../w.exe",
+        L"a\\w.exe:stream", L"a:s\\w.exe", L"CON\\w.exe", L"a\\nul.exe", L"a\\...\\w.exe",
+        L"a \\ \\w.exe"};
+    for (const wchar_t* path : bad) EXPECT_FALSE(startup::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
+}
+
 TEST(InstanceMatch, IsACaseSensitiveSubstringOfTheDevicePath)
 {
     const std::wstring own = L"tmp\\app\\Morvane.exe";

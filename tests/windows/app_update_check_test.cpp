@@ -116,6 +116,29 @@ TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
     }
 }
 
+// ExePath decides what runs elevated and what the clean-up deletes; DownloadUrl what is opened
+// as the package. Values that could reach outside the temp folder offer no update.
+TEST_F(UpdateCheck, HostileExePathOrPackageUrlOffersNoUpdate)
+{
+    struct Case {
+        const char* exePath;
+        const char* url;
+    } cases[] = {
+        {"KVWizard.exe", "http://h/p.exe"},         {"..\\KVWizard.exe", "http://h/p.exe"},
+        {"KV\\..\\..\\w.exe", "http://h/p.exe"}, {"C:\\KV\\w.exe", "http://h/p.exe"},
+        {"\\\\h\\s\\w.exe", "http://h/p.exe"},  {"KV\\w.exe:s", "http://h/p.exe"},
+        {"KV\\w.exe", "file:///C:/p.exe"},          {"KV\\w.exe", "\\\\h\\share\\p.exe"},
+        {"KV\\w.exe", "ftp://h/p.exe"},
+    };
+    for (const auto& c : cases) {
+        Serve(Section("99", c.exePath, c.url));
+        EXPECT_EQ(app.CheckForUpdate(), 0) << c.exePath << " " << c.url;
+        EXPECT_FALSE(Exists(localCopy)) << c.exePath << " " << c.url;
+    }
+    Serve(Section("99", "KV New\\KVWizard.exe", "HTTPS://h/p.exe"));
+    EXPECT_EQ(app.CheckForUpdate(), 1);
+}
+
 TEST_F(UpdateCheck, FailedDownloadsLeaveNothingBehind)
 {
     app.m_strInstallerCtlFile = ServerUrl(L"404/ctl.ini");
