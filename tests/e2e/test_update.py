@@ -1,0 +1,250 @@
+"""The whole update as a user drives it: Yes, the download, the package check, the staging and
+the hand-over to the new wizard, with real packages made by morvane-pack and signed by the test
+PKI, served on loopback, and the stub wizard in both roles (local and new).
+
+    python3 tests/e2e/test_update.py <build folder>
+"""
+
+import os
+import shutil
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import (DIALOG_WAIT_MS, UI_TEXTS, Scenario, ScenarioTest, read_marker,  # noqa: E402
+                     wait_for, wine_path)
+from packages import make_package, sign  # noqa: E402
+from test_dialog import (CANCEL, MESSAGE, NO, PICTURE, YES, DialogTest, drive,  # noqa: E402
+                         read_state, screenshot)
+
+TEXTS = UI_TEXTS["English"]
+FOLDER = "KVNew"
+PACKAGE = "KVSetup.exe"
+# Appended to the packaged wizard, so the one the package brought can be told from the local one.
+PACKAGED_MARK = b"MORVANE-PACKAGED-WIZARD"
+WIZARD_RUN_MS = 6000
+
+
+def packaged_tree(s, wizard=True, wizard_bytes=None):
+    """The folder a package carries: the wizard (marked, running WIZARD_RUN_MS with a window),
+    and one res file of its own that the staging must leave alone."""
+    src = os.path.join(s.root, "package-src")
+    shutil.rmtree(src, ignore_errors=True)
+    os.makedirs(os.path.join(src, "res", "English"))
+    if wizard:
+        with open(os.path.join(src, "KVWizard.exe"), "wb") as f:
+            if wizard_bytes is None:
+                with open(s.build.stub_wizard, "rb") as stub:
+                    wizard_bytes = stub.read() + PACKAGED_MARK
+            f.write(wizard_bytes)
+        with open(os.path.join(src, "wizard-mode.txt"), "w") as f:
+            f.write("window:%d\n" % WIZARD_RUN_MS)
+    with open(os.path.join(src, "res", "English", "uistrings.ini"), "wb") as f:
+        f.write(b"; the package's own copy\r\n")
+    return src
+
+
+def offer(s, url_prefix="", signer="dekavroline", exe_path=FOLDER + "\\KVWizard.exe", **tree):
+    """Packs, signs and serves a package, and a control file offering it as revision 6."""
+    path = os.path.join(s.www, "pkg", PACKAGE)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    make_package(s.build, packaged_tree(s, **tree), FOLDER, path, signer=signer)
+    url = s.control.url(url_prefix + "pkg/" + PACKAGE)
+    s.serve("ctl.ini", harness.control_file(revision=6, download_url=url, exe_path=exe_path))
+    return path
+
+
+def package_requests(s):
+    return [r for r in s.control.requests() if r.startswith("GET") and r.endswith(PACKAGE)]
+
+
+class UpdateTest(DialogTest):
+
+    def assertDownloadingLook(self, state, picture=True):
+        c = state["controls"]
+        self.assertEqual(c[MESSAGE]["text"], TEXTS["MessageDownload"])
+        self.assertFalse(c[YES]["visible"])
+        self.assertFalse(c[NO]["visible"])
+        self.assertEqual((c[CANCEL]["text"], c[CANCEL]["visible"]), (TEXTS["CancelBtn"], True))
+        self.assertEqual(c[PICTURE]["visible"], picture)
+
+    def assertFailedLook(self, state):
+        c = state["controls"]
+        self.assertEqual(c[MESSAGE]["text"], TEXTS["DownloadError"])
+        self.assertEqual((c[YES]["text"], c[YES]["visible"]), (TEXTS["RetryBtn"], True))
+        self.assertEqual((c[NO]["text"], c[NO]["visible"]), (TEXTS["NoBtn"], True))
+        self.assertFalse(c[CANCEL]["visible"])
+        self.assertFalse(c[PICTURE]["visible"])
+
+    def click_and_wait(self, run, button, until, control):
+        code, out = drive(run, "click", button, until, control)
+        self.assertEqual(code, 0, out)
+        return read_state(run)
+
+    def new_wizard_start(self, s, temp_dir):
+        """The marker's start of the wizard inside the extracted folder, once it has one."""
+        expected = wine_path(os.path.join(temp_dir, FOLDER, "KVWizard.exe")).lower()
+        found = []
+
+        def started():
+            found[:] = [w for w in read_marker(s.marker) if w.module.lower() == expected]
+            return bool(found)
+        self.assertTrue(wait_for(started, timeout=120), read_marker(s.marker))
+        return found[0]
+
+    def assertHandedOver(self, s, run, temp_dir, started_s):
+        """The new wizard started once with the exact command line and a completed folder; the
+        program ended after it and three more seconds, having removed the folder and the
+        package and nothing else."""
+        start = self.new_wizard_start(s, temp_dir)
+        extracted = os.path.join(temp_dir, FOLDER)
+        expected_cmd = '"%s" /PATH="%s"' % (wine_path(os.path.join(extracted, "KVWizard.exe")),
+                                           wine_path(s.app_dir))
+        self.assertEqual(start.command_line.strip(), expected_cmd)
+        # While the wizard runs: the package's own files stay as they came, missing ones were
+        # copied from the application folder.
+        with open(os.path.join(extracted, "KVWizard.exe"), "rb") as f:
+            self.assertTrue(f.read().endswith(PACKAGED_MARK), "the packaged wizard was replaced")
+        with open(os.path.join(extracted, "res", "English", "uistrings.ini"), "rb") as f:
+            self.assertEqual(f.read(), b"; the package's own copy\r\n")
+        for copied in (("kavro.ini",), ("English", "language.ini"), ("English", "Morvane.gif")):
+            self.assertTrue(os.path.isfile(os.path.join(extracted, "res", *copied)), copied)
+        run.finish()
+        ended_ms = time.time() * 1000
+        self.assertEqual(run.exit_code, 0)
+        self.assertGreaterEqual(ended_ms - start.time_ms, WIZARD_RUN_MS + 3000 - 500)
+        self.assertEqual([w.module for w in run.wizard_starts], [start.module],
+                         "exactly the new wizard, once")
+        self.assertTrue(os.path.isdir(temp_dir), "the temporary folder itself stays")
+        self.assertEqual(os.listdir(temp_dir), [])
+
+
+class Success(UpdateTest):
+
+    def test_yes_downloads_checks_stages_and_hands_over_to_the_new_wizard(self):
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s, url_prefix="slow/")
+            started_s = time.time()
+            with s.start() as run:
+                self.assertAskLook(read_state(run), TEXTS)
+                screenshot(self.build, "update-1-ask")
+                state = self.click_and_wait(run, YES, "shown", PICTURE)
+                self.assertDownloadingLook(state)
+                self.assertTrue(state["controls"][CANCEL]["enabled"])
+                screenshot(self.build, "update-2-downloading")
+                code, out = drive(run, "disabled", CANCEL)
+                self.assertEqual(code, 0, out)
+                screenshot(self.build, "update-3-staging")
+                self.assertHandedOver(s, run, s.temp_dir, started_s)
+            self.assertEqual(len(package_requests(s)), 1)
+
+    def test_quoted_paths_in_a_temp_folder_with_a_space_and_no_animation_file(self):
+        """Unquoted, "<root>\\tmp dir\\..." would start a planted "<root>\\tmp.exe" first."""
+        with Scenario(self.build) as s:
+            s.install()
+            os.remove(os.path.join(s.res, "English", "Morvane.gif"))
+            temp_dir = os.path.join(s.root, "tmp dir")
+            os.makedirs(temp_dir)
+            shutil.copy(s.build.stub_wizard, os.path.join(s.root, "tmp.exe"))
+            offer(s, url_prefix="slow/")
+            with s.start(temp=wine_path(temp_dir)) as run:
+                state = self.click_and_wait(run, YES, "shown", CANCEL)
+                self.assertDownloadingLook(state, picture=False)
+                self.assertHandedOver(s, run, temp_dir, time.time())
+            planted = wine_path(os.path.join(s.root, "tmp.exe")).lower()
+            self.assertNotIn(planted, [w.module.lower() for w in read_marker(s.marker)])
+
+
+class Failures(UpdateTest):
+
+    def fail_retry_and_decline(self, s):
+        """Yes ends in the failed view; Retry fetches the package again and fails again; No
+        opens the local wizard."""
+        with s.start() as run:
+            state = self.click_and_wait(run, YES, "shown", NO)
+            self.assertFailedLook(state)
+            before = len(package_requests(s))
+            state = self.click_and_wait(run, YES, "shown", NO)
+            self.assertFailedLook(state)
+            self.assertEqual(len(package_requests(s)), before + 1, "Retry downloads again")
+            self.assertEqual(drive(run, "click", NO)[0], 0)
+            run.finish()
+        # A package made from the stub wizard records its own runs; only wizards count here.
+        run.wizard_starts = [w for w in run.wizard_starts if not w.module.endswith(PACKAGE)]
+        self.assertWizardStartedOnceFromApp(run, s)
+        return run
+
+    def test_each_failure_shows_the_failed_view_with_retry_and_no(self):
+        def unsigned(s):
+            offer(s, signer=None)
+
+        def other_signer(s):
+            offer(s, signer="other")
+
+        def tampered(s):
+            path = offer(s)
+            with open(path, "r+b") as f:
+                f.seek(os.path.getsize(path) // 3)
+                byte = f.read(1)
+                f.seek(-1, 1)
+                f.write(bytes([byte[0] ^ 0x40]))
+
+        def not_found(s):
+            offer(s, url_prefix="404/")
+
+        def cannot_start(s):
+            # A signed library under the package's name: trusted, but no program.
+            path = offer(s)
+            shutil.copy(os.path.join(s.build.fixtures, "pki", "signed-dekavroline.dll"), path)
+
+        def hangs(s):
+            # A signed program whose window stops answering: ended as hung, never staged.
+            path = offer(s)
+            shutil.copy(s.build.stub_wizard, path)
+            sign(s.build, path)
+            with open(os.path.join(s.temp_dir, "wizard-mode.txt"), "w") as f:
+                f.write("hungwindow\n")
+
+        def deep_exe_path(s):
+            offer(s, exe_path="Not\\Made\\KVWizard.exe")
+
+        rows = {"404": not_found, "unsigned": unsigned, "another signer": other_signer,
+                "tampered": tampered, "cannot be started": cannot_start,
+                "ended as hung": hangs, "ExePath two levels the package did not make":
+                deep_exe_path}
+        for name, prepare in rows.items():
+            with self.subTest(name), Scenario(self.build) as s:
+                s.install()
+                prepare(s)
+                self.fail_retry_and_decline(s)
+                self.assertTrue(os.path.exists(os.path.join(s.temp_dir, PACKAGE)),
+                                "a failed package stays in the temporary folder")
+
+    def test_new_wizard_that_cannot_start_still_cleans_up_then_opens_the_local_one(self):
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s, wizard_bytes=b"not a program")
+            with s.start() as run:
+                self.assertEqual(drive(run, "click", YES)[0], 0)
+                run.finish()
+            self.assertWizardStartedOnceFromApp(run, s)
+            self.assertEqual(os.listdir(s.temp_dir), [])
+
+    def test_cancel_during_a_stalled_download_opens_the_local_wizard_and_ends(self):
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s, url_prefix="stall/")
+            with s.start() as run:
+                state = self.click_and_wait(run, YES, "shown", CANCEL)
+                self.assertDownloadingLook(state)
+                self.assertTrue(wait_for(lambda: package_requests(s), timeout=60))
+                self.assertEqual(drive(run, "click", CANCEL)[0], 0)
+                # The server still holds the download open: the worker is blocked in it.
+                run.finish(timeout=120)
+            self.assertWizardStartedOnceFromApp(run, s)
+
+
+if __name__ == "__main__":
+    harness.main()
