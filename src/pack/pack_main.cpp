@@ -1,0 +1,208 @@
+// morvane-pack: makes a package from a folder and prints the control-file section offering it.
+//
+//   morvane-pack --from DIR --folder NAME --out PACKAGE.exe [--stub morvane-sfx.exe]
+//                [--section NAME --revision N --url URL]
+//                [--sign-cert CERT --sign-key KEY [--timestamp URL]]
+//
+// Messages go to stderr; the section alone goes to stdout, ready to paste into the control
+// file. Exit codes: 0 done, 1 bad arguments, 2 the package could not be written, 3 written
+// but not signed as asked.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pack/packer.h"
+#include "sys/pe_certificate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kUsage[] =
+    "usage: morvane-pack --from DIR --folder NAME --out PACKAGE.exe [--stub EXTRACTOR]\n"
+    "                    [--section NAME --revision N --url URL]\n"
+    "                    [--sign-cert CERT --sign-key KEY [--timestamp URL]]\n";
+const char kStubName[] = "morvane-sfx.exe";
+
+void Say(const std::string& text) { std::fprintf(stderr, "morvane-pack: %s\n", text.c_str()); }
+
+fs::path PathOf(const std::string& utf8) { return fs::u8path(utf8); }
+
+// The extractor's default place: beside this program.
+fs::path OwnFolder(const std::string& argv0)
+{
+#ifdef _WIN32
+    // The runtime's copy of the module path (_get_wpgmptr is missing from older msvcrt.dll).
+    const wchar_t* self = _wpgmptr;
+    if (self && *self) return fs::path(self).parent_path();
+#else
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (!error) return self.parent_path();
+#endif
+    return PathOf(argv0).parent_path();
+}
+
+// Shell commands in the platform's own string type, so paths with any characters pass.
+using Native = fs::path::string_type;
+
+Native Text(const std::string& utf8) { return fs::u8path(utf8).native(); }
+
+#ifdef _WIN32
+Native Quote(const fs::path& value) { return L"\"" + value.native() + L"\""; }
+// cmd /c drops the first and last quotation marks of its line, so the whole line gets a pair.
+int Run(const Native& command) { return _wsystem((L"\"" + command + L"\"").c_str()); }
+const char kQuiet[] = " >NUL 2>&1";
+#else
+Native Quote(const fs::path& value)
+{
+    std::string quoted = "'";
+    for (char c : value.native()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+int Run(const Native& command) { return std::system(command.c_str()); }
+const char kQuiet[] = " >/dev/null 2>&1";
+#endif
+
+// 1 when the signed file holds exactly one certificate-table entry and nothing after it,
+// the form Morvane's package check insists on.
+int CheckSignedForm(const fs::path& package)
+{
+    std::ifstream in(package, std::ios::binary);
+    std::string head(pe::kHeadBytes, '\0');
+    in.read(&head[0], static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    pe::Span table, blob;
+    if (!pe::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()),
+                                  head.size(), &table) ||
+        table.length == 0 || table.length > pe::kMaxTableBytes)
+        return 0;
+    std::string bytes(table.length, '\0');
+    in.clear();
+    in.seekg(table.offset);
+    in.read(&bytes[0], table.length);
+    if (static_cast<uint32_t>(in.gcount()) != table.length) return 0;
+    std::error_code error;
+    const uint64_t size = fs::file_size(package, error);
+    return !error && pe::CheckCertificateTable(table, size,
+                                               reinterpret_cast<const unsigned char*>(bytes.data()),
+                                               bytes.size(), &blob);
+}
+
+int Sign(const fs::path& package, const fs::path& cert, const fs::path& key,
+         const std::string& timestamp)
+{
+    if (Run(Text("osslsigncode --version") + Text(kQuiet)) != 0) {
+        Say("osslsigncode was not found; the package is not signed. Sign it on Windows with");
+        Say("  signtool sign /fd sha256 /f YOUR.pfx /tr TIMESTAMP-URL /td sha256 " +
+            package.filename().u8string());
+        return 3;
+    }
+    fs::path signedCopy = package;
+    signedCopy += ".signed";
+    Native command = Text("osslsigncode sign -h sha256 -certs ") + Quote(cert) + Text(" -key ") +
+                     Quote(key);
+    if (!timestamp.empty()) command += Text(" -ts ") + Quote(PathOf(timestamp));
+    // Its progress lines go to stderr: stdout carries only the section.
+    command += Text(" -in ") + Quote(package) + Text(" -out ") + Quote(signedCopy) + Text(" 1>&2");
+    std::error_code error;
+    if (Run(command) != 0) {
+        fs::remove(signedCopy, error);
+        Say("osslsigncode could not sign the package; it is left unsigned");
+        return 3;
+    }
+    fs::rename(signedCopy, package, error);
+    if (error) {
+        fs::remove(signedCopy, error);
+        Say("cannot replace the package with its signed copy");
+        return 3;
+    }
+    if (!CheckSignedForm(package)) {
+        Say("the signed package does not end in exactly one certificate entry; Morvane would refuse it");
+        return 3;
+    }
+    Say("signed " + package.u8string());
+    return 0;
+}
+
+int Main(const std::vector<std::string>& args)
+{
+    static const char* const kOptions[] = {"--from",    "--folder",   "--out",      "--stub",
+                                           "--section", "--revision", "--url",      "--sign-cert",
+                                           "--sign-key", "--timestamp"};
+    std::map<std::string, std::string> given;
+    for (size_t i = 1; i < args.size(); i += 2) {
+        const bool known = std::find(std::begin(kOptions), std::end(kOptions), args[i]) !=
+                           std::end(kOptions);
+        if (!known || i + 1 >= args.size() || given.count(args[i])) {
+            std::fputs(kUsage, stderr);
+            return 1;
+        }
+        given[args[i]] = args[i + 1];
+    }
+    auto value = [&](const char* name) { return given.count(name) ? given[name] : std::string(); };
+    if (value("--from").empty() || value("--folder").empty() || value("--out").empty()) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+    const int sectionParts = given.count("--section") + given.count("--revision") +
+                             given.count("--url");
+    const int signParts = given.count("--sign-cert") + given.count("--sign-key");
+    if ((sectionParts != 0 && sectionParts != 3) || signParts == 1 ||
+        (given.count("--timestamp") && signParts == 0)) {
+        Say("--section, --revision and --url go together, as do --sign-cert and --sign-key");
+        return 1;
+    }
+    std::string why, section;
+    const std::string folder = value("--folder");
+    if (sectionParts == 3) {
+        section = pack::ControlSection(value("--section"), value("--revision"), value("--url"),
+                                       folder, &why);
+        if (section.empty()) return Say(why), 1;
+    }
+
+    const fs::path from = PathOf(value("--from")), out = PathOf(value("--out"));
+    const fs::path stub = given.count("--stub") ? PathOf(value("--stub"))
+                                                : OwnFolder(args[0]) / kStubName;
+    std::vector<pack::SourceEntry> tree;
+    if (!pack::CollectTree(from, &tree, &why)) return Say(why), 2;
+    pack::PackStats stats;
+    if (!pack::WritePackage(stub, tree, folder, out, &stats, &why)) return Say(why), 2;
+    Say("wrote " + out.u8string() + ": " + std::to_string(stats.files) + " files, " +
+        std::to_string(stats.folders) + " folders, " + std::to_string(stats.bytes) +
+        " bytes, unpacking into %TEMP%\\" + folder);
+    std::error_code error;
+    if (!fs::exists(from / pack::kWizardName, error))
+        Say(std::string("the folder has no ") + pack::kWizardName +
+            "; Morvane will copy its local one in");
+
+    int result = 0;
+    if (signParts == 2)
+        result = Sign(out, PathOf(value("--sign-cert")), PathOf(value("--sign-key")),
+                      value("--timestamp"));
+    if (section.empty()) {
+        Say(std::string("ExePath for the control file: ") + folder + "\\" + pack::kWizardName +
+            " (give --section, --revision and --url for the whole section)");
+    } else {
+        std::fputs(section.c_str(), stdout);
+    }
+    return result;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// Arguments arrive as UTF-16 and go on as UTF-8, so any file name survives.
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(fs::path(argv[i]).u8string());
+    return Main(args);
+}
+#else
+int main(int argc, char** argv) { return Main(std::vector<std::string>(argv, argv + argc)); }
+#endif

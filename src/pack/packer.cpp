@@ -1,0 +1,237 @@
+#include "pack/packer.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+#include "pack/pe_resource.h"
+#include "pack/sha256.h"
+
+namespace pack {
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+constexpr size_t kMaxIniValue = 259;
+
+std::string Utf8Name(const fs::path& path)
+{
+    const auto name = path.filename().u8string();
+    return std::string(name.begin(), name.end());
+}
+
+int CollectFolder(const fs::path& folder, const std::string& prefix,
+                  std::vector<SourceEntry>* out, std::string* why)
+{
+    std::error_code error;
+    std::vector<fs::directory_entry> children;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        children.push_back(*it);
+    if (error) return *why = "cannot list " + folder.u8string() + ": " + error.message(), 0;
+    std::vector<std::pair<std::string, fs::directory_entry>> named;
+    for (const auto& child : children) named.emplace_back(Utf8Name(child.path()), child);
+    std::sort(named.begin(), named.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    for (const auto& [name, child] : named) {
+        const std::string stored = prefix.empty() ? name : prefix + "/" + name;
+        if (!CheckNameLevel(name))
+            return *why = "\"" + stored + "\" is not a name Windows takes literally", 0;
+        const fs::file_status status = child.symlink_status(error);
+        if (error) return *why = "cannot read " + stored + ": " + error.message(), 0;
+        SourceEntry entry;
+        entry.name = stored;
+        entry.path = child.path();
+        if (fs::is_directory(status)) {
+            entry.kind = EntryKind::Folder;
+            out->push_back(entry);
+            if (!CollectFolder(child.path(), stored, out, why)) return 0;
+        } else if (fs::is_regular_file(status)) {
+            entry.kind = EntryKind::File;
+            entry.size = child.file_size(error);
+            if (error) return *why = "cannot read " + stored + ": " + error.message(), 0;
+            out->push_back(entry);
+        } else {
+            return *why = "\"" + stored + "\" is a link or special file, not a file or folder", 0;
+        }
+    }
+    return 1;
+}
+
+bool ReadFile(const fs::path& path, std::string* bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+void Hash(Sha256* hash, const std::string& bytes)
+{
+    hash->Update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+// Copies one source file into the package, hashing as it goes. 0 when it cannot be read or
+// its size is not what the table promised.
+int StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
+               std::vector<char>* buffer, std::string* why)
+{
+    std::ifstream in(entry.path, std::ios::binary);
+    if (!in) return *why = "cannot open " + entry.name, 0;
+    uint64_t left = entry.size;
+    while (left > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer->size()));
+        in.read(buffer->data(), static_cast<std::streamsize>(want));
+        if (static_cast<size_t>(in.gcount()) != want)
+            return *why = entry.name + " got shorter while it was packed", 0;
+        hash->Update(reinterpret_cast<const unsigned char*>(buffer->data()), want);
+        out->write(buffer->data(), static_cast<std::streamsize>(want));
+        left -= want;
+    }
+    if (in.peek() != std::ifstream::traits_type::eof())
+        return *why = entry.name + " grew while it was packed", 0;
+    return 1;
+}
+
+int WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tree,
+                const std::string& folder, const fs::path& part, PackStats* stats,
+                std::string* why)
+{
+    std::string table;
+    uint64_t dataBytes = 0;
+    PackStats counted;
+    for (const SourceEntry& entry : tree) {
+        if (entry.name.size() > 0xFFFF) return *why = "name too long: " + entry.name, 0;
+        AppendEntry(&table, entry.kind, entry.name, entry.size);
+        dataBytes += entry.size;
+        if (entry.kind == EntryKind::File) ++counted.files, counted.bytes += entry.size;
+        else ++counted.folders;
+    }
+    if (tree.size() > 0xFFFFFFFFu || table.size() > 0xFFFFFFFFu)
+        return *why = "too many entries", 0;
+    const unsigned char noDigest[Sha256::kDigestSize] = {};
+    std::string header = EncodeHeader(folder, static_cast<uint32_t>(tree.size()),
+                                      static_cast<uint32_t>(table.size()), dataBytes, noDigest);
+    const uint64_t payloadBytes = header.size() + folder.size() + table.size() + dataBytes;
+
+    ResourcePlan plan;
+    if (!PlanResourceSection(reinterpret_cast<const unsigned char*>(stubBytes.data()),
+                             stubBytes.size(), PackageManifest(), payloadBytes, &plan, why))
+        return 0;
+
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (!out) return *why = "cannot write " + part.u8string(), 0;
+    out << plan.head << plan.directory;
+    const uint64_t payloadAt = plan.head.size() + plan.directory.size();
+    out << header << folder << table;
+    Sha256 hash;
+    hash.Update(reinterpret_cast<const unsigned char*>(header.data()) + kHashedFrom,
+                header.size() - kHashedFrom);
+    Hash(&hash, folder);
+    Hash(&hash, table);
+    std::vector<char> buffer(kChunk);
+    for (const SourceEntry& entry : tree)
+        if (entry.kind == EntryKind::File && !StreamFile(entry, &out, &hash, &buffer, why))
+            return 0;
+    out << std::string(plan.tailPadding, '\0');
+    unsigned char digest[Sha256::kDigestSize];
+    hash.Finish(digest);
+    out.seekp(static_cast<std::streamoff>(payloadAt + kHashOffset));
+    out.write(reinterpret_cast<const char*>(digest), sizeof(digest));
+    out.close();
+    if (!out) return *why = "cannot write " + part.u8string(), 0;
+    *stats = counted;
+    return 1;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool IsRevision(const std::string& text)
+{
+    if (text.empty() || text.size() > 10 || text[0] == '0') return false;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    return std::stoull(text) <= 2147483647ull;
+}
+
+}  // namespace
+
+int CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why)
+{
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(from, error)))
+        return *why = from.u8string() + " is not a folder", 0;
+    out->clear();
+    return CollectFolder(from, "", out, why);
+}
+
+int WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
+                 const std::string& folder, const fs::path& out, PackStats* stats,
+                 std::string* why)
+{
+    if (!CheckNameLevel(folder) || folder.size() > kMaxFolderBytes)
+        return *why = "\"" + folder + "\" is not a folder name Windows takes literally", 0;
+    std::string stubBytes;
+    if (!ReadFile(stub, &stubBytes))
+        return *why = "cannot read the extractor " + stub.u8string(), 0;
+    fs::path part = out;
+    part += ".part";
+    std::error_code error;
+    if (!WritePieces(stubBytes, tree, folder, part, stats, why)) {
+        fs::remove(part, error);
+        return 0;
+    }
+    fs::rename(part, out, error);
+    if (error) {
+        fs::remove(part, error);
+        return *why = "cannot rename into " + out.u8string(), 0;
+    }
+    return 1;
+}
+
+std::string ControlSection(const std::string& section, const std::string& revision,
+                           const std::string& url, const std::string& folder, std::string* why)
+{
+    if (section.empty() || section.size() > kMaxIniValue ||
+        section.find_first_of("[]\r\n") != std::string::npos)
+        return *why = "the section name must be one line without brackets", "";
+    if (!IsRevision(revision)) return *why = "the revision must be a number from 1 to 2147483647", "";
+    const bool web = url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+    if (!web || url.size() > kMaxIniValue ||
+        std::any_of(url.begin(), url.end(),
+                    [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\\'; }))
+        return *why = "the URL must be http(s), at most 259 characters, no blanks or backslashes",
+               "";
+    // Morvane saves the download in the temporary folder under the URL's last part, beside
+    // the folder the package unpacks.
+    const std::string last = url.substr(url.rfind('/') + 1);
+    if (last.empty() || url.find("://") + 2 == url.rfind('/'))
+        return *why = "the URL must end in the package's file name", "";
+    if (EqualsNoCase(last, folder))
+        return *why = "the package's file name must differ from the folder's", "";
+    return "[" + section + "]\n" + "DownloadUrl=" + url + "\n" + "ExePath=" + folder + "\\" +
+           kWizardName + "\n" + "Revision=" + revision + "\n";
+}
+
+const std::string& PackageManifest()
+{
+    static const std::string manifest =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
+        "  <trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\">\r\n"
+        "    <security>\r\n"
+        "      <requestedPrivileges>\r\n"
+        "        <requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>\r\n"
+        "      </requestedPrivileges>\r\n"
+        "    </security>\r\n"
+        "  </trustInfo>\r\n"
+        "</assembly>\r\n";
+    return manifest;
+}
+
+}  // namespace pack

@@ -1,0 +1,57 @@
+// The publisher's side: turns a folder into a package (the extractor image with the folder as
+// its payload) and writes the control-file section that offers it. Portable C++17 with
+// std::filesystem, so the same sources build the Linux and the Windows morvane-pack.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "pack/payload.h"
+
+namespace pack {
+
+namespace fs = std::filesystem;
+
+// The name every package's folder holds its wizard under: staging copies the local
+// KVWizard.exe in when the package brings none.
+constexpr const char* kWizardName = "KVWizard.exe";
+
+struct SourceEntry {
+    EntryKind kind = EntryKind::Folder;
+    std::string name;  // as it will be stored: UTF-8, '/' between levels
+    uint64_t size = 0;
+    fs::path path;     // where the packer reads it from
+};
+
+// Lists a folder's tree: each folder before what it holds, names in byte order, so the same
+// folder always gives the same package. 0 with `why` for a symbolic link, a special file or a
+// name that Windows cannot take literally.
+int CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why);
+
+struct PackStats {
+    uint64_t folders = 0, files = 0, bytes = 0;
+};
+
+// Writes the package: the stub image with a resource section holding the manifest and the
+// payload. Written to a temporary name beside `out` and renamed into place when complete;
+// 0 with `why` on any failure, leaving nothing behind. File contents are streamed, never held
+// whole; a file whose size changes while it is packed fails the run.
+int WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
+                 const std::string& folder, const fs::path& out, PackStats* stats,
+                 std::string* why);
+
+// The control-file section for a package: name, DownloadUrl, ExePath (folder\KVWizard.exe)
+// and Revision, one key per line. Empty with `why` when a value could not be read back as
+// given: a section name with brackets or line breaks, a revision that is not a decimal
+// number from 1 to 2147483647, a URL that is not http(s), holds blanks or backslashes, is
+// longer than the 259 characters a value may have, or whose last part (the package's name
+// in the temporary folder) is empty or the folder's own name.
+std::string ControlSection(const std::string& section, const std::string& revision,
+                           const std::string& url, const std::string& folder, std::string* why);
+
+// The manifest the package carries: run as the invoker. Without one, Windows takes a
+// program named like "KVSetup.exe" for an installer and asks for elevation itself.
+const std::string& PackageManifest();
+
+}  // namespace pack

@@ -1,0 +1,198 @@
+#include "pack/payload.h"
+
+#include <cstring>
+#include <set>
+
+#include "pack/sha256.h"
+
+namespace pack {
+namespace {
+
+const char kMagic[4] = {'M', 'V', 'P', 'K'};
+
+uint16_t Read16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Read32(const unsigned char* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint64_t Read64(const unsigned char* p)
+{
+    return static_cast<uint64_t>(Read32(p)) | (static_cast<uint64_t>(Read32(p + 4)) << 32);
+}
+
+void Put(std::string* out, uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// Strict UTF-8: shortest forms only, no surrogates, nothing past U+10FFFF, no C0 or DEL.
+int CheckUtf8(const std::string& text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c < 0x20 || c == 0x7F) return 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t extra = 0;
+        uint32_t cp = 0, least = 0;
+        if ((c & 0xE0) == 0xC0) extra = 1, cp = c & 0x1F, least = 0x80;
+        else if ((c & 0xF0) == 0xE0) extra = 2, cp = c & 0x0F, least = 0x800;
+        else if ((c & 0xF8) == 0xF0) extra = 3, cp = c & 0x07, least = 0x10000;
+        else return 0;
+        if (n - i <= extra) return 0;
+        for (size_t k = 1; k <= extra; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return 0;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+        i += extra + 1;
+    }
+    return 1;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsAsciiNoCase(const std::string& a, const char* b)
+{
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != b[i]) return false;
+    return true;
+}
+
+// Win32 maps these names to devices in any folder and with any extension ("nul.txt"), and
+// ignores blanks before the extension; COM and LPT also take the superscript digits.
+bool IsDeviceName(const std::string& level)
+{
+    std::string stem = level.substr(0, level.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
+                                         "CLOCK$"};
+    for (const char* name : kNames)
+        if (EqualsAsciiNoCase(stem, name)) return true;
+    const std::string prefix = stem.substr(0, 3);
+    if (!EqualsAsciiNoCase(prefix, "COM") && !EqualsAsciiNoCase(prefix, "LPT")) return false;
+    const std::string digit = stem.substr(3);
+    if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') return true;
+    return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
+
+}  // namespace
+
+int CheckNameLevel(const std::string& name)
+{
+    if (name.empty() || name == "." || name == "..") return 0;
+    if (name.back() == '.' || name.back() == ' ') return 0;
+    if (name.find_first_of("\\/:*?\"<>|") != std::string::npos) return 0;
+    if (!CheckUtf8(name)) return 0;
+    return IsDeviceName(name) ? 0 : 1;
+}
+
+int CheckEntryName(const std::string& name)
+{
+    if (name.empty()) return 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = name.find('/', start);
+        const size_t end = slash == std::string::npos ? name.size() : slash;
+        if (!CheckNameLevel(name.substr(start, end - start))) return 0;
+        if (slash == std::string::npos) return 1;
+        start = slash + 1;
+    }
+}
+
+int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
+{
+    if (length < kHeaderSize || std::memcmp(bytes, kMagic, 4) != 0) return 0;
+    if (Read32(bytes + 4) != kVersion || Read32(bytes + 52) != 0) return 0;
+    const uint64_t folderBytes = Read32(bytes + 40);
+    const uint64_t entryCount = Read32(bytes + 44);
+    const uint64_t tableBytes = Read32(bytes + 48);
+    const uint64_t dataBytes = Read64(bytes + 56);
+    if (folderBytes > kMaxFolderBytes) return 0;
+    // Each term is below 2^32 except dataBytes, which must fit what is left.
+    const uint64_t dataStart = kHeaderSize + folderBytes + tableBytes;
+    if (dataStart > length || dataBytes != length - dataStart) return 0;
+
+    Payload payload;
+    payload.folder.assign(reinterpret_cast<const char*>(bytes + kHeaderSize), folderBytes);
+    if (!CheckNameLevel(payload.folder)) return 0;
+
+    const unsigned char* table = bytes + kHeaderSize + folderBytes;
+    std::set<std::string> names, folders;
+    uint64_t at = 0, offset = dataStart;
+    for (uint64_t i = 0; i < entryCount; ++i) {
+        if (tableBytes - at < kEntryHeaderSize) return 0;
+        const unsigned char* record = table + at;
+        const unsigned char kind = record[0];
+        const uint16_t nameBytes = Read16(record + 2);
+        const uint64_t size = Read64(record + 4);
+        at += kEntryHeaderSize;
+        if (record[1] != 0 || tableBytes - at < nameBytes) return 0;
+        Entry entry;
+        entry.name.assign(reinterpret_cast<const char*>(table + at), nameBytes);
+        at += nameBytes;
+        if (kind == static_cast<unsigned char>(EntryKind::Folder)) {
+            if (size != 0) return 0;
+            entry.kind = EntryKind::Folder;
+        } else if (kind == static_cast<unsigned char>(EntryKind::File)) {
+            if (size > length - offset) return 0;  // past the end of the data
+            entry.kind = EntryKind::File;
+        } else {
+            return 0;
+        }
+        if (!CheckEntryName(entry.name) || !names.insert(entry.name).second) return 0;
+        const size_t slash = entry.name.rfind('/');
+        if (slash != std::string::npos && folders.count(entry.name.substr(0, slash)) == 0) return 0;
+        if (entry.kind == EntryKind::Folder) folders.insert(entry.name);
+        entry.size = size;
+        entry.offset = offset;
+        offset += size;
+        payload.entries.push_back(std::move(entry));
+    }
+    if (at != tableBytes || offset != length) return 0;
+    *out = std::move(payload);
+    return 1;
+}
+
+int CheckPayloadHash(const unsigned char* bytes, size_t length)
+{
+    if (length < kHeaderSize) return 0;
+    Sha256 hash;
+    hash.Update(bytes + kHashedFrom, length - kHashedFrom);
+    unsigned char digest[Sha256::kDigestSize];
+    hash.Finish(digest);
+    return std::memcmp(digest, bytes + kHashOffset, sizeof(digest)) == 0 ? 1 : 0;
+}
+
+std::string EncodeHeader(const std::string& folder, uint32_t entryCount, uint32_t tableBytes,
+                         uint64_t dataBytes, const unsigned char* digest)
+{
+    std::string header(kMagic, 4);
+    Put(&header, kVersion, 4);
+    header.append(reinterpret_cast<const char*>(digest), Sha256::kDigestSize);
+    Put(&header, folder.size(), 4);
+    Put(&header, entryCount, 4);
+    Put(&header, tableBytes, 4);
+    Put(&header, 0, 4);
+    Put(&header, dataBytes, 8);
+    return header;
+}
+
+void AppendEntry(std::string* table, EntryKind kind, const std::string& name, uint64_t size)
+{
+    table->push_back(static_cast<char>(kind));
+    table->push_back(0);
+    Put(table, name.size(), 2);
+    Put(table, size, 8);
+    table->append(name);
+}
+
+}  // namespace pack

@@ -1,0 +1,44 @@
+// Puts a resource section onto a prebuilt extractor image, and finds it again.
+//
+// The extractor is linked without resources; the packer appends one .rsrc section holding
+// the manifest (RT_MANIFEST 1) and the payload (RT_RCDATA 1) and fixes the headers, so the
+// extractor reaches its payload with FindResource and LockResource: mapped by the loader,
+// never copied. The result stays an ordinary image that a signing tool signs like any other.
+// Portable: bytes in, no platform call.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pack {
+
+// A 32-bit process maps the whole image; keep the payload well inside its address space.
+constexpr uint64_t kMaxPayloadBytes = uint64_t{1} << 30;
+
+// The package is head + directory + payload + tailPadding zeros: the pieces around the payload,
+// so the payload itself can be streamed in between.
+struct ResourcePlan {
+    std::string head;       // the stub image with the new section header, zero-padded
+    std::string directory;  // the resource tables and the manifest; the payload follows
+    size_t tailPadding = 0; // zeros after the payload, up to the file alignment
+};
+
+// Plans the package for a stub image. 1 on success; 0 with `why` set when the stub is not a
+// PE32 or PE32+ image we can extend: one with a resource directory or a certificate table
+// already, COFF symbols or other bytes after its last section, or no room for one more
+// section header; or when the payload is larger than kMaxPayloadBytes.
+int PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
+                        uint64_t payloadBytes, ResourcePlan* out, std::string* why);
+
+struct FileSpan {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+
+// Finds resource `type`/`id` (first language) in an image file the way the loader resolves
+// it: resource directory from the data directory, RVAs through the section table, every
+// offset bounds-checked. 1 with its place in the file, else 0.
+int FindResourceData(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
+                     FileSpan* data);
+
+}  // namespace pack

@@ -1,0 +1,135 @@
+"""Packages for the tests, made the way a publisher makes them: morvane-pack, then a signature
+from the test PKI.
+
+    from packages import make_package
+    section = make_package(build, src_dir, "KVNew", out_path, signer="dekavroline",
+                           section="KV-1000", revision=6, url="http://127.0.0.1:8000/KVSetup.exe")
+
+`build` is a Windows build folder (a path, or a harness.Build). The extractor is that build's
+morvane-sfx.exe. The packer is the native one when the build's MORVANE_ALSO_TEST names a native
+build that has it (fast, and it signs through osslsigncode itself), else the build's own
+morvane-pack.exe under Wine (then osslsigncode signs afterwards). signer=None leaves the package
+unsigned. Returns the control-file section the packer printed ("" without section/revision/url).
+
+As a program, for ctest set-up steps:
+    packages.py BUILD SRC_DIR FOLDER OUT [--signer NAME | --unsigned]
+                [--section NAME --revision N --url URL]
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+PACK_TIMEOUT = 300
+
+
+def _build_dir(build):
+    return os.path.abspath(getattr(build, "dir", build))
+
+
+def _cache(build_dir):
+    values = {}
+    with open(os.path.join(build_dir, "CMakeCache.txt"), encoding="utf-8") as f:
+        for line in f:
+            m = re.match(r"^([A-Za-z_0-9]+):[A-Z]+=(.*)$", line.rstrip("\n"))
+            if m:
+                values[m.group(1)] = m.group(2)
+    return values
+
+
+def native_packer(build):
+    """The native morvane-pack of a build named in MORVANE_ALSO_TEST, or None."""
+    cache = _cache(_build_dir(build))
+    source = cache.get("CMAKE_HOME_DIRECTORY", "")
+    for entry in filter(None, cache.get("MORVANE_ALSO_TEST", "").split(";")):
+        folder = entry if os.path.isabs(entry) else os.path.join(source, entry)
+        candidate = os.path.join(folder, "morvane-pack")
+        if os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _run(args, env=None):
+    """Runs a program; (exit code, stdout, stderr). Output goes through files, not pipes: a
+    wineserver started on the way would hold a pipe open after the program has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env,
+                              timeout=PACK_TIMEOUT).returncode
+        out.seek(0)
+        err.seek(0)
+        return code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+
+
+def sign(build, path, signer="dekavroline"):
+    """Signs a file in place with a signer of the build's test PKI."""
+    pki = os.path.join(_build_dir(build), "fixtures", "pki")
+    signed = path + ".signed"
+    code, out, err = _run(["osslsigncode", "sign", "-certs", os.path.join(pki, signer + ".crt"),
+                           "-key", os.path.join(pki, signer + ".key"), "-h", "sha256",
+                           "-n", "Morvane test", "-in", path, "-out", signed])
+    if code != 0:
+        raise RuntimeError("osslsigncode failed (%d): %s%s" % (code, out, err))
+    os.replace(signed, path)
+
+
+def make_package(build, src_dir, folder, out_path, signer="dekavroline", section=None,
+                 revision=None, url=None):
+    """Packs src_dir into out_path (unpacking into %TEMP%\\<folder>), signs it unless signer is
+    None, and returns the printed control-file section."""
+    build_dir = _build_dir(build)
+    stub = os.path.join(build_dir, "morvane-sfx.exe")
+    if not os.path.exists(stub):
+        raise RuntimeError("morvane-sfx.exe is not built in %s" % build_dir)
+    pki = os.path.join(build_dir, "fixtures", "pki")
+    offer = []
+    if section is not None:
+        offer = ["--section", section, "--revision", str(revision), "--url", url]
+    packer = native_packer(build_dir)
+    if packer:
+        args = [packer, "--from", src_dir, "--folder", folder, "--out", out_path, "--stub", stub]
+        if signer:
+            args += ["--sign-cert", os.path.join(pki, signer + ".crt"),
+                     "--sign-key", os.path.join(pki, signer + ".key")]
+        code, out, err = _run(args + offer)
+    else:
+        wine_sh = os.path.join(_cache(build_dir).get("CMAKE_HOME_DIRECTORY", ""), "scripts",
+                               "wine.sh")
+        args = [wine_sh, "run", build_dir, os.path.join(build_dir, "morvane-pack.exe"),
+                "--from", wine_path(src_dir), "--folder", folder, "--out", wine_path(out_path),
+                "--stub", wine_path(stub)]
+        env = dict(os.environ, WINEDEBUG="-all")
+        code, out, err = _run(args + offer, env=env)
+        if code == 0 and signer:
+            sign(build_dir, out_path, signer)
+    if code != 0:
+        raise RuntimeError("morvane-pack failed (%d): %s" % (code, err))
+    return out.replace("\r\n", "\n")
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Make a test package with morvane-pack.")
+    parser.add_argument("build")
+    parser.add_argument("src_dir")
+    parser.add_argument("folder")
+    parser.add_argument("out")
+    parser.add_argument("--signer", default="dekavroline")
+    parser.add_argument("--unsigned", action="store_true")
+    parser.add_argument("--section")
+    parser.add_argument("--revision")
+    parser.add_argument("--url")
+    args = parser.parse_args()
+    os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
+    sys.stdout.write(make_package(args.build, args.src_dir, args.folder, args.out,
+                                  signer=None if args.unsigned else args.signer,
+                                  section=args.section, revision=args.revision, url=args.url))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "pack/packer.h"
+#include "pack/pe_resource.h"
+#include "pe_image_builder.h"
+#include "payload_builder.h"
+#include "sys/pe_certificate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testpayload::Bytes;
+
+constexpr uint32_t kRcData = 10, kManifest = 24;
+
+uint32_t Read32(const std::string& s, size_t at)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+    return v;
+}
+
+std::string Assemble(const pack::ResourcePlan& plan, const std::string& payload)
+{
+    return plan.head + plan.directory + payload + std::string(plan.tailPadding, '\0');
+}
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
+{
+    for (bool plus : {false, true}) {
+        testimage::ImageOptions options;
+        options.plus = plus;
+        const std::string stub = testimage::MinimalImage(options);
+        const std::string payload = testpayload::BuildPayload("KVNew", {testpayload::File("a", "x")});
+        pack::ResourcePlan plan;
+        std::string why;
+        ASSERT_EQ(pack::PlanResourceSection(Bytes(stub), stub.size(), pack::PackageManifest(),
+                                            payload.size(), &plan, &why), 1) << why;
+        const std::string image = Assemble(plan, payload);
+        EXPECT_EQ(image.size() % 0x200, 0u);
+
+        pack::FileSpan found;
+        ASSERT_EQ(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &found), 1);
+        EXPECT_EQ(image.substr(found.offset, found.length), payload);
+        ASSERT_EQ(pack::FindResourceData(Bytes(image), image.size(), kManifest, 1, &found), 1);
+        const std::string manifest = image.substr(found.offset, found.length);
+        EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+        EXPECT_EQ(pack::FindResourceData(Bytes(image), image.size(), kRcData, 2, &found), 0);
+
+        const size_t optional = 0x44 + 20;
+        EXPECT_EQ(image[0x46], 2);                                   // one section more
+        EXPECT_EQ(Read32(image, optional + 56), 0x3000u);            // SizeOfImage covers it
+        EXPECT_EQ(Read32(image, optional + 56) % 0x1000, 0u);
+        // Still an unsigned image to the package check, ready for a signing tool.
+        pe::Span table{1, 1};
+        EXPECT_EQ(pe::FindCertificateTable(Bytes(image), image.size(), &table), 1);
+        EXPECT_EQ(table.length, 0u);
+    }
+}
+
+TEST(ResourceSection, RefusesStubsItCannotExtendSafely)
+{
+    auto withTrailer = testimage::MinimalImage() + "overlay";
+    testimage::ImageOptions resources, signedStub, symbols, full;
+    resources.resourceRva = 0x1000;
+    signedStub.securityOffset = 0x400;
+    symbols.symbolTable = 0x400;
+    full.sections = 10;  // 0x178 + 10 * 40 fills the 0x200 bytes of headers
+    const struct {
+        const char* what;
+        std::string stub;
+    } cases[] = {
+        {"not an image", "MZ but nothing else"},
+        {"has resources", testimage::MinimalImage(resources)},
+        {"signed", testimage::MinimalImage(signedStub)},
+        {"symbols", testimage::MinimalImage(symbols)},
+        {"bytes after the last section", withTrailer},
+        {"no room for a section header", testimage::MinimalImage(full)},
+    };
+    for (const auto& c : cases) {
+        pack::ResourcePlan plan;
+        std::string why;
+        EXPECT_EQ(pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", 10, &plan, &why), 0)
+            << c.what;
+        EXPECT_FALSE(why.empty()) << c.what;
+    }
+    pack::ResourcePlan plan;
+    std::string why;
+    const std::string stub = testimage::MinimalImage();
+    EXPECT_EQ(pack::PlanResourceSection(Bytes(stub), stub.size(), "m", pack::kMaxPayloadBytes + 1,
+                                        &plan, &why), 0);
+}
+
+class PackerFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_root = fs::temp_directory_path() /
+                 ("morvane-pack-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_root);
+        fs::create_directories(m_root / "src");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+    fs::path Src(const std::string& utf8) const { return m_root / "src" / fs::u8path(utf8); }
+
+    fs::path m_root;
+};
+
+TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
+{
+    fs::create_directories(Src("res/English"));
+    fs::create_directories(Src("empty"));
+    fs::create_directories(Src("\xC3\xB1" "and\xC3\xBA"));  // ñandú
+    WriteAll(Src("res/English/uistrings.ini"), "[STARTUP]\r\n");
+    WriteAll(Src("zero.bin"), "");
+    WriteAll(Src("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"), "nihon");
+    std::string big(3 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    WriteAll(Src("KVWizard.exe"), big);
+
+    std::vector<pack::SourceEntry> tree;
+    std::string why;
+    ASSERT_EQ(pack::CollectTree(m_root / "src", &tree, &why), 1) << why;
+    std::vector<std::string> names;
+    for (const auto& e : tree) names.push_back(e.name);
+    // Byte order, each folder before what it holds.
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "KVWizard.exe", "empty", "res", "res/English", "res/English/uistrings.ini",
+                         "zero.bin", "\xC3\xB1" "and\xC3\xBA",
+                         "\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"}));
+
+    WriteAll(m_root / "stub.exe", testimage::MinimalImage());
+    pack::PackStats stats;
+    ASSERT_EQ(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "KVSetup.exe",
+                                 &stats, &why), 1) << why;
+    EXPECT_EQ(stats.files, 4u);
+    EXPECT_EQ(stats.folders, 4u);
+    EXPECT_FALSE(fs::exists(m_root / "KVSetup.exe.part"));
+
+    const std::string image = ReadAll(m_root / "KVSetup.exe");
+    pack::FileSpan span;
+    ASSERT_EQ(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &span), 1);
+    const unsigned char* payload = Bytes(image) + span.offset;
+    EXPECT_EQ(pack::CheckPayloadHash(payload, span.length), 1);
+    pack::Payload read;
+    ASSERT_EQ(pack::ReadPayload(payload, span.length, &read), 1);
+    EXPECT_EQ(read.folder, "KVNew");
+    ASSERT_EQ(read.entries.size(), tree.size());
+    for (size_t i = 0; i < tree.size(); ++i) {
+        EXPECT_EQ(read.entries[i].name, tree[i].name);
+        EXPECT_EQ(read.entries[i].kind, tree[i].kind);
+        if (tree[i].kind == pack::EntryKind::File)
+            EXPECT_EQ(image.substr(span.offset + read.entries[i].offset, read.entries[i].size),
+                      ReadAll(tree[i].path)) << tree[i].name;
+    }
+}
+
+TEST_F(PackerFolder, RefusesWhatCannotUnpackAsIs)
+{
+    const struct {
+        const char* what;
+        void (*make)(const fs::path& src);
+    } cases[] = {
+        {"symbolic link", [](const fs::path& src) { fs::create_symlink("/etc/passwd", src / "link"); }},
+        {"device name", [](const fs::path& src) { WriteAll(src / "aux.txt", "x"); }},
+        {"trailing dot", [](const fs::path& src) { fs::create_directories(src / "dir."); }},
+        {"backslash", [](const fs::path& src) { WriteAll(src / "a\\b", "x"); }},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(Src(""));
+        fs::create_directories(Src("sub"));
+        c.make(Src("sub"));
+        std::vector<pack::SourceEntry> tree;
+        std::string why;
+        EXPECT_EQ(pack::CollectTree(m_root / "src", &tree, &why), 0) << c.what;
+        EXPECT_NE(why.find("sub/"), std::string::npos) << c.what << ": " << why;
+    }
+}
+
+TEST_F(PackerFolder, LeavesNothingWhenTheStubIsRefused)
+{
+    WriteAll(Src("a"), "x");
+    WriteAll(m_root / "stub.exe", "not an image");
+    std::vector<pack::SourceEntry> tree;
+    std::string why;
+    ASSERT_EQ(pack::CollectTree(m_root / "src", &tree, &why), 1);
+    pack::PackStats stats;
+    EXPECT_EQ(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "out.exe", &stats,
+                                 &why), 0);
+    EXPECT_FALSE(fs::exists(m_root / "out.exe"));
+    EXPECT_FALSE(fs::exists(m_root / "out.exe.part"));
+    EXPECT_EQ(pack::WritePackage(m_root / "stub.exe", tree, "..", m_root / "out.exe", &stats,
+                                 &why), 0);
+}
+
+TEST(ControlSection, PrintsTheThreeKeysOrSaysWhyNot)
+{
+    std::string why;
+    EXPECT_EQ(pack::ControlSection("KV Universal", "7", "https://dl.example/kv/KVSetup.exe",
+                                   "KVNew", &why),
+              "[KV Universal]\nDownloadUrl=https://dl.example/kv/KVSetup.exe\n"
+              "ExePath=KVNew\\KVWizard.exe\nRevision=7\n");
+    const struct {
+        const char* section;
+        const char* revision;
+        std::string url;
+    } refused[] = {
+        {"", "7", "http://h/p.exe"},
+        {"a]b", "7", "http://h/p.exe"},
+        {"a\nb", "7", "http://h/p.exe"},
+        {"s", "0", "http://h/p.exe"},
+        {"s", "-1", "http://h/p.exe"},
+        {"s", "07", "http://h/p.exe"},
+        {"s", "2147483648", "http://h/p.exe"},
+        {"s", "7x", "http://h/p.exe"},
+        {"s", "7", "ftp://h/p.exe"},
+        {"s", "7", "http://h/a b.exe"},
+        {"s", "7", "http://h\\p.exe"},
+        {"s", "7", "http://h/"},
+        {"s", "7", "http://h"},
+        {"s", "7", "http://h/kvnew"},  // the download would take the folder's name
+        {"s", "7", "http://h/" + std::string(250, 'p') + ".exe"},
+    };
+    for (const auto& c : refused) {
+        why.clear();
+        EXPECT_EQ(pack::ControlSection(c.section, c.revision, c.url, "KVNew", &why), "")
+            << c.section << " " << c.revision << " " << c.url;
+        EXPECT_FALSE(why.empty());
+    }
+    EXPECT_NE(pack::ControlSection("s", "2147483647", "http://h/p.exe", "KVNew", &why), "");
+}
+
+}  // namespace

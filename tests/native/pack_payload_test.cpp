@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "pack/payload.h"
+#include "pack/sha256.h"
+#include "payload_builder.h"
+
+namespace {
+
+using testpayload::BuildPayload;
+using testpayload::Bytes;
+using testpayload::File;
+using testpayload::Folder;
+using testpayload::RawEntry;
+
+std::string Hex(const unsigned char* bytes, size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 15];
+    }
+    return hex;
+}
+
+// Fed in pieces of `piece` bytes, so blocks straddle the calls.
+std::string Sha256Hex(const std::string& text, size_t piece)
+{
+    pack::Sha256 hash;
+    for (size_t at = 0; at < text.size(); at += piece)
+        hash.Update(Bytes(text) + at, std::min(piece, text.size() - at));
+    unsigned char digest[pack::Sha256::kDigestSize];
+    hash.Finish(digest);
+    return Hex(digest, sizeof(digest));
+}
+
+TEST(Sha256, MatchesTheStandardVectorsWhateverTheFeedSize)
+{
+    const std::string million(1000000, 'a');
+    const struct {
+        std::string text;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",  // 56 bytes: padding spills
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        for (size_t piece : {size_t{1}, size_t{63}, size_t{64}, size_t{1000}, size_t{1} << 20})
+            EXPECT_EQ(Sha256Hex(c.text, piece), c.digest) << c.text.size() << " by " << piece;
+    }
+}
+
+TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
+{
+    const char* accepted[] = {
+        "a", "res/English/uistrings.ini", ".hidden", "..a", "a..b", "a b", " lead",
+        ("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),  // ñandú/日本.txt
+        "\xF0\x9F\x93\xA6",                                        // U+1F4E6, outside the BMP
+        "CONSOLE", "COM10", "LPTX", "nul_", "con-fig.ini", "KVWizard.exe",
+    };
+    for (const char* name : accepted) EXPECT_EQ(pack::CheckEntryName(name), 1) << name;
+
+    const char* refused[] = {
+        "", "/a", "a/", "a//b", ".", "..", "./a", "a/./b", "../a", "a/..", "a/../../b",
+        "C:/x", "C:x", "c:", "\\\\server\\share", "a\\b", "a.txt:evil", "a.txt::$DATA",
+        "a.", "a ", "a/. .", "a/b ", "...",
+        "CON", "con.txt", "Nul", "aux.tar.gz", "AUX .txt", "x/prn", "COM1", "lpt9.log",
+        "COM0", "com\xC2\xB9", "LPT\xC2\xB3.txt", "CONIN$", "conout$.x",
+        "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", "tab\there", "del\x7F",
+        "\xC0\xAF",          // '/' in a long form
+        "\xE0\x80\xAF",      // the same, three bytes
+        "\xED\xA0\x80",      // a surrogate
+        "\xE6\x97",          // cut short
+        "\xF4\x90\x80\x80",  // past U+10FFFF
+        "\xFF",
+    };
+    for (const char* name : refused) EXPECT_EQ(pack::CheckEntryName(name), 0) << name;
+    EXPECT_EQ(pack::CheckEntryName(std::string("a\0b", 3)), 0);
+}
+
+TEST(ReadPayload, ListsEntriesWithTheirPlaceInTheData)
+{
+    const std::string payload = BuildPayload(
+        "KVNew", {Folder("res"), File("res/a.ini", "alpha"), File("zero", ""), Folder("empty"),
+                  File("big", std::string(70000, 'x'))});
+    pack::Payload read;
+    ASSERT_EQ(pack::ReadPayload(Bytes(payload), payload.size(), &read), 1);
+    EXPECT_EQ(pack::CheckPayloadHash(Bytes(payload), payload.size()), 1);
+    EXPECT_EQ(read.folder, "KVNew");
+    ASSERT_EQ(read.entries.size(), 5u);
+    EXPECT_EQ(read.entries[0].kind, pack::EntryKind::Folder);
+    EXPECT_EQ(read.entries[1].name, "res/a.ini");
+    EXPECT_EQ(payload.substr(read.entries[1].offset, read.entries[1].size), "alpha");
+    EXPECT_EQ(read.entries[2].size, 0u);
+    EXPECT_EQ(read.entries[4].offset + read.entries[4].size, payload.size());
+    EXPECT_EQ(payload.substr(read.entries[4].offset, 3), "xxx");
+}
+
+TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
+{
+    const struct {
+        const char* what;
+        std::string folder;
+        std::vector<RawEntry> entries;
+    } cases[] = {
+        {"traversal", "KVNew", {File("../outside.txt", "x")}},
+        {"absolute", "KVNew", {File("/etc/x", "x")}},
+        {"drive", "KVNew", {File("C:/evil.txt", "x")}},
+        {"dot-dot inside a nested name", "KVNew", {Folder("a"), File("a/../../outside", "x")}},
+        {"stream", "KVNew", {File("a.txt:hidden", "x")}},
+        {"device", "KVNew", {Folder("a"), File("a/con.txt", "x")}},
+        {"parent not listed", "KVNew", {File("a/b.txt", "x")}},
+        {"parent listed after", "KVNew", {File("a/b.txt", "x"), Folder("a")}},
+        {"parent is a file", "KVNew", {File("a", "x"), File("a/b", "y")}},
+        {"same name twice", "KVNew", {File("a", "x"), File("a", "y")}},
+        {"size past the end", "KVNew", {{pack::EntryKind::File, "a", "xy", 3}}},
+        {"size short of the data", "KVNew", {{pack::EntryKind::File, "a", "xy", 1}}},
+        {"folder with a size", "KVNew", {{pack::EntryKind::Folder, "a", "", 1}}},
+        {"folder name climbs", "..", {File("a", "x")}},
+        {"folder name nests", "a/b", {File("a", "x")}},
+        {"no folder name", "", {File("a", "x")}},
+    };
+    for (const auto& c : cases) {
+        const std::string payload = BuildPayload(c.folder, c.entries);
+        pack::Payload read;
+        EXPECT_EQ(pack::ReadPayload(Bytes(payload), payload.size(), &read), 0) << c.what;
+    }
+}
+
+TEST(ReadPayload, RefusesHeadersThatDoNotAddUpToTheLength)
+{
+    const std::string good = BuildPayload("KVNew", {Folder("a"), File("a/b", "content")});
+    pack::Payload read;
+    ASSERT_EQ(pack::ReadPayload(Bytes(good), good.size(), &read), 1);
+
+    auto patched = [&](size_t at, unsigned char value) {
+        std::string p = good;
+        p[at] = static_cast<char>(value);
+        testpayload::Rehash(&p);
+        return p;
+    };
+    const struct {
+        const char* what;
+        std::string payload;
+    } cases[] = {
+        {"truncated", good.substr(0, good.size() - 1)},
+        {"a byte appended", good + "x"},
+        {"header only", good.substr(0, pack::kHeaderSize)},
+        {"shorter than a header", good.substr(0, 20)},
+        {"magic", patched(0, 'X')},
+        {"version", patched(4, 2)},
+        {"reserved word", patched(52, 1)},
+        {"folder length", patched(40, 200)},
+        {"entry count too high", patched(44, 3)},
+        {"entry count too low", patched(44, 1)},
+        {"table length", patched(48, 1)},
+        {"data length", patched(56, 0)},
+        {"unknown kind", patched(pack::kHeaderSize + 5, 3)},
+        {"reserved entry byte", patched(pack::kHeaderSize + 5 + 1, 1)},
+        {"name length past the table", patched(pack::kHeaderSize + 5 + 3, 0x7F)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(pack::ReadPayload(Bytes(c.payload), c.payload.size(), &read), 0) << c.what;
+}
+
+TEST(CheckPayloadHash, CoversTheTableAndTheContentButNotItself)
+{
+    const std::string good = BuildPayload("KVNew", {File("a", "content")});
+    EXPECT_EQ(pack::CheckPayloadHash(Bytes(good), good.size()), 1);
+    for (size_t at : {size_t{9}, pack::kHashedFrom, pack::kHeaderSize + 5, good.size() - 1}) {
+        std::string flipped = good;
+        flipped[at] ^= 0x01;
+        EXPECT_EQ(pack::CheckPayloadHash(Bytes(flipped), flipped.size()), 0) << at;
+    }
+    EXPECT_EQ(pack::CheckPayloadHash(Bytes(good), 20), 0);
+}
+
+}  // namespace
