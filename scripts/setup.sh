@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake make clang libclang-rt-14-dev g++ python3 openssl
           mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          wine wine64 wine32:i386 xvfb xauth x11-utils osslsigncode imagemagick
+          wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils osslsigncode imagemagick
           googletest libgtest-dev libgif-dev)
 
 missing=()

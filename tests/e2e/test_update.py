@@ -7,6 +7,7 @@ PKI, served on loopback, and the stub wizard in both roles (local and new).
 
 import os
 import shutil
+import subprocess
 import sys
 import time
 
@@ -26,9 +27,10 @@ PACKAGED_MARK = b"MORVANE-PACKAGED-WIZARD"
 WIZARD_RUN_MS = 6000
 
 
-def packaged_tree(s, wizard=True, wizard_bytes=None):
+def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0):
     """The folder a package carries: the wizard (marked, running WIZARD_RUN_MS with a window),
-    and one res file of its own that the staging must leave alone."""
+    one res file of its own that the staging must leave alone, and filler files that make the
+    extraction last long enough to be seen."""
     src = os.path.join(s.root, "package-src")
     shutil.rmtree(src, ignore_errors=True)
     os.makedirs(os.path.join(src, "res", "English"))
@@ -42,7 +44,18 @@ def packaged_tree(s, wizard=True, wizard_bytes=None):
             f.write("window:%d\n" % WIZARD_RUN_MS)
     with open(os.path.join(src, "res", "English", "uistrings.ini"), "wb") as f:
         f.write(b"; the package's own copy\r\n")
+    if filler_files:
+        os.makedirs(os.path.join(src, "data"))
+    for i in range(filler_files):
+        with open(os.path.join(src, "data", "file%05d.dat" % i), "wb") as f:
+            f.write(os.urandom(64))
     return src
+
+
+def animated_gif(path):
+    """A 16x16 GIF of three coloured frames, drawn by ImageMagick, so the screenshots show it."""
+    subprocess.run(["convert", "-delay", "40", "-size", "16x16", "xc:#1f6feb", "xc:#2da44e",
+                    "xc:#d29922", "-loop", "0", path], check=True, timeout=60)
 
 
 def offer(s, url_prefix="", signer="dekavroline", exe_path=FOLDER + "\\KVWizard.exe", **tree):
@@ -62,12 +75,15 @@ def package_requests(s):
 class UpdateTest(DialogTest):
 
     def assertDownloadingLook(self, state, picture=True):
+        """picture=None: the picture's look is not judged (without an animation file it keeps
+        the template's)."""
         c = state["controls"]
         self.assertEqual(c[MESSAGE]["text"], TEXTS["MessageDownload"])
         self.assertFalse(c[YES]["visible"])
         self.assertFalse(c[NO]["visible"])
         self.assertEqual((c[CANCEL]["text"], c[CANCEL]["visible"]), (TEXTS["CancelBtn"], True))
-        self.assertEqual(c[PICTURE]["visible"], picture)
+        if picture is not None:
+            self.assertEqual(c[PICTURE]["visible"], picture)
 
     def assertFailedLook(self, state):
         c = state["controls"]
@@ -93,7 +109,7 @@ class UpdateTest(DialogTest):
         self.assertTrue(wait_for(started, timeout=120), read_marker(s.marker))
         return found[0]
 
-    def assertHandedOver(self, s, run, temp_dir, started_s):
+    def assertHandedOver(self, s, run, temp_dir):
         """The new wizard started once with the exact command line and a completed folder; the
         program ended after it and three more seconds, having removed the folder and the
         package and nothing else."""
@@ -108,8 +124,10 @@ class UpdateTest(DialogTest):
             self.assertTrue(f.read().endswith(PACKAGED_MARK), "the packaged wizard was replaced")
         with open(os.path.join(extracted, "res", "English", "uistrings.ini"), "rb") as f:
             self.assertEqual(f.read(), b"; the package's own copy\r\n")
-        for copied in (("kavro.ini",), ("English", "language.ini"), ("English", "Morvane.gif")):
-            self.assertTrue(os.path.isfile(os.path.join(extracted, "res", *copied)), copied)
+        for folder, _, files in os.walk(s.res):
+            for name in files:
+                relative = os.path.relpath(os.path.join(folder, name), s.res)
+                self.assertTrue(os.path.isfile(os.path.join(extracted, "res", relative)), relative)
         run.finish()
         ended_ms = time.time() * 1000
         self.assertEqual(run.exit_code, 0)
@@ -125,8 +143,8 @@ class Success(UpdateTest):
     def test_yes_downloads_checks_stages_and_hands_over_to_the_new_wizard(self):
         with Scenario(self.build) as s:
             s.install()
-            offer(s, url_prefix="slow/")
-            started_s = time.time()
+            animated_gif(os.path.join(s.res, "English", "Morvane.gif"))
+            offer(s, url_prefix="slow/", filler_files=3000)
             with s.start() as run:
                 self.assertAskLook(read_state(run), TEXTS)
                 screenshot(self.build, "update-1-ask")
@@ -137,7 +155,7 @@ class Success(UpdateTest):
                 code, out = drive(run, "disabled", CANCEL)
                 self.assertEqual(code, 0, out)
                 screenshot(self.build, "update-3-staging")
-                self.assertHandedOver(s, run, s.temp_dir, started_s)
+                self.assertHandedOver(s, run, s.temp_dir)
             self.assertEqual(len(package_requests(s)), 1)
 
     def test_quoted_paths_in_a_temp_folder_with_a_space_and_no_animation_file(self):
@@ -151,20 +169,22 @@ class Success(UpdateTest):
             offer(s, url_prefix="slow/")
             with s.start(temp=wine_path(temp_dir)) as run:
                 state = self.click_and_wait(run, YES, "shown", CANCEL)
-                self.assertDownloadingLook(state, picture=False)
-                self.assertHandedOver(s, run, temp_dir, time.time())
+                self.assertDownloadingLook(state, picture=None)
+                self.assertHandedOver(s, run, temp_dir)
             planted = wine_path(os.path.join(s.root, "tmp.exe")).lower()
             self.assertNotIn(planted, [w.module.lower() for w in read_marker(s.marker)])
 
 
 class Failures(UpdateTest):
 
-    def fail_retry_and_decline(self, s):
+    def fail_retry_and_decline(self, s, picture=None):
         """Yes ends in the failed view; Retry fetches the package again and fails again; No
         opens the local wizard."""
         with s.start() as run:
             state = self.click_and_wait(run, YES, "shown", NO)
             self.assertFailedLook(state)
+            if picture:
+                screenshot(self.build, picture)
             before = len(package_requests(s))
             state = self.click_and_wait(run, YES, "shown", NO)
             self.assertFailedLook(state)
@@ -218,7 +238,8 @@ class Failures(UpdateTest):
             with self.subTest(name), Scenario(self.build) as s:
                 s.install()
                 prepare(s)
-                self.fail_retry_and_decline(s)
+                self.fail_retry_and_decline(
+                    s, picture="update-4-failed" if name == "another signer" else None)
                 self.assertTrue(os.path.exists(os.path.join(s.temp_dir, PACKAGE)),
                                 "a failed package stays in the temporary folder")
 
