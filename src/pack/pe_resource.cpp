@@ -16,6 +16,7 @@ constexpr uint32_t kManifest = 24;
 constexpr uint32_t kSubdirectory = 0x80000000u;
 constexpr uint32_t kInitializedReadOnly = 0x40000040u;  // CNT_INITIALIZED_DATA | MEM_READ
 constexpr size_t kMaxSections = 96;
+constexpr uint64_t kPageSize = 0x1000;
 
 uint16_t Read16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -165,7 +166,9 @@ int PlanResourceSection(const unsigned char* stub, size_t length, const std::str
         if (stub[i] != 0) return *why = "no room for another section header", 0;
 
     const uint64_t rva = AlignUp(virtualEnd, h.sectionAlignment);
-    const uint64_t rawPointer = AlignUp(length, h.fileAlignment);
+    // Page-aligned in the file too: Wine maps such a section straight from the file, and reads
+    // any other into fresh memory, a whole copy of the payload before the first page is used.
+    const uint64_t rawPointer = AlignUp(length, std::max<uint64_t>(h.fileAlignment, kPageSize));
     // Tables: root (2 types), two type tables and two id tables (1 entry each), two data entries.
     const size_t tables = 16 + 2 * 8 + 4 * (16 + 8) + 2 * 16;
     const size_t payloadAt = static_cast<size_t>(AlignUp(tables + manifest.size(), 8));

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Package extraction against xcopy, side by side in one run under Wine (figures in seconds,
+# ratio ours/xcopy; goal: ratio <= 1.3). xcopy /E /I of the same folder is the floor for
+# writing those files; both start through launch.exe, so process start-up is paid alike. The
+# extractor also checks the payload's SHA-256 before it writes, which xcopy does not.
+# Two trees: one 100 MB file with a few small ones, and 2,000 small files in 50 folders.
+# usage: bench/pack.sh [BUILD_DIR] [RUNS]   (a Windows build; default build/windows, 5 runs)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/windows}" && pwd)
+runs=${2:-5}
+cmake --build "$build" -j2 --target morvane-pack morvane-sfx launcher >/dev/null
+wine() { "$root/scripts/wine.sh" run "$build" "$@"; }
+"$root/scripts/wine.sh" setup "$build"
+
+work=$(mktemp -d "$build/pack-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+win() { local p="Z:$1"; echo "${p//\//\\}"; }
+mkdir -p "$work/temp"
+
+mkdir -p "$work/large/res"
+head -c 104857600 /dev/urandom > "$work/large/data.bin"
+for f in 1 2 3; do head -c 4000 /dev/urandom > "$work/large/res/small$f.dat"; done
+for d in $(seq -w 1 50); do
+    mkdir -p "$work/many/folder$d"
+    for f in $(seq -w 1 40); do head -c $((200 + 10#$f * 37)) /dev/urandom > "$work/many/folder$d/file$f.dat"; done
+done
+
+# seconds PROGRAM ARGS...: wall time of one run through the launcher, its exit code checked.
+seconds() {
+    local start end
+    start=$(date +%s.%N)
+    wine "$build/fixtures/launch.exe" --temp "$(win "$work/temp")" --tmp "$(win "$work/temp")" \
+        -- "$@" >/dev/null
+    end=$(date +%s.%N)
+    echo "$end - $start" | bc -l
+}
+median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+for tree in large many; do
+    wine "$build/morvane-pack.exe" --from "$(win "$work/$tree")" --folder "KV$tree" \
+        --out "$(win "$work/$tree.exe")" --stub "$(win "$build/morvane-sfx.exe")" 2>/dev/null
+    ours=() theirs=()
+    for _ in $(seq "$runs"); do
+        rm -rf "$work/temp/KV$tree" "$work/copy"
+        ours+=("$(seconds "$(win "$work/$tree.exe")")")
+        diff -r "$work/$tree" "$work/temp/KV$tree" >/dev/null || { echo "$tree: extraction differs" >&2; exit 1; }
+        theirs+=("$(seconds 'C:\windows\system32\xcopy.exe' "$(win "$work/$tree")" "$(win "$work/copy")" /E /I /Q /Y)")
+        diff -r "$work/$tree" "$work/copy" >/dev/null || { echo "$tree: xcopy differs" >&2; exit 1; }
+    done
+    o=$(printf '%s\n' "${ours[@]}" | median)
+    t=$(printf '%s\n' "${theirs[@]}" | median)
+    printf '%s: %s files, %s bytes\n' "$tree" "$(find "$work/$tree" -type f | wc -l)" \
+        "$(du -sb "$work/$tree" | cut -f1)"
+    printf '  extract_s %.3f\n  xcopy_s %.3f (median of %d)\n  ratio %.2f\n' "$o" "$t" "$runs" \
+        "$(echo "$o / $t" | bc -l)"
+done
