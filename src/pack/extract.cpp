@@ -54,10 +54,7 @@ win::File LockFolder(const std::wstring& path)
 // One run's writes, undone unless the run completes.
 class Extraction {
 public:
-    Extraction(const unsigned char* payload, const std::wstring& target)
-        : m_payload(payload), m_target(target)
-    {
-    }
+    explicit Extraction(const unsigned char* payload) : m_payload(payload) {}
     ~Extraction()
     {
         if (!m_complete) RollBack();
@@ -74,7 +71,6 @@ private:
     void RollBack();
 
     const unsigned char* m_payload;
-    std::wstring m_target;
     std::vector<win::File> m_locks;
     std::vector<std::wstring> m_madeFolders;
     std::vector<std::wstring> m_writtenFiles;
@@ -168,6 +164,7 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
 
     // Every path is built and measured before the first write.
     const std::wstring target = base + L"\\" + Widen(parsed.folder);
+    if (target.size() + kPartialNameLength >= MAX_PATH) return kWriteFailed;
     std::vector<std::wstring> paths;
     paths.reserve(parsed.entries.size());
     for (const pack::Entry& entry : parsed.entries) {
@@ -178,9 +175,8 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
         if (paths.back().size() >= MAX_PATH || folderLength + kPartialNameLength >= MAX_PATH)
             return kWriteFailed;
     }
-    if (target.size() + kPartialNameLength >= MAX_PATH) return kWriteFailed;
 
-    Extraction extraction(payload, target);
+    Extraction extraction(payload);
     if (!extraction.MakeFolder(target)) return kWriteFailed;
     for (size_t i = 0; i < parsed.entries.size(); ++i) {
         const pack::Entry& entry = parsed.entries[i];
