@@ -24,6 +24,11 @@ import sys
 import tempfile
 
 PACK_TIMEOUT = 300
+SKIPPED = 77  # what scripts/wine.sh gives for a 32-bit program where Wine runs none
+
+
+class WineCannotRun(RuntimeError):
+    """The build's packer is a 32-bit program and this machine's Wine runs only 64-bit ones."""
 
 
 def _build_dir(build):
@@ -106,6 +111,8 @@ def make_package(build, src_dir, folder, out_path, signer="dekavroline", section
                 "--stub", wine_path(stub)]
         env = dict(os.environ, WINEDEBUG="-all")
         code, out, err = _run(args + offer, env=env)
+        if code == SKIPPED:
+            raise WineCannotRun("morvane-pack.exe cannot run here: %s" % err.strip())
         if code == 0 and signer:
             sign(build_dir, out_path, signer)
     if code != 0:
@@ -126,9 +133,13 @@ def main():
     parser.add_argument("--url")
     args = parser.parse_args()
     os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
-    sys.stdout.write(make_package(args.build, args.src_dir, args.folder, args.out,
-                                  signer=None if args.unsigned else args.signer,
-                                  section=args.section, revision=args.revision, url=args.url))
+    try:
+        sys.stdout.write(make_package(args.build, args.src_dir, args.folder, args.out,
+                                      signer=None if args.unsigned else args.signer,
+                                      section=args.section, revision=args.revision, url=args.url))
+    except WineCannotRun as error:
+        print(error, file=sys.stderr)
+        sys.exit(SKIPPED)
 
 
 if __name__ == "__main__":
