@@ -7,7 +7,9 @@ set -euo pipefail
 
 cmd=${1:?command}; build=$(cd "${2:?build dir}" && pwd); shift 2
 export WINEPREFIX="$build/wineprefix"
-export WINEDEBUG=-all
+# MORVANE_WINEDEBUG adds channels, e.g. "warn+seh": Wine 8 prints debug strings such as
+# Morvane's diagnostic trail there (later Wine versions on "+debugstr").
+export WINEDEBUG="-all${MORVANE_WINEDEBUG:+,$MORVANE_WINEDEBUG}"
 # MORVANE_DLLOVERRIDES adds entries, e.g. "wininet=n,b" for the DLL-planting scenario.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${MORVANE_DLLOVERRIDES:+;$MORVANE_DLLOVERRIDES}"
 state="$build/wine.env"

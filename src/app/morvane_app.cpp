@@ -9,6 +9,7 @@
 #include "ui/morvane_dlg.h"
 #include "win/com.h"
 #include "win/syslib.h"
+#include "win/trail.h"
 #include "win/wstr.h"
 
 CMorvaneApp theApp;
@@ -16,6 +17,18 @@ CMorvaneApp theApp;
 namespace {
 
 using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+
+std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
+{
+    return wstr::Decimal(major) + L"." + wstr::Decimal(minor) + L" SP" + wstr::Decimal(servicePack);
+}
+
+// One start-up step's outcome on the trail; passes the result on.
+int Step(const wchar_t* name, int result)
+{
+    trail::Say(std::wstring(name) + (result ? L": read" : L": missing"));
+    return result;
+}
 
 void RegisterCommonControls()
 {
@@ -34,23 +47,35 @@ int CMorvaneApp::InitInstance()
     // The shell may hand "open" to extensions that need COM, and the picture decoder and the
     // URL download are COM objects: the main thread is an apartment for the whole run.
     win::ComApartment com;
-    if (IsAnotherInstanceRunning()) return 0;
+    if (IsAnotherInstanceRunning()) {
+        trail::Say(L"another copy runs: ending at once");
+        return 0;
+    }
 
     m_bUpdateAvailable = 0;
     m_bConnected = TestConnectivity();
+    trail::Say(m_bConnected ? L"support server reachable" : L"support server not reachable");
 
-    const bool settingsRead = InitFoldersAndLanguage() && ReadMainSettings() &&
-                              ReadLanguageSettings() && ReadUiStrings() && FindDriverName();
+    const bool settingsRead = Step(L"folders and language", InitFoldersAndLanguage()) &&
+                              Step(L"main settings", ReadMainSettings()) &&
+                              Step(L"language settings", ReadLanguageSettings()) &&
+                              Step(L"UI texts", ReadUiStrings()) &&
+                              Step(L"driver name", FindDriverName());
     if (settingsRead) {
         m_bOsSupported = IsOsSupported();
         if (m_bOsSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
     }
 
     if (startup::Decide(m_bOsSupported, m_bConnected, m_bUpdateAvailable) ==
-        startup::Action::ShowDialog)
+        startup::Action::ShowDialog) {
+        trail::Say(m_bOsSupported ? L"decision: ask about the update"
+                                  : L"decision: show that the system is not supported");
         ShowDialog();
-    else
+    } else {
+        trail::Say(m_bConnected ? L"decision: local wizard, no newer revision offered"
+                                : L"decision: local wizard, offline");
         LaunchLocalWizard();
+    }
     return 0;
 }
 
@@ -64,10 +89,15 @@ int CMorvaneApp::IsOsSupported()
     version.dwOSVersionInfoSize = sizeof version;
     // A failed query leaves 0.0 with no service pack, which only a minimum of zeros passes.
     ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
-    return startup::IsVersionAtLeast(version.dwMajorVersion, version.dwMinorVersion,
-                                     version.wServicePackMajor, m_nOSMajor, m_nOSMinor, m_nSPMajor)
-               ? 1
-               : 0;
+    const bool supported =
+        startup::IsVersionAtLeast(version.dwMajorVersion, version.dwMinorVersion,
+                                  version.wServicePackMajor, m_nOSMajor, m_nOSMinor, m_nSPMajor);
+    trail::Say(L"system " + VersionText(version.dwMajorVersion, version.dwMinorVersion,
+                                        version.wServicePackMajor) +
+               (supported ? L" is at least " : L" is below ") +
+               VersionText(static_cast<unsigned>(m_nOSMajor), static_cast<unsigned>(m_nOSMinor),
+                           static_cast<unsigned>(m_nSPMajor)));
+    return supported ? 1 : 0;
 }
 
 int CMorvaneApp::LaunchLocalWizard() { return StartLocalWizard(m_strAppDir); }

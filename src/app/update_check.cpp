@@ -5,6 +5,7 @@
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
 #include "sys/download.h"
+#include "win/trail.h"
 #include "win/wstr.h"
 
 namespace {
@@ -23,6 +24,13 @@ private:
     std::wstring m_path;
 };
 
+// No update: says why on the trail.
+int Refuse(const wchar_t* why)
+{
+    trail::Say(std::wstring(L"update check: no update, ") + why);
+    return 0;
+}
+
 }  // namespace
 
 int CMorvaneApp::CheckForUpdate()
@@ -30,9 +38,10 @@ int CMorvaneApp::CheckForUpdate()
     const std::wstring& url = m_strInstallerCtlFile;
     const std::wstring copyName = FileNamePart(url);
     // The copy's name comes from a URL: it must name a file directly inside the temp folder.
-    if (!startup::IsPlainFileName(copyName)) return 0;
+    if (!startup::IsPlainFileName(copyName))
+        return Refuse(L"control file URL has no plain file name");
     const std::wstring localCopy = wstr::JoinPath(m_strTempDir, copyName);
-    if (!sys::DownloadToFile(url, localCopy)) return 0;
+    if (!sys::DownloadToFile(url, localCopy)) return Refuse(L"control file could not be fetched");
     LocalCopy removeOnReturn(localCopy);
 
     const std::wstring& section = m_strDrvName;
@@ -40,12 +49,20 @@ int CMorvaneApp::CheckForUpdate()
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
     const std::wstring packageName = FileNamePart(m_strDownloadUrl);
-    if (!startup::IsWebUrl(m_strDownloadUrl) || !startup::IsPlainFileName(packageName)) return 0;
+    if (!startup::IsWebUrl(m_strDownloadUrl))
+        return Refuse(L"DownloadUrl is not an http or https URL");
+    if (!startup::IsPlainFileName(packageName))
+        return Refuse(L"DownloadUrl does not end in a plain file name");
     m_strPackagePath = wstr::JoinPath(m_strTempDir, packageName);
 
     // ExePath decides what runs elevated and what the clean-up deletes.
     m_strExePath = ReadIniValue(section, L"ExePath", L"", localCopy);
-    if (!startup::IsSafeExePath(m_strExePath)) return 0;
+    if (!startup::IsSafeExePath(m_strExePath))
+        return Refuse(L"ExePath is not a file in a folder below the temporary folder");
     m_nRevision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
-    return startup::IsRevisionNewer(m_nRevision, m_nInstallerRevision) ? 1 : 0;
+    const bool newer = startup::IsRevisionNewer(m_nRevision, m_nInstallerRevision);
+    trail::Say(L"update check: revision " + wstr::Decimal(static_cast<unsigned>(m_nRevision)) +
+               (newer ? L" offered, newer than " : L" offered, not newer than ") +
+               wstr::Decimal(static_cast<unsigned>(m_nInstallerRevision)));
+    return newer ? 1 : 0;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "sys/runner_rules.h"
+#include "win/trail.h"
 
 namespace sys {
 namespace {
@@ -62,6 +63,7 @@ bool Watch(HANDLE process, DWORD processId)
             action = runner::AfterSearch(window != nullptr);
             break;
         case runner::Action::WaitWithoutLimit:
+            trail::Say(L"runner: the program has no window; waiting for its end without limit");
             ::WaitForSingleObject(process, INFINITE);
             return terminated;
         case runner::Action::Poll:
@@ -71,6 +73,7 @@ bool Watch(HANDLE process, DWORD processId)
             action = runner::AfterPing(PingWindow(window));
             break;
         case runner::Action::TerminateAndPoll:
+            trail::Say(L"runner: the program's window does not answer; ending it as hung");
             terminated = ::TerminateProcess(process, 0) != 0 || terminated;
             action = runner::Action::Poll;
             break;
@@ -85,7 +88,10 @@ bool Watch(HANDLE process, DWORD processId)
 StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
 {
     StartedProcess started;
-    if (!runner::CanCopyCommandLine(commandLine)) return started;
+    if (!runner::CanCopyCommandLine(commandLine)) {
+        trail::Say(L"runner: command line too long or malformed; nothing started");
+        return started;
+    }
     wchar_t buffer[runner::kCommandLineCapacity] = {};
     commandLine.copy(buffer, commandLine.size());
 
@@ -97,8 +103,11 @@ StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
     startup.wShowWindow = static_cast<WORD>(hidden ? SW_HIDE : SW_SHOWDEFAULT);
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info))
+                          &startup, &info)) {
+        trail::Say(L"runner: could not start " + runner::ProgramOf(commandLine));
         return started;
+    }
+    trail::Say(L"runner: started " + runner::ProgramOf(commandLine));
     ::CloseHandle(info.hThread);
     started.process.reset(info.hProcess);
     started.id = info.dwProcessId;
@@ -119,6 +128,7 @@ int RunProcessAndWait(const std::wstring& commandLine, bool hidden, bool* termin
     const StartedProcess started = StartProcess(commandLine, hidden);
     if (!started) return 0;
     const bool ended = WaitForProcess(started);
+    trail::Say(ended ? L"runner: program terminated" : L"runner: program ended");
     if (terminated) *terminated = ended;
     return 1;
 }

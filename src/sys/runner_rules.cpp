@@ -32,4 +32,13 @@ int CanCopyCommandLine(const std::wstring& commandLine)
     return commandLine.find(L'\0') == std::wstring::npos ? 1 : 0;
 }
 
+std::wstring ProgramOf(const std::wstring& commandLine)
+{
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        const size_t close = commandLine.find(L'"', 1);
+        return commandLine.substr(1, close == std::wstring::npos ? close : close - 1);
+    }
+    return commandLine.substr(0, commandLine.find_first_of(L" \t"));
+}
+
 }  // namespace runner

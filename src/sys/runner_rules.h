@@ -36,4 +36,8 @@ Action AfterPing(Ping result);
 // NUL (which would silently cut it short and start something other than what was asked).
 int CanCopyCommandLine(const std::wstring& commandLine);
 
+// The program a command line starts, for the diagnostic trail: its first token, unquoted;
+// the arguments, which may carry user data, are left out.
+std::wstring ProgramOf(const std::wstring& commandLine);
+
 }  // namespace runner

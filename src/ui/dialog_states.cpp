@@ -11,6 +11,19 @@ constexpr ButtonEffect Shown(Text caption) { return {Visibility::Show, Enabling:
 
 }  // namespace
 
+const wchar_t* StateName(int state)
+{
+    switch (state) {
+    case STATE_SETUP: return L"setting up";
+    case STATE_OS_UNSUPPORTED: return L"system not supported";
+    case STATE_ASK: return L"asking";
+    case STATE_DOWNLOADING: return L"downloading";
+    case STATE_STAGING: return L"staging";
+    case STATE_FAILED: return L"failed";
+    default: return L"unknown";
+    }
+}
+
 StateEffects EffectsOf(int state)
 {
     switch (state) {

@@ -46,6 +46,10 @@ struct StateEffects {
     Animation animation;
 };
 
+// The state's name for the diagnostic trail ("asking", "downloading"...); "unknown" outside
+// the six.
+const wchar_t* StateName(int state);
+
 // The effects of entering `state`; a value outside the six changes nothing.
 StateEffects EffectsOf(int state);
 

@@ -11,6 +11,7 @@
 #include "ui/title_format.h"
 #include "win/com.h"
 #include "win/thread.h"
+#include "win/trail.h"
 #include "win/wstr.h"
 
 namespace {
@@ -91,6 +92,7 @@ BOOL CMorvaneDlg::OnInitDialog()
 int CMorvaneDlg::SetState(int nState)
 {
     m_nState = nState;
+    trail::Say(L"dialog: " + std::wstring(ui::StateName(nState)));
     const ui::StateEffects effects = ui::EffectsOf(nState);
     if (effects.setUpFontAndTitle) SetUpFontAndTitle();
     if (effects.message != ui::Text::Keep) SetText(m_ctlMessage, TextOf(effects.message));
@@ -159,6 +161,7 @@ int CMorvaneDlg::ShowAnimation()
 int CMorvaneDlg::StartLocalWizardAndClose()
 {
     m_bEnding = true;
+    trail::Say(L"dialog: handing over to the local wizard");
     // The dialog is the application's main window; it disappears before the wizard appears.
     ::ShowWindow(hwnd(), SW_HIDE);
     // Fire and forget: the dialog closes whether or not the wizard could be started.
@@ -238,6 +241,7 @@ unsigned __stdcall CMorvaneDlg::DownloadWorker(void* param)
     } catch (...) {
         downloaded = 0;
     }
+    trail::Say(downloaded ? L"download: package stored" : L"download: failed");
     // Blocks until the dialog has handled the result; fails at once when the dialog is gone.
     ::SendMessageW(job->dialog, WM_DOWNLOAD_DONE, static_cast<WPARAM>(downloaded), 0);
     return 0;
@@ -245,13 +249,18 @@ unsigned __stdcall CMorvaneDlg::DownloadWorker(void* param)
 
 LRESULT CMorvaneDlg::OnDownloadDone(WPARAM wp, LPARAM)
 {
-    if (m_bEnding || m_nState != ui::STATE_DOWNLOADING) return 0;
+    if (m_bEnding || m_nState != ui::STATE_DOWNLOADING) {
+        trail::Say(L"download result after the dialog ended: ignored");
+        return 0;
+    }
     win::File lock;
     // The check runs here, on the main thread, while the worker waits.
     if (!wp || !sys::VerifyPackage(m_settings.m_strPackagePath, &lock)) {
+        if (wp) trail::Say(L"package check: refused");
         SetState(ui::STATE_FAILED);
         return 0;
     }
+    trail::Say(L"package check: accepted");
     SetState(ui::STATE_STAGING);
     auto job = std::make_unique<ui::StagingJob>();
     job->dialog = hwnd();
@@ -282,7 +291,10 @@ unsigned __stdcall CMorvaneDlg::StagingWorker(void* param)
 
 LRESULT CMorvaneDlg::OnStagingDone(WPARAM wp, LPARAM)
 {
-    if (m_bEnding || m_nState != ui::STATE_STAGING) return 0;
+    if (m_bEnding || m_nState != ui::STATE_STAGING) {
+        trail::Say(L"staging result after the dialog ended: ignored");
+        return 0;
+    }
     if (!wp) {
         SetState(ui::STATE_FAILED);
         return 0;
@@ -293,7 +305,10 @@ LRESULT CMorvaneDlg::OnStagingDone(WPARAM wp, LPARAM)
     const int started = ui::RunNewWizardAndCleanUp(s.m_strPackagePath, s.m_strTempDir,
                                                    s.m_strExePath, s.m_strAppDir);
     // The user is never left with no wizard: without the new one, the local one starts.
-    if (!started) StartLocalWizard(s.m_strAppDir);
+    if (!started) {
+        trail::Say(L"hand-over: the new wizard could not be started; starting the local one");
+        StartLocalWizard(s.m_strAppDir);
+    }
     ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "sys/directory_tree.h"
 #include "sys/runner.h"
 #include "ui/staging_rules.h"
+#include "win/trail.h"
 
 namespace ui {
 namespace {
@@ -16,16 +17,21 @@ constexpr DWORD kPauseAfterWizardMs = 3000;
 int CompleteExtractedFolder(const StagingPaths& paths, const std::wstring& appDir)
 {
     const int folderReady = tree::EnsureDirectory(paths.extractedFolder, appDir);
+    trail::Say(L"staging: extracted folder " + paths.extractedFolder +
+               (folderReady ? L" ready" : L" missing and not made"));
     int wizardReady = 0;
-    if (::PathFileExistsW(paths.wizardCopy.c_str()))
+    if (::PathFileExistsW(paths.wizardCopy.c_str())) {
         wizardReady = folderReady;
-    else if (folderReady)
+    } else if (folderReady) {
         wizardReady = ::CopyFileW(paths.localWizard.c_str(), paths.wizardCopy.c_str(), TRUE) ? 1 : 0;
+        trail::Say(wizardReady ? L"staging: local KVWizard.exe copied in"
+                               : L"staging: local KVWizard.exe could not be copied in");
+    }
     if (!wizardReady) return 0;
-    return tree::EnsureDirectory(paths.targetRes, paths.sourceRes) &&
-                   tree::CopyDirectoryTree(paths.targetRes, paths.sourceRes)
-               ? 1
-               : 0;
+    const int resReady = tree::EnsureDirectory(paths.targetRes, paths.sourceRes) &&
+                         tree::CopyDirectoryTree(paths.targetRes, paths.sourceRes);
+    trail::Say(resReady ? L"staging: res tree completed" : L"staging: res tree not completed");
+    return resReady ? 1 : 0;
 }
 
 }  // namespace
@@ -36,8 +42,14 @@ int StagePackage(StagingJob& job)
         sys::StartProcess(PackageCommandLine(job.packagePath), true);
     // Its process holds the image now; the package no longer needs our lock.
     job.packageLock.reset();
-    if (!package) return 0;
-    if (sys::WaitForProcess(package)) return 0;  // ended as hung: extraction incomplete
+    if (!package) {
+        trail::Say(L"staging: package could not be started");
+        return 0;
+    }
+    if (sys::WaitForProcess(package)) {
+        trail::Say(L"staging: package ended as hung; its extraction is incomplete");
+        return 0;
+    }
     const StagingPaths paths = StagingPathsFor(job.tempDir, job.exePath, job.appDir);
     return CompleteExtractedFolder(paths, job.appDir);
 }
@@ -51,9 +63,13 @@ int RunNewWizardAndCleanUp(const std::wstring& packagePath, const std::wstring& 
         started = sys::RunProcessAndWait(NewWizardCommandLine(paths, appDir), false);
     ::Sleep(kPauseAfterWizardMs);
     // The same rule the update check applied: never the temporary folder or anything outside.
-    if (!tempDir.empty() && startup::IsSafeExePath(exePath))
-        tree::DeleteDirectoryTree(paths.extractedFolder);
-    ::DeleteFileW(packagePath.c_str());
+    if (!tempDir.empty() && startup::IsSafeExePath(exePath)) {
+        const int removed = tree::DeleteDirectoryTree(paths.extractedFolder);
+        trail::Say(L"clean-up: " + paths.extractedFolder +
+                   (removed ? L" removed" : L" could not be removed whole"));
+    }
+    const bool packageRemoved = ::DeleteFileW(packagePath.c_str()) != FALSE;
+    trail::Say(L"clean-up: " + packagePath + (packageRemoved ? L" removed" : L" not removed"));
     return started;
 }
 

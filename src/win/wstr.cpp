@@ -26,4 +26,15 @@ std::wstring AsciiUpper(std::wstring text)
     return text;
 }
 
+std::wstring Decimal(unsigned long long value)
+{
+    wchar_t digits[24];
+    size_t start = sizeof digits / sizeof digits[0];
+    do {
+        digits[--start] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value);
+    return std::wstring(digits + start, digits + sizeof digits / sizeof digits[0]);
+}
+
 }  // namespace wstr

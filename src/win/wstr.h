@@ -11,4 +11,7 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 std::wstring AsciiLower(std::wstring text);
 std::wstring AsciiUpper(std::wstring text);
 
+// Decimal digits of a number, without the printf machinery std::to_wstring brings along.
+std::wstring Decimal(unsigned long long value);
+
 }  // namespace wstr

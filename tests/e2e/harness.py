@@ -285,8 +285,15 @@ class Run:
             time.sleep(3)  # no job accounting: give a just-started wizard time to record itself
         s = self.scenario
         self.wizard_starts = read_marker(s.marker)[self._earlier_starts:]
+        self.trail = self.read_trail()
         self.temp_files = sorted(os.listdir(s.temp_dir)) if os.path.isdir(s.temp_dir) else []
         return self
+
+    def read_trail(self):
+        """Morvane's diagnostic trail so far: the text of each "Morvane: ..." debug string."""
+        text = "\n".join(self._launcher_lines())
+        return [m.group(1) for m in re.finditer(r'OutputDebugString[AW] "Morvane: (.*?)\\n"',
+                                                text)]
 
     def __enter__(self):
         return self
@@ -434,7 +441,8 @@ class Scenario:
         args += ["--temp", temp] if temp is not None else ["--no-temp"]
         args += ["--tmp", tmp] if tmp is not None else ["--no-tmp"]
         args += ["--", wine_path(os.path.join(self.app_dir, program or "Morvane.exe"))]
-        full_env = {"LANG": lang, "LC_ALL": lang, "MORVANE_MARKER": wine_path(self.marker)}
+        full_env = {"LANG": lang, "LC_ALL": lang, "MORVANE_MARKER": wine_path(self.marker),
+                    "MORVANE_WINEDEBUG": "warn+seh"}
         full_env.update(env or {})
         self._runs = getattr(self, "_runs", 0) + 1
         output_path = os.path.join(self.root, "launch-%d.out" % self._runs)

@@ -136,6 +136,9 @@ class UpdateTest(DialogTest):
                          "exactly the new wizard, once")
         self.assertTrue(os.path.isdir(temp_dir), "the temporary folder itself stays")
         self.assertEqual(os.listdir(temp_dir), [])
+        self.assertIn("package check: accepted", run.trail)
+        self.assertTrue(any(line.startswith("clean-up: ") and line.endswith(" removed")
+                            for line in run.trail), run.trail)
 
 
 class Success(UpdateTest):
@@ -177,7 +180,7 @@ class Success(UpdateTest):
 
 class Failures(UpdateTest):
 
-    def fail_retry_and_decline(self, s, picture=None):
+    def fail_retry_and_decline(self, s, why, picture=None):
         """Yes ends in the failed view; Retry fetches the package again and fails again; No
         opens the local wizard."""
         with s.start() as run:
@@ -191,6 +194,7 @@ class Failures(UpdateTest):
             self.assertEqual(len(package_requests(s)), before + 1, "Retry downloads again")
             self.assertEqual(drive(run, "click", NO)[0], 0)
             run.finish()
+        self.assertTrue(any(line.startswith(why) for line in run.trail), (why, run.trail))
         # A package made from the stub wizard records its own runs; only wizards count here.
         run.wizard_starts = [w for w in run.wizard_starts if not w.module.endswith(PACKAGE)]
         self.assertWizardStartedOnceFromApp(run, s)
@@ -230,16 +234,22 @@ class Failures(UpdateTest):
         def deep_exe_path(s):
             offer(s, exe_path="Not\\Made\\KVWizard.exe")
 
-        rows = {"404": not_found, "unsigned": unsigned, "another signer": other_signer,
-                "tampered": tampered, "cannot be started": cannot_start,
-                "ended as hung": hangs, "ExePath two levels the package did not make":
-                deep_exe_path}
-        for name, prepare in rows.items():
+        refused = "package check: refused"
+        # Wine's URL download stores a 404's error page and reports success: the check refuses it.
+        rows = {"404": (not_found, ("download: failed", refused)),
+                "unsigned": (unsigned, refused),
+                "another signer": (other_signer, refused),
+                "tampered": (tampered, refused),
+                "cannot be started": (cannot_start, "staging: package could not be started"),
+                "ended as hung": (hangs, "staging: package ended as hung"),
+                "ExePath two levels the package did not make": (deep_exe_path,
+                                                                "staging: extracted folder")}
+        for name, (prepare, why) in rows.items():
             with self.subTest(name), Scenario(self.build) as s:
                 s.install()
                 prepare(s)
                 self.fail_retry_and_decline(
-                    s, picture="update-4-failed" if name == "another signer" else None)
+                    s, why, picture="update-4-failed" if name == "another signer" else None)
                 self.assertTrue(os.path.exists(os.path.join(s.temp_dir, PACKAGE)),
                                 "a failed package stays in the temporary folder")
 
@@ -252,6 +262,8 @@ class Failures(UpdateTest):
                 run.finish()
             self.assertWizardStartedOnceFromApp(run, s)
             self.assertEqual(os.listdir(s.temp_dir), [])
+            self.assertIn("hand-over: the new wizard could not be started; starting the local one",
+                          run.trail)
 
     def test_cancel_during_a_stalled_download_opens_the_local_wizard_and_ends(self):
         with Scenario(self.build) as s:

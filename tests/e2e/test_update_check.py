@@ -52,6 +52,32 @@ class UpdateCheck(ScenarioTest):
                 s.serve("ctl.ini", content)
                 self.check(s, False)
 
+    def test_hostile_control_file_values_offer_no_update_and_say_why(self):
+        """ExePath decides what runs elevated and what the clean-up deletes; DownloadUrl what is
+        opened as the package. The trail names the value that was refused."""
+        cases = {
+            "ExePath without a folder": (control_file(revision=9, exe_path="KVWizard.exe"),
+                                         "ExePath"),
+            "ExePath climbing out": (control_file(revision=9, exe_path="..\\..\\evil.exe"),
+                                     "ExePath"),
+            "ExePath absolute": (control_file(revision=9, exe_path="C:\\Windows\\evil.exe"),
+                                 "ExePath"),
+            "DownloadUrl a share": (control_file(revision=9,
+                                                 download_url="\\\\host\\share\\KVSetup.exe"),
+                                    "DownloadUrl"),
+            "DownloadUrl a file URL": (control_file(revision=9,
+                                                    download_url="file:///C:/KVSetup.exe"),
+                                       "DownloadUrl"),
+        }
+        for name, (content, refused) in cases.items():
+            with self.subTest(name), Scenario(self.build) as s:
+                s.install(revision=5)
+                s.serve("ctl.ini", content)
+                run = self.check(s, False)
+                self.assertIn("decision: local wizard, no newer revision offered", run.trail)
+                self.assertTrue(any(line.startswith("update check: no update, " + refused)
+                                    for line in run.trail), run.trail)
+
     def test_empty_driver_name_looks_up_an_empty_section(self):
         # The driver information file names no driver: the check reads the section with the
         # empty name, which this control file does not have, although KV-1000 offers an update.

@@ -30,4 +30,13 @@ TEST(RunnerRules, CommandLineMustFitTheBufferWhole)
     EXPECT_EQ(runner::CanCopyCommandLine(std::wstring(L"a.exe\0evil", 10)), 0);
 }
 
+// The trail names the program and never its arguments.
+TEST(RunnerRules, ProgramOfLeavesTheArgumentsOut)
+{
+    EXPECT_EQ(runner::ProgramOf(L"\"C:\\a b\\w.exe\" /PATH=\"C:\\x\""), L"C:\\a b\\w.exe");
+    EXPECT_EQ(runner::ProgramOf(L"C:\\w.exe /secret"), L"C:\\w.exe");
+    EXPECT_EQ(runner::ProgramOf(L"\"C:\\unclosed"), L"C:\\unclosed");
+    EXPECT_EQ(runner::ProgramOf(L""), L"");
+}
+
 }  // namespace

@@ -1,0 +1,13 @@
+#include "win/trail.h"
+
+#include <windows.h>
+
+namespace trail {
+
+void Say(const std::wstring& text)
+{
+    const std::wstring line = L"Morvane: " + text + L"\n";
+    ::OutputDebugStringW(line.c_str());
+}
+
+}  // namespace trail
