@@ -136,14 +136,21 @@ bool FileSize(HANDLE file, uint64_t* size)
     return true;
 }
 
+// The file's first pe::kHeadBytes (all of it when it is shorter) and its size.
+bool ReadHead(HANDLE file, Bytes* head, uint64_t* size)
+{
+    if (!FileSize(file, size)) return false;
+    head->resize(static_cast<size_t>(*size < pe::kHeadBytes ? *size : pe::kHeadBytes));
+    return ReadAt(file, 0, head->data(), head->size());
+}
+
 // The PKCS#7 blob of a PE image whose certificate table passes our check; empty otherwise,
 // also for an unsigned image, which has no table.
 Bytes ReadCheckedPeSignature(HANDLE file)
 {
+    Bytes head;
     uint64_t size = 0;
-    if (!FileSize(file, &size)) return Bytes();
-    Bytes head(static_cast<size_t>(size < pe::kHeadBytes ? size : pe::kHeadBytes));
-    if (!ReadAt(file, 0, head.data(), head.size())) return Bytes();
+    if (!ReadHead(file, &head, &size)) return Bytes();
     pe::Span table;
     if (!pe::FindCertificateTable(head.data(), head.size(), &table) || table.length == 0)
         return Bytes();
@@ -259,10 +266,9 @@ trust::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile)
 {
     // A name of no verifiable type is refused before a byte of the file is read.
     if (!trust::IsVerifiableFileType(path)) return trust::PackageKind::None;
+    Bytes head;
     uint64_t size = 0;
-    if (!FileSize(lockedFile, &size)) return trust::PackageKind::None;
-    Bytes head(static_cast<size_t>(size < pe::kHeadBytes ? size : pe::kHeadBytes));
-    if (!ReadAt(lockedFile, 0, head.data(), head.size())) return trust::PackageKind::None;
+    if (!ReadHead(lockedFile, &head, &size)) return trust::PackageKind::None;
     return trust::ClassifyPackage(path, head.data(), head.size());
 }
 
