@@ -34,9 +34,13 @@ bool IsReservedDeviceName(const std::wstring& name)
                                               L"CONOUT$"};
     for (const wchar_t* device : kDevices)
         if (stem == device) return true;
-    if (stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0))
-        return stem[3] >= L'0' && stem[3] <= L'9';
-    return false;
+    if (stem.size() != 4 || (stem.compare(0, 3, L"COM") != 0 && stem.compare(0, 3, L"LPT") != 0))
+        return false;
+    // Windows also takes the superscript digits one to three as port numbers: "COM\u00B9" is
+    // the first serial port, not a file.
+    const wchar_t number = stem[3];
+    return (number >= L'0' && number <= L'9') || number == L'\u00B9' || number == L'\u00B2' ||
+           number == L'\u00B3';
 }
 
 }  // namespace

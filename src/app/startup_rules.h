@@ -28,7 +28,8 @@ Action Decide(int osSupported, int connected, int updateAvailable);
 
 // True when `name` can only name a file directly inside a folder: not empty, not made of dots
 // and blanks only (Windows drops trailing dots and blanks), no character a file name may not
-// hold (control characters, < > : " / \ | ? *) and no reserved device name (CON, NUL, COM1...).
+// hold (control characters, < > : " / \ | ? *) and no reserved device name (CON, NUL, COM1,
+// LPT followed by a superscript one to three...).
 bool IsPlainFileName(const std::wstring& name);
 
 // A package URL from the control file: the http or https scheme (any case) followed by "://"

@@ -39,6 +39,10 @@ GifParser::GifParser(const unsigned char* data, std::size_t length)
     : m_pData(data), m_nDataLength(data ? length : 0)
 {
     if (Has(0, kScreenHeaderBytes)) m_nColorTableBytes = ColorTableSize(m_pData[10]);
+    // A stream cut inside its head (Header, Logical Screen Descriptor, Global Color Table) is
+    // judged here, once: nothing of it is read, not even the screen size. It has no frame
+    // either, since the walk starts past the end of its data.
+    m_bHasScreen = Has(0, kScreenHeaderBytes + m_nColorTableBytes);
     Rewind();
 }
 
@@ -50,17 +54,17 @@ int GifParser::IsGifStream() const
 
 int GifParser::HasScreen() const
 {
-    return Has(0, kScreenHeaderBytes + m_nColorTableBytes) ? 1 : 0;
+    return m_bHasScreen ? 1 : 0;
 }
 
 std::int32_t GifParser::ScreenWidth() const
 {
-    return Has(0, kScreenHeaderBytes) ? static_cast<std::int32_t>(ReadU16(6)) : 0;
+    return m_bHasScreen ? static_cast<std::int32_t>(ReadU16(6)) : 0;
 }
 
 std::int32_t GifParser::ScreenHeight() const
 {
-    return Has(0, kScreenHeaderBytes) ? static_cast<std::int32_t>(ReadU16(8)) : 0;
+    return m_bHasScreen ? static_cast<std::int32_t>(ReadU16(8)) : 0;
 }
 
 void GifParser::Rewind()
@@ -199,8 +203,7 @@ void GifParser::ReadGeometry(FrameStream& frame) const
 
 int GifParser::ExtractNextFrame(FrameStream& frame)
 {
-    if (m_nDataLength == 0 || !HasScreen()) return 0;
-    if (!SkipLeadingExtensions()) return 0;
+    if (m_nDataLength == 0 || !SkipLeadingExtensions()) return 0;
 
     FrameStream result;
     result.nDisposalMethod = 0;
@@ -218,6 +221,7 @@ int GifParser::ExtractNextFrame(FrameStream& frame)
     ReadGeometry(result);
     if (!SkipBlock()) return 0;
 
+    // A frame was walked, so the head it is copied after is whole (see the constructor).
     const std::size_t head = kScreenHeaderBytes + m_nColorTableBytes;
     const std::size_t span = m_nReadPos - start;
     result.bytes.reserve(head + span + 1);

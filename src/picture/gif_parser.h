@@ -42,7 +42,8 @@ public:
 
     // 1 when the data starts with "GIF87a" or "GIF89a".
     int IsGifStream() const;
-    // 1 when the Header, Logical Screen Descriptor and Global Color Table all fit.
+    // 1 when the Header, Logical Screen Descriptor and Global Color Table all fit. Without
+    // them nothing is read: the screen size is 0 and there are no frames.
     int HasScreen() const;
     std::int32_t ScreenWidth() const;
     std::int32_t ScreenHeight() const;
@@ -77,6 +78,7 @@ private:
     std::size_t m_nDataLength;
     std::size_t m_nReadPos = 0;
     std::uint32_t m_nColorTableBytes = 0;
+    bool m_bHasScreen = false;
 };
 
 // Size in bytes of a colour table whose flag and size field sit in `packed`.

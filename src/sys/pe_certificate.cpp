@@ -39,15 +39,22 @@ uint64_t DerSequenceSize(const unsigned char* p, size_t length)
 
 }  // namespace
 
-int FindCertificateTable(const unsigned char* head, size_t length, Span* table)
+int IsPeImage(const unsigned char* head, size_t length)
 {
     if (length > kHeadBytes) length = kHeadBytes;
     if (length < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
     const uint64_t pe = Read32(head + 0x3C);
+    if (pe + 4 > length) return 0;
+    return head[pe] == 'P' && head[pe + 1] == 'E' && head[pe + 2] == 0 && head[pe + 3] == 0;
+}
+
+int FindCertificateTable(const unsigned char* head, size_t length, Span* table)
+{
+    if (length > kHeadBytes) length = kHeadBytes;
+    if (!IsPeImage(head, length)) return 0;
+    const uint64_t pe = Read32(head + 0x3C);
     const uint64_t optional = pe + 24;  // "PE\0\0" and the file header
     if (optional + 2 > length) return 0;
-    if (head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] != 0 || head[pe + 3] != 0)
-        return 0;
     const uint64_t optionalSize = Read16(head + pe + 20);
     const uint16_t magic = Read16(head + optional);
     uint64_t countField = 0;

@@ -22,6 +22,11 @@ struct Span {
     uint32_t length = 0;
 };
 
+// 1 when the first `length` bytes start with "MZ" and hold, where the DOS header points, the
+// "PE\0\0" signature the loader looks for: what Windows would run as a PE image, whatever
+// the file is called. Only the first kHeadBytes are looked at.
+int IsPeImage(const unsigned char* head, size_t length);
+
 // Reads the security data directory of a PE image from its first bytes. 1 when the headers
 // are those of a PE32 or PE32+ image that fit in `length` bytes: `table` is the certificate
 // table's file offset and size (both 0 for an unsigned image). 0 when it is no such image.

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "sys/pe_certificate.h"
-#include "sys/trust_rules.h"
 #include "win/syslib.h"
 
 namespace sys {
@@ -137,21 +136,24 @@ bool FileSize(HANDLE file, uint64_t* size)
     return true;
 }
 
-// The PKCS#7 blob of a PE image whose certificate table passes our check; empty otherwise
-// (also for an unsigned image, which has no table).
-Bytes ReadCheckedPeSignature(HANDLE file, bool* unsigned_)
+// The file's first pe::kHeadBytes (all of it when it is shorter) and its size.
+bool ReadHead(HANDLE file, Bytes* head, uint64_t* size)
 {
-    *unsigned_ = false;
+    if (!FileSize(file, size)) return false;
+    head->resize(static_cast<size_t>(*size < pe::kHeadBytes ? *size : pe::kHeadBytes));
+    return ReadAt(file, 0, head->data(), head->size());
+}
+
+// The PKCS#7 blob of a PE image whose certificate table passes our check; empty otherwise,
+// also for an unsigned image, which has no table.
+Bytes ReadCheckedPeSignature(HANDLE file)
+{
+    Bytes head;
     uint64_t size = 0;
-    if (!FileSize(file, &size)) return Bytes();
-    Bytes head(static_cast<size_t>(size < pe::kHeadBytes ? size : pe::kHeadBytes));
-    if (!ReadAt(file, 0, head.data(), head.size())) return Bytes();
+    if (!ReadHead(file, &head, &size)) return Bytes();
     pe::Span table;
-    if (!pe::FindCertificateTable(head.data(), head.size(), &table)) return Bytes();
-    if (table.length == 0) {
-        *unsigned_ = true;
+    if (!pe::FindCertificateTable(head.data(), head.size(), &table) || table.length == 0)
         return Bytes();
-    }
     if (table.length > pe::kMaxTableBytes || uint64_t{table.offset} + table.length != size)
         return Bytes();
     Bytes bytes(table.length);
@@ -185,13 +187,16 @@ Bytes ReadSipSignature(const CryptApi& api, const std::wstring& path, HANDLE fil
     return bytes;
 }
 
-Bytes ReadSignature(const CryptApi& api, const std::wstring& path, HANDLE file)
+Bytes ReadSignature(const CryptApi& api, const std::wstring& path, HANDLE file,
+                    trust::PackageKind kind)
 {
-    if (trust::IsPortableExecutableType(path)) {
-        bool unsigned_ = false;
-        return ReadCheckedPeSignature(file, &unsigned_);
+    switch (kind) {
+    case trust::PackageKind::PortableExecutable: return ReadCheckedPeSignature(file);
+    case trust::PackageKind::InstallerDatabase:
+    case trust::PackageKind::Script: return ReadSipSignature(api, path, file);
+    case trust::PackageKind::None: break;
     }
-    return ReadSipSignature(api, path, file);
+    return Bytes();
 }
 
 // The first signer's info, in a buffer of our own.
@@ -241,14 +246,12 @@ std::wstring SignerNameOf(const CryptApi& api, const Bytes& signature)
     return DisplayName(api, certificate.get());
 }
 
-// Our own refusal before the provider: a PE image whose certificate table carries bytes the
-// signature does not cover. An unsigned image goes on to the provider, which refuses it.
-bool PeLayoutAllowsTrust(const std::wstring& path, HANDLE file)
+// Our own refusal before the provider: a PE image without a certificate table, or with one
+// that has room for bytes the signature does not cover.
+bool LayoutAllowsTrust(HANDLE file, trust::PackageKind kind)
 {
-    if (!trust::IsPortableExecutableType(path)) return true;
-    bool unsigned_ = false;
-    const Bytes signature = ReadCheckedPeSignature(file, &unsigned_);
-    return unsigned_ || !signature.empty();
+    if (kind != trust::PackageKind::PortableExecutable) return true;
+    return !ReadCheckedPeSignature(file).empty();
 }
 
 }  // namespace
@@ -259,10 +262,21 @@ win::File OpenLocked(const std::wstring& path)
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile)
+trust::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile)
 {
-    if (!trust::IsVerifiableFileType(path)) return 0;
-    if (!verify || !PeLayoutAllowsTrust(path, lockedFile)) return 0;
+    // A name of no verifiable type is refused before a byte of the file is read.
+    if (!trust::IsVerifiableFileType(path)) return trust::PackageKind::None;
+    Bytes head;
+    uint64_t size = 0;
+    if (!ReadHead(lockedFile, &head, &size)) return trust::PackageKind::None;
+    return trust::ClassifyPackage(path, head.data(), head.size());
+}
+
+int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile,
+                        trust::PackageKind kind)
+{
+    if (kind == trust::PackageKind::None) return 0;
+    if (!verify || !LayoutAllowsTrust(lockedFile, kind)) return 0;
 
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof file;
@@ -285,27 +299,27 @@ int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDL
     return verified == 0 ? 1 : 0;
 }
 
-int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile)
+int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind)
 {
-    if (!trust::IsVerifiableFileType(path)) return 0;
     static const auto winVerifyTrust =
         win::SystemFunction<WinVerifyTrustFn>(L"wintrust.dll", "WinVerifyTrust");
-    return VerifyFileTrustWith(winVerifyTrust, path, lockedFile);
+    return VerifyFileTrustWith(winVerifyTrust, path, lockedFile, kind);
 }
 
 int VerifyFileTrust(const std::wstring& path)
 {
     if (!trust::IsVerifiableFileType(path)) return 0;
     win::File file = OpenLocked(path);
-    return file ? VerifyFileTrust(path, file.get()) : 0;
+    return file ? VerifyFileTrust(path, file.get(), ClassifyPackage(path, file.get())) : 0;
 }
 
-std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile)
+std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile,
+                           trust::PackageKind kind)
 {
-    if (!trust::IsVerifiableFileType(path)) return std::wstring();
+    if (kind == trust::PackageKind::None) return std::wstring();
     const CryptApi* api = Crypt();
     if (!api) return std::wstring();
-    const Bytes signature = ReadSignature(*api, path, lockedFile);
+    const Bytes signature = ReadSignature(*api, path, lockedFile, kind);
     if (signature.empty()) return std::wstring();
     return SignerNameOf(*api, signature);
 }
@@ -314,7 +328,8 @@ std::wstring GetSignerName(const std::wstring& path)
 {
     if (!trust::IsVerifiableFileType(path)) return std::wstring();
     win::File file = OpenLocked(path);
-    return file ? GetSignerName(path, file.get()) : std::wstring();
+    return file ? GetSignerName(path, file.get(), ClassifyPackage(path, file.get()))
+                : std::wstring();
 }
 
 int VerifyPackage(const std::wstring& path, win::File* lock)
@@ -323,8 +338,9 @@ int VerifyPackage(const std::wstring& path, win::File* lock)
     if (path.empty()) return 0;
     win::File file = OpenLocked(path);
     if (!file) return 0;
-    if (!VerifyFileTrust(path, file.get())) return 0;
-    if (!trust::SignerNameHasMark(GetSignerName(path, file.get()))) return 0;
+    const trust::PackageKind kind = ClassifyPackage(path, file.get());
+    if (!VerifyFileTrust(path, file.get(), kind)) return 0;
+    if (!trust::SignerNameHasMark(GetSignerName(path, file.get(), kind))) return 0;
     *lock = std::move(file);
     return 1;
 }

@@ -1,8 +1,8 @@
 // The package check: is a downloaded file one we may run?
 //
-// Yes only when the file is of a type that carries an embedded Authenticode signature, the
-// trust provider accepts that signature, and the signer's display name holds the maker's
-// mark. The file is opened once, denying writers and deleters, and every step reads that same
+// Yes only when the file is of a type that carries an embedded Authenticode signature, its
+// content is of the kind its name promises, the trust provider accepts that signature, and
+// the signer's display name holds the maker's mark. The file is opened once, denying writers and deleters, and every step reads that same
 // open file: nothing can swap it between the check and the signer's name, and a caller that
 // keeps the lock can start exactly the file that was judged.
 //
@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "sys/trust_rules.h"
 #include "win/handles.h"
 
 namespace sys {
@@ -21,25 +22,30 @@ namespace sys {
 // to the file, rename it or delete it. Invalid when the file cannot be opened that way.
 win::File OpenLocked(const std::wstring& path);
 
+// What the locked file is, read once from its first bytes and held against its name (see
+// trust::ClassifyPackage). The steps below take this result rather than judge the name again.
+trust::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile);
+
 // The package check. 0 for an empty path and on every failure.
 int VerifyPackage(const std::wstring& path);
 // The same; on 1 `lock` holds the judged file open as OpenLocked does, so the caller can run
 // it before anyone can change it. On 0 `lock` is left invalid.
 int VerifyPackage(const std::wstring& path, win::File* lock);
 
-// Type filter, our certificate-table check for PE images, then WinVerifyTrust over the
-// locked file. 1 when trusted.
+// Type filter, our certificate-table check for PE images (no table, or one with room for
+// unsigned bytes, is refused here), then WinVerifyTrust over the locked file. 1 when trusted.
 int VerifyFileTrust(const std::wstring& path);
-int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile);
+int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind);
 
 // The first signer certificate's simple display name, read from the signature bytes of the
 // locked file; empty when the type is not verifiable or anything fails.
 std::wstring GetSignerName(const std::wstring& path);
-std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile);
+std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind);
 
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.
 using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile);
+int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile,
+                        trust::PackageKind kind);
 
 }  // namespace sys

@@ -1,9 +1,15 @@
 #include "sys/trust_rules.h"
 
+#include <cstring>
+
+#include "sys/pe_certificate.h"
 #include "win/wstr.h"
 
 namespace trust {
 namespace {
+
+const unsigned char kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0,
+                                                 0xA1, 0xB1, 0x1A, 0xE1};
 
 // The last dot anywhere in the path, not only in its last component: "pkg.new\setup"
 // yields "new\setup", which is no verifiable type.
@@ -17,17 +23,35 @@ std::wstring LowerExtension(const std::wstring& path)
 
 int IsVerifiableFileType(const std::wstring& path)
 {
-    const std::wstring extension = LowerExtension(path);
-    for (const wchar_t* known : {L"exe", L"dll", L"vbs", L"msi"}) {
-        if (extension == known) return 1;
-    }
-    return 0;
+    return KindOfName(path) != PackageKind::None ? 1 : 0;
 }
 
-int IsPortableExecutableType(const std::wstring& path)
+PackageKind KindOfName(const std::wstring& path)
 {
     const std::wstring extension = LowerExtension(path);
-    return extension == L"exe" || extension == L"dll" ? 1 : 0;
+    if (extension == L"exe" || extension == L"dll") return PackageKind::PortableExecutable;
+    if (extension == L"vbs") return PackageKind::Script;
+    if (extension == L"msi") return PackageKind::InstallerDatabase;
+    return PackageKind::None;
+}
+
+PackageKind KindOfContent(const unsigned char* head, size_t length)
+{
+    if (length > pe::kHeadBytes) length = pe::kHeadBytes;
+    if (length == 0) return PackageKind::None;
+    if (length >= 2 && head[0] == 'M' && head[1] == 'Z')
+        return pe::IsPeImage(head, length) ? PackageKind::PortableExecutable : PackageKind::None;
+    if (length >= sizeof kCompoundFileSignature &&
+        std::memcmp(head, kCompoundFileSignature, sizeof kCompoundFileSignature) == 0)
+        return PackageKind::InstallerDatabase;
+    return PackageKind::Script;
+}
+
+PackageKind ClassifyPackage(const std::wstring& path, const unsigned char* head, size_t length)
+{
+    const PackageKind named = KindOfName(path);
+    if (named == PackageKind::None) return PackageKind::None;
+    return KindOfContent(head, length) == named ? named : PackageKind::None;
 }
 
 int SignerNameHasMark(const std::wstring& signerName)

@@ -19,6 +19,8 @@ const std::size_t kHead = 13 + 12;  // header, screen descriptor, 4-colour table
 struct Parsed {
     std::uint32_t count = 0;
     std::vector<FrameStream> frames;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
 };
 
 // Counts and extracts over a copy that holds exactly the given bytes, so ASan sees any read
@@ -29,6 +31,8 @@ Parsed Parse(const std::string& data)
     const unsigned char* p = bytes.empty() ? nullptr : bytes.data();
     Parsed result;
     GifParser counter(p, bytes.size());
+    result.width = counter.ScreenWidth();
+    result.height = counter.ScreenHeight();
     result.count = counter.CountFrames();
     GifParser parser(p, bytes.size());
     FrameStream frame;
@@ -166,20 +170,26 @@ TEST(GifParser, TruncationKeepsOnlyTheFramesBeforeIt)
     const struct {
         std::size_t cut;
         std::uint32_t frames;
+        bool screen;  // header, screen descriptor and global colour table all there
     } cases[] = {
-        {ends[2] - 3, 2},   // inside the third frame's image data
-        {ends[1] - 2, 1},   // inside the second frame
-        {ends[0] - 1, 0},   // the first frame's terminator is missing
-        {frame0 + 4, 0},    // inside the first control extension
-        {ends[1] + 10, 2},  // inside the third image's descriptor
-        {ends[2], 3},       // right after the last frame, no trailer
-        {kHead - 1, 0},     // inside the global colour table
-        {6, 0},             // header only
+        {ends[2] - 3, 2, true},   // inside the third frame's image data
+        {ends[1] - 2, 1, true},   // inside the second frame
+        {ends[0] - 1, 0, true},   // the first frame's terminator is missing
+        {frame0 + 4, 0, true},    // inside the first control extension
+        {ends[1] + 10, 2, true},  // inside the third image's descriptor
+        {ends[2], 3, true},       // right after the last frame, no trailer
+        {kHead, 0, true},         // the colour table and nothing after it
+        // Cut inside the head: nothing is read from it, not even the screen size.
+        {kHead - 1, 0, false},  // inside the global colour table
+        {13, 0, false},         // screen descriptor, its colour table missing
+        {6, 0, false},          // header only
     };
     for (const auto& c : cases) {
         const Parsed parsed = Parse(file.substr(0, c.cut));
         EXPECT_EQ(parsed.count, c.frames) << "cut at " << c.cut;
         EXPECT_EQ(parsed.frames.size(), c.frames) << "cut at " << c.cut;
+        EXPECT_EQ(parsed.width, c.screen ? 8 : 0) << "cut at " << c.cut;
+        EXPECT_EQ(parsed.height, c.screen ? 8 : 0) << "cut at " << c.cut;
     }
 }
 

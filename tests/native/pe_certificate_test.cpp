@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
 #include <vector>
+
+#include "sys/trust_rules.h"
 
 namespace {
 
@@ -38,10 +42,17 @@ Bytes MakeImage(bool plus = false)
     return b;
 }
 
+uint32_t Read32(const Bytes& b, size_t at)
+{
+    return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
+           (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
 size_t SecurityEntry(const Bytes& b)
 {
-    const bool plus = b[kOptional + 1] == 0x02;
-    return kOptional + (plus ? 112 : 96) + 4 * 8;
+    const size_t optional = Read32(b, 0x3C) + 24;
+    const bool plus = b[optional + 1] == 0x02;
+    return optional + (plus ? 112 : 96) + 4 * 8;
 }
 
 // A DER SEQUENCE of `content` bytes (long form length), standing in for a PKCS#7 blob.
@@ -170,9 +181,11 @@ TEST(PeCertificate, RefusesMalformedTables)
     EXPECT_EQ(Check(Sign(MakeImage(), entry, static_cast<uint32_t>(entry.size() + 8))), 0)
         << "directory size beyond the file";
 
-    Bytes inHeaders = Sign(MakeImage(), entry);
-    Put32(inHeaders, SecurityEntry(inHeaders), 0x40);
-    EXPECT_EQ(Check(inHeaders), 0) << "table inside the headers";
+    // A sound table that ends the file but starts inside the optional header: the image is
+    // cut just past its last data directory, and the table's first bytes are that directory.
+    Bytes headers = MakeImage();
+    headers.resize(kOptional + 224 - 8);
+    EXPECT_EQ(Check(Sign(headers, entry)), 0) << "table inside the headers";
 }
 
 TEST(PeCertificate, RefusesWhatIsNoPeImage)
@@ -204,6 +217,49 @@ TEST(PeCertificate, TruncatedInputsStayInBounds)
         Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
         EXPECT_EQ(Check(prefix), 0) << length;
     }
+}
+
+// Real signed images from Debian's archive, which tests/fixtures/real-pe/fetch.sh puts in
+// MORVANE_REAL_PE_DIR (ctest runs it first). GRUB's table holds one entry; the UEFI shim's
+// holds two, a second signature next to Microsoft's, which Windows accepts and we refuse.
+Bytes ReadRealImage(const char* name)
+{
+    const std::string path = std::string(MORVANE_REAL_PE_DIR) + "/" + name;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    Bytes bytes(in ? static_cast<size_t>(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_FALSE(bytes.empty()) << path << " is missing: run ctest -R native.real_pe, or "
+                                << "tests/fixtures/real-pe/fetch.sh " << MORVANE_REAL_PE_DIR;
+    return bytes;
+}
+
+TEST(PeCertificateRealFiles, OneEntryPassesAndASecondEntryIsRefused)
+{
+    const Bytes grub = ReadRealImage("grubx64.efi.signed");
+    const Bytes shim = ReadRealImage("shimx64.efi.signed");
+    ASSERT_FALSE(grub.empty());
+    ASSERT_FALSE(shim.empty());
+    // Named .efi.signed, both are PE images by their content.
+    for (const Bytes* image : {&grub, &shim})
+        EXPECT_EQ(trust::KindOfContent(image->data(), image->size()),
+                  trust::PackageKind::PortableExecutable);
+
+    pe::Span blob;
+    ASSERT_EQ(pe::CheckSignedImage(grub.data(), grub.size(), &blob), 1);
+    EXPECT_EQ(grub[blob.offset], 0x30);
+
+    pe::Span table;
+    ASSERT_EQ(pe::FindCertificateTable(shim.data(), shim.size(), &table), 1);
+    ASSERT_EQ(uint64_t{table.offset} + table.length, shim.size()) << "the table ends the file";
+    const uint32_t first = (Read32(shim, table.offset) + 7) & ~7u;
+    ASSERT_LT(first, table.length) << "this shim has a single entry now; find one with two";
+    EXPECT_EQ(Check(shim), 0) << "two entries";
+
+    // Cut back to its first entry, the same shim passes: the second entry alone is refused.
+    Bytes firstOnly(shim.begin(), shim.begin() + table.offset + first);
+    Put32(firstOnly, SecurityEntry(firstOnly) + 4, first);
+    EXPECT_EQ(Check(firstOnly), 1);
 }
 
 }  // namespace

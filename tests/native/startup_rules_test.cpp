@@ -95,13 +95,15 @@ TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
 TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
 {
     const wchar_t* good[] = {L"setup.exe", L"KVUpdate 2.0.exe", L"pkg.exe.", L"\u00e9t\u00e9.exe",
-                             L"a", L"console.exe", L"com10.exe", L"nul-thing.exe", L".hidden"};
+                             L"a", L"console.exe", L"com10.exe", L"nul-thing.exe", L".hidden",
+                             L"COM\u2074.exe", L"LPT\u00B9x.exe", L"COM\u2081.exe"};
     for (const wchar_t* name : good) EXPECT_TRUE(startup::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 
     const wchar_t* bad[] = {L"", L".", L"..", L"...", L" ", L". .", L"a/b", L"a\\b", L"c:x",
                             L"pkg.exe?v=2", L"a*b", L"a|b", L"a\"b", L"a<b", L"a>b",
                             L"a\tb", L"a\x01", L"CON", L"nul", L"nul.exe", L"Com1.exe",
-                            L"LPT9", L"aux .txt", L"CONOUT$", L"host/"};
+                            L"LPT9", L"aux .txt", L"CONOUT$", L"host/", L"COM\u00B9",
+                            L"com\u00B2.exe", L"Lpt\u00B3 .msi", L"LPT\u00B9.exe.exe"};
     for (const wchar_t* name : bad) EXPECT_FALSE(startup::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 }
 

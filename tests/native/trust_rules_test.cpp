@@ -2,36 +2,129 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace trust {
+void PrintTo(PackageKind kind, std::ostream* out)
+{
+    static const char* const names[] = {"None", "PortableExecutable", "InstallerDatabase",
+                                        "Script"};
+    *out << names[static_cast<int>(kind)];
+}
+}  // namespace trust
+
 namespace {
 
-struct TypeCase {
-    const wchar_t* path;
-    int verifiable;
-    int portableExecutable;
-};
+using trust::PackageKind;
+using Bytes = std::vector<unsigned char>;
+
+constexpr PackageKind kPe = PackageKind::PortableExecutable;
+constexpr PackageKind kMsi = PackageKind::InstallerDatabase;
+constexpr PackageKind kScript = PackageKind::Script;
+constexpr PackageKind kNone = PackageKind::None;
 
 TEST(TrustRules, FileTypeFollowsTheLastDotOfTheWholePath)
 {
-    const TypeCase cases[] = {
-        {L"C:\\Temp\\update.exe", 1, 1},
-        {L"C:\\Temp\\UPDATE.EXE", 1, 1},
-        {L"C:\\Temp\\lib.Dll", 1, 1},
-        {L"C:\\Temp\\script.VBS", 1, 0},
-        {L"C:\\Temp\\setup.mSi", 1, 0},
-        {L"C:\\Temp\\update.exe.zip", 0, 0},
-        {L"C:\\Temp\\pkg.new\\setup", 0, 0},  // extension "new\setup"
-        {L"C:\\Temp\\setup", 0, 0},           // no dot: the whole path is the extension
-        {L"exe", 1, 1},                       // ... which matches when it is one of the four
-        {L"msi", 1, 0},
-        {L"C:\\Temp\\update.", 0, 0},
-        {L"C:\\Temp\\update.exe ", 0, 0},
-        {L"C:\\Temp\\update.ex\u00C9", 0, 0},  // only ASCII letters fold
-        {L"", 0, 0},
+    const struct {
+        const wchar_t* path;
+        PackageKind named;
+    } cases[] = {
+        {L"C:\\Temp\\update.exe", kPe},
+        {L"C:\\Temp\\UPDATE.EXE", kPe},
+        {L"C:\\Temp\\lib.Dll", kPe},
+        {L"C:\\Temp\\script.VBS", kScript},
+        {L"C:\\Temp\\setup.mSi", kMsi},
+        {L"C:\\Temp\\update.exe.zip", kNone},
+        {L"C:\\Temp\\pkg.new\\setup", kNone},  // extension "new\setup"
+        {L"C:\\Temp\\setup", kNone},           // no dot: the whole path is the extension
+        {L"exe", kPe},                         // ... which matches when it is one of the four
+        {L"msi", kMsi},
+        {L"C:\\Temp\\update.", kNone},
+        {L"C:\\Temp\\update.exe ", kNone},
+        {L"C:\\Temp\\update.ex\u00C9", kNone},  // only ASCII letters fold
+        {L"", kNone},
     };
-    for (const TypeCase& c : cases) {
-        EXPECT_EQ(trust::IsVerifiableFileType(c.path), c.verifiable) << c.path;
-        EXPECT_EQ(trust::IsPortableExecutableType(c.path), c.portableExecutable) << c.path;
+    for (const auto& c : cases) {
+        EXPECT_EQ(trust::KindOfName(c.path), c.named) << c.path;
+        EXPECT_EQ(trust::IsVerifiableFileType(c.path), c.named != kNone ? 1 : 0) << c.path;
     }
+}
+
+// The first bytes of a PE image: "MZ", the header offset at 0x3C, "PE\0\0" there.
+Bytes PeHead(uint32_t at = 0x80)
+{
+    Bytes b(at + 0x100, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    for (int i = 0; i < 4; ++i) b[0x3C + i] = static_cast<unsigned char>(at >> (8 * i));
+    b[at] = 'P';
+    b[at + 1] = 'E';
+    return b;
+}
+
+Bytes CompoundFileHead()
+{
+    Bytes b = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    b.resize(512, 0);
+    return b;
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+TEST(TrustRules, KindIsReadFromTheContent)
+{
+    Bytes wrongSignature = PeHead();
+    wrongSignature[0x82] = 'X';
+    Bytes headerOutOfReach = PeHead(4096);  // signature beyond the bytes we look at
+    Bytes peLast = PeHead(0x40);
+    peLast.resize(0x44);  // the signature's last byte is the last one given
+    const struct {
+        const char* name;
+        Bytes head;
+        PackageKind kind;
+    } cases[] = {
+        {"PE image", PeHead(), kPe},
+        {"PE signature ends the head", peLast, kPe},
+        {"installer database", CompoundFileHead(), kMsi},
+        {"VBScript", Text("WScript.Echo \"x\"\r\n"), kScript},
+        {"UTF-16 script", {0xFF, 0xFE, 'W', 0, 'S', 0}, kScript},
+        {"DOS stub without PE header", wrongSignature, kNone},
+        {"PE header out of reach", headerOutOfReach, kNone},
+        {"MZ alone", Text("MZ"), kNone},
+        {"script starting with MZ", Text("MZ = 1\r\nWScript.Echo MZ\r\n"), kNone},
+        {"PE signature cut short", Bytes(peLast.begin(), peLast.end() - 1), kNone},
+        {"empty", {}, kNone},
+    };
+    for (const auto& c : cases) {
+        const Bytes copy = c.head;  // exactly the bytes given, so ASan sees any overread
+        EXPECT_EQ(trust::KindOfContent(copy.empty() ? nullptr : copy.data(), copy.size()),
+                  c.kind)
+            << c.name;
+    }
+}
+
+// A name whose type disagrees with the content is refused, whichever way round.
+TEST(TrustRules, NameMustPromiseWhatTheContentIs)
+{
+    const Bytes pe = PeHead();
+    const Bytes msi = CompoundFileHead();
+    const Bytes script = Text("WScript.Echo 1\r\n");
+    const struct {
+        const wchar_t* name;
+        const Bytes& head;
+        PackageKind kind;
+    } cases[] = {
+        {L"update.exe", pe, kPe},         {L"LIB.DLL", pe, kPe},
+        {L"setup.msi", msi, kMsi},        {L"run.vbs", script, kScript},
+        {L"update.msi", pe, kNone},       {L"update.vbs", pe, kNone},
+        {L"setup.exe", msi, kNone},       {L"setup.vbs", msi, kNone},
+        {L"run.exe", script, kNone},      {L"run.msi", script, kNone},
+        {L"update.zip", pe, kNone},       {L"pkg.new\\setup", pe, kNone},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(trust::ClassifyPackage(c.name, c.head.data(), c.head.size()), c.kind) << c.name;
 }
 
 TEST(TrustRules, MarkIsAnAsciiCaseFreeSubstringOfTheSignerName)

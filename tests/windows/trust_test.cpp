@@ -77,16 +77,28 @@ TEST(VerifyPackage, AcceptsOnlyTrustedFilesWhoseSignerCarriesTheMark)
         {Pki(L"signed-other.exe"), 0},          // trusted, but another signer
         {Pki(L"appended.exe"), 0},              // bytes after the certificate table
         {Pki(L"in-table.exe"), 0},              // bytes hidden inside the certificate table
+        // Judged by content: a name whose type disagrees with what the file is gets nothing,
+        // however good the signature. WinVerifyTrust itself goes by content and passes a
+        // signed PE named .msi, and a PE named .msi with bytes hidden in its certificate table.
         {CopyAs(dir, Pki(L"unsigned.exe"), L"unsigned.msi"), 0},
+        {CopyAs(dir, good, L"update.msi"), 0},
+        {CopyAs(dir, good, L"update.vbs"), 0},
+        {CopyAs(dir, Pki(L"in-table.exe"), L"in-table.msi"), 0},
+        {CopyAs(dir, Pki(L"in-table.exe"), L"in-table.vbs"), 0},
+        {CopyAs(dir, Pki(L"signed-dekavroline.dll"), L"lib.msi"), 0},
         // Installer packages: real databases written by msi.dll, signed by the test signers.
         {Pki(L"signed-dekavroline.msi"), 1},
         {CopyAs(dir, Pki(L"signed-dekavroline.msi"), L"SETUP.MSI"), 1},
+        {CopyAs(dir, Pki(L"signed-dekavroline.msi"), L"database.exe"), 0},
+        {CopyAs(dir, Pki(L"signed-dekavroline.msi"), L"database.vbs"), 0},
         {Pki(L"signed-accented.msi"), 1},
         {Pki(L"signed-other.msi"), 0},
         {Pki(L"unsigned.msi"), 0},
         {Pki(L"bad-signature.msi"), 0},          // a byte of the signer's signature flipped
         // osslsigncode cannot sign VBScript, so only the unsigned script is judged.
         {Pki(L"unsigned.vbs"), 0},
+        {CopyAs(dir, Pki(L"unsigned.vbs"), L"script.exe"), 0},
+        {CopyAs(dir, Pki(L"unsigned.vbs"), L"script.msi"), 0},
         {dir / L"missing.exe", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(sys::VerifyPackage(c.path), c.expected) << c.path;
@@ -111,6 +123,8 @@ TEST(GetSignerName, ReadsTheSubjectDisplayNameOfTheFirstSigner)
         {Pki(L"signed-other.msi"), L"Northwind Other Ltd"},
         {Pki(L"unsigned.msi"), L""},
         {CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"named.bin"), L""},
+        {CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"named.msi"), L""},
+        {CopyAs(dir, Pki(L"signed-dekavroline.msi"), L"named.exe"), L""},
         {dir / L"missing.exe", L""},
     };
     for (const auto& c : cases) EXPECT_EQ(sys::GetSignerName(c.path), c.name) << c.path;
@@ -140,15 +154,15 @@ TEST(VerifyFileTrust, ClosesTheProviderStateAfterEveryVerify)
     struct {
         const wchar_t* name;
         int expected;
-    } cases[] = {{L"signed-dekavroline.exe", 1}, {L"unsigned.exe", 0},
-                 {L"tampered.exe", 0},           {L"signed-dekavroline.msi", 1},
-                 {L"unsigned.msi", 0},           {L"bad-signature.msi", 0},
-                 {L"unsigned.vbs", 0}};
+    } cases[] = {{L"signed-dekavroline.exe", 1}, {L"tampered.exe", 0},
+                 {L"signed-dekavroline.msi", 1}, {L"unsigned.msi", 0},
+                 {L"bad-signature.msi", 0},      {L"unsigned.vbs", 0}};
     for (const auto& c : cases) {
         g_calls.clear();
         win::File locked = sys::OpenLocked(Pki(c.name));
         ASSERT_TRUE(locked) << c.name;
-        EXPECT_EQ(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, Pki(c.name), locked.get()),
+        EXPECT_EQ(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, Pki(c.name), locked.get(),
+                                           sys::ClassifyPackage(Pki(c.name), locked.get())),
                   c.expected)
             << c.name;
         ASSERT_EQ(g_calls.size(), 2u) << c.name;
@@ -171,7 +185,8 @@ TEST(VerifyPackage, RefusesAnInstallerPackageChangedAfterSigning)
     const std::wstring path = Pki(L"tampered.msi");
     win::File locked = sys::OpenLocked(path);
     ASSERT_TRUE(locked);
-    const int verdict = sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get());
+    const int verdict = sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get(),
+                                                 sys::ClassifyPackage(path, locked.get()));
     ASSERT_EQ(g_calls.size(), 2u);
     if (RunningOnWine()) {
         // Wine limit: its provider checks the signature over the signed digest but never
@@ -185,17 +200,71 @@ TEST(VerifyPackage, RefusesAnInstallerPackageChangedAfterSigning)
     }
 }
 
+// Refused on what the file is, before the provider is asked: a PE image without a certificate
+// table or with room for unsigned bytes in it, and a name whose type disagrees with the
+// content, including signed PE images that the provider would accept under any name.
 TEST(VerifyFileTrust, RefusesWithoutCallingTheProvider)
 {
     ScratchDir dir;
-    const std::wstring wrongType = CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"a.exe.zip");
-    for (const std::wstring& path : {wrongType, Pki(L"appended.exe"), Pki(L"in-table.exe")}) {
+    const std::wstring good = Pki(L"signed-dekavroline.exe");
+    const std::wstring paths[] = {
+        CopyAs(dir, good, L"a.exe.zip"),
+        Pki(L"unsigned.exe"),
+        Pki(L"appended.exe"),
+        Pki(L"in-table.exe"),
+        CopyAs(dir, good, L"a.msi"),
+        CopyAs(dir, good, L"a.vbs"),
+        CopyAs(dir, Pki(L"in-table.exe"), L"b.msi"),
+        CopyAs(dir, Pki(L"signed-dekavroline.msi"), L"c.exe"),
+        CopyAs(dir, Pki(L"unsigned.vbs"), L"d.exe"),
+    };
+    for (const std::wstring& path : paths) {
         g_calls.clear();
         win::File locked = sys::OpenLocked(path);
         ASSERT_TRUE(locked) << path;
-        EXPECT_EQ(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get()), 0);
+        EXPECT_EQ(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get(),
+                                           sys::ClassifyPackage(path, locked.get())),
+                  0)
+            << path;
         EXPECT_TRUE(g_calls.empty()) << path;
     }
+}
+
+// What each package is, read from the locked file: the kind the steps above are handed.
+TEST(ClassifyPackage, ReadsTheKindFromTheLockedFile)
+{
+    using trust::PackageKind;
+    ScratchDir dir;
+    const struct {
+        std::wstring path;
+        PackageKind kind;
+    } cases[] = {
+        {Pki(L"signed-dekavroline.exe"), PackageKind::PortableExecutable},
+        {Pki(L"signed-dekavroline.dll"), PackageKind::PortableExecutable},
+        {Pki(L"unsigned.exe"), PackageKind::PortableExecutable},
+        {Pki(L"signed-dekavroline.msi"), PackageKind::InstallerDatabase},
+        {Pki(L"unsigned.vbs"), PackageKind::Script},
+        {CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"pe.msi"), PackageKind::None},
+        {CopyAs(dir, Pki(L"signed-dekavroline.msi"), L"msi.vbs"), PackageKind::None},
+        {CopyAs(dir, Pki(L"unsigned.vbs"), L"script.dll"), PackageKind::None},
+        {CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"pe.bin"), PackageKind::None},
+    };
+    for (const auto& c : cases) {
+        win::File locked = sys::OpenLocked(c.path);
+        ASSERT_TRUE(locked) << c.path;
+        EXPECT_EQ(static_cast<int>(sys::ClassifyPackage(c.path, locked.get())),
+                  static_cast<int>(c.kind))
+            << c.path;
+    }
+    const std::wstring nothing = dir / L"empty.vbs";
+    win::File created(::CreateFileW(nothing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                                    nullptr));
+    ASSERT_TRUE(created);
+    created.reset();
+    win::File locked = sys::OpenLocked(nothing);
+    EXPECT_EQ(static_cast<int>(sys::ClassifyPackage(nothing, locked.get())),
+              static_cast<int>(PackageKind::None))
+        << "empty file";
 }
 
 TEST(VerifyPackage, KeepsTheJudgedFileLockedForTheCaller)
