@@ -1,115 +1,386 @@
 #include "sys/directory_tree.h"
 
 #include <windows.h>
-#include <shlwapi.h>
+#include <winternl.h>
+
+#include <utility>
+#include <vector>
 
 #include "sys/tree_rules.h"
 #include "win/handles.h"
+#include "win/syslib.h"
 
+// Every folder and file is opened by handle, relative to the folder that lists it, and what is
+// checked is the object that is then read, written or deleted. A folder stays open without
+// delete sharing while the walk works inside it, so nobody can rename it or put a link in its
+// place until the walk has left it.
 namespace tree {
 namespace {
 
-bool IsReparsePoint(DWORD attributes)
+constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
+constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003AL);
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
+constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
+constexpr NTSTATUS kNameInvalid = static_cast<NTSTATUS>(0xC0000033L);
+constexpr NTSTATUS kProcedureNotFound = static_cast<NTSTATUS>(0xC000007AL);
+
+constexpr size_t kMaxNameLength = 255;
+constexpr DWORD kListingBytes = 32 * 1024;
+constexpr DWORD kCopyBytes = 64 * 1024;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Without delete sharing nobody can rename or delete what we hold.
+constexpr ULONG kHold = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+struct OpenMode {
+    ACCESS_MASK access;
+    ULONG share;
+    ULONG disposition;
+    ULONG options;
+};
+
+constexpr ACCESS_MASK kListFolder = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+constexpr ACCESS_MASK kFillFolder = kListFolder | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
+
+// The folders a path passes through on the way to the one worked on.
+constexpr OpenMode kPassThrough{FILE_TRAVERSE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                                FILE_DIRECTORY_FILE};
+constexpr OpenMode kParentToAddTo{FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_ADD_SUBDIRECTORY,
+                                  kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE};
+constexpr OpenMode kMakeFolder{FILE_TRAVERSE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN_IF,
+                               FILE_DIRECTORY_FILE};
+constexpr OpenMode kSourceFolder{kListFolder, kHold, FILE_OPEN, FILE_DIRECTORY_FILE};
+constexpr OpenMode kTargetFolder{kFillFolder, kHold, FILE_OPEN, FILE_DIRECTORY_FILE};
+constexpr OpenMode kMakeTargetFolder{kFillFolder, kHold, FILE_OPEN_IF, FILE_DIRECTORY_FILE};
+constexpr OpenMode kSourceFile{FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY};
+constexpr OpenMode kDeleteFolder{DELETE | kListFolder, kHold, FILE_OPEN, 0};
+constexpr OpenMode kDeleteOther{DELETE | FILE_READ_ATTRIBUTES, kHold, FILE_OPEN, 0};
+
+// An open folder or file, with the path the system gives for that handle.
+struct Held {
+    win::File handle;
+    std::wstring path;
+    DWORD attributes = 0;
+};
+
+enum class Outcome {
+    Opened,     // the entry itself, no link
+    Link,       // the link itself (junction, symbolic link, mount point), never its target
+    Elsewhere,  // the open ended somewhere else than the entry: a link was followed
+    Missing,    // no such entry, or not of the kind asked for
+    Failed,     // access refused, in use, or another error
+};
+
+using NtCreateFileFn = decltype(&::NtCreateFile);
+
+// ntdll's import library also exports C runtime names, so it is not linked; the call is bound
+// at run time instead.
+NtCreateFileFn NtCreate()
 {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    static const NtCreateFileFn create =
+        win::SystemFunction<NtCreateFileFn>(L"ntdll.dll", "NtCreateFile");
+    return create;
 }
 
-bool IsLink(const std::wstring& path) { return IsReparsePoint(::GetFileAttributesW(path.c_str())); }
-
-// A folder that is itself a folder, not a link to one.
-bool IsRealFolder(const std::wstring& path)
+// Opens or creates `name` inside the folder `parent`. FILE_OPEN_REPARSE_POINT makes a link
+// open as itself on Windows; Wine ignores the flag, which the path check in OpenEntry covers.
+NTSTATUS OpenRelative(HANDLE parent, const std::wstring& name, const OpenMode& mode,
+                      ULONG attributes, win::File* opened)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const NtCreateFileFn create = NtCreate();
+    if (!create) return kProcedureNotFound;
+    if (name.empty() || name.size() > kMaxNameLength) return kNameInvalid;
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK status{};
+    HANDLE handle = nullptr;
+    const NTSTATUS result =
+        create(&handle, mode.access | SYNCHRONIZE, &object, &status, nullptr, attributes,
+               mode.share, mode.disposition,
+               mode.options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+                   FILE_OPEN_FOR_BACKUP_INTENT,
+               nullptr, 0);
+    if (NT_SUCCESS(result)) opened->reset(handle);
+    return result;
 }
 
-std::wstring ParentOf(const std::wstring& path)
+// The handle's path in the NT namespace, as opened (short names stay short); empty on failure.
+std::wstring FinalPath(HANDLE handle)
 {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-win::FindHandle StartListing(const std::wstring& folder, WIN32_FIND_DATAW* entry)
-{
-    const std::wstring pattern = ListingPattern(folder);
-    if (pattern.empty()) return win::FindHandle();
-    return win::FindHandle(::FindFirstFileW(pattern.c_str(), entry));
-}
-
-// A link is removed as what it is: a directory link with RemoveDirectoryW (which on a
-// junction or directory symlink removes the link, not the target), a file link with
-// DeleteFileW.
-bool RemoveLink(const std::wstring& path, DWORD attributes)
-{
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != 0
-                                                   : ::DeleteFileW(path.c_str()) != 0;
-}
-
-int CopyEntry(const std::wstring& destination, const std::wstring& source,
-              const WIN32_FIND_DATAW& entry)
-{
-    const std::wstring from = source + L"\\" + entry.cFileName;
-    const std::wstring to = destination + L"\\" + entry.cFileName;
-    switch (ClassifyEntry(entry.cFileName, entry.dwFileAttributes)) {
-    case EntryKind::Folder:
-        if (!::PathIsDirectoryW(to.c_str()) && !::CreateDirectoryW(to.c_str(), nullptr))
-            return 0;
-        return CopyDirectoryTree(to, from);
-    case EntryKind::File:
-        if (::PathFileExistsW(to.c_str())) return 1;  // never replaced, whatever it is
-        return ::CopyFileW(from.c_str(), to.c_str(), TRUE) ? 1 : 0;
-    default:
-        return 1;  // "." and "..", and links in the source: not part of the tree we copy
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, &path[0],
+                                                         static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_OPENED | VOLUME_NAME_NT);
+        if (length == 0) return std::wstring();
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length);  // too small: `length` counts the terminator too
     }
+}
+
+bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& name)
+{
+    std::wstring expected = parent.path;
+    if (expected.empty() || expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    return ::CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), expected.c_str(),
+                                  static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Opens `name` in `parent` and says what it is. Wine follows links whatever the flags say, so
+// the handle's path must be the entry's own: an open that ended anywhere else went through a
+// link and is closed again untouched.
+Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& mode,
+                  Held* entry)
+{
+    win::File handle;
+    const NTSTATUS status = OpenRelative(parent.handle.get(), name, mode, 0, &handle);
+    if (status == kNameNotFound || status == kPathNotFound || status == kNotADirectory ||
+        status == kFileIsADirectory)
+        return Outcome::Missing;
+    if (!NT_SUCCESS(status)) return Outcome::Failed;
+    std::wstring path = FinalPath(handle.get());
+    if (path.empty()) return Outcome::Failed;
+    if (!IsPathOf(path, parent, name)) return Outcome::Elsewhere;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
+        return Outcome::Failed;
+    entry->handle = std::move(handle);
+    entry->path = std::move(path);
+    entry->attributes = tag.FileAttributes;
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? Outcome::Link : Outcome::Opened;
+}
+
+// Opens the folder at `path` one component at a time from its root, each relative to the one
+// before, so no link anywhere on the way is followed; `last` says how to open the final one.
+// An empty path.names gives the root itself, opened as `last` says.
+Outcome OpenFolder(const FolderPath& path, const OpenMode& last, Held* folder)
+{
+    const OpenMode& rootMode = path.names.empty() ? last : kPassThrough;
+    Held at;
+    at.handle.reset(::CreateFileW(path.root.c_str(), rootMode.access, rootMode.share, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!at.handle) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? Outcome::Missing : Outcome::Failed;
+    }
+    at.path = FinalPath(at.handle.get());
+    if (at.path.empty()) return Outcome::Failed;
+    for (size_t i = 0; i < path.names.size(); ++i) {
+        const bool isLast = i + 1 == path.names.size();
+        Held next;
+        const Outcome outcome = OpenEntry(at, path.names[i], isLast ? last : kPassThrough, &next);
+        if (isLast && outcome != Outcome::Opened) {
+            if (outcome == Outcome::Link) *folder = std::move(next);
+            return outcome;
+        }
+        // A link on the way is no way through, and never something to remove.
+        if (outcome == Outcome::Missing) return Outcome::Missing;
+        if (outcome != Outcome::Opened) return Outcome::Failed;
+        at = std::move(next);
+    }
+    *folder = std::move(at);
+    return Outcome::Opened;
+}
+
+bool MarkForDeletion(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                        sizeof disposition) != 0;
+}
+
+// Calls visit(entry, name) for every entry of the held folder, "." and ".." included, in the
+// order the system lists them; false when the listing fails or a visit returns false.
+template <class Visit>
+bool ForEachEntry(const Held& folder, Visit visit)
+{
+    std::vector<LONGLONG> buffer(kListingBytes / sizeof(LONGLONG));
+    for (;;) {
+        if (!::GetFileInformationByHandleEx(folder.handle.get(), FileIdBothDirectoryInfo,
+                                            buffer.data(), kListingBytes))
+            return ::GetLastError() == ERROR_NO_MORE_FILES;
+        const unsigned char* at = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (!visit(*entry, name)) return false;
+            if (entry->NextEntryOffset == 0) break;
+            at += entry->NextEntryOffset;
+        }
+    }
+}
+
+class CopyWalk {
+public:
+    CopyWalk() : m_buffer(kCopyBytes) {}
+
+    int CopyFolder(const Held& to, size_t toLength, const Held& from, size_t fromLength)
+    {
+        if (toLength > kMaxListedFolderLength || fromLength > kMaxListedFolderLength) return 0;
+        return ForEachEntry(from, [&](const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& name) {
+                   return CopyEntry(to, toLength, from, fromLength, entry, name) != 0;
+               }) ? 1 : 0;
+    }
+
+private:
+    int CopyEntry(const Held& to, size_t toLength, const Held& from, size_t fromLength,
+                  const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& name)
+    {
+        switch (ClassifyEntry(name, entry.FileAttributes)) {
+        case EntryKind::Folder: return CopySubfolder(to, toLength, from, fromLength, name);
+        case EntryKind::File: return CopyFile(to, from, entry, name);
+        default: return 1;  // "." and "..", and links in the source: not part of the tree we copy
+        }
+    }
+
+    int CopySubfolder(const Held& to, size_t toLength, const Held& from, size_t fromLength,
+                      const std::wstring& name)
+    {
+        Held source;
+        switch (OpenEntry(from, name, kSourceFolder, &source)) {
+        case Outcome::Opened: break;
+        case Outcome::Failed: return 0;
+        default: return 1;  // gone, or a link by now: nothing of ours to copy
+        }
+        Held target;
+        if (OpenEntry(to, name, kMakeTargetFolder, &target) != Outcome::Opened) return 0;
+        return CopyFolder(target, toLength + 1 + name.size(), source, fromLength + 1 + name.size());
+    }
+
+    // The target is made first, with FILE_CREATE, which fails on anything already there,
+    // link or not; what was there stays untouched. Attributes that would stop our own
+    // clean-up (read-only) are set once the bytes are in.
+    int CopyFile(const Held& to, const Held& from, const FILE_ID_BOTH_DIR_INFO& entry,
+                 const std::wstring& name)
+    {
+        const DWORD attributes = entry.FileAttributes & kCopiedAttributes;
+        const OpenMode create{GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY};
+        win::File target;
+        const NTSTATUS status = OpenRelative(to.handle.get(), name, create,
+                                             attributes & ~FILE_ATTRIBUTE_READONLY, &target);
+        if (status == kNameCollision) return 1;
+        if (!NT_SUCCESS(status)) return 0;
+        Held source;
+        const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
+        if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
+            SetTimeAndAttributes(target.get(), entry.LastWriteTime, attributes))
+            return 1;
+        MarkForDeletion(target.get());  // as CopyFileW, no half-made file stays behind
+        return outcome == Outcome::Opened || outcome == Outcome::Failed ? 0 : 1;
+    }
+
+    bool CopyBytes(HANDLE from, HANDLE to)
+    {
+        for (;;) {
+            DWORD got = 0;
+            if (!::ReadFile(from, m_buffer.data(), kCopyBytes, &got, nullptr)) return false;
+            if (got == 0) return true;
+            DWORD written = 0;
+            if (!::WriteFile(to, m_buffer.data(), got, &written, nullptr) || written != got)
+                return false;
+        }
+    }
+
+    static bool SetTimeAndAttributes(HANDLE file, LARGE_INTEGER lastWrite, DWORD attributes)
+    {
+        FILE_BASIC_INFO basic{};  // zero times and attributes are left as they are
+        basic.LastWriteTime = lastWrite;
+        basic.FileAttributes = attributes;
+        return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+    }
+
+    std::vector<char> m_buffer;
+};
+
+int DeleteHeldFolder(const Held& folder, size_t length);
+
+int DeleteEntry(const Held& folder, size_t length, const FILE_ID_BOTH_DIR_INFO& entry,
+                const std::wstring& name)
+{
+    const EntryKind kind = ClassifyEntry(name, entry.FileAttributes);
+    if (kind == EntryKind::Skip) return 1;
+    Held child;
+    switch (OpenEntry(folder, name, kind == EntryKind::Folder ? kDeleteFolder : kDeleteOther,
+                      &child)) {
+    case Outcome::Opened:
+        if (child.attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return DeleteHeldFolder(child, length + 1 + name.size());
+        return MarkForDeletion(child.handle.get()) ? 1 : 0;
+    case Outcome::Link: return MarkForDeletion(child.handle.get()) ? 1 : 0;
+    case Outcome::Missing: return 1;  // already gone
+    default: return 0;
+    }
+}
+
+// Deletes what the folder holds, then the folder; a folder too deep to list goes only when
+// it is empty. The deletions happen as each handle closes.
+int DeleteHeldFolder(const Held& folder, size_t length)
+{
+    if (length <= kMaxListedFolderLength &&
+        !ForEachEntry(folder, [&](const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& name) {
+            return DeleteEntry(folder, length, entry, name) != 0;
+        }))
+        return 0;
+    return MarkForDeletion(folder.handle.get()) ? 1 : 0;
 }
 
 }  // namespace
 
 int EnsureDirectory(const std::wstring& destination, const std::wstring& source)
 {
-    if (!::PathIsDirectoryW(source.c_str())) return 0;
-    if (IsLink(destination)) return 0;
-    if (::PathIsDirectoryW(destination.c_str())) return 1;
-    if (IsLink(ParentOf(destination))) return 0;
-    return ::CreateDirectoryW(destination.c_str(), nullptr) ? 1 : 0;
+    FolderPath to, from;
+    if (!SplitFolderPath(destination, &to) || !SplitFolderPath(source, &from)) return 0;
+    Held sourceFolder;
+    if (OpenFolder(from, kPassThrough, &sourceFolder) != Outcome::Opened) return 0;
+    const std::wstring name = to.names.back();
+    to.names.pop_back();
+    Held parent, made;
+    if (OpenFolder(to, kParentToAddTo, &parent) != Outcome::Opened) return 0;
+    return OpenEntry(parent, name, kMakeFolder, &made) == Outcome::Opened ? 1 : 0;
 }
 
 int CopyDirectoryTree(const std::wstring& destination, const std::wstring& source)
 {
-    if (!::PathIsDirectoryW(source.c_str())) return 1;  // nothing to copy
-    // The destination must be a folder we can list, and not a link to somewhere else.
-    if (!IsRealFolder(destination) || ListingPattern(destination).empty()) return 0;
-    WIN32_FIND_DATAW entry;
-    win::FindHandle listing = StartListing(source, &entry);
-    if (!listing) return 0;  // the source exists but cannot be listed: its files would be lost
-    do {
-        if (!CopyEntry(destination, source, entry)) return 0;
-    } while (::FindNextFileW(listing.get(), &entry));
-    return 1;
+    FolderPath to, from;
+    if (!SplitFolderPath(destination, &to) || !SplitFolderPath(source, &from)) return 0;
+    Held sourceFolder;
+    switch (OpenFolder(from, kSourceFolder, &sourceFolder)) {
+    case Outcome::Opened: break;
+    case Outcome::Missing: return 1;  // nothing to copy
+    default: return 0;
+    }
+    Held target;
+    if (OpenFolder(to, kTargetFolder, &target) != Outcome::Opened) return 0;
+    return CopyWalk().CopyFolder(target, destination.size(), sourceFolder, source.size());
 }
 
 int DeleteDirectoryTree(const std::wstring& folder)
 {
-    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-    if (IsReparsePoint(attributes)) return RemoveLink(folder, attributes) ? 1 : 0;
-    WIN32_FIND_DATAW entry;
-    win::FindHandle listing = StartListing(folder, &entry);
-    if (listing) {
-        do {
-            const std::wstring path = folder + L"\\" + entry.cFileName;
-            bool removed = true;
-            switch (ClassifyEntry(entry.cFileName, entry.dwFileAttributes)) {
-            case EntryKind::Folder: removed = DeleteDirectoryTree(path) != 0; break;
-            case EntryKind::File: removed = ::DeleteFileW(path.c_str()) != 0; break;
-            case EntryKind::Link: removed = RemoveLink(path, entry.dwFileAttributes); break;
-            case EntryKind::Skip: break;
-            }
-            if (!removed) return 0;
-        } while (::FindNextFileW(listing.get(), &entry));
+    FolderPath path;
+    if (!SplitFolderPath(folder, &path)) return 0;
+    Held held;
+    switch (OpenFolder(path, kDeleteFolder, &held)) {
+    case Outcome::Opened:
+        if (!(held.attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+        return DeleteHeldFolder(held, folder.size());
+    case Outcome::Link: return MarkForDeletion(held.handle.get()) ? 1 : 0;
+    default: return 0;
     }
-    listing.reset();  // Windows will not remove a folder that still has an open listing
-    return ::RemoveDirectoryW(folder.c_str()) ? 1 : 0;
 }
 
 }  // namespace tree

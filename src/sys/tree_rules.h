@@ -1,11 +1,14 @@
 // Directory walk rules shared by the tree copy and delete, free of platform calls.
 #pragma once
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tree {
 
-// Listing patterns longer than this do not fit the find functions' MAX_PATH buffer.
-constexpr size_t kMaxPatternLength = 259;
+// A folder whose path is longer than this cannot be listed: "folder\*.*" would not fit the
+// find functions' MAX_PATH buffer. The walks keep that limit although they list by handle.
+constexpr size_t kMaxListedFolderLength = 255;
 
 enum class EntryKind { Skip, File, Folder, Link };
 
@@ -14,7 +17,17 @@ enum class EntryKind { Skip, File, Folder, Link };
 // decides. Attributes are the Win32 FILE_ATTRIBUTE_* bits.
 EntryKind ClassifyEntry(const std::wstring& name, unsigned long attributes);
 
-// "folder\*.*", or empty when that pattern would be too long to list.
-std::wstring ListingPattern(const std::wstring& folder);
+// An absolute folder path taken apart: its root and the names below it, outermost first.
+struct FolderPath {
+    std::wstring root;                // "C:\" or "\\server\share\", backslash kept: "C:" alone
+                                      // names the drive's current folder
+    std::vector<std::wstring> names;  // at least one
+};
+
+// False for anything but a folder below the root of a drive ("C:\a\b") or of a share
+// ("\\server\share\a"): empty, relative and rooted-without-drive paths, drive-relative ones
+// ("C:", "C:a"), roots themselves, device and "\\?\" paths, forward slashes, empty, "." and
+// ".." components (a trailing backslash included), and ':' past the drive (streams).
+bool SplitFolderPath(const std::wstring& path, FolderPath* out);
 
 }  // namespace tree
