@@ -203,6 +203,8 @@ bool MarkForDeletion(HANDLE handle)
                                         sizeof disposition) != 0;
 }
 
+using Listed = FILE_ID_BOTH_DIR_INFO;
+
 // Calls visit(entry, name) for every entry of the held folder, "." and ".." included, in the
 // order the system lists them; false when the listing fails or a visit returns false.
 template <class Visit>
@@ -215,7 +217,7 @@ bool ForEachEntry(const Held& folder, Visit visit)
             return ::GetLastError() == ERROR_NO_MORE_FILES;
         const unsigned char* at = reinterpret_cast<const unsigned char*>(buffer.data());
         for (;;) {
-            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const auto* entry = reinterpret_cast<const Listed*>(at);
             const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (!visit(*entry, name)) return false;
             if (entry->NextEntryOffset == 0) break;
@@ -231,14 +233,15 @@ public:
     int CopyFolder(const Held& to, size_t toLength, const Held& from, size_t fromLength)
     {
         if (toLength > kMaxListedFolderLength || fromLength > kMaxListedFolderLength) return 0;
-        return ForEachEntry(from, [&](const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& name) {
-                   return CopyEntry(to, toLength, from, fromLength, entry, name) != 0;
-               }) ? 1 : 0;
+        const bool walked = ForEachEntry(from, [&](const Listed& entry, const std::wstring& name) {
+            return CopyEntry(to, toLength, from, fromLength, entry, name) != 0;
+        });
+        return walked ? 1 : 0;
     }
 
 private:
     int CopyEntry(const Held& to, size_t toLength, const Held& from, size_t fromLength,
-                  const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& name)
+                  const Listed& entry, const std::wstring& name)
     {
         switch (ClassifyEntry(name, entry.FileAttributes)) {
         case EntryKind::Folder: return CopySubfolder(to, toLength, from, fromLength, name);
@@ -258,13 +261,14 @@ private:
         }
         Held target;
         if (OpenEntry(to, name, kMakeTargetFolder, &target) != Outcome::Opened) return 0;
-        return CopyFolder(target, toLength + 1 + name.size(), source, fromLength + 1 + name.size());
+        return CopyFolder(target, toLength + 1 + name.size(), source,
+                          fromLength + 1 + name.size());
     }
 
     // The target is made first, with FILE_CREATE, which fails on anything already there,
     // link or not; what was there stays untouched. Attributes that would stop our own
     // clean-up (read-only) are set once the bytes are in.
-    int CopyFile(const Held& to, const Held& from, const FILE_ID_BOTH_DIR_INFO& entry,
+    int CopyFile(const Held& to, const Held& from, const Listed& entry,
                  const std::wstring& name)
     {
         const DWORD attributes = entry.FileAttributes & kCopiedAttributes;
@@ -309,7 +313,7 @@ private:
 
 int DeleteHeldFolder(const Held& folder, size_t length);
 
-int DeleteEntry(const Held& folder, size_t length, const FILE_ID_BOTH_DIR_INFO& entry,
+int DeleteEntry(const Held& folder, size_t length, const Listed& entry,
                 const std::wstring& name)
 {
     const EntryKind kind = ClassifyEntry(name, entry.FileAttributes);
@@ -332,7 +336,7 @@ int DeleteEntry(const Held& folder, size_t length, const FILE_ID_BOTH_DIR_INFO& 
 int DeleteHeldFolder(const Held& folder, size_t length)
 {
     if (length <= kMaxListedFolderLength &&
-        !ForEachEntry(folder, [&](const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& name) {
+        !ForEachEntry(folder, [&](const Listed& entry, const std::wstring& name) {
             return DeleteEntry(folder, length, entry, name) != 0;
         }))
         return 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "test_support.h"
@@ -173,33 +174,59 @@ TEST(DeleteDirectoryTree, RemovesTreesAndStopsAtReadOnlyFiles)
                 FILE_ATTRIBUTE_READONLY);  // attributes are never changed
 }
 
-// Makes a directory link: CreateSymbolicLinkW where it really makes one, else (under Wine,
-// whose CreateSymbolicLinkW only reports success) a Unix symlink made by /bin/ln, which Wine
-// shows as a directory reparse point. False when neither works.
-bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target)
+TEST(TreePaths, RefuseWhatIsNoAbsoluteFolderAndTouchNothing)
 {
-    using CreateLinkFn = BOOLEAN(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto createLink = reinterpret_cast<CreateLinkFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "CreateSymbolicLinkW")));
-    if (createLink) createLink(link.c_str(), target.c_str(), 0x1 | 0x2);
-    if (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT &&
-        Exists(link))
-        return true;
+    ScratchDir dir;
+    const std::wstring src = dir / L"src", dst = dir / L"dst", cwd = dir / L"cwd";
+    MakeSourceTree(src);
+    ASSERT_TRUE(MakeDir(dst));
+    ASSERT_TRUE(MakeDir(cwd));
+    ASSERT_TRUE(MakeDir(cwd + L"\\rel"));
+    ASSERT_TRUE(WriteBytes(cwd + L"\\rel\\keep.txt", "keep"));
+    wchar_t previous[MAX_PATH];
+    ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, previous), 0u);
+    // Every relative form below would name something inside `cwd`.
+    ASSERT_TRUE(::SetCurrentDirectoryW(cwd.c_str()));
+    const std::wstring drive = cwd.substr(0, 2);  // "C:"
+    const std::wstring refused[] = {
+        L"", L"rel", L"new", drive, drive + L"rel", drive + L"new", cwd.substr(2) + L"\\rel",
+        drive + L"\\", cwd + L"\\rel\\", cwd + L"\\rel\\..\\new", cwd + L"/rel", L"\\\\?\\" + cwd,
+    };
+    for (const std::wstring& path : refused) {
+        EXPECT_EQ(tree::EnsureDirectory(path, src), 0) << path;
+        EXPECT_EQ(tree::EnsureDirectory(dst + L"\\made", path), 0) << path;
+        EXPECT_EQ(tree::CopyDirectoryTree(path, src), 0) << path;
+        EXPECT_EQ(tree::CopyDirectoryTree(dst, path), 0) << path;
+        EXPECT_EQ(tree::DeleteDirectoryTree(path), 0) << path;
+    }
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(ReadBytes(cwd + L"\\rel\\keep.txt"), "keep");
+    EXPECT_FALSE(Exists(cwd + L"\\new"));
+    EXPECT_FALSE(Exists(cwd + L"\\rel\\a.txt"));
+    EXPECT_FALSE(Exists(dst + L"\\made"));
+    EXPECT_FALSE(Exists(dst + L"\\a.txt"));
+    EXPECT_EQ(ReadBytes(src + L"\\a.txt"), "source a");
+}
 
+bool IsWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version"); }
+
+// The Unix name Wine gives a Windows path; empty elsewhere.
+std::string UnixName(const std::wstring& path)
+{
     using UnixNameFn = char*(CDECL*)(LPCWSTR);
-    auto unixName = reinterpret_cast<UnixNameFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "wine_get_unix_file_name")));
-    if (!unixName) return false;
-    char* unixTarget = unixName(target.c_str());
-    const std::wstring parent = link.substr(0, link.find_last_of(L'\\'));
-    char* unixParent = unixName(parent.c_str());
-    if (!unixTarget || !unixParent) return false;
-    std::string command = std::string("/bin/ln -s \"") + unixTarget + "\" \"" + unixParent + "/" +
-                          std::string(link.begin() + static_cast<std::ptrdiff_t>(parent.size()) + 1,
-                                      link.end()) + "\"";
-    ::HeapFree(::GetProcessHeap(), 0, unixTarget);
-    ::HeapFree(::GetProcessHeap(), 0, unixParent);
+    auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return std::string();
+    std::string result = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a Unix command line under Wine and forgets it (Wine may signal a Unix child's handle
+// before the child has run, so callers look for what it makes instead).
+bool StartUnix(const std::string& command)
+{
     std::wstring wide(command.begin(), command.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -207,17 +234,37 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target)
     if (!::CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &started))
         return false;
-    ::WaitForSingleObject(started.hProcess, 30000);
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
-    // Wine may signal a Unix child's handle before the child has run: look for the link.
-    for (int tries = 0; tries < 300; ++tries) {
-        const DWORD attributes = ::GetFileAttributesW(link.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return true;
-        ::Sleep(100);
+    return true;
+}
+
+bool WaitFor(const std::wstring& path, int milliseconds)
+{
+    for (int waited = 0; waited < milliseconds; ++waited) {
+        if (Exists(path)) return true;
+        ::Sleep(1);
     }
-    return false;
+    return Exists(path);
+}
+
+// Makes a link to a folder or file: CreateSymbolicLinkW where it really makes one, else
+// (under Wine, whose CreateSymbolicLinkW only reports success) a Unix symlink made by
+// /bin/ln, which Wine lists as a directory reparse point for a folder and as a plain file for
+// a file. False when neither works.
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder)
+{
+    using CreateLinkFn = BOOLEAN(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+    auto createLink = reinterpret_cast<CreateLinkFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
+    const DWORD unprivileged = 0x2;
+    if (createLink) createLink(link.c_str(), target.c_str(), (folder ? 0x1 : 0) | unprivileged);
+    if ((::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) && Exists(link))
+        return true;
+    const std::string unixTarget = UnixName(target), unixLink = UnixName(link);
+    if (unixTarget.empty() || unixLink.empty()) return false;
+    return StartUnix("/bin/ln -sT \"" + unixTarget + "\" \"" + unixLink + "\"") &&
+           WaitFor(link, 30000);
 }
 
 class TreeLinks : public ::testing::Test {
@@ -230,39 +277,283 @@ protected:
         ASSERT_TRUE(MakeDir(m_dir / L"src\\sub"));
         ASSERT_TRUE(WriteBytes(m_dir / L"src\\sub\\new.txt", "new"));
         ASSERT_TRUE(MakeDir(m_dir / L"tree"));
-        if (!MakeDirectoryLink(m_dir / L"tree\\sub", m_dir / L"outside"))
-            GTEST_SKIP() << "this system lets the test make no directory link";
+        ASSERT_TRUE(MakeDir(m_dir / L"filetree"));
+        if (!MakeLink(m_dir / L"tree\\sub", m_dir / L"outside", true) ||
+            !MakeLink(m_dir / L"filetree\\precious.txt", m_dir / L"outside\\precious.txt", false))
+            GTEST_SKIP() << "this system lets the test make no link";
+    }
+    // Wine cannot remove the Unix links it was given; rm does, without following them.
+    void TearDown() override
+    {
+        const std::string unixDir = UnixName(m_dir.path());
+        if (!unixDir.empty() && StartUnix("/bin/rm -rf \"" + unixDir + "\""))
+            for (int waited = 0; waited < 30000 && Exists(m_dir.path()); ++waited) ::Sleep(1);
     }
     bool OutsideUntouched() const
     {
         return ReadBytes(m_dir / L"outside\\precious.txt") == "keep me" &&
-               !Exists(m_dir / L"outside\\new.txt");
+               !Exists(m_dir / L"outside\\new.txt") && !Exists(m_dir / L"outside\\child");
     }
     ScratchDir m_dir;
 };
 
 TEST_F(TreeLinks, DeleteRemovesTheLinkNeverItsTarget)
 {
-    const int result = tree::DeleteDirectoryTree(m_dir / L"tree");
-    EXPECT_TRUE(OutsideUntouched());
-    // Windows removes a directory link with RemoveDirectoryW; Wine refuses to remove a Unix
-    // symlink that way, so there the delete stops with 0 and leaves the link.
-    EXPECT_EQ(result == 1, !Exists(m_dir / L"tree\\sub"));
-    EXPECT_EQ(result == 1, !Exists(m_dir / L"tree"));
-
-    const int linkOnly = tree::DeleteDirectoryTree(m_dir / L"tree\\sub");
-    EXPECT_TRUE(OutsideUntouched());
-    EXPECT_EQ(linkOnly == 1, !Exists(m_dir / L"tree\\sub"));
+    // Windows removes a link through a handle opened on the link itself. Wine opens the
+    // target whatever the flags say, so there the delete stops with 0 and leaves the link.
+    for (const wchar_t* folder : {L"tree", L"filetree", L"tree\\sub"}) {
+        const int result = tree::DeleteDirectoryTree(m_dir / folder);
+        EXPECT_TRUE(OutsideUntouched()) << folder;
+        EXPECT_EQ(result == 1, !Exists(m_dir / folder)) << folder;
+    }
 }
 
-TEST_F(TreeLinks, CopyAndEnsureNeverWriteThroughALink)
+TEST_F(TreeLinks, CopyAndEnsureNeverGoThroughALink)
 {
     EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"tree", m_dir / L"src"), 0);
     EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"tree\\sub", m_dir / L"src\\sub"), 0);
     EXPECT_EQ(tree::EnsureDirectory(m_dir / L"tree\\sub", m_dir / L"src"), 0);
     EXPECT_EQ(tree::EnsureDirectory(m_dir / L"tree\\sub\\child", m_dir / L"src"), 0);
     EXPECT_TRUE(OutsideUntouched());
-    EXPECT_FALSE(Exists(m_dir / L"outside\\child"));
+
+    // Links in the source are left out: neither a linked folder nor a linked file is copied.
+    ASSERT_TRUE(MakeLink(m_dir / L"src\\linked", m_dir / L"outside", true));
+    ASSERT_TRUE(MakeLink(m_dir / L"src\\precious.txt", m_dir / L"outside\\precious.txt", false));
+    ASSERT_TRUE(MakeDir(m_dir / L"dst"));
+    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"dst", m_dir / L"src"), 1);
+    EXPECT_EQ(ReadBytes(m_dir / L"dst\\sub\\new.txt"), "new");
+    EXPECT_FALSE(Exists(m_dir / L"dst\\linked"));
+    EXPECT_FALSE(Exists(m_dir / L"dst\\precious.txt"));
+    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"dst", m_dir / L"src\\linked"), 0);
+    EXPECT_TRUE(OutsideUntouched());
+}
+
+// Puts a directory link in place of a folder the way an unelevated program of the user could
+// while a walk runs: it renames the folder away through Win32, so the walk's share modes
+// apply, and makes a link to `target` under the old name. Under Wine, whose
+// CreateSymbolicLinkW makes nothing, a shell started beforehand makes the link when asked
+// through a file, which is quicker than starting /bin/ln at the time.
+class Swapper {
+public:
+    Swapper(const std::wstring& work, const std::wstring& target) : m_work(work), m_target(target)
+    {
+        if (!IsWine()) {
+            m_ready = MakeLink(work + L"\\probe", target, true);
+            return;
+        }
+        const std::string unixWork = UnixName(work), unixTarget = UnixName(target);
+        const std::string script =
+            "cd '" + unixWork + "' || exit 1\n"
+            "touch ready; polls=0\n"
+            "while [ ! -e stop ] && [ $polls -lt 20000 ]; do\n"
+            "  if [ -e want ]; then\n"
+            "    ln -sT '" + unixTarget + "' \"$(cat want)\" &&\n"
+            "      cat want >> links && echo >> links\n"
+            "    mv want made\n"
+            "  fi\n"
+            "  sleep 0.005; polls=$((polls + 1))\n"
+            "done\n"
+            "[ -e links ] && while read -r link; do rm -f \"$link\"; done < links\n"
+            "touch stopped\n";
+        m_ready = WriteBytes(work + L"\\swap.sh", script) &&
+                  StartUnix("/bin/sh \"" + unixWork + "/swap.sh\"") &&
+                  WaitFor(work + L"\\ready", 30000);
+    }
+    ~Swapper()
+    {
+        // The shell removes its links, which Wine cannot remove, before the folder goes.
+        if (IsWine() && m_ready && WriteBytes(m_work + L"\\stop", ""))
+            WaitFor(m_work + L"\\stopped", 10000);
+    }
+    bool ready() const { return m_ready; }
+
+    // 0 when `folder` was renamed to `aside` and a link now stands in its place; else the
+    // error of the rename (or of the link).
+    DWORD Swap(const std::wstring& folder, const std::wstring& aside)
+    {
+        const std::string unixFolder = UnixName(folder);
+        if (!::MoveFileExW(folder.c_str(), aside.c_str(), 0)) return ::GetLastError();
+        if (!IsWine())
+            return MakeLink(folder, m_target, true) ? 0 : ERROR_CANT_RESOLVE_FILENAME;
+        ::DeleteFileW((m_work + L"\\made").c_str());
+        if (!WriteBytes(m_work + L"\\want", unixFolder) || !WaitFor(m_work + L"\\made", 10000))
+            return ERROR_CANT_RESOLVE_FILENAME;
+        return 0;
+    }
+
+private:
+    std::wstring m_work, m_target;
+    bool m_ready = false;
+};
+
+// Waits for the first file name change in `watched`, the sign that the walk works inside
+// it, then swaps `held` (the folder the walk is in) and `ahead` (one it has listed but not
+// reached yet) for links out of the tree.
+struct Attack {
+    Swapper* swapper;
+    std::wstring watched, held, heldAside, ahead, aheadAside;
+    HANDLE watching;
+    volatile LONG walkDone;
+    bool noticed;
+    DWORD heldError, aheadError;
+    bool walkRanOn;
+};
+
+DWORD WINAPI RunAttack(void* param)
+{
+    Attack& attack = *static_cast<Attack*>(param);
+    HANDLE watch = ::FindFirstChangeNotificationW(attack.watched.c_str(), FALSE,
+                                                  FILE_NOTIFY_CHANGE_FILE_NAME);
+    ::SetEvent(attack.watching);
+    if (watch == INVALID_HANDLE_VALUE) return 0;
+    attack.noticed = ::WaitForSingleObject(watch, 60000) == WAIT_OBJECT_0;
+    ::FindCloseChangeNotification(watch);
+    if (!attack.noticed) return 0;
+    attack.heldError = attack.swapper->Swap(attack.held, attack.heldAside);
+    attack.aheadError = attack.swapper->Swap(attack.ahead, attack.aheadAside);
+    attack.walkRanOn = ::InterlockedCompareExchange(&attack.walkDone, 0, 0) == 0;
+    return 0;
+}
+
+// A walk that the attack above runs against. The walk lists a folder, then works through
+// its entries in the order listed: `first` and `second` are the two folders of a tree, in
+// that order, so the walk is busy in `first` (it holds many files) while `second` waits.
+class TreeSwapRace : public ::testing::Test {
+protected:
+    static constexpr int kFiles = 400;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(MakeDir(m_dir / L"outside"));
+        for (int i = 0; i < kFiles; ++i)
+            ASSERT_TRUE(WriteBytes(m_dir / L"outside\\" + FileName(i), "outside"));
+        ASSERT_TRUE(WriteBytes(m_dir / L"outside\\b.txt", "outside"));
+        ASSERT_TRUE(MakeDir(m_dir / L"swapper"));
+        m_swapper.reset(new Swapper(m_dir / L"swapper", m_dir / L"outside"));
+        if (!m_swapper->ready()) GTEST_SKIP() << "this system lets the test make no link";
+    }
+
+    static std::wstring FileName(int i) { return L"f" + std::to_wstring(1000 + i) + L".txt"; }
+
+    // Makes `root`\p and `root`\q and names them in the order the walk will list them.
+    void MakeTwoFolders(const std::wstring& root)
+    {
+        ASSERT_TRUE(MakeDir(root));
+        ASSERT_TRUE(MakeDir(root + L"\\p"));
+        ASSERT_TRUE(MakeDir(root + L"\\q"));
+        HANDLE folder = ::CreateFileW(root.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+        alignas(8) unsigned char buffer[4096];
+        std::wstring order;
+        while (::GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, buffer,
+                                              sizeof buffer)) {
+            for (unsigned char* at = buffer;;) {
+                const auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
+                const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+                if (name == L"p" || name == L"q") order += name;
+                if (!entry->NextEntryOffset) break;
+                at += entry->NextEntryOffset;
+            }
+        }
+        ::CloseHandle(folder);
+        ASSERT_EQ(order.size(), 2u);
+        m_first = order.substr(0, 1);
+        m_second = order.substr(1, 1);
+    }
+
+    // Runs `walk` with the attack on: it starts once `watched` changes.
+    template <class Walk>
+    int RunWithAttack(const std::wstring& watched, const std::wstring& held,
+                      const std::wstring& ahead, Walk walk)
+    {
+        m_attack = Attack{m_swapper.get(), watched, held, m_dir / L"held-aside", ahead,
+                          m_dir / L"ahead-aside", ::CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                          0, false, 0, 0, false};
+        HANDLE attacker = ::CreateThread(nullptr, 0, RunAttack, &m_attack, 0, nullptr);
+        ::WaitForSingleObject(m_attack.watching, 10000);
+        const int result = walk();
+        ::InterlockedExchange(&m_attack.walkDone, 1);
+        ::WaitForSingleObject(attacker, 90000);
+        ::CloseHandle(attacker);
+        ::CloseHandle(m_attack.watching);
+        return result;
+    }
+
+    // The folder out of the tree holds what it held, and nothing else.
+    void ExpectOutsideUntouched()
+    {
+        int entries = 0;
+        WIN32_FIND_DATAW entry;
+        HANDLE listing = ::FindFirstFileW((m_dir / L"outside\\*").c_str(), &entry);
+        ASSERT_NE(listing, INVALID_HANDLE_VALUE);
+        do {
+            entries += entry.cFileName[0] != L'.';
+        } while (::FindNextFileW(listing, &entry));
+        ::FindClose(listing);
+        EXPECT_EQ(entries, kFiles + 1);
+        for (int i = 0; i < kFiles; ++i)
+            if (ReadBytes(m_dir / L"outside\\" + FileName(i)) != "outside")
+                return ADD_FAILURE() << "outside\\" << FileName(i) << " was touched";
+        EXPECT_EQ(ReadBytes(m_dir / L"outside\\b.txt"), "outside");
+    }
+
+    // The attack ran while the walk did: the folder the walk was in could not be renamed (it
+    // holds it without delete sharing), the folder ahead could, and a link stood there while
+    // the walk still ran.
+    void ExpectTheSwapHappenedMidWalk()
+    {
+        ASSERT_TRUE(m_attack.noticed) << "the walk changed nothing in the watched folder";
+        EXPECT_NE(m_attack.heldError, 0u) << "the folder the walk was in was swapped for a link";
+        EXPECT_EQ(m_attack.aheadError, 0u) << "the folder ahead of the walk could not be swapped";
+        EXPECT_TRUE(m_attack.walkRanOn) << "the walk ended before the swap: nothing was raced";
+    }
+
+    ScratchDir m_dir;
+    std::unique_ptr<Swapper> m_swapper;
+    std::wstring m_first, m_second;
+    Attack m_attack{};
+};
+
+TEST_F(TreeSwapRace, DeleteNeverReachesOutOfTheTree)
+{
+    const std::wstring root = m_dir / L"tree";
+    MakeTwoFolders(root);
+    for (int i = 0; i < kFiles; ++i)
+        ASSERT_TRUE(WriteBytes(root + L"\\" + m_first + L"\\" + FileName(i), "tree"));
+    ASSERT_TRUE(WriteBytes(root + L"\\" + m_second + L"\\b.txt", "tree"));
+    const std::wstring held = root + L"\\" + m_first, ahead = root + L"\\" + m_second;
+
+    const int result =
+        RunWithAttack(held, held, ahead, [&] { return tree::DeleteDirectoryTree(root); });
+    ExpectTheSwapHappenedMidWalk();
+    ExpectOutsideUntouched();
+    // Windows deletes the link as a link and goes on; under Wine the walk meets the link's
+    // target, refuses it and stops. What was renamed out of the tree is no longer its business.
+    EXPECT_EQ(result == 1, !Exists(root));
+    EXPECT_FALSE(Exists(held));
+    EXPECT_EQ(ReadBytes(m_dir / L"ahead-aside\\b.txt"), "tree");
+}
+
+TEST_F(TreeSwapRace, CopyNeverWritesOutOfTheTree)
+{
+    const std::wstring source = m_dir / L"src", target = m_dir / L"dst";
+    MakeTwoFolders(source);
+    for (int i = 0; i < kFiles; ++i)
+        ASSERT_TRUE(WriteBytes(source + L"\\" + m_first + L"\\" + FileName(i), "tree"));
+    ASSERT_TRUE(WriteBytes(source + L"\\" + m_second + L"\\b.txt", "tree"));
+    ASSERT_TRUE(MakeDir(target));
+    const std::wstring held = target + L"\\" + m_first, ahead = target + L"\\" + m_second;
+    ASSERT_TRUE(MakeDir(held));
+    ASSERT_TRUE(MakeDir(ahead));
+
+    const int result = RunWithAttack(held, held, ahead,
+                                     [&] { return tree::CopyDirectoryTree(target, source); });
+    ExpectTheSwapHappenedMidWalk();
+    ExpectOutsideUntouched();
+    EXPECT_EQ(result, 0);  // the folder ahead is a link now: the copy refuses to fill it
+    EXPECT_EQ(ReadBytes(held + L"\\" + FileName(kFiles - 1)), "tree");
+    EXPECT_FALSE(Exists(m_dir / L"ahead-aside\\b.txt"));
 }
 
 }  // namespace
