@@ -112,20 +112,20 @@ NTSTATUS OpenRelative(HANDLE parent, const std::wstring& name, const OpenMode& m
     return result;
 }
 
-// The handle's path in the NT namespace, as opened (short names stay short); empty on failure.
-std::wstring FinalPath(HANDLE handle)
+// The handle's path below its volume ("\\Temp\\pkg"), as opened: short names stay short. Parent
+// and child are on one volume, so their paths compare; the call costs a fraction of
+// GetFinalPathNameByHandleW, which asks the mount manager for the volume's name each time.
+std::wstring PathOf(HANDLE handle)
 {
-    std::wstring path(MAX_PATH, L'\0');
+    std::vector<DWORD> buffer(512);
     for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle, &path[0],
-                                                         static_cast<DWORD>(path.size()),
-                                                         FILE_NAME_OPENED | VOLUME_NAME_NT);
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(length);  // too small: `length` counts the terminator too
+        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+        auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+        if (::GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
+            return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+        if (::GetLastError() != ERROR_MORE_DATA || name->FileNameLength + sizeof(DWORD) <= bytes)
+            return std::wstring();
+        buffer.resize(name->FileNameLength / sizeof(DWORD) + 2);
     }
 }
 
@@ -150,7 +150,7 @@ Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& 
         status == kFileIsADirectory)
         return Outcome::Missing;
     if (!NT_SUCCESS(status)) return Outcome::Failed;
-    std::wstring path = FinalPath(handle.get());
+    std::wstring path = PathOf(handle.get());
     if (path.empty()) return Outcome::Failed;
     if (!IsPathOf(path, parent, name)) return Outcome::Elsewhere;
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -176,7 +176,7 @@ Outcome OpenFolder(const FolderPath& path, const OpenMode& last, Held* folder)
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                    ? Outcome::Missing : Outcome::Failed;
     }
-    at.path = FinalPath(at.handle.get());
+    at.path = PathOf(at.handle.get());
     if (at.path.empty()) return Outcome::Failed;
     for (size_t i = 0; i < path.names.size(); ++i) {
         const bool isLast = i + 1 == path.names.size();
@@ -284,7 +284,7 @@ private:
         if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
             SetTimeAndAttributes(target.get(), entry.LastWriteTime, attributes))
             return 1;
-        MarkForDeletion(target.get());  // as CopyFileW, no half-made file stays behind
+        MarkForDeletion(target.get());  // as with CopyFileW, no half-made file stays behind
         return outcome == Outcome::Opened || outcome == Outcome::Failed ? 0 : 1;
     }
 
@@ -304,7 +304,9 @@ private:
     {
         FILE_BASIC_INFO basic{};  // zero times and attributes are left as they are
         basic.LastWriteTime = lastWrite;
-        basic.FileAttributes = attributes;
+        // The others were given at creation; setting them again costs Wine an extended
+        // attribute write per file.
+        if (attributes & FILE_ATTRIBUTE_READONLY) basic.FileAttributes = attributes;
         return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
     }
 

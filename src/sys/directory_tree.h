@@ -4,7 +4,14 @@
 // These run elevated over folders other programs can write to, so no walk ever goes through
 // a reparse point (junction, symbolic link, mount point): the delete removes such a link and
 // leaves its target alone, and the copy and EnsureDirectory refuse a destination folder that
-// is one rather than write wherever it points.
+// is one rather than write wherever it points. A path is opened one component at a time from
+// its root, and a link anywhere on the way fails the call as a link at its end would (the
+// delete never removes a link on the way). A folder stays open without delete sharing while
+// the walk works inside it, so nothing can be swapped for a link between a check and what
+// follows it.
+//
+// Every path must be an absolute folder below the root of a drive or share (see
+// SplitFolderPath): anything else (empty, relative, "C:", a root) gives 0 and touches nothing.
 #pragma once
 #include <string>
 
@@ -12,7 +19,7 @@ namespace tree {
 
 // 0 when `source` is not an existing folder (checked first); 1 when `destination` already is
 // a real folder; else creates that one folder level: 1 when created, 0 when not. 0 as well
-// when `destination` or the parent it would be created in is a reparse point.
+// when `destination`, or any folder on the way to it, is a reparse point.
 int EnsureDirectory(const std::wstring& destination, const std::wstring& source);
 
 // Adds to the tree below `destination` every folder and file of the tree below `source` that
@@ -25,7 +32,8 @@ int CopyDirectoryTree(const std::wstring& destination, const std::wstring& sourc
 
 // Deletes everything below `folder` and then `folder`; 1 when `folder` was removed. Stops
 // with 0 at the first entry it cannot delete (read-only files are not made writable). A
-// reparse point is removed as a link, never entered.
+// reparse point is removed as a link, never entered; where the system cannot open a link as
+// itself (Wine follows them), the delete stops with 0 at the link instead.
 int DeleteDirectoryTree(const std::wstring& folder);
 
 }  // namespace tree
