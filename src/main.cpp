@@ -1,5 +1,6 @@
-// Entry point: closes the DLL search to everything but the system folder, then hands over to
-// the one application object.
+// Entry point: closes the DLL search to everything but the system folder, takes the helper
+// libraries the path to the wizard may load from there, then hands over to the one
+// application object.
 #include <windows.h>
 
 #include "app/morvane_app.h"
@@ -8,5 +9,6 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     win::RestrictDllSearch();
+    win::PreloadSystemLibraries(win::OnDemand::Start);
     return theApp.InitInstance();
 }

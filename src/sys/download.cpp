@@ -29,6 +29,8 @@ int FetchToFile(const std::wstring& url, const std::wstring& file)
 {
     auto download = win::SystemFunction<UrlDownloadToFileFn>(L"urlmon.dll", "URLDownloadToFileW");
     if (!download) return 0;
+    if (::StrCmpNIW(url.c_str(), L"https:", 6) == 0)
+        win::PreloadSystemLibraries(win::OnDemand::Https);
     RemoveCacheEntry(url);
     return download(nullptr, url.c_str(), file.c_str(), 0, nullptr) >= 0 ? 1 : 0;
 }

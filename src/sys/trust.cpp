@@ -46,6 +46,7 @@ void Bind(Fn& fn, const char* name)
 const CryptApi* Crypt()
 {
     static const CryptApi api = [] {
+        win::PreloadSystemLibraries(win::OnDemand::Trust);
         CryptApi a{};
         Bind(a.queryObject, "CryptQueryObject");
         Bind(a.msgGetParam, "CryptMsgGetParam");
@@ -301,8 +302,11 @@ int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDL
 
 int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind)
 {
-    static const auto winVerifyTrust =
-        win::SystemFunction<WinVerifyTrustFn>(L"wintrust.dll", "WinVerifyTrust");
+    static const auto winVerifyTrust = [] {
+        // wintrust and crypt32 load their own helpers by name while they check a file.
+        win::PreloadSystemLibraries(win::OnDemand::Trust);
+        return win::SystemFunction<WinVerifyTrustFn>(L"wintrust.dll", "WinVerifyTrust");
+    }();
     return VerifyFileTrustWith(winVerifyTrust, path, lockedFile, kind);
 }
 

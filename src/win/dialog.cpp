@@ -1,9 +1,13 @@
 #include "win/dialog.h"
 
+#include "win/syslib.h"
+
 namespace win {
 
 INT_PTR ModalDialog::DoModal(HWND parent)
 {
+    // Painting a dialog and its pictures loads drawing and decoding helpers by name.
+    PreloadSystemLibraries(OnDemand::Window);
     return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), parent,
                              &ModalDialog::Procedure, reinterpret_cast<LPARAM>(this));
 }

@@ -8,6 +8,63 @@
 
 namespace win {
 
+namespace {
+
+struct OnDemandLibrary {
+    const wchar_t* name;
+    OnDemand when;
+};
+
+// Helper libraries that are not KnownDLLs and that the system code Morvane calls loads by name
+// only when first needed. A KnownDLL always comes from the system folder; these come from
+// wherever the loader finds them first. Each set is loaded at the latest point that still
+// precedes its first use, so the path to the wizard pays only for the Start set.
+const OnDemandLibrary kOnDemandLibraries[] = {
+    // The COM apartment's hidden window is already a window: user32 and comctl32 load the
+    // theme engine for it.
+    {L"uxtheme.dll", OnDemand::Start},
+    // shell32 (ShellExecuteW) and the compatibility layer read version resources through it.
+    {L"version.dll", OnDemand::Start},
+    // advapi32 loads it at the first random number (RtlGenRandom), which WinINet and COM draw.
+    {L"cryptbase.dll", OnDemand::Start},
+    // WinINet and Winsock load these for the connectivity test's address and name lookups.
+    {L"iphlpapi.dll", OnDemand::Start},
+    {L"dnsapi.dll", OnDemand::Start},
+    // WinINet's proxy auto-detection.
+    {L"dhcpcsvc.dll", OnDemand::Start},
+    // WinINet's TLS and certificate checks for an https address. secur32 brings its security
+    // packages with it (under Wine Kerberos, MSV1_0, netapi32): too dear for a plain http path.
+    {L"secur32.dll", OnDemand::Https},
+    {L"sspicli.dll", OnDemand::Https},
+    {L"crypt32.dll", OnDemand::Https},
+    // The theme engine draws through AlphaBlend and TransparentBlt at the first paint.
+    {L"msimg32.dll", OnDemand::Window},
+    // The theme engine and comctl32 ask the desktop window manager about composition.
+    {L"dwmapi.dll", OnDemand::Window},
+    // OleLoadPicture decodes the animation's GIF frames through the imaging component
+    // (which brings propsys with it from the same folder).
+    {L"windowscodecs.dll", OnDemand::Window},
+    // wintrust hashes a PE image through imagehlp (a KnownDLL on Windows, not under Wine).
+    {L"imagehlp.dll", OnDemand::Trust},
+    // crypt32 fetches issuer certificates and revocation lists through cryptnet.
+    {L"cryptnet.dll", OnDemand::Trust},
+    // The cryptographic provider that hashes the file and checks the signature.
+    {L"cryptsp.dll", OnDemand::Trust},
+    {L"rsaenh.dll", OnDemand::Trust},
+    // crypt32 loads the subject interface package of installer databases by its registered name.
+    {L"msisip.dll", OnDemand::Trust},
+};
+
+}  // namespace
+
+void PreloadSystemLibraries(OnDemand when)
+{
+    for (const OnDemandLibrary& library : kOnDemandLibraries) {
+        // A name this system lacks is no risk: nothing of the system asks for it either.
+        if (library.when == when) LoadSystemLibrary(library.name);
+    }
+}
+
 void RestrictDllSearch()
 {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);

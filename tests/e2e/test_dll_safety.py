@@ -8,6 +8,7 @@ the program's folder is loaded. So the planted-DLL scenario runs with "n,b" over
 planted name, and unsafe_loader.exe (a plain LoadLibraryW) shows in the same setting that the
 planted copies would be taken by a program without the system-folder restriction."""
 
+import contextlib
 import os
 import re
 import shutil
@@ -15,20 +16,36 @@ import subprocess
 
 import harness
 from harness import ScenarioTest, Scenario, control_file
+from test_update import FOLDER, animated_gif, offer
 
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
                    "shlwapi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "msvcrt.dll"}
 # Libraries Morvane binds at run time, or that those pull in, planted under their own names.
-PLANTED_BUILTINS = ["wininet.dll", "urlmon.dll", "wintrust.dll", "crypt32.dll", "comctl32.dll",
-                    "version.dll", "uxtheme.dll", "dwmapi.dll"]
-# version.dll is planted but left to Wine's default order: Wine's own builtin gdi32 imports it,
+BOUND = ["wininet.dll", "urlmon.dll", "wintrust.dll", "crypt32.dll", "comctl32.dll"]
+# Helpers that system code loads by name when first needed; Wine's builtins load them through
+# delay-imports, which search the program's folder first whatever the process restricted, and
+# only a system copy already in memory keeps a planted one out. Measured without the preload:
+# the path to the wizard took a planted iphlpapi, the dialog's first paint msimg32, the
+# package check imagehlp (the first one taken crashes the process; later ones go unseen).
+ON_DEMAND = ["version.dll", "uxtheme.dll", "dwmapi.dll", "msimg32.dll", "cryptbase.dll",
+             "iphlpapi.dll", "dnsapi.dll", "dhcpcsvc.dll", "secur32.dll", "sspicli.dll",
+             "windowscodecs.dll", "propsys.dll", "imagehlp.dll", "cryptnet.dll", "cryptsp.dll",
+             "rsaenh.dll", "msisip.dll"]
+PLANTED = BOUND + ON_DEMAND + ["morvaneprobe.dll"]
+# version.dll is planted but left to Wine's default order: Wine's own builtin user32 imports it,
 # and Wine resolves that import through the program's folder when version is "n,b", at process
 # start, before any code of Morvane runs. That is Wine's loader, not a load Morvane asks for.
-NATIVE_OVERRIDES = ",".join(n[:-4] for n in PLANTED_BUILTINS if n != "version.dll") + "=n,b"
+# A planted copy exports nothing, so a process that takes one crashes; with the debugger off it
+# ends at once instead of waiting in winedbg, and the test reports what it loaded.
+NATIVE_OVERRIDES = (",".join(n[:-4] for n in BOUND + ON_DEMAND if n != "version.dll") + "=n,b"
+                    ";winedbg.exe=d")
+YES = "1001"
 
 
 def imported_dlls(exe):
-    out = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], check=True,
+    arch = "i686" if harness.is_32bit_pe(exe) else "x86_64"
+    objdump = arch + "-w64-mingw32-objdump"
+    out = subprocess.run([objdump, "-p", exe], check=True,
                          stdout=subprocess.PIPE).stdout.decode("utf-8", "replace")
     return sorted({m.lower() for m in re.findall(r"DLL Name:\s*(\S+)", out)})
 
@@ -45,7 +62,20 @@ class ImportTable(ScenarioTest):
 class PlantedDll(ScenarioTest):
 
     def plant_all(self, s):
-        s.plant(PLANTED_BUILTINS + ["morvaneprobe.dll"])
+        s.plant(PLANTED)
+
+    def run_env(self):
+        return {"MORVANE_DLLOVERRIDES": NATIVE_OVERRIDES}
+
+    @contextlib.contextmanager
+    def assertNothingPlantedLoadedBy(self, s, program):
+        """Checked however the block ends: a process that took a planted copy may have crashed
+        and failed the block's own checks, and what it loaded is the finding to report."""
+        try:
+            yield
+        finally:
+            self.assertEqual(s.planted_loads_by(program), [],
+                             "%s loaded planted copies" % program)
 
     def test_unrestricted_loader_takes_the_planted_copies(self):
         # The control case: without the restriction, the planted copies are what loads.
@@ -53,30 +83,62 @@ class PlantedDll(ScenarioTest):
             s.install()
             self.plant_all(s)
             shutil.copy(os.path.join(self.build.fixtures, "unsafe_loader.exe"), s.app_dir)
-            names = ["wininet.dll", "urlmon.dll", "wintrust.dll", "morvaneprobe.dll"]
+            names = ["wininet.dll", "urlmon.dll", "wintrust.dll", "msimg32.dll", "uxtheme.dll",
+                     "morvaneprobe.dll"]
             code, out = self.build.wine_output(
                 [harness.wine_path(os.path.join(s.app_dir, "unsafe_loader.exe"))] + names,
-                env={"MORVANE_DLLOVERRIDES": NATIVE_OVERRIDES})
+                env=self.run_env())
             self.assertEqual(code, 0, out)
             self.assertEqual(s.planted_loads(), sorted(n + ".loaded" for n in names), out)
 
     def test_full_run_never_loads_a_planted_dll(self):
-        # Online with an update check that downloads the control file (wininet, urlmon), once
-        # on the path to the local wizard and once to the dialog.
-        for revision, update in ((5, False), (9, True)):
+        # Online, once on the path to the local wizard; once through the whole update: the
+        # dialog painting, Yes, the animation playing through a slow download, the package
+        # check, the staging and the hand-over to the new wizard.
+        for update in (False, True):
             with self.subTest(update=update), Scenario(self.build) as s:
                 s.install(revision=5)
                 self.plant_all(s)
-                s.serve("ctl.ini", control_file(revision=revision))
-                env = {"MORVANE_DLLOVERRIDES": NATIVE_OVERRIDES}
-                run = s.run_expecting_dialog(env=env) if update else s.run(env=env)
-                self.assertEqual(s.planted_loads_by("Morvane.exe"), [])
+                with self.assertNothingPlantedLoadedBy(s, "Morvane.exe"):
+                    if update:
+                        self.update(s)
+                    else:
+                        s.serve("ctl.ini", control_file(revision=5))
+                        run = s.run(env=self.run_env())
+                        self.assertWizardStartedOnceFromApp(run, s)
                 # The run went the whole way, through the download, with the real libraries.
-                self.assertEqual(s.control.requests(), ["GET /ctl.ini"])
-                if update:
-                    self.assertIsNotNone(run.dialog)
-                else:
-                    self.assertWizardStartedOnceFromApp(run, s)
+                self.assertEqual(s.control.requests()[0], "GET /ctl.ini")
+
+    def update(self, s):
+        animated_gif(os.path.join(s.res, "English", "Morvane.gif"))
+        offer(s, url_prefix="slow/")
+        new_wizard = harness.wine_path(os.path.join(s.temp_dir, FOLDER, "KVWizard.exe")).lower()
+        with s.start(env=self.run_env()) as run:
+            code, out = run.ui("state", harness.DIALOG_WAIT_MS, "click", YES)
+            self.assertEqual(code, 0, out)
+            def handed_over():
+                return any(w.module.lower() == new_wizard for w in harness.read_marker(s.marker))
+            # A Morvane that took a planted copy has crashed: no point waiting for the wizard.
+            harness.wait_for(lambda: handed_over() or not run.running)
+            self.assertTrue(handed_over(), harness.read_marker(s.marker))
+            run.finish()
+
+    def test_package_check_never_loads_a_planted_dll(self):
+        # Beyond what an update runs through: the check of a signed installer database (its own
+        # subject interface package) beside a signed and a tampered program, in check_host.exe
+        # behind the same restriction as Morvane.exe.
+        pki = os.path.join(self.build.fixtures, "pki")
+        packages = ["signed-dekavroline.exe", "signed-dekavroline.msi", "tampered.exe"]
+        with Scenario(self.build, online=False) as s:
+            self.plant_all(s)
+            shutil.copy(os.path.join(self.build.fixtures, "check_host.exe"), s.app_dir)
+            with self.assertNothingPlantedLoadedBy(s, "check_host.exe"):
+                code, out = self.build.wine_output(
+                    [harness.wine_path(os.path.join(s.app_dir, "check_host.exe"))]
+                    + [harness.wine_path(os.path.join(pki, p)) for p in packages],
+                    env=self.run_env())
+                self.assertEqual(code, 0, out)
+                self.assertEqual(out.split(), ["1", "1", "0"], out)
 
 
 if __name__ == "__main__":
