@@ -104,7 +104,7 @@ def update(s):
 def refused(s):
     print("\n2. The same offer, but the package is signed by another signer:")
     with s.start() as run:
-        click(run, "click", YES, "shown", NO)
+        click(run, "click", YES, "hidden", PICTURE)
         path, look = photograph(s.build, run, "4-failed")
         print('  The check refused it: "%s", Retry or No  [%s]' % (message_of(look), path))
         click(run, "click", NO)

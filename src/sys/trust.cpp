@@ -8,6 +8,7 @@
 
 #include "sys/pe_certificate.h"
 #include "win/syslib.h"
+#include "win/trail.h"
 
 namespace sys {
 namespace {
@@ -255,6 +256,12 @@ bool LayoutAllowsTrust(HANDLE file, trust::PackageKind kind)
     return !ReadCheckedPeSignature(file).empty();
 }
 
+int Refuse(const std::wstring& why)
+{
+    trail::Say(L"package check: refused, " + why);
+    return 0;
+}
+
 }  // namespace
 
 win::File OpenLocked(const std::wstring& path)
@@ -339,12 +346,20 @@ std::wstring GetSignerName(const std::wstring& path)
 int VerifyPackage(const std::wstring& path, win::File* lock)
 {
     *lock = win::File();
-    if (path.empty()) return 0;
+    if (path.empty()) return Refuse(L"no package path");
     win::File file = OpenLocked(path);
-    if (!file) return 0;
+    if (!file) return Refuse(L"the file cannot be opened with writers and deleters shut out");
     const trust::PackageKind kind = ClassifyPackage(path, file.get());
-    if (!VerifyFileTrust(path, file.get(), kind)) return 0;
-    if (!trust::SignerNameHasMark(GetSignerName(path, file.get(), kind))) return 0;
+    if (kind == trust::PackageKind::None)
+        return Refuse(L"its name is of no signed type, or promises another kind than its content");
+    if (!LayoutAllowsTrust(file.get(), kind))
+        return Refuse(L"a PE image without one sound certificate table ending the file");
+    if (!VerifyFileTrust(path, file.get(), kind))
+        return Refuse(L"the trust provider does not accept its signature");
+    const std::wstring signer = GetSignerName(path, file.get(), kind);
+    if (!trust::SignerNameHasMark(signer))
+        return Refuse(L"its signer \"" + signer + L"\" lacks the maker's mark");
+    trail::Say(L"package check: accepted, signed by \"" + signer + L"\"");
     *lock = std::move(file);
     return 1;
 }

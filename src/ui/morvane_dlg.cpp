@@ -234,6 +234,7 @@ void CMorvaneDlg::OnYesButton()
 unsigned __stdcall CMorvaneDlg::DownloadWorker(void* param)
 {
     std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(param));
+    trail::Say(L"download: fetching the package into " + job->file);
     int downloaded = 0;
     try {
         win::ComApartment com;  // the URL download is a COM object
@@ -256,11 +257,9 @@ LRESULT CMorvaneDlg::OnDownloadDone(WPARAM wp, LPARAM)
     win::File lock;
     // The check runs here, on the main thread, while the worker waits.
     if (!wp || !sys::VerifyPackage(m_settings.m_strPackagePath, &lock)) {
-        if (wp) trail::Say(L"package check: refused");
         SetState(ui::STATE_FAILED);
         return 0;
     }
-    trail::Say(L"package check: accepted");
     SetState(ui::STATE_STAGING);
     auto job = std::make_unique<ui::StagingJob>();
     job->dialog = hwnd();

@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Update benchmark under Wine, side by side in one run on loopback (called by bench/update.sh):
+
+  - the download of a 50 MB signed package by Morvane against download_floor.exe, a plain
+    URLDownloadToFileW caller, alternating the two (ratio of medians; goal <= 1.1);
+  - the time from Yes to the new wizard's start, split by step (download, check, staging,
+    hand-over), read from Morvane's diagnostic trail as its lines arrive;
+  - the peak resident memory of the Morvane process after the download and the check (VmHWM of
+    its Wine process, goal under 30 MB: the package is never held in memory), next to the
+    floor downloader's, which is what Wine itself costs.
+
+Usage: update.py BUILD_DIR [RUNS]
+"""
+
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from harness import Build, Scenario, control_file, wine_path  # noqa: E402
+from packages import make_package  # noqa: E402
+from test_dialog import YES, drive  # noqa: E402
+
+PACKAGE_MB = 50
+
+
+def linux_pid(pattern):
+    """The Linux process whose command line holds `pattern` (a Wine process shows its Windows
+    path there), or None."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if pattern.encode() in f.read():
+                    return int(pid)
+        except OSError:
+            pass
+    return None
+
+
+def peak_kb(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            match = re.search(r"VmHWM:\s+(\d+) kB", f.read())
+            return int(match.group(1)) if match else None
+    except OSError:
+        return None
+
+
+def floor_download(build, url, target):
+    """download_floor.exe's own timing of the download, and its peak memory while it ran."""
+    exe = os.path.join(build.dir, "bench", "download_floor.exe")
+    out_path = target + ".out"
+    with open(out_path, "wb") as out:
+        proc = build.wine([exe, url, wine_path(target)], output=out)
+        peak = None
+        while proc.poll() is None:
+            pid = linux_pid("download_floor.exe")
+            peak = (pid and peak_kb(pid)) or peak
+            time.sleep(0.05)
+    with open(out_path) as f:
+        ms = int(re.search(r"download_ms (\d+)", f.read()).group(1))
+    os.remove(target)
+    return ms / 1000.0, peak
+
+
+def morvane_update(s):
+    """Clicks Yes and follows the trail: {step: seconds}, Morvane's peak memory."""
+    run = s.start()
+    steps = [("fetching", "download: fetching"), ("stored", "download: package stored"),
+             ("checked", "package check: accepted"), ("staged", "staging: res tree completed"),
+             ("wizard", "runner: started " + wine_path(s.temp_dir))]
+    seen = {}
+    peak = None
+    try:
+        code, out = drive(run, "state", 60000)
+        pid = linux_pid(wine_path(os.path.join(s.app_dir, "Morvane.exe")))
+        clicked = time.monotonic()
+        drive(run, "click", YES)
+        deadline = clicked + 300
+        while len(seen) < len(steps) and time.monotonic() < deadline:
+            trail = run.read_trail()
+            now = time.monotonic()
+            for name, prefix in steps:
+                if name not in seen and any(line.startswith(prefix) for line in trail):
+                    seen[name] = now - clicked
+                    if name == "checked" and pid:
+                        peak = peak_kb(pid)
+            time.sleep(0.02)
+        run.finish()
+    finally:
+        if run.running:
+            run.kill()
+    return seen, peak
+
+
+def main():
+    build = Build(sys.argv[1])
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    ours, theirs, timelines, our_peaks, floor_peaks = [], [], [], [], []
+    with Scenario(build) as s:
+        s.install()
+        src = os.path.join(s.root, "src")
+        os.makedirs(src)
+        with open(os.path.join(src, "payload.bin"), "wb") as f:
+            f.write(os.urandom(PACKAGE_MB * 1024 * 1024))
+        with open(os.path.join(src, "wizard-mode.txt"), "w") as f:
+            f.write("exit\n")
+        package = os.path.join(s.www, "KVSetup.exe")
+        os.makedirs(s.www, exist_ok=True)
+        make_package(build, src, "KVNew", package)
+        url = s.control.url("KVSetup.exe")
+        s.serve("ctl.ini", control_file(revision=6, download_url=url))
+        print("package: %.1f MB, served on loopback" % (os.path.getsize(package) / 1e6))
+        for _ in range(runs):
+            seconds, peak = floor_download(build, url, os.path.join(s.root, "floor.bin"))
+            theirs.append(seconds)
+            floor_peaks.append(peak)
+            seen, peak = morvane_update(s)
+            if "stored" in seen and "fetching" in seen:
+                ours.append(seen["stored"] - seen["fetching"])
+            timelines.append(seen)
+            our_peaks.append(peak)
+    if not ours:
+        raise SystemExit("Morvane's trail never showed the download: %r" % timelines)
+    print("download_morvane_s %.3f (median of %d; runs %s)"
+          % (statistics.median(ours), len(ours), " ".join("%.2f" % t for t in ours)))
+    print("download_floor_s %.3f (median of %d; runs %s)"
+          % (statistics.median(theirs), len(theirs), " ".join("%.2f" % t for t in theirs)))
+    print("download_ratio %.2f (goal <= 1.1)" % (statistics.median(ours) / statistics.median(theirs)))
+    order = ["fetching", "stored", "checked", "staged", "wizard"]
+    names = {"stored": "download", "checked": "check", "staged": "staging", "wizard": "hand-over"}
+    complete = [t for t in timelines if all(k in t for k in order)]
+    if complete:
+        for before, after in zip(order, order[1:]):
+            spans = [t[after] - t[before] for t in complete]
+            print("step_%s_s %.3f" % (names[after], statistics.median(spans)))
+        print("yes_to_new_wizard_s %.3f" % statistics.median(t["wizard"] for t in complete))
+    peaks = [p for p in our_peaks if p]
+    floors = [p for p in floor_peaks if p]
+    if peaks:
+        print("peak_rss_morvane_mb %.1f (after download and check; goal < 30)"
+              % (max(peaks) / 1024.0))
+    if floors:
+        print("peak_rss_floor_downloader_mb %.1f (the same download in a bare program)"
+              % (max(floors) / 1024.0))
+
+
+if __name__ == "__main__":
+    main()
