@@ -231,6 +231,16 @@ class WizardStart:
         return "WizardStart(%r, cmdline=%r, cwd=%r)" % (self.module, self.command_line, self.cwd)
 
 
+def unescape_debugstr(text):
+    """A debug string as Wine prints it ("\\\\" for a backslash, "\\x.." for other bytes)."""
+    def one(m):
+        code = m.group(1)
+        if code.startswith("x"):
+            return chr(int(code[1:], 16))
+        return {"n": "\n", "r": "\r", "t": "\t"}.get(code, code)
+    return re.sub(r"\\(x[0-9a-fA-F]{2}|.)", one, text)
+
+
 def read_marker(path):
     if not os.path.exists(path):
         return []
@@ -292,8 +302,8 @@ class Run:
     def read_trail(self):
         """Morvane's diagnostic trail so far: the text of each "Morvane: ..." debug string."""
         text = "\n".join(self._launcher_lines())
-        return [m.group(1) for m in re.finditer(r'OutputDebugString[AW] "Morvane: (.*?)\\n"',
-                                                text)]
+        return [unescape_debugstr(m.group(1))
+                for m in re.finditer(r'OutputDebugString[AW] "Morvane: (.*?)\\n"', text)]
 
     def __enter__(self):
         return self
