@@ -41,7 +41,8 @@ int CMorvaneApp::CheckForUpdate()
     if (!startup::IsPlainFileName(copyName))
         return Refuse(L"control file URL has no plain file name");
     const std::wstring localCopy = wstr::JoinPath(m_strTempDir, copyName);
-    if (!sys::DownloadToFile(url, localCopy)) return Refuse(L"control file could not be fetched");
+    if (!sys::DownloadToFile(url, localCopy, m_networkDeadline))
+        return Refuse(L"control file could not be fetched");
     LocalCopy removeOnReturn(localCopy);
 
     const std::wstring& section = m_strDrvName;
