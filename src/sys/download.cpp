@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shlwapi.h>
+#include <urlmon.h>
 
 #include <string>
 
@@ -13,7 +14,7 @@
 namespace sys {
 namespace {
 
-using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD, void*);
+using UrlDownloadToFileFn = decltype(&::URLDownloadToFileW);
 
 // Anything bigger is not a control file, whatever the server says it is.
 const DWORD kControlFileLimit = 64 * 1024;
@@ -210,6 +211,61 @@ private:
     const std::wstring m_url;
 };
 
+// Counts the bytes the package download delivered. Wine's URLDownloadToFileW downloads into
+// the cache and reports success even when copying that into the file failed on a full disk, so
+// the stored file is held against what arrived.
+class ArrivedBytes final : public IBindStatusCallback {
+public:
+    bool ended = false;
+    ULONG arrived = 0;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+            *object = static_cast<IBindStatusCallback*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ::InterlockedIncrement(&m_refs); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG refs = ::InterlockedDecrement(&m_refs);
+        if (refs == 0) delete this;
+        return refs;
+    }
+    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG, ULONG status, LPCWSTR) override
+    {
+        if (status == BINDSTATUS_ENDDOWNLOADDATA) {
+            ended = true;
+            arrived = progress;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+private:
+    volatile LONG m_refs = 1;
+};
+
+bool HasSize(const std::wstring& path, ULONG size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+           data.nFileSizeHigh == 0 && data.nFileSizeLow == size;
+}
+
 // Writes `data` as the whole of `path`; on any failure nothing is left there.
 bool WriteWholeFile(const std::wstring& path, const std::string& data)
 {
@@ -288,7 +344,11 @@ int DownloadPackageFile(const std::wstring& url, const std::wstring& file)
     win::WinInetApi api;
     // Never take the package from an earlier cached copy.
     if (win::BindWinInet(&api)) api.DeleteUrlCacheEntryW(url.c_str());
-    if (download(nullptr, url.c_str(), file.c_str(), 0, nullptr) >= 0) return 1;
+    auto* progress = new ArrivedBytes;
+    const bool stored = download(nullptr, url.c_str(), file.c_str(), 0, progress) >= 0 &&
+                        (!progress->ended || HasSize(file, progress->arrived));
+    progress->Release();
+    if (stored) return 1;
     // A failed download (a disk that filled on the way among them) leaves no partial file.
     ::DeleteFileW(file.c_str());
     return 0;
