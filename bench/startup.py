@@ -1,8 +1,18 @@
 #!/usr/bin/env python3
 """Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
+revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
+in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
+ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
+server refuses connections and when the control server accepts but never answers (bound 15 s).
+Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
 revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, interleaved
 in one run. Prints both medians, their ratio (goal <= 1.5) and the size of Morvane.exe (goal
-< 400 KB).  Usage: startup.py BUILD_DIR [REPETITIONS]"""
+< 400 KB).  Usage: startup.py BUILD_DIR [REPETITIONS]"""Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
+revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
+in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
+ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
+server refuses connections and when the control server accepts but never answers (bound 15 s).
+Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""
 
 import os
 import shutil
@@ -18,7 +28,17 @@ from harness import Build, Scenario, control_file, read_marker, wine_path  # noq
 
 
 def time_to_wizard(build, scenario, program):
-    """Milliseconds from starting program until the stub wizard records its start."""
+    """Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
+revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
+in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
+ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
+server refuses connections and when the control server accepts but never answers (bound 15 s).
+Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""Milliseconds from starting program until the stub wizard records its start."""Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
+revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
+in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
+ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
+server refuses connections and when the control server accepts but never answers (bound 15 s).
+Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""
     before = len(read_marker(scenario.marker))
     env = {"MORVANE_MARKER": wine_path(scenario.marker), "LANG": "en_US.UTF-8"}
     started = time.time()
@@ -30,9 +50,26 @@ def time_to_wizard(build, scenario, program):
     return read_marker(scenario.marker)[-1].time_ms - started * 1000.0
 
 
+def quartiles(values):
+    q = statistics.quantiles(values, n=4)
+    return q[0], q[2]
+
+
+def hostile_times(build, runs, online, ctl_name):
+    """Times to the wizard with misbehaving servers, each run in a scenario of its own."""
+    times = []
+    for _ in range(runs):
+        with Scenario(build, online=online) as s:
+            s.install(revision=5, ctl_name=ctl_name)
+            s.serve("ctl.ini", control_file(revision=5))
+            times.append(time_to_wizard(build, s, os.path.join(s.app_dir, "Morvane.exe")))
+    return times
+
+
 def main():
     build = Build(sys.argv[1] if len(sys.argv) > 1 else "build/windows")
-    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 9
+    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 15
+    hostile_runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     floor = os.path.join(build.dir, "bench", "floor_launcher.exe")
     with Scenario(build) as s:
         s.install(revision=5)
@@ -50,12 +87,23 @@ def main():
             times["morvane"].append(time_to_wizard(build, s, morvane))
             times["floor"].append(time_to_wizard(build, s, floor_exe))
         checks = len(s.control.requests())
+    refused = hostile_times(build, hostile_runs, online=False, ctl_name="ctl.ini")
+    silent = hostile_times(build, hostile_runs, online=True, ctl_name="silent/ctl.ini")
+
     m, f = statistics.median(times["morvane"]), statistics.median(times["floor"])
+    pairs = [a / b for a, b in zip(times["morvane"], times["floor"])]
+    low, high = quartiles(pairs)
     size = os.path.getsize(build.morvane)
     print("start to wizard, median of %d (ms): Morvane.exe %.0f, floor %.0f" % (repetitions, m, f))
     print("  Morvane.exe runs: %s" % ", ".join("%.0f" % t for t in times["morvane"]))
     print("  floor runs:       %s" % ", ".join("%.0f" % t for t in times["floor"]))
-    print("ratio Morvane/floor: %.2f (goal <= 1.5); control file fetched %d times" % (m / f, checks))
+    print("ratio Morvane/floor: %.2f (goal <= 1.2); pairwise ratios: median %.2f, quartiles "
+          "%.2f-%.2f, range %.2f-%.2f; control file fetched %d times"
+          % (m / f, statistics.median(pairs), low, high, min(pairs), max(pairs), checks))
+    print("start to wizard, support server refuses (ms): median %.0f of %s (bound 15000)"
+          % (statistics.median(refused), ", ".join("%.0f" % t for t in refused)))
+    print("start to wizard, control server accepts and never answers (ms): median %.0f of %s "
+          "(bound 15000)" % (statistics.median(silent), ", ".join("%.0f" % t for t in silent)))
     print("Morvane.exe size: %d bytes = %.0f KB (goal < 400 KB)" % (size, size / 1024.0))
 
 
