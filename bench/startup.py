@@ -4,14 +4,6 @@ revision" path, Morvane.exe against a floor program that only opens KVWizard.exe
 in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
 ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
 server refuses connections and when the control server accepts but never answers (bound 15 s).
-Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
-revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, interleaved
-in one run. Prints both medians, their ratio (goal <= 1.5) and the size of Morvane.exe (goal
-< 400 KB).  Usage: startup.py BUILD_DIR [REPETITIONS]"""Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
-revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
-in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
-ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
-server refuses connections and when the control server accepts but never answers (bound 15 s).
 Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""
 
 import os
@@ -28,17 +20,7 @@ from harness import Build, Scenario, control_file, read_marker, wine_path  # noq
 
 
 def time_to_wizard(build, scenario, program):
-    """Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
-revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
-in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
-ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
-server refuses connections and when the control server accepts but never answers (bound 15 s).
-Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""Milliseconds from starting program until the stub wizard records its start."""Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
-revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
-in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
-ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
-server refuses connections and when the control server accepts but never answers (bound 15 s).
-Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""
+    """Milliseconds from starting program until the stub wizard records its start."""
     before = len(read_marker(scenario.marker))
     env = {"MORVANE_MARKER": wine_path(scenario.marker), "LANG": "en_US.UTF-8"}
     started = time.time()
@@ -100,10 +82,11 @@ def main():
     print("ratio Morvane/floor: %.2f (goal <= 1.2); pairwise ratios: median %.2f, quartiles "
           "%.2f-%.2f, range %.2f-%.2f; control file fetched %d times"
           % (m / f, statistics.median(pairs), low, high, min(pairs), max(pairs), checks))
-    print("start to wizard, support server refuses (ms): median %.0f of %s (bound 15000)"
-          % (statistics.median(refused), ", ".join("%.0f" % t for t in refused)))
-    print("start to wizard, control server accepts and never answers (ms): median %.0f of %s "
-          "(bound 15000)" % (statistics.median(silent), ", ".join("%.0f" % t for t in silent)))
+    for what, runs in (("support server refuses", refused),
+                       ("control server accepts and never answers", silent)):
+        if runs:
+            print("start to wizard, %s (ms): median %.0f of %s (bound 15000)"
+                  % (what, statistics.median(runs), ", ".join("%.0f" % t for t in runs)))
     print("Morvane.exe size: %d bytes = %.0f KB (goal < 400 KB)" % (size, size / 1024.0))
 
 
