@@ -43,17 +43,19 @@ void RegisterCommonControls()
 
 int CMorvaneApp::InitInstance()
 {
-    RegisterCommonControls();
-    // The shell may hand "open" to extensions that need COM, and the picture decoder and the
-    // URL download are COM objects: the main thread is an apartment for the whole run.
-    win::ComApartment com;
+    m_networkDeadline = sys::Deadline(kNetworkBudgetMs);
     if (IsAnotherInstanceRunning()) {
         trail::Say(L"another copy runs: ending at once");
         return 0;
     }
 
     m_bUpdateAvailable = 0;
-    m_bConnected = TestConnectivity();
+    sys::ServerProbe probe(MORVANE_SUPPORT_URL);
+    // The shell may hand "open" to extensions that need COM, and the picture decoder is a COM
+    // object: the main thread is an apartment for the whole run. Making one loads the display
+    // driver under Wine, so it is made while the probe runs; nothing outside sees the order.
+    win::ComApartment com;
+    m_bConnected = probe.Result(m_networkDeadline);
     trail::Say(m_bConnected ? L"support server reachable" : L"support server not reachable");
 
     const bool settingsRead = Step(L"folders and language", InitFoldersAndLanguage()) &&
@@ -80,8 +82,6 @@ int CMorvaneApp::InitInstance()
 }
 
 int CMorvaneApp::IsAnotherInstanceRunning() { return sys::IsAnotherInstanceRunning(); }
-
-int CMorvaneApp::TestConnectivity() { return sys::IsServerReachable(MORVANE_SUPPORT_URL); }
 
 int CMorvaneApp::IsOsSupported()
 {
@@ -111,6 +111,8 @@ int StartLocalWizard(const std::wstring& appDir)
 
 void CMorvaneApp::ShowDialog()
 {
+    // Only the dialog needs the control classes: the path to the wizard never pays for them.
+    RegisterCommonControls();
     CMorvaneDlg dialog(*this);
     m_pMainWnd = &dialog;
     dialog.DoModal();

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "sys/download.h"
+
 class CMorvaneDlg;
 
 class CMorvaneApp {
@@ -59,7 +61,10 @@ public:
     int m_bConnected = 0;
 
 private:
-    int TestConnectivity();
+    // Whatever the servers do, the probe and the control-file fetch together end this long
+    // after InitInstance starts, which leaves the wizard well within 15 s of launch.
+    static const unsigned long kNetworkBudgetMs = 10000;
+    sys::Deadline m_networkDeadline{kNetworkBudgetMs};
     void ShowDialog();
 };
 

@@ -119,4 +119,29 @@ bool IsSafeExePath(const std::wstring& exePath)
     return components >= 2;
 }
 
+std::wstring FileNamePart(const std::wstring& url)
+{
+    size_t start = 0;
+    for (size_t i = 0; i + 1 < url.size(); ++i) {
+        const wchar_t c = url[i];
+        const wchar_t next = url[i + 1];
+        if ((c == L'\\' || c == L'/' || c == L':') && next != L'\\' && next != L'/') start = i + 1;
+    }
+    return url.substr(start);
+}
+
+std::wstring PackageName(const std::wstring& downloadUrl)
+{
+    if (!IsWebUrl(downloadUrl)) return std::wstring();
+    std::wstring name = FileNamePart(downloadUrl);
+    return IsPlainFileName(name) ? name : std::wstring();
+}
+
+bool IsUpdateOffered(const std::wstring& downloadUrl, const std::wstring& exePath,
+                     std::int32_t revision, std::int32_t localRevision)
+{
+    return !PackageName(downloadUrl).empty() && IsSafeExePath(exePath) &&
+           IsRevisionNewer(revision, localRevision);
+}
+
 }  // namespace startup

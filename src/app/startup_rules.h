@@ -43,4 +43,17 @@ bool IsWebUrl(const std::wstring& url);
 // clean-up delete, something outside the temporary folder.
 bool IsSafeExePath(const std::wstring& exePath);
 
+// The last path component of a URL or path, as the shell's PathFindFileNameW finds it: what
+// follows the last '\\', '/' or ':' that has something other than a separator after it.
+std::wstring FileNamePart(const std::wstring& url);
+
+// The package's file name from DownloadUrl: its file-name part when the URL is a web URL and
+// that part is a plain file name, else empty (no update).
+std::wstring PackageName(const std::wstring& downloadUrl);
+
+// The update decision on the control file's values: a package that lands inside the temporary
+// folder, a wizard path that stays inside it, and a newer revision.
+bool IsUpdateOffered(const std::wstring& downloadUrl, const std::wstring& exePath,
+                     std::int32_t revision, std::int32_t localRevision);
+
 }  // namespace startup

@@ -10,9 +10,6 @@
 
 namespace {
 
-// Last path component of a URL, as the shell's path helper sees it.
-std::wstring FileNamePart(const std::wstring& url) { return ::PathFindFileNameW(url.c_str()); }
-
 class LocalCopy {
 public:
     explicit LocalCopy(std::wstring path) : m_path(std::move(path)) {}
@@ -36,23 +33,23 @@ int Refuse(const wchar_t* why)
 int CMorvaneApp::CheckForUpdate()
 {
     const std::wstring& url = m_strInstallerCtlFile;
-    const std::wstring copyName = FileNamePart(url);
+    const std::wstring copyName = startup::FileNamePart(url);
     // The copy's name comes from a URL: it must name a file directly inside the temp folder.
     if (!startup::IsPlainFileName(copyName))
         return Refuse(L"control file URL has no plain file name");
     const std::wstring localCopy = wstr::JoinPath(m_strTempDir, copyName);
-    if (!sys::DownloadToFile(url, localCopy)) return Refuse(L"control file could not be fetched");
+    if (!sys::DownloadToFile(url, localCopy, m_networkDeadline))
+        return Refuse(L"control file could not be fetched");
     LocalCopy removeOnReturn(localCopy);
 
     const std::wstring& section = m_strDrvName;
     m_strDownloadUrl = ReadIniValue(section, L"DownloadUrl", L"", localCopy);
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
-    const std::wstring packageName = FileNamePart(m_strDownloadUrl);
+    const std::wstring packageName = startup::PackageName(m_strDownloadUrl);
     if (!startup::IsWebUrl(m_strDownloadUrl))
         return Refuse(L"DownloadUrl is not an http or https URL");
-    if (!startup::IsPlainFileName(packageName))
-        return Refuse(L"DownloadUrl does not end in a plain file name");
+    if (packageName.empty()) return Refuse(L"DownloadUrl does not end in a plain file name");
     m_strPackagePath = wstr::JoinPath(m_strTempDir, packageName);
 
     // ExePath decides what runs elevated and what the clean-up deletes.
@@ -60,7 +57,8 @@ int CMorvaneApp::CheckForUpdate()
     if (!startup::IsSafeExePath(m_strExePath))
         return Refuse(L"ExePath is not a file in a folder below the temporary folder");
     m_nRevision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
-    const bool newer = startup::IsRevisionNewer(m_nRevision, m_nInstallerRevision);
+    const bool newer = startup::IsUpdateOffered(m_strDownloadUrl, m_strExePath, m_nRevision,
+                                                m_nInstallerRevision);
     trail::Say(L"update check: revision " + wstr::Decimal(static_cast<unsigned>(m_nRevision)) +
                (newer ? L" offered, newer than " : L" offered, not newer than ") +
                wstr::Decimal(static_cast<unsigned>(m_nInstallerRevision)));

@@ -7,16 +7,49 @@
 
 namespace sys {
 
-// 1 when the machine reports a connection and the server at `url` answers a forced
-// connection check; 0 otherwise.
-int IsServerReachable(const wchar_t* url);
+// A moment by which start-up stops waiting for the network, counted from construction.
+// Tick arithmetic wraps like the tick count itself, so it holds across the 49-day wrap.
+class Deadline {
+public:
+    explicit Deadline(unsigned long budgetMs);
+    // Milliseconds left, 0 once the moment has passed.
+    unsigned long RemainingMs() const;
 
-// Fetches the control file: `url` must be a URL and `localPath` a file in an existing folder
-// (both checked before anything is fetched). Removes the URL's cache entry first. 1 or 0.
-int DownloadToFile(const std::wstring& url, const std::wstring& localPath);
+private:
+    unsigned long m_start;
+    unsigned long m_budgetMs;
+};
+
+// The connectivity probe of the server at `url`, begun at construction on a thread of its own,
+// so that the caller can get on with work nobody outside sees while it runs.
+class ServerProbe {
+public:
+    explicit ServerProbe(const wchar_t* url);
+    ~ServerProbe();
+    ServerProbe(const ServerProbe&) = delete;
+    ServerProbe& operator=(const ServerProbe&) = delete;
+    // 1 when the machine reports a connection and the server answers a forced connection
+    // check before the deadline; 0 otherwise. Waits at most until the deadline.
+    int Result(const Deadline& deadline) const;
+
+private:
+    class Job;
+    Job* m_job = nullptr;
+};
+
+// The probe begun and waited for in one call.
+int IsServerReachable(const wchar_t* url, const Deadline& deadline);
+
+// Fetches the control file: `url` must be an http or https URL and `localPath` a file in an
+// existing folder (both checked before anything is fetched). Never uses or fills the cache,
+// follows a few redirects to web URLs only, and takes a whole body of at most 64 KiB that
+// arrives before the deadline; nothing is left at `localPath` otherwise. 1 or 0.
+int DownloadToFile(const std::wstring& url, const std::wstring& localPath,
+                   const Deadline& deadline);
 
 // Fetches the package into `file`, replacing what is there, after removing the URL's cache
-// entry. Blocks until the whole file is stored or the download failed. 1 or 0.
+// entry. Blocks until the whole file is stored or the download failed; a failed download
+// (a full disk included) leaves no file behind. 1 or 0.
 int DownloadPackageFile(const std::wstring& url, const std::wstring& file);
 
 }  // namespace sys

@@ -31,7 +31,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
-from fixture_server import FixtureServer  # noqa: E402
+from fixture_server import Blackhole, FixtureServer  # noqa: E402
 
 RUN_TIMEOUT = 180  # seconds; a loaded 2-core machine under Wine can be slow
 DIALOG_WAIT_MS = 60000
@@ -290,6 +290,10 @@ class Run:
             raise AssertionError("Morvane did not end within %d s" % timeout)
         lines = [line.strip() for line in self._launcher_lines()]
         self.tree_done = "TREE-DONE" in lines
+        # Unix milliseconds at which Morvane started running and ended, as the launcher saw them.
+        self.launched_ms = next((int(l.split()[1]) for l in lines if l.startswith("LAUNCHED ")),
+                                None)
+        self.ended_ms = next((int(l.split()[1]) for l in lines if l.startswith("ENDED ")), None)
         self.exit_code = self.proc.returncode
         if not self.tree_done:
             time.sleep(3)  # no job accounting: give a just-started wizard time to record itself
@@ -333,9 +337,13 @@ class Run:
 class Scenario:
     """A scratch folder with an installation, a temp folder, a wizard marker and servers."""
 
-    def __init__(self, build, online=True, keep=False):
+    def __init__(self, build, online=True, keep=False, support="serve"):
+        """support: how the support server on the build's port behaves when online: "serve"
+        (accepts and answers), or "blackhole" (its connection queue is full, so a connection
+        attempt is never answered at all)."""
         self.build = build
         self.online = online
+        self.support_mode = support
         self.keep = keep or bool(os.environ.get("MORVANE_E2E_KEEP"))
 
     def __enter__(self):
@@ -350,9 +358,13 @@ class Scenario:
         self.support = None
         if self.online:
             self.build.require_loopback_support()
-            self.support = FixtureServer(os.path.join(self.root, "support"),
-                                         os.path.join(self.root, "support.log"),
-                                         port=self.build.support_port, log_connections=True).start()
+            if self.support_mode == "blackhole":
+                self.support = Blackhole(self.build.support_port)
+            else:
+                self.support = FixtureServer(os.path.join(self.root, "support"),
+                                             os.path.join(self.root, "support.log"),
+                                             port=self.build.support_port,
+                                             log_connections=True).start()
         return self
 
     def __exit__(self, *exc):

@@ -134,6 +134,47 @@ TEST(ControlFileValues, ExePathStaysInsideTheTemporaryFolder)
     for (const wchar_t* path : bad) EXPECT_FALSE(startup::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
 }
 
+TEST(ControlFileValues, PackageNameIsTheUrlsLastComponentWhenPlain)
+{
+    struct Case {
+        const wchar_t* url;
+        const wchar_t* fileNamePart;  // what the shell's file-name helper gives
+        const wchar_t* packageName;   // "" refuses the update
+    } cases[] = {
+        {L"http://h/pkg/KVSetup.exe", L"KVSetup.exe", L"KVSetup.exe"},
+        {L"http://h/KVSetup.exe", L"KVSetup.exe", L"KVSetup.exe"},
+        {L"http://h/pkg/", L"pkg/", L""},  // a trailing separator does not split
+        {L"http://h/pkg//", L"pkg//", L""},
+        {L"http://h", L"h", L"h"},
+        {L"http://h/a\\b.exe", L"b.exe", L"b.exe"},
+        {L"http://h/a:b.exe", L"b.exe", L"b.exe"},
+        {L"http://h/p.exe?x=1", L"p.exe?x=1", L""},
+        {L"http://h/..", L"..", L""},
+        {L"http://h/NUL.exe", L"NUL.exe", L""},
+        {L"file:///C:/KVSetup.exe", L"KVSetup.exe", L""},
+        {L"\\\\h\\share\\KVSetup.exe", L"KVSetup.exe", L""},
+        {L"", L"", L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(startup::FileNamePart(c.url), c.fileNamePart) << testing::PrintToString(std::wstring(c.url));
+        EXPECT_EQ(startup::PackageName(c.url), c.packageName) << testing::PrintToString(std::wstring(c.url));
+    }
+}
+
+TEST(ControlFileValues, UpdateNeedsAPlainPackageASafeWizardPathAndANewerRevision)
+{
+    const wchar_t* url = L"http://h/pkg/KVSetup.exe";
+    const wchar_t* exe = L"KVSetup\\KVWizard.exe";
+    EXPECT_TRUE(startup::IsUpdateOffered(url, exe, 6, 5));
+    EXPECT_TRUE(startup::IsUpdateOffered(url, exe, -1, 5));
+    EXPECT_FALSE(startup::IsUpdateOffered(url, exe, 5, 5));
+    EXPECT_FALSE(startup::IsUpdateOffered(url, exe, 99, -1));
+    EXPECT_FALSE(startup::IsUpdateOffered(L"http://h/pkg/", exe, 6, 5));
+    EXPECT_FALSE(startup::IsUpdateOffered(L"ftp://h/KVSetup.exe", exe, 6, 5));
+    EXPECT_FALSE(startup::IsUpdateOffered(url, L"..\\KVWizard.exe", 6, 5));
+    EXPECT_FALSE(startup::IsUpdateOffered(url, L"", 6, 5));
+}
+
 TEST(InstanceMatch, IsACaseSensitiveSubstringOfTheDevicePath)
 {
     const std::wstring own = L"tmp\\app\\Morvane.exe";

@@ -1,12 +1,14 @@
 // The update check against the loopback fixture server.
 #include "app/morvane_app.h"
 
+#include <shlwapi.h>
 #include <wininet.h>
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "app/startup_rules.h"
 #include "fixture_server.h"
 #include "test_support.h"
 #include "win/syslib.h"
@@ -159,6 +161,20 @@ TEST_F(UpdateCheck, FailedDownloadsLeaveNothingBehind)
     Serve(Section("99"));
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_EQ(app.m_strDownloadUrl, L"");
+}
+
+// The update check names the control file's copy and the package by the portable file-name
+// rule (which the fuzz target explores); it must cut where the shell's helper cuts.
+TEST(FileNamePart, CutsWhereTheShellsFileNameHelperCuts)
+{
+    const wchar_t* paths[] = {
+        L"http://h/pkg/KVSetup.exe", L"http://h/pkg/", L"http://h/pkg//", L"http://h",
+        L"http://h/a\\b.exe", L"http://h/a:b.exe", L"http://h/a:/b", L"http://h/a:",
+        L"C:\\x\\y.ini", L"C:", L"C:\\", L"\\\\h\\s\\p.exe", L"a\\\\b", L"/",
+        L"//", L"", L"x", L"a/b/", L"file:///C:/p.exe", L"http://h/p.exe?x=1/y", L":::",
+    };
+    for (const wchar_t* path : paths)
+        EXPECT_EQ(startup::FileNamePart(path), std::wstring(::PathFindFileNameW(path))) << path;
 }
 
 // Puts a stale copy of `url` into the system's internet cache, as an earlier visit would.
