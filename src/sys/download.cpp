@@ -5,6 +5,7 @@
 #include <urlmon.h>
 
 #include <string>
+#include <vector>
 
 #include "win/handles.h"
 #include "win/syslib.h"
@@ -135,7 +136,7 @@ class ControlFetchJob : public NetworkJob {
 public:
     ControlFetchJob(const win::WinInetApi& api, const std::wstring& url) : m_api(api), m_url(url) {}
     int result = 0;
-    std::string body;
+    std::vector<char> body;  // narrow std::string would add a whole runtime object
 
 private:
     void Run() override
@@ -201,7 +202,7 @@ private:
             DWORD got = 0;
             if (!m_api.InternetReadFile(request, chunk, sizeof chunk, &got)) return false;
             if (got == 0) break;
-            body.append(chunk, got);
+            body.insert(body.end(), chunk, chunk + got);
             if (body.size() > kControlFileLimit) return false;
         }
         return !hasLength || body.size() == declared;
@@ -267,7 +268,7 @@ bool HasSize(const std::wstring& path, ULONG size)
 }
 
 // Writes `data` as the whole of `path`; on any failure nothing is left there.
-bool WriteWholeFile(const std::wstring& path, const std::string& data)
+bool WriteWholeFile(const std::wstring& path, const std::vector<char>& data)
 {
     bool written = false;
     {

@@ -27,8 +27,9 @@ using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, DWORD*)
 template <class Fn>
 Fn ProcessStatusFunction(const char* name)
 {
-    const std::string kernelName = std::string("K32") + name;
-    if (auto fn = win::SystemFunction<Fn>(L"kernel32.dll", kernelName.c_str())) return fn;
+    char kernelName[64] = "K32";
+    lstrcpynA(kernelName + 3, name, static_cast<int>(sizeof kernelName) - 3);
+    if (auto fn = win::SystemFunction<Fn>(L"kernel32.dll", kernelName)) return fn;
     return win::SystemFunction<Fn>(L"psapi.dll", name);
 }
 
