@@ -2,11 +2,12 @@
 """Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
 revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
 in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
-ratios, the size of Morvane.exe (goal < 400 KB), and the time to the wizard when the support
+ratios, the size of Morvane.exe (goal < 300 KB) with its five largest parts, and the time to the wizard when the support
 server refuses connections and when the control server accepts but never answers (bound 15 s).
 Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""
 
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -87,7 +88,33 @@ def main():
         if runs:
             print("start to wizard, %s (ms): median %.0f of %s (bound 15000)"
                   % (what, statistics.median(runs), ", ".join("%.0f" % t for t in runs)))
-    print("Morvane.exe size: %d bytes = %.0f KB (goal < 400 KB)" % (size, size / 1024.0))
+    print("Morvane.exe size: %d bytes = %.0f KB (goal < 300 KB)" % (size, size / 1024.0))
+    for contributor, bytes_ in largest_parts(os.path.join(build.dir, "Morvane.map"), 5):
+        print("  %7d bytes  %s" % (bytes_, contributor))
+
+
+def largest_parts(map_path, count):
+    """The object files that take the most of the linked sections, from the linker's map:
+    [(name, bytes)], largest first. Empty when the build wrote no map."""
+    if not os.path.exists(map_path):
+        return []
+    sizes = {}
+    section = re.compile(r"^ \.(?:text|rdata|data|eh_frame|rsrc|pdata|xdata)\S*"
+                         r"(?:\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+))?\s*$")
+    wrapped = re.compile(r"^\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)\s*$")
+    pending = False
+    in_layout = False
+    with open(map_path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            if not in_layout:
+                in_layout = line.startswith("Linker script and memory map")
+                continue
+            m = wrapped.match(line) if pending else section.match(line)
+            pending = bool(m) and not pending and m.group(1) is None
+            if m and m.group(1):
+                name = os.path.basename(m.group(2))
+                sizes[name] = sizes.get(name, 0) + int(m.group(1), 16)
+    return sorted(sizes.items(), key=lambda item: -item[1])[:count]
 
 
 if __name__ == "__main__":
