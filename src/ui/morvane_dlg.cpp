@@ -234,15 +234,15 @@ void CMorvaneDlg::OnYesButton()
 unsigned __stdcall CMorvaneDlg::DownloadWorker(void* param)
 {
     std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(param));
-    trail::Say(L"download: fetching the package into " + job->file);
     int downloaded = 0;
     try {
+        trail::Say(L"download: fetching the package into " + job->file);
         win::ComApartment com;  // the URL download is a COM object
         downloaded = sys::DownloadPackageFile(job->url, job->file);
+        trail::Say(downloaded ? L"download: package stored" : L"download: failed");
     } catch (...) {
         downloaded = 0;
     }
-    trail::Say(downloaded ? L"download: package stored" : L"download: failed");
     // Blocks until the dialog has handled the result; fails at once when the dialog is gone.
     ::SendMessageW(job->dialog, WM_DOWNLOAD_DONE, static_cast<WPARAM>(downloaded), 0);
     return 0;
