@@ -138,7 +138,8 @@ def main():
           % (statistics.median(ours), len(ours), " ".join("%.2f" % t for t in ours)))
     print("download_floor_s %.3f (median of %d; runs %s)"
           % (statistics.median(theirs), len(theirs), " ".join("%.2f" % t for t in theirs)))
-    print("download_ratio %.2f (goal <= 1.1)" % (statistics.median(ours) / statistics.median(theirs)))
+    ratio = statistics.median(ours) / statistics.median(theirs)
+    print("download_ratio %.2f (goal <= 1.1)" % ratio)
     order = ["fetching", "stored", "checked", "staged", "wizard"]
     names = {"stored": "download", "checked": "check", "staged": "staging", "wizard": "hand-over"}
     complete = [t for t in timelines if all(k in t for k in order)]

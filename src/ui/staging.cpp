@@ -23,7 +23,9 @@ int CompleteExtractedFolder(const StagingPaths& paths, const std::wstring& appDi
     if (::PathFileExistsW(paths.wizardCopy.c_str())) {
         wizardReady = folderReady;
     } else if (folderReady) {
-        wizardReady = ::CopyFileW(paths.localWizard.c_str(), paths.wizardCopy.c_str(), TRUE) ? 1 : 0;
+        const BOOL copied =
+            ::CopyFileW(paths.localWizard.c_str(), paths.wizardCopy.c_str(), TRUE);
+        wizardReady = copied ? 1 : 0;
         trail::Say(wizardReady ? L"staging: local KVWizard.exe copied in"
                                : L"staging: local KVWizard.exe could not be copied in");
     }
