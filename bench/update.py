@@ -84,7 +84,7 @@ def morvane_update(s):
         pid = linux_pid(wine_path(os.path.join(s.app_dir, "Morvane.exe")))
         clicked = time.monotonic()
         drive(run, "click", YES)
-        deadline = clicked + 300
+        deadline = clicked + 120
         while len(seen) < len(steps) and time.monotonic() < deadline:
             trail = run.read_trail()
             now = time.monotonic()
@@ -96,6 +96,8 @@ def morvane_update(s):
                 for field in peak:
                     peak[field] = max(peak[field], memory_kb(pid, field) or 0)
             time.sleep(0.02)
+        if len(seen) < len(steps) and os.environ.get("MORVANE_BENCH_VERBOSE"):
+            print("incomplete trail: %r" % run.read_trail())
         run.finish()
     finally:
         if run.running:
@@ -104,6 +106,9 @@ def morvane_update(s):
 
 
 def main():
+    if os.environ.get("MORVANE_BENCH_TRACE"):
+        import faulthandler
+        faulthandler.dump_traceback_later(int(os.environ["MORVANE_BENCH_TRACE"]), exit=True)
     build = Build(sys.argv[1])
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
     ours, theirs, timelines, our_peaks, floor_peaks = [], [], [], [], []
@@ -119,7 +124,8 @@ def main():
         os.makedirs(s.www, exist_ok=True)
         make_package(build, src, "KVNew", package)
         url = s.control.url("KVSetup.exe")
-        s.serve("ctl.ini", control_file(revision=6, download_url=url))
+        s.serve("ctl.ini", control_file(revision=6, download_url=url,
+                                        exe_path="KVNew\\KVWizard.exe"))
         print("package: %.1f MB, served on loopback" % (os.path.getsize(package) / 1e6))
         for _ in range(runs):
             seconds, peak = floor_download(build, url, os.path.join(s.root, "floor.bin"))
