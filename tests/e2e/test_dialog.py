@@ -9,7 +9,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -31,22 +30,8 @@ def unescaped(text):
 
 
 def drive(run, *commands, timeout=180):
-    """Runs ui_driver.exe on the run's process: (exit code, output).
-
-    Its output goes to a file and only the program's end is awaited: a Wine program that
-    happens to start the prefix's desktop process hands its pipes down to it, so waiting for
-    the end of a pipe could last as long as that process."""
-    build = run.scenario.build
-    with tempfile.TemporaryFile() as out:
-        proc = build.wine([build.ui_driver, str(run.pid)] + [str(c) for c in commands],
-                          stdout=out, stderr=subprocess.DEVNULL)
-        try:
-            code = proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            raise
-        out.seek(0)
-        return code, out.read().decode("ascii", "replace")
+    """Runs ui_driver.exe on the run's process: (exit code, its output and Wine's messages)."""
+    return run.ui(*commands, timeout=timeout)
 
 
 def read_state(run, wait_ms=DIALOG_WAIT_MS):
