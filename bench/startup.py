@@ -2,8 +2,9 @@
 """Start-up benchmark under Wine: time from start to the wizard's start on the "no newer
 revision" path, Morvane.exe against a floor program that only opens KVWizard.exe, alternating
 in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
-ratios, the size of Morvane.exe (goal < 300 KB) with its five largest parts, and the time to the wizard when the support
-server refuses connections and when the control server accepts but never answers (bound 15 s).
+ratios, where one traced run spends its time, the size of Morvane.exe (goal < 300 KB) with its
+five largest parts, and the time to the wizard when the support server refuses connections
+and when the control server accepts but never answers (bound 15 s).
 Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""
 
 import os
@@ -12,6 +13,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -31,6 +33,33 @@ def time_to_wizard(build, scenario, program):
                             interval=0.01):
         raise SystemExit("the wizard did not start from %s" % program)
     return read_marker(scenario.marker)[-1].time_ms - started * 1000.0
+
+
+def step_costs(build, scenario, program):
+    """One traced run on the same path: [(milliseconds, what)] from the process's start to each
+    line of its trail, then to the wizard's start, from Wine's time stamps. Tracing slows the
+    run, so these say where the time goes, not what a run takes."""
+    env = {"MORVANE_MARKER": wine_path(scenario.marker), "LANG": "en_US.UTF-8",
+           "MORVANE_WINEDEBUG": "+timestamp,warn+seh,+loaddll"}
+    with tempfile.TemporaryFile() as out:
+        build.wine([wine_path(program)], env=env, output=out).wait(timeout=harness.RUN_TIMEOUT)
+        time.sleep(2)  # the wizard records its start after Morvane has ended
+        out.seek(0)
+        text = out.read().decode("utf-8", "replace")
+    line = re.compile(r"^(\d+\.\d+):[0-9a-f]+:(?:trace:loaddll:\S+ Loaded L\"(.*?)\"|"
+                      r"warn:seh:OutputDebugStringA \"Morvane: (.*?)\\n\")")
+    start, steps = None, []
+    for m in filter(None, map(line.match, text.splitlines())):
+        at = float(m.group(1)) * 1000.0
+        module = m.group(2)
+        if module and module.lower().endswith("morvane.exe") and start is None:
+            start = at
+        elif start is not None and m.group(3):
+            steps.append((at - start, harness.unescape_debugstr(m.group(3))))
+        elif start is not None and module and module.lower().endswith("kvwizard.exe"):
+            steps.append((at - start, "the wizard's process is loaded"))
+            break
+    return steps
 
 
 def quartiles(values):
@@ -70,6 +99,7 @@ def main():
             times["morvane"].append(time_to_wizard(build, s, morvane))
             times["floor"].append(time_to_wizard(build, s, floor_exe))
         checks = len(s.control.requests())
+        steps = step_costs(build, s, morvane)
     refused = hostile_times(build, hostile_runs, online=False, ctl_name="ctl.ini")
     silent = hostile_times(build, hostile_runs, online=True, ctl_name="silent/ctl.ini")
 
@@ -83,6 +113,11 @@ def main():
     print("ratio Morvane/floor: %.2f (goal <= 1.2); pairwise ratios: median %.2f, quartiles "
           "%.2f-%.2f, range %.2f-%.2f; control file fetched %d times"
           % (m / f, statistics.median(pairs), low, high, min(pairs), max(pairs), checks))
+    print("one traced run, ms from Morvane's start (each step's share in brackets):")
+    before = 0.0
+    for at, what in steps:
+        print("  %6.1f  (+%5.1f)  %s" % (at, at - before, what))
+        before = at
     for what, runs in (("support server refuses", refused),
                        ("control server accepts and never answers", silent)):
         if runs:

@@ -50,23 +50,19 @@ int CMorvaneApp::InitInstance()
     }
 
     m_bUpdateAvailable = 0;
+    // The settings are read and the system compared while the probe waits for the network:
+    // neither writes anything nor talks to a server, so nobody sees them overlap, and the
+    // server still sees the probe before the control-file fetch.
     sys::ServerProbe probe(MORVANE_SUPPORT_URL);
-    // The shell may hand "open" to extensions that need COM, and the picture decoder is a COM
-    // object: the main thread is an apartment for the whole run. Making one loads the display
-    // driver under Wine, so it is made while the probe runs; nothing outside sees the order.
-    win::ComApartment com;
-    m_bConnected = probe.Result(m_networkDeadline);
-    trail::Say(m_bConnected ? L"support server reachable" : L"support server not reachable");
-
     const bool settingsRead = Step(L"folders and language", InitFoldersAndLanguage()) &&
                               Step(L"main settings", ReadMainSettings()) &&
                               Step(L"language settings", ReadLanguageSettings()) &&
                               Step(L"UI texts", ReadUiStrings()) &&
                               Step(L"driver name", FindDriverName());
-    if (settingsRead) {
-        m_bOsSupported = IsOsSupported();
-        if (m_bOsSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
-    }
+    if (settingsRead) m_bOsSupported = IsOsSupported();
+    m_bConnected = probe.Result(m_networkDeadline);
+    trail::Say(m_bConnected ? L"support server reachable" : L"support server not reachable");
+    if (m_bOsSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
 
     if (startup::Decide(m_bOsSupported, m_bConnected, m_bUpdateAvailable) ==
         startup::Action::ShowDialog) {
@@ -105,12 +101,22 @@ int CMorvaneApp::LaunchLocalWizard() { return StartLocalWizard(m_strAppDir); }
 int StartLocalWizard(const std::wstring& appDir)
 {
     const std::wstring wizard = wstr::JoinPath(appDir, L"KVWizard.exe");
+    // The shell may hand "open" to extensions that need COM. On the path without a window no
+    // apartment exists yet, and a multithreaded one costs no window; from the dialog, its
+    // single-threaded apartment is used as it is.
+    win::ComApartment com(win::ComApartment::MultiThreaded);
     ::ShellExecuteW(nullptr, L"open", wizard.c_str(), nullptr, nullptr, SW_SHOW);
     return 1;
 }
 
 void CMorvaneApp::ShowDialog()
 {
+    // The apartment's hidden window and the control classes load the window helpers by name:
+    // the system copies come first.
+    win::PreloadSystemLibraries(win::OnDemand::Window);
+    // The picture decoder is a COM object, and the shell's extensions want a single-threaded
+    // apartment on a thread with windows.
+    win::ComApartment com;
     // Only the dialog needs the control classes: the path to the wizard never pays for them.
     RegisterCommonControls();
     CMorvaneDlg dialog(*this);

@@ -8,6 +8,7 @@
 
 #include "picture/animation_rules.h"
 #include "picture/gif_parser.h"
+#include "win/syslib.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -55,8 +56,12 @@ ComPtr<IPicture> DecodePicture(HGLOBAL block, DWORD size, bool streamOwnsBlock)
         if (streamOwnsBlock) ::GlobalFree(block);
         return nullptr;
     }
+    // Bound at run time: the path to the wizard never loads the OLE automation library.
+    static const auto loadPicture =
+        win::SystemFunction<decltype(&::OleLoadPicture)>(L"oleaut32.dll", "OleLoadPicture");
     ComPtr<IPicture> picture;
-    if (::OleLoadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+    if (!loadPicture) return nullptr;
+    if (loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
                          reinterpret_cast<void**>(picture.GetAddressOf())) != S_OK) {
         return nullptr;
     }

@@ -245,7 +245,8 @@ private:
     {
         switch (ClassifyEntry(name, entry.FileAttributes)) {
         case EntryKind::Folder: return CopySubfolder(to, toLength, from, fromLength, name);
-        case EntryKind::File: return CopyFile(to, from, entry, name);
+        case EntryKind::File:
+            return CopyFile(to, from, name, entry.FileAttributes, entry.LastWriteTime);
         default: return 1;  // "." and "..", and links in the source: not part of the tree we copy
         }
     }
@@ -265,13 +266,15 @@ private:
                           fromLength + 1 + name.size());
     }
 
+public:
     // The target is made first, with FILE_CREATE, which fails on anything already there,
-    // link or not; what was there stays untouched. Attributes that would stop our own
-    // clean-up (read-only) are set once the bytes are in.
-    int CopyFile(const Held& to, const Held& from, const Listed& entry,
-                 const std::wstring& name)
+    // link or not; what was there stays untouched (and counts as copied). Attributes that
+    // would stop our own clean-up (read-only) are set once the bytes are in. 1 as well when
+    // the source is gone or a link by now: nothing of ours to copy.
+    int CopyFile(const Held& to, const Held& from, const std::wstring& name,
+                 DWORD sourceAttributes, LARGE_INTEGER lastWrite)
     {
-        const DWORD attributes = entry.FileAttributes & kCopiedAttributes;
+        const DWORD attributes = sourceAttributes & kCopiedAttributes;
         const OpenMode create{GENERIC_WRITE | DELETE, 0, FILE_CREATE,
                               FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY};
         win::File target;
@@ -282,11 +285,13 @@ private:
         Held source;
         const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
         if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
-            SetTimeAndAttributes(target.get(), entry.LastWriteTime, attributes))
+            SetTimeAndAttributes(target.get(), lastWrite, attributes))
             return 1;
         MarkForDeletion(target.get());  // as with CopyFileW, no half-made file stays behind
         return outcome == Outcome::Opened || outcome == Outcome::Failed ? 0 : 1;
     }
+
+private:
 
     bool CopyBytes(HANDLE from, HANDLE to)
     {
@@ -373,6 +378,26 @@ int CopyDirectoryTree(const std::wstring& destination, const std::wstring& sourc
     Held target;
     if (OpenFolder(to, kTargetFolder, &target) != Outcome::Opened) return 0;
     return CopyWalk().CopyFolder(target, destination.size(), sourceFolder, source.size());
+}
+
+int CopyFileIfMissing(const std::wstring& destination, const std::wstring& source,
+                      const std::wstring& name)
+{
+    FolderPath to, from;
+    if (!IsPlainName(name) || !SplitFolderPath(destination, &to) ||
+        !SplitFolderPath(source, &from))
+        return 0;
+    Held sourceFolder, target, file;
+    if (OpenFolder(from, kSourceFolder, &sourceFolder) != Outcome::Opened ||
+        OpenFolder(to, kTargetFolder, &target) != Outcome::Opened ||
+        OpenEntry(sourceFolder, name, kSourceFile, &file) != Outcome::Opened)
+        return 0;
+    // Held without delete sharing until the copy is made, so it cannot go meanwhile.
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic, sizeof basic))
+        return 0;
+    return CopyWalk().CopyFile(target, sourceFolder, name, basic.FileAttributes,
+                               basic.LastWriteTime);
 }
 
 int DeleteDirectoryTree(const std::wstring& folder)

@@ -42,7 +42,9 @@ public:
     {
         if (!m_done) return false;
         ::InterlockedIncrement(&m_refs);
-        if (win::StartDetachedThread(ThreadMain, this)) return m_started = true;
+        // A worker of the process's pool: the control-file fetch then runs on the thread the
+        // probe has just left instead of paying for a new one.
+        if (::QueueUserWorkItem(ThreadMain, this, WT_EXECUTEDEFAULT)) return m_started = true;
         Release();
         return false;
     }
@@ -66,7 +68,7 @@ protected:
     virtual void Run() = 0;
 
 private:
-    static unsigned __stdcall ThreadMain(void* param)
+    static DWORD WINAPI ThreadMain(void* param)
     {
         auto* job = static_cast<NetworkJob*>(param);
         try {

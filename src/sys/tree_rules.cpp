@@ -9,13 +9,6 @@ constexpr unsigned long kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-// One component of a path: not empty, not "." or "..", no separator of either kind, no colon.
-bool IsPlainName(const std::wstring& name)
-{
-    if (name.empty() || name == L"." || name == L"..") return false;
-    return name.find_first_of(L"\\/:") == std::wstring::npos;
-}
-
 // Length of the root ("C:\" or "\\server\share\") at the start of `path`; 0 when there is none.
 size_t RootLength(const std::wstring& path)
 {
@@ -33,6 +26,12 @@ size_t RootLength(const std::wstring& path)
 }
 
 }  // namespace
+
+bool IsPlainName(const std::wstring& name)
+{
+    if (name.empty() || name == L"." || name == L"..") return false;
+    return name.find_first_of(L"\\/:") == std::wstring::npos;
+}
 
 EntryKind ClassifyEntry(const std::wstring& name, unsigned long attributes)
 {

@@ -10,6 +10,9 @@ namespace tree {
 // find functions' MAX_PATH buffer. The walks keep that limit although they list by handle.
 constexpr size_t kMaxListedFolderLength = 255;
 
+// One component of a path: not empty, not "." or "..", no separator of either kind, no colon.
+bool IsPlainName(const std::wstring& name);
+
 enum class EntryKind { Skip, File, Folder, Link };
 
 // "." and ".." are skipped; a reparse point (junction, symbolic link, mount point) is a Link

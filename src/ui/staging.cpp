@@ -23,9 +23,8 @@ int CompleteExtractedFolder(const StagingPaths& paths, const std::wstring& appDi
     if (::PathFileExistsW(paths.wizardCopy.c_str())) {
         wizardReady = folderReady;
     } else if (folderReady) {
-        const BOOL copied =
-            ::CopyFileW(paths.localWizard.c_str(), paths.wizardCopy.c_str(), TRUE);
-        wizardReady = copied ? 1 : 0;
+        // By handle, as the tree copy: the folder cannot become a link between check and write.
+        wizardReady = tree::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe");
         trail::Say(wizardReady ? L"staging: local KVWizard.exe copied in"
                                : L"staging: local KVWizard.exe could not be copied in");
     }

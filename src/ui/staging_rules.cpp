@@ -23,7 +23,6 @@ StagingPaths StagingPathsFor(const std::wstring& tempDir, const std::wstring& ex
     paths.newWizard = wstr::JoinPath(tempDir, exePath);
     paths.extractedFolder = WithoutLastComponent(paths.newWizard);
     paths.wizardCopy = wstr::JoinPath(paths.extractedFolder, L"KVWizard.exe");
-    paths.localWizard = wstr::JoinPath(appDir, L"KVWizard.exe");
     paths.targetRes = wstr::JoinPath(paths.extractedFolder, L"res");
     paths.sourceRes = wstr::JoinPath(appDir, L"res");
     return paths;

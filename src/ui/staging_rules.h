@@ -9,7 +9,6 @@ struct StagingPaths {
     std::wstring newWizard;        // the temporary folder joined with ExePath
     std::wstring extractedFolder;  // the new wizard's path less its last component
     std::wstring wizardCopy;       // KVWizard.exe in the extracted folder
-    std::wstring localWizard;      // KVWizard.exe in the application folder
     std::wstring targetRes;        // res in the extracted folder
     std::wstring sourceRes;        // res in the application folder
 };

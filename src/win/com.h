@@ -6,9 +6,19 @@ namespace win {
 
 class ComApartment {
 public:
-    ComApartment()
-        : m_initialized(SUCCEEDED(::CoInitializeEx(
-              nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+    enum Kind : DWORD {
+        // For a thread with windows: the dialog, and the objects it hosts.
+        SingleThreaded = COINIT_APARTMENTTHREADED,
+        // For a thread without windows. Making a single-threaded apartment makes a hidden
+        // window, which under Wine loads the display driver and the theme engine; COM runs any
+        // apartment-bound object such a thread asks for in a host apartment of its own.
+        MultiThreaded = COINIT_MULTITHREADED,
+    };
+
+    // When the thread already has an apartment of the other kind, that one stays and this
+    // object changes nothing.
+    explicit ComApartment(Kind kind = SingleThreaded)
+        : m_initialized(SUCCEEDED(::CoInitializeEx(nullptr, kind | COINIT_DISABLE_OLE1DDE)))
     {
     }
     ~ComApartment()

@@ -20,9 +20,6 @@ struct OnDemandLibrary {
 // wherever the loader finds them first. Each set is loaded at the latest point that still
 // precedes its first use, so the path to the wizard pays only for the Start set.
 const OnDemandLibrary kOnDemandLibraries[] = {
-    // The COM apartment's hidden window is already a window: user32 and comctl32 load the
-    // theme engine for it.
-    {L"uxtheme.dll", OnDemand::Start},
     // shell32 (ShellExecuteW) and the compatibility layer read version resources through it.
     {L"version.dll", OnDemand::Start},
     // advapi32 loads it at the first random number (RtlGenRandom), which WinINet and COM draw.
@@ -37,7 +34,9 @@ const OnDemandLibrary kOnDemandLibraries[] = {
     {L"secur32.dll", OnDemand::Https},
     {L"sspicli.dll", OnDemand::Https},
     {L"crypt32.dll", OnDemand::Https},
-    // The theme engine draws through AlphaBlend and TransparentBlt at the first paint.
+    // The first window, the COM apartment's hidden one included: user32 and comctl32 load the
+    // theme engine for it, which draws through AlphaBlend and TransparentBlt at the first paint.
+    {L"uxtheme.dll", OnDemand::Window},
     {L"msimg32.dll", OnDemand::Window},
     // The theme engine and comctl32 ask the desktop window manager about composition.
     {L"dwmapi.dll", OnDemand::Window},

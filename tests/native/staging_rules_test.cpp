@@ -11,7 +11,6 @@ TEST(StagingRules, PathsFollowTheNewWizardsFolder)
     EXPECT_EQ(p.newWizard, L"C:\\Temp dir\\KV New\\Setup\\KVWizard.exe");
     EXPECT_EQ(p.extractedFolder, L"C:\\Temp dir\\KV New\\Setup");
     EXPECT_EQ(p.wizardCopy, L"C:\\Temp dir\\KV New\\Setup\\KVWizard.exe");
-    EXPECT_EQ(p.localWizard, L"D:\\App\\KVWizard.exe");
     EXPECT_EQ(p.targetRes, L"C:\\Temp dir\\KV New\\Setup\\res");
     EXPECT_EQ(p.sourceRes, L"D:\\App\\res");
 }

@@ -145,6 +145,38 @@ TEST(CopyDirectoryTree, HasNothingToDoWithoutASource)
     EXPECT_EQ(entries, 2);  // "." and ".." only
 }
 
+TEST(CopyFileIfMissing, CopiesOneFileOnlyWhereItsNameIsFree)
+{
+    ScratchDir dir;
+    const std::wstring src = dir / L"src", dst = dir / L"dst";
+    MakeSourceTree(src);
+    ASSERT_TRUE(MakeDir(dst));
+
+    ASSERT_EQ(tree::CopyFileIfMissing(dst, src, L"ro.txt"), 1);
+    EXPECT_EQ(ReadBytes(dst + L"\\ro.txt"), "read-only");
+    EXPECT_TRUE(::GetFileAttributesW((dst + L"\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    const FILETIME source = WriteTime(src + L"\\ro.txt"), copy = WriteTime(dst + L"\\ro.txt");
+    EXPECT_EQ(::CompareFileTime(&source, &copy), 0);
+
+    // What holds the name already stays as it is, file or folder, and counts as there.
+    ASSERT_TRUE(WriteBytes(dst + L"\\a.txt", "kept a"));
+    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"a.txt"), 1);
+    EXPECT_EQ(ReadBytes(dst + L"\\a.txt"), "kept a");
+    ASSERT_TRUE(MakeDir(dst + L"\\hidden.txt"));
+    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"hidden.txt"), 1);
+    EXPECT_TRUE(IsFolder(dst + L"\\hidden.txt"));
+
+    // No source file, a folder by that name, a missing destination, or a name that is a path.
+    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"none.txt"), 0);
+    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"sub"), 0);
+    EXPECT_EQ(tree::CopyFileIfMissing(dir / L"missing", src, L"a.txt"), 0);
+    for (const wchar_t* name : {L"", L".", L"..", L"sub\\b.txt", L"..\\a.txt", L"a.txt:s"})
+        EXPECT_EQ(tree::CopyFileIfMissing(dst, src, name), 0) << name;
+    EXPECT_FALSE(Exists(dst + L"\\none.txt"));
+    EXPECT_FALSE(Exists(dst + L"\\sub"));
+    EXPECT_FALSE(Exists(dst + L"\\b.txt"));
+}
+
 TEST(DeleteDirectoryTree, RemovesTreesAndStopsAtReadOnlyFiles)
 {
     ScratchDir dir;
@@ -314,6 +346,7 @@ TEST_F(TreeLinks, CopyAndEnsureNeverGoThroughALink)
     EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"tree\\sub", m_dir / L"src\\sub"), 0);
     EXPECT_EQ(tree::EnsureDirectory(m_dir / L"tree\\sub", m_dir / L"src"), 0);
     EXPECT_EQ(tree::EnsureDirectory(m_dir / L"tree\\sub\\child", m_dir / L"src"), 0);
+    EXPECT_EQ(tree::CopyFileIfMissing(m_dir / L"tree\\sub", m_dir / L"src\\sub", L"new.txt"), 0);
     EXPECT_TRUE(OutsideUntouched());
 
     // Links in the source are left out: neither a linked folder nor a linked file is copied.
