@@ -60,9 +60,9 @@ ComPtr<IPicture> DecodePicture(HGLOBAL block, DWORD size, bool streamOwnsBlock)
     static const auto loadPicture =
         win::SystemFunction<decltype(&::OleLoadPicture)>(L"oleaut32.dll", "OleLoadPicture");
     ComPtr<IPicture> picture;
-    if (!loadPicture) return nullptr;
-    if (loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
-                         reinterpret_cast<void**>(picture.GetAddressOf())) != S_OK) {
+    if (!loadPicture ||
+        loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                    reinterpret_cast<void**>(picture.GetAddressOf())) != S_OK) {
         return nullptr;
     }
     return picture;

@@ -239,6 +239,30 @@ public:
         return walked ? 1 : 0;
     }
 
+    // The target is made first, with FILE_CREATE, which fails on anything already there,
+    // link or not; what was there stays untouched (and counts as copied). Attributes that
+    // would stop our own clean-up (read-only) are set once the bytes are in. 1 as well when
+    // the source is gone or a link by now: nothing of ours to copy.
+    int CopyFile(const Held& to, const Held& from, const std::wstring& name,
+                 DWORD sourceAttributes, LARGE_INTEGER lastWrite)
+    {
+        const DWORD attributes = sourceAttributes & kCopiedAttributes;
+        const OpenMode create{GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY};
+        win::File target;
+        const NTSTATUS status = OpenRelative(to.handle.get(), name, create,
+                                             attributes & ~FILE_ATTRIBUTE_READONLY, &target);
+        if (status == kNameCollision) return 1;
+        if (!NT_SUCCESS(status)) return 0;
+        Held source;
+        const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
+        if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
+            SetTimeAndAttributes(target.get(), lastWrite, attributes))
+            return 1;
+        MarkForDeletion(target.get());  // as with CopyFileW, no half-made file stays behind
+        return outcome == Outcome::Opened || outcome == Outcome::Failed ? 0 : 1;
+    }
+
 private:
     int CopyEntry(const Held& to, size_t toLength, const Held& from, size_t fromLength,
                   const Listed& entry, const std::wstring& name)
@@ -265,33 +289,6 @@ private:
         return CopyFolder(target, toLength + 1 + name.size(), source,
                           fromLength + 1 + name.size());
     }
-
-public:
-    // The target is made first, with FILE_CREATE, which fails on anything already there,
-    // link or not; what was there stays untouched (and counts as copied). Attributes that
-    // would stop our own clean-up (read-only) are set once the bytes are in. 1 as well when
-    // the source is gone or a link by now: nothing of ours to copy.
-    int CopyFile(const Held& to, const Held& from, const std::wstring& name,
-                 DWORD sourceAttributes, LARGE_INTEGER lastWrite)
-    {
-        const DWORD attributes = sourceAttributes & kCopiedAttributes;
-        const OpenMode create{GENERIC_WRITE | DELETE, 0, FILE_CREATE,
-                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY};
-        win::File target;
-        const NTSTATUS status = OpenRelative(to.handle.get(), name, create,
-                                             attributes & ~FILE_ATTRIBUTE_READONLY, &target);
-        if (status == kNameCollision) return 1;
-        if (!NT_SUCCESS(status)) return 0;
-        Held source;
-        const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
-        if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
-            SetTimeAndAttributes(target.get(), lastWrite, attributes))
-            return 1;
-        MarkForDeletion(target.get());  // as with CopyFileW, no half-made file stays behind
-        return outcome == Outcome::Opened || outcome == Outcome::Failed ? 0 : 1;
-    }
-
-private:
 
     bool CopyBytes(HANDLE from, HANDLE to)
     {
