@@ -32,6 +32,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 from fixture_server import Blackhole, FixtureServer  # noqa: E402
+from packages import read_cmake_cache  # noqa: E402
 
 RUN_TIMEOUT = 180  # seconds; a loaded 2-core machine under Wine can be slow
 DIALOG_WAIT_MS = 60000
@@ -161,21 +162,12 @@ class Build:
         self.stub_wizard = os.path.join(self.fixtures, "stubwizard", "KVWizard.exe")
         self.ui_driver = os.path.join(self.fixtures, "ui_driver.exe")
         self.planted_dir = os.path.join(self.fixtures, "planted")
-        self.cache = self._read_cache()
+        self.cache = read_cmake_cache(self.dir)
         self.source_dir = self.cache.get("CMAKE_HOME_DIRECTORY", os.path.join(HERE, "..", ".."))
         self.wine_sh = os.path.join(self.source_dir, "scripts", "wine.sh")
         self.support_url = self.cache.get("MORVANE_SUPPORT_URL", "")
         match = re.match(r"^http://127\.0\.0\.1:(\d+)/?$", self.support_url)
         self.support_port = int(match.group(1)) if match else None
-
-    def _read_cache(self):
-        values = {}
-        with open(os.path.join(self.dir, "CMakeCache.txt"), encoding="utf-8") as f:
-            for line in f:
-                m = re.match(r"^([A-Za-z_0-9]+):[A-Z]+=(.*)$", line.rstrip("\n"))
-                if m:
-                    values[m.group(1)] = m.group(2)
-        return values
 
     def ensure_wine(self):
         """A persistent wineserver for this build's prefix (what the ctest fixture sets up).

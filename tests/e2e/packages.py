@@ -35,7 +35,8 @@ def _build_dir(build):
     return os.path.abspath(getattr(build, "dir", build))
 
 
-def _cache(build_dir):
+def read_cmake_cache(build_dir):
+    """{name: value} of a build folder's CMakeCache.txt."""
     values = {}
     with open(os.path.join(build_dir, "CMakeCache.txt"), encoding="utf-8") as f:
         for line in f:
@@ -47,7 +48,7 @@ def _cache(build_dir):
 
 def native_packer(build):
     """The native morvane-pack of a build named in MORVANE_ALSO_TEST, or None."""
-    cache = _cache(_build_dir(build))
+    cache = read_cmake_cache(_build_dir(build))
     source = cache.get("CMAKE_HOME_DIRECTORY", "")
     for entry in filter(None, cache.get("MORVANE_ALSO_TEST", "").split(";")):
         folder = entry if os.path.isabs(entry) else os.path.join(source, entry)
@@ -104,8 +105,8 @@ def make_package(build, src_dir, folder, out_path, signer="dekavroline", section
                      "--sign-key", os.path.join(pki, signer + ".key")]
         code, out, err = _run(args + offer)
     else:
-        wine_sh = os.path.join(_cache(build_dir).get("CMAKE_HOME_DIRECTORY", ""), "scripts",
-                               "wine.sh")
+        source = read_cmake_cache(build_dir).get("CMAKE_HOME_DIRECTORY", "")
+        wine_sh = os.path.join(source, "scripts", "wine.sh")
         args = [wine_sh, "run", build_dir, os.path.join(build_dir, "morvane-pack.exe"),
                 "--from", wine_path(src_dir), "--folder", folder, "--out", wine_path(out_path),
                 "--stub", wine_path(stub)]
