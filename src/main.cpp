@@ -6,6 +6,10 @@
 #include "app/morvane_app.h"
 #include "win/syslib.h"
 
+namespace {
+CMorvaneApp theApp;
+}
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     win::RestrictDllSearch();

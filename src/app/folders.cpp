@@ -29,19 +29,19 @@ int CMorvaneApp::InitFoldersAndLanguage()
     // A path cut off at the buffer's end would name some other folder.
     if (length == 0 || length >= kPathChars) return 0;
     ::PathRemoveFileSpecW(path);
-    m_strAppDir = path;
+    const std::wstring appDir = path;
 
     std::wstring temp = ReadVariable(L"temp");
     if (temp.empty()) temp = ReadVariable(L"tmp");
+    m_values.installation = settings::MakeInstallation(appDir, temp, L"");
     if (temp.empty()) return 0;
-    m_strTempDir = temp;
 
     const unsigned primaryLanguage = ::GetUserDefaultLCID() & 0x3FF;
     const wchar_t* candidates[] = {startup::LanguageFolderFor(primaryLanguage), L"English",
                                    L"Spanish"};
     for (const wchar_t* language : candidates) {
-        m_strLanguage = language;
-        if (IsFolder(m_strAppDir + L"\\res\\" + m_strLanguage)) return 1;
+        m_values.installation = settings::MakeInstallation(appDir, temp, language);
+        if (IsFolder(m_values.installation.languageFolder)) return 1;
     }
     return 0;
 }

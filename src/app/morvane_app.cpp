@@ -1,18 +1,18 @@
 #include "app/morvane_app.h"
 
+#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include "app/startup_rules.h"
 #include "sys/download.h"
 #include "sys/instance_guard.h"
+#include "sys/shell.h"
 #include "ui/morvane_dlg.h"
 #include "win/com.h"
 #include "win/syslib.h"
 #include "win/trail.h"
 #include "win/wstr.h"
-
-CMorvaneApp theApp;
 
 namespace {
 
@@ -59,14 +59,14 @@ int CMorvaneApp::InitInstance()
                               Step(L"language settings", ReadLanguageSettings()) &&
                               Step(L"UI texts", ReadUiStrings()) &&
                               Step(L"driver name", FindDriverName());
-    if (settingsRead) m_bOsSupported = IsOsSupported();
+    if (settingsRead) m_values.osSupported = IsOsSupported() != 0;
     m_bConnected = probe.Result(m_networkDeadline);
     trail::Say(m_bConnected ? L"support server reachable" : L"support server not reachable");
-    if (m_bOsSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
+    if (m_values.osSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
 
-    if (startup::Decide(m_bOsSupported, m_bConnected, m_bUpdateAvailable) ==
+    if (startup::Decide(m_values.osSupported, m_bConnected, m_bUpdateAvailable) ==
         startup::Action::ShowDialog) {
-        trail::Say(m_bOsSupported ? L"decision: ask about the update"
+        trail::Say(m_values.osSupported ? L"decision: ask about the update"
                                   : L"decision: show that the system is not supported");
         ShowDialog();
     } else {
@@ -87,25 +87,20 @@ int CMorvaneApp::IsOsSupported()
     ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
     const bool supported =
         startup::IsVersionAtLeast(version.dwMajorVersion, version.dwMinorVersion,
-                                  version.wServicePackMajor, m_nOSMajor, m_nOSMinor, m_nSPMajor);
+                                  version.wServicePackMajor, m_values.settings.osMajor,
+                                  m_values.settings.osMinor, m_values.settings.spMajor);
     trail::Say(L"system " + VersionText(version.dwMajorVersion, version.dwMinorVersion,
                                         version.wServicePackMajor) +
                (supported ? L" is at least " : L" is below ") +
-               VersionText(static_cast<unsigned>(m_nOSMajor), static_cast<unsigned>(m_nOSMinor),
-                           static_cast<unsigned>(m_nSPMajor)));
+               VersionText(static_cast<unsigned>(m_values.settings.osMajor),
+                           static_cast<unsigned>(m_values.settings.osMinor),
+                           static_cast<unsigned>(m_values.settings.spMajor)));
     return supported ? 1 : 0;
 }
 
-int CMorvaneApp::LaunchLocalWizard() { return StartLocalWizard(m_strAppDir); }
-
-int StartLocalWizard(const std::wstring& appDir)
+int CMorvaneApp::LaunchLocalWizard()
 {
-    const std::wstring wizard = wstr::JoinPath(appDir, L"KVWizard.exe");
-    // The shell may hand "open" to extensions that need COM. On the path without a window no
-    // apartment exists yet, and a multithreaded one costs no window; from the dialog, its
-    // single-threaded apartment is used as it is.
-    win::ComApartment com(win::ComApartment::MultiThreaded);
-    ::ShellExecuteW(nullptr, L"open", wizard.c_str(), nullptr, nullptr, SW_SHOW);
+    sys::StartLocalWizard(m_values.installation.localWizard);
     return 1;
 }
 
@@ -119,8 +114,6 @@ void CMorvaneApp::ShowDialog()
     win::ComApartment com;
     // Only the dialog needs the control classes: the path to the wizard never pays for them.
     RegisterCommonControls();
-    CMorvaneDlg dialog(*this);
-    m_pMainWnd = &dialog;
+    CMorvaneDlg dialog(m_values);
     dialog.DoModal();
-    m_pMainWnd = nullptr;
 }

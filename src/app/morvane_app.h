@@ -1,12 +1,9 @@
-// The application object: start-up, the settings record and the start-up decision.
+// The application object: the start-up steps, the values they make and the start-up decision.
 #pragma once
-#include <windows.h>
-
 #include <string>
 
+#include "settings/values.h"
 #include "sys/download.h"
-
-class CMorvaneDlg;
 
 class CMorvaneApp {
 public:
@@ -17,6 +14,7 @@ public:
     // The start-up sequence; returns 0 on every path.
     int InitInstance();
 
+    // The start-up steps, each 1 when it read what it needs and 0 otherwise.
     int IsAnotherInstanceRunning();
     int InitFoldersAndLanguage();
     int ReadMainSettings();
@@ -27,38 +25,10 @@ public:
     int CheckForUpdate();
     int LaunchLocalWizard();
 
-    // The dialog while it runs; nullptr otherwise.
-    CMorvaneDlg* m_pMainWnd = nullptr;
-
-    // The settings record: filled once by the start-up sequence, read-only afterwards.
-    std::wstring m_strAppDir;
-    std::wstring m_strTempDir;
-    std::wstring m_strLanguage;
-    std::wstring m_strDrvName;
-    std::wstring m_strTitleUpdate;
-    std::wstring m_strMessageUpdate;
-    std::wstring m_strMessageDownload;
-    std::wstring m_strDownloadError;
-    std::wstring m_strNoBtn;
-    std::wstring m_strYesBtn;
-    std::wstring m_strCancelBtn;
-    std::wstring m_strCloseBtn;
-    std::wstring m_strRetryBtn;
-    std::wstring m_strMessageOSCap;
-    std::wstring m_strProductName;
-    int m_nOSMajor = 0;
-    int m_nOSMinor = 0;
-    int m_nSPMajor = 0;
-    int m_bOsSupported = 0;
-    int m_nBicon = 0;
-    std::wstring m_strInstallerCtlFile;
-    int m_nInstallerRevision = 0;
-    std::wstring m_strDownloadUrl;
-    std::wstring m_strPackagePath;
-    std::wstring m_strExePath;
-    int m_nRevision = 0;
-    int m_bUpdateAvailable = 0;
+    // What the steps made: complete before the dialog exists, read-only afterwards.
+    settings::Values m_values;
     int m_bConnected = 0;
+    int m_bUpdateAvailable = 0;
 
 private:
     // Whatever the servers do, the probe and the control-file fetch together end this long
@@ -67,13 +37,6 @@ private:
     sys::Deadline m_networkDeadline{kNetworkBudgetMs};
     void ShowDialog();
 };
-
-// The one application object.
-extern CMorvaneApp theApp;
-
-// Opens KVWizard.exe of `appDir` with the shell's "open" verb and shows it; fire and forget.
-// The one way the local wizard is started, by start-up and by the dialog alike.
-int StartLocalWizard(const std::wstring& appDir);
 
 // Reads one value of an INI file: at most 259 characters, escape sequences converted.
 std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,

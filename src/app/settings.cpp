@@ -45,55 +45,58 @@ std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
 
 int CMorvaneApp::ReadMainSettings()
 {
-    const std::wstring file = m_strAppDir + L"\\res\\kavro.ini";
+    const std::wstring& file = m_values.installation.mainSettings;
     if (!FileExists(file)) return 0;
     const std::wstring section = L"STARTUP";
-    m_strProductName = ReadIniValue(section, L"ProductName", L"", file);
-    m_nOSMajor = ReadNumber(section, L"OSMajor", L"5", file);
-    m_nOSMinor = ReadNumber(section, L"OSMinor", L"1", file);
-    m_nSPMajor = ReadNumber(section, L"SPMajor", L"3", file);
-    m_nBicon = ReadNumber(section, L"Bicon", L"0", file);
+    settings::Settings& s = m_values.settings;
+    m_values.texts.productName = ReadIniValue(section, L"ProductName", L"", file);
+    s.osMajor = ReadNumber(section, L"OSMajor", L"5", file);
+    s.osMinor = ReadNumber(section, L"OSMinor", L"1", file);
+    s.spMajor = ReadNumber(section, L"SPMajor", L"3", file);
+    s.bicon = ReadNumber(section, L"Bicon", L"0", file);
     return 1;
 }
 
 int CMorvaneApp::ReadLanguageSettings()
 {
-    const std::wstring file =
-        ChooseLanguageFile(m_strAppDir + L"\\res\\" + m_strLanguage, L"language");
+    const std::wstring file = ChooseLanguageFile(m_values.installation.languageFolder, L"language");
     if (file.empty()) return 0;
     const std::wstring section = L"Alternative Drivers";
-    m_strDrvName = ReadIniValue(section, L"DRVNAME", L"", file);
-    m_strInstallerCtlFile = ReadIniValue(section, L"InstallerCtlFile", L"", file);
-    if (m_strInstallerCtlFile.empty()) return 0;
-    m_nInstallerRevision = ReadNumber(section, L"InstallerRevision", L"0", file);
+    settings::Settings& s = m_values.settings;
+    s.drvName = ReadIniValue(section, L"DRVNAME", L"", file);
+    s.installerCtlFile = ReadIniValue(section, L"InstallerCtlFile", L"", file);
+    if (s.installerCtlFile.empty()) return 0;
+    s.installerRevision = ReadNumber(section, L"InstallerRevision", L"0", file);
     return 1;
 }
 
 int CMorvaneApp::ReadUiStrings()
 {
     const std::wstring file =
-        ChooseLanguageFile(m_strAppDir + L"\\res\\" + m_strLanguage, L"uistrings");
+        ChooseLanguageFile(m_values.installation.languageFolder, L"uistrings");
     if (file.empty()) return 0;
     const std::wstring section = L"STARTUP";
-    m_strTitleUpdate = ReadIniValue(section, L"TitleUpdate", L"", file);
-    m_strMessageUpdate = ReadIniValue(section, L"MessageUpdate", L"", file);
-    m_strMessageDownload = ReadIniValue(section, L"MessageDownload", L"", file);
-    m_strDownloadError = ReadIniValue(section, L"DownloadError", L"", file);
-    m_strNoBtn = ReadIniValue(section, L"NoBtn", L"", file);
-    m_strYesBtn = ReadIniValue(section, L"YesBtn", L"", file);
-    m_strCancelBtn = ReadIniValue(section, L"CancelBtn", L"", file);
-    m_strCloseBtn = ReadIniValue(section, L"CloseBtn", L"", file);
-    m_strRetryBtn = ReadIniValue(section, L"RetryBtn", L"", file);
-    m_strMessageOSCap = ReadIniValue(section, L"MessageOSCap", L"", file);
+    settings::Texts& t = m_values.texts;
+    t.titleUpdate = ReadIniValue(section, L"TitleUpdate", L"", file);
+    t.messageUpdate = ReadIniValue(section, L"MessageUpdate", L"", file);
+    t.messageDownload = ReadIniValue(section, L"MessageDownload", L"", file);
+    t.downloadError = ReadIniValue(section, L"DownloadError", L"", file);
+    t.noBtn = ReadIniValue(section, L"NoBtn", L"", file);
+    t.yesBtn = ReadIniValue(section, L"YesBtn", L"", file);
+    t.cancelBtn = ReadIniValue(section, L"CancelBtn", L"", file);
+    t.closeBtn = ReadIniValue(section, L"CloseBtn", L"", file);
+    t.retryBtn = ReadIniValue(section, L"RetryBtn", L"", file);
+    t.messageOSCap = ReadIniValue(section, L"MessageOSCap", L"", file);
     return 1;
 }
 
 int CMorvaneApp::FindDriverName()
 {
-    if (!m_strDrvName.empty()) return 1;
-    const std::wstring folder = m_strAppDir + (m_nBicon != 0
-                                                   ? L"\\Driver\\Printer\\Driver\\WINX86\\SETUP"
-                                                   : L"\\Common\\Printer\\WINX86\\SETUP");
+    settings::Settings& s = m_values.settings;
+    if (!s.drvName.empty()) return 1;
+    const std::wstring folder = wstr::JoinPath(
+        m_values.installation.appDir,
+        s.bicon != 0 ? L"Driver\\Printer\\Driver\\WINX86\\SETUP" : L"Common\\Printer\\WINX86\\SETUP");
     const std::wstring pattern = folder + L"\\*.kif";
     if (pattern.size() >= MAX_PATH) return 0;
     WIN32_FIND_DATAW entry;
@@ -101,6 +104,6 @@ int CMorvaneApp::FindDriverName()
     if (!search) return 0;
     const std::wstring file = wstr::JoinPath(folder, entry.cFileName);
     search.reset();
-    m_strDrvName = ReadIniValue(L"Strings", L"DRVNAME", L"", file);
+    s.drvName = ReadIniValue(L"Strings", L"DRVNAME", L"", file);
     return 1;
 }

@@ -32,35 +32,39 @@ int Refuse(const wchar_t* why)
 
 int CMorvaneApp::CheckForUpdate()
 {
-    const std::wstring& url = m_strInstallerCtlFile;
+    const std::wstring& url = m_values.settings.installerCtlFile;
     const std::wstring copyName = startup::FileNamePart(url);
     // The copy's name comes from a URL: it must name a file directly inside the temp folder.
     if (!startup::IsPlainFileName(copyName))
         return Refuse(L"control file URL has no plain file name");
-    const std::wstring localCopy = wstr::JoinPath(m_strTempDir, copyName);
+    const std::wstring localCopy = wstr::JoinPath(m_values.installation.tempDir, copyName);
     if (!sys::DownloadToFile(url, localCopy, m_networkDeadline))
         return Refuse(L"control file could not be fetched");
     LocalCopy removeOnReturn(localCopy);
 
-    const std::wstring& section = m_strDrvName;
-    m_strDownloadUrl = ReadIniValue(section, L"DownloadUrl", L"", localCopy);
+    const std::wstring& section = m_values.settings.drvName;
+    settings::Offer offer;
+    offer.downloadUrl = ReadIniValue(section, L"DownloadUrl", L"", localCopy);
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
-    const std::wstring packageName = startup::PackageName(m_strDownloadUrl);
-    if (!startup::IsWebUrl(m_strDownloadUrl))
+    offer.packageName = startup::PackageName(offer.downloadUrl);
+    if (!startup::IsWebUrl(offer.downloadUrl))
         return Refuse(L"DownloadUrl is not an http or https URL");
-    if (packageName.empty()) return Refuse(L"DownloadUrl does not end in a plain file name");
-    m_strPackagePath = wstr::JoinPath(m_strTempDir, packageName);
+    if (offer.packageName.empty())
+        return Refuse(L"DownloadUrl does not end in a plain file name");
 
     // ExePath decides what runs elevated and what the clean-up deletes.
-    m_strExePath = ReadIniValue(section, L"ExePath", L"", localCopy);
-    if (!startup::IsSafeExePath(m_strExePath))
+    offer.exePath = ReadIniValue(section, L"ExePath", L"", localCopy);
+    if (!startup::IsSafeExePath(offer.exePath))
         return Refuse(L"ExePath is not a file in a folder below the temporary folder");
-    m_nRevision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
-    const bool newer = startup::IsUpdateOffered(m_strDownloadUrl, m_strExePath, m_nRevision,
-                                                m_nInstallerRevision);
-    trail::Say(L"update check: revision " + wstr::Decimal(static_cast<unsigned>(m_nRevision)) +
+    offer.revision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
+    const std::int32_t local = m_values.settings.installerRevision;
+    const bool newer =
+        startup::IsUpdateOffered(offer.downloadUrl, offer.exePath, offer.revision, local);
+    trail::Say(L"update check: revision " + wstr::Decimal(static_cast<unsigned>(offer.revision)) +
                (newer ? L" offered, newer than " : L" offered, not newer than ") +
-               wstr::Decimal(static_cast<unsigned>(m_nInstallerRevision)));
+               wstr::Decimal(static_cast<unsigned>(local)));
+    m_values.offer = offer;
+    m_values.update = settings::MakeUpdatePaths(m_values.installation, offer);
     return newer ? 1 : 0;
 }

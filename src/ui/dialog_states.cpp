@@ -11,7 +11,7 @@ constexpr ButtonEffect Shown(Text caption) { return {Visibility::Show, Enabling:
 
 }  // namespace
 
-const wchar_t* StateName(int state)
+const wchar_t* StateName(State state)
 {
     switch (state) {
     case STATE_SETUP: return L"setting up";
@@ -24,35 +24,38 @@ const wchar_t* StateName(int state)
     }
 }
 
-StateEffects EffectsOf(int state)
+StateEffects EffectsOf(State state)
 {
     switch (state) {
     case STATE_SETUP:
-        return {true, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep};
+        return {true, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep};
     case STATE_OS_UNSUPPORTED:
-        return {false, Text::MessageOSCap, kHide, kHide, Shown(Text::CloseBtn), Animation::Keep};
+        return {false, Text::MessageOSCap, kHide, kHide, Shown(Text::CloseBtn), Animation::Keep,
+                ProgressBar::Keep};
     case STATE_ASK:
         return {false, Text::MessageUpdate, Shown(Text::YesBtn), Shown(Text::NoBtn), kHide,
-                Animation::Keep};
+                Animation::Keep, ProgressBar::Keep};
     case STATE_DOWNLOADING:
         return {false, Text::MessageDownload, kHide, kHide,
-                {Visibility::Show, Enabling::Enable, Text::CancelBtn}, Animation::Start};
+                {Visibility::Show, Enabling::Enable, Text::CancelBtn}, Animation::Start,
+                ProgressBar::ShowEmpty};
     case STATE_STAGING:
         return {false, Text::Keep, kKeep, kKeep,
-                {Visibility::Keep, Enabling::Disable, Text::Keep}, Animation::Keep};
+                {Visibility::Keep, Enabling::Disable, Text::Keep}, Animation::Keep,
+                ProgressBar::Keep};
     case STATE_FAILED:
         return {false, Text::DownloadError, Shown(Text::RetryBtn), Shown(Text::NoBtn), kHide,
-                Animation::StopAndHide};
+                Animation::StopAndHide, ProgressBar::Hide};
     default:
-        return {false, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep};
+        return {false, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep};
     }
 }
 
-bool YesStartsDownload(int state) { return state == STATE_ASK || state == STATE_FAILED; }
+bool YesStartsDownload(State state) { return state == STATE_ASK || state == STATE_FAILED; }
 
-bool NoStartsLocalWizard(int state) { return state == STATE_ASK || state == STATE_FAILED; }
+bool NoStartsLocalWizard(State state) { return state == STATE_ASK || state == STATE_FAILED; }
 
-CancelAction CancelActionOf(int state)
+CancelAction CancelActionOf(State state)
 {
     if (state == STATE_OS_UNSUPPORTED) return CancelAction::Close;
     if (state == STATE_DOWNLOADING) return CancelAction::StartLocalWizardAndClose;

@@ -4,12 +4,20 @@
 
 namespace ui {
 
-constexpr int STATE_SETUP = 0;           // font and title being set up; never seen
-constexpr int STATE_OS_UNSUPPORTED = 1;  // only a message and Close
-constexpr int STATE_ASK = 2;             // Yes or No
-constexpr int STATE_DOWNLOADING = 3;     // Cancel, animation plays
-constexpr int STATE_STAGING = 4;         // Cancel visible but disabled
-constexpr int STATE_FAILED = 5;          // Retry or No
+enum class State {
+    Setup = 0,          // font and title being set up; never seen
+    OsUnsupported = 1,  // only a message and Close
+    Ask = 2,            // Yes or No
+    Downloading = 3,    // Cancel, animation plays, the progress bar fills
+    Staging = 4,        // Cancel visible but disabled
+    Failed = 5,         // Retry or No
+};
+constexpr State STATE_SETUP = State::Setup;
+constexpr State STATE_OS_UNSUPPORTED = State::OsUnsupported;
+constexpr State STATE_ASK = State::Ask;
+constexpr State STATE_DOWNLOADING = State::Downloading;
+constexpr State STATE_STAGING = State::Staging;
+constexpr State STATE_FAILED = State::Failed;
 
 // The settings texts a state can put on the message or a button.
 enum class Text {
@@ -28,6 +36,8 @@ enum class Text {
 enum class Visibility { Keep, Show, Hide };
 enum class Enabling { Keep, Enable, Disable };
 enum class Animation { Keep, Start, StopAndHide };
+// The download's progress bar: shown empty when a download starts, hidden when it failed.
+enum class ProgressBar { Keep, ShowEmpty, Hide };
 
 struct ButtonEffect {
     Visibility visibility;
@@ -35,8 +45,9 @@ struct ButtonEffect {
     Text caption;
 };
 
-// Applied in the order of the members: font and title, message, Yes, No, Cancel, animation;
-// within a button: visibility, enabled flag, caption. Whatever says Keep keeps its look.
+// Applied in the order of the members: font and title, message, Yes, No, Cancel, animation,
+// progress bar; within a button: visibility, enabled flag, caption. Whatever says Keep keeps
+// its look.
 struct StateEffects {
     bool setUpFontAndTitle;
     Text message;
@@ -44,21 +55,22 @@ struct StateEffects {
     ButtonEffect no;
     ButtonEffect cancel;
     Animation animation;
+    ProgressBar progress;
 };
 
 // The state's name for the diagnostic trail ("asking", "downloading"...); "unknown" outside
 // the six.
-const wchar_t* StateName(int state);
+const wchar_t* StateName(State state);
 
 // The effects of entering `state`; a value outside the six changes nothing.
-StateEffects EffectsOf(int state);
+StateEffects EffectsOf(State state);
 
 // What a button's click does in a state. Buttons are hidden or disabled where they do
 // nothing, but a click can still be sent to a hidden button, so the handlers ask these.
-bool YesStartsDownload(int state);
-bool NoStartsLocalWizard(int state);
+bool YesStartsDownload(State state);
+bool NoStartsLocalWizard(State state);
 
 enum class CancelAction { Nothing, Close, StartLocalWizardAndClose };
-CancelAction CancelActionOf(int state);
+CancelAction CancelActionOf(State state);
 
 }  // namespace ui

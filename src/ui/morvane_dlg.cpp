@@ -1,18 +1,11 @@
 #include "ui/morvane_dlg.h"
 
+#include <commctrl.h>
 #include <shlwapi.h>
 
-#include <memory>
-
-#include "app/morvane_app.h"
-#include "sys/download.h"
-#include "sys/trust.h"
-#include "ui/staging.h"
+#include "sys/shell.h"
 #include "ui/title_format.h"
-#include "win/com.h"
-#include "win/thread.h"
 #include "win/trail.h"
-#include "win/wstr.h"
 
 namespace {
 
@@ -38,30 +31,33 @@ HFONT CreateTextFont()
 
 void SetText(HWND window, const std::wstring& text) { ::SetWindowTextW(window, text.c_str()); }
 
-// What the download worker takes with it: its own copies, nothing it shares with the dialog.
-struct DownloadJob {
-    HWND dialog;
-    std::wstring url;
-    std::wstring file;
-};
+// The progress bar's range: fine enough for a smooth bar, small enough for any package size.
+constexpr int kProgressSteps = 1000;
 
-// Hands `job` to a new detached thread running `worker`, which then owns it; false (and the
-// job freed) when no thread could be made.
-template <class Job>
-bool StartWorker(win::ThreadProc worker, std::unique_ptr<Job> job)
+int ProgressStep(unsigned long long done, unsigned long long total)
 {
-    if (!win::StartDetachedThread(worker, job.get())) return false;
-    job.release();
-    return true;
+    if (total == 0) return 0;
+    if (done >= total) return kProgressSteps;
+    return static_cast<int>(done * kProgressSteps / total);
+}
+
+void SetMarquee(HWND bar, bool on)
+{
+    const LONG_PTR style = ::GetWindowLongPtrW(bar, GWL_STYLE);
+    const LONG_PTR wanted = on ? (style | PBS_MARQUEE) : (style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    if (wanted == style) return;
+    ::SetWindowLongPtrW(bar, GWL_STYLE, wanted);
+    ::SendMessageW(bar, PBM_SETMARQUEE, on ? TRUE : FALSE, 30);
 }
 
 }  // namespace
 
-CMorvaneDlg::CMorvaneDlg(const CMorvaneApp& settings)
+CMorvaneDlg::CMorvaneDlg(const settings::Values& values)
     : win::ModalDialog(IDD),
-      m_settings(settings),
+      m_values(values),
       m_hIcon(LoadAppIcon(SM_CXICON, SM_CYICON)),
-      m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON))
+      m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON)),
+      m_flow(values)
 {
 }
 
@@ -75,6 +71,7 @@ void CMorvaneDlg::DoDataExchange()
     m_btnNo = Item(IDC_NO_BTN);
     m_btnYes = Item(IDC_YES_BTN);
     m_btnCancel = Item(IDC_CAN_BTN);
+    m_ctlProgress = Item(IDC_PROGRESS);
     m_picture.Attach(Item(IDC_PICTURE));
 }
 
@@ -85,11 +82,11 @@ BOOL CMorvaneDlg::OnInitDialog()
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon.get()));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.get()));
     SetState(ui::STATE_SETUP);
-    SetState(m_settings.m_bOsSupported ? ui::STATE_ASK : ui::STATE_OS_UNSUPPORTED);
+    SetState(m_values.osSupported ? ui::STATE_ASK : ui::STATE_OS_UNSUPPORTED);
     return TRUE;
 }
 
-int CMorvaneDlg::SetState(int nState)
+int CMorvaneDlg::SetState(ui::State nState)
 {
     m_nState = nState;
     trail::Say(L"dialog: " + std::wstring(ui::StateName(nState)));
@@ -105,7 +102,22 @@ int CMorvaneDlg::SetState(int nState)
         m_picture.StopAnimation();
         ::ShowWindow(Item(IDC_PICTURE), SW_HIDE);
     }
+    ApplyProgressBar(effects.progress);
     return 1;
+}
+
+void CMorvaneDlg::ApplyProgressBar(ui::ProgressBar effect)
+{
+    if (effect == ui::ProgressBar::Keep) return;
+    const bool show = effect == ui::ProgressBar::ShowEmpty;
+    if (show) {
+        // Nothing has arrived yet: an empty bar until the first figures come.
+        SetMarquee(m_ctlProgress, false);
+        ::SendMessageW(m_ctlProgress, PBM_SETRANGE32, 0, kProgressSteps);
+        ::SendMessageW(m_ctlProgress, PBM_SETPOS, 0, 0);
+    }
+    ::ShowWindow(m_ctlProgress, show ? SW_SHOW : SW_HIDE);
+    ShowTaskbarProgress(show ? TBPF_NORMAL : TBPF_ERROR, 0, 1);
 }
 
 void CMorvaneDlg::SetUpFontAndTitle()
@@ -116,7 +128,7 @@ void CMorvaneDlg::SetUpFontAndTitle()
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     // Replacing the old font only now: the controls no longer use it.
     m_fontText = std::move(font);
-    SetText(hwnd(), ui::FormatTitle(m_settings.m_strTitleUpdate, m_settings.m_strProductName));
+    SetText(hwnd(), ui::FormatTitle(m_values.texts.titleUpdate, m_values.texts.productName));
 }
 
 void CMorvaneDlg::ApplyButton(HWND button, const ui::ButtonEffect& effect)
@@ -131,16 +143,17 @@ void CMorvaneDlg::ApplyButton(HWND button, const ui::ButtonEffect& effect)
 const std::wstring& CMorvaneDlg::TextOf(ui::Text text) const
 {
     static const std::wstring none;
+    const settings::Texts& t = m_values.texts;
     switch (text) {
-    case ui::Text::MessageOSCap: return m_settings.m_strMessageOSCap;
-    case ui::Text::MessageUpdate: return m_settings.m_strMessageUpdate;
-    case ui::Text::MessageDownload: return m_settings.m_strMessageDownload;
-    case ui::Text::DownloadError: return m_settings.m_strDownloadError;
-    case ui::Text::YesBtn: return m_settings.m_strYesBtn;
-    case ui::Text::RetryBtn: return m_settings.m_strRetryBtn;
-    case ui::Text::NoBtn: return m_settings.m_strNoBtn;
-    case ui::Text::CloseBtn: return m_settings.m_strCloseBtn;
-    case ui::Text::CancelBtn: return m_settings.m_strCancelBtn;
+    case ui::Text::MessageOSCap: return t.messageOSCap;
+    case ui::Text::MessageUpdate: return t.messageUpdate;
+    case ui::Text::MessageDownload: return t.messageDownload;
+    case ui::Text::DownloadError: return t.downloadError;
+    case ui::Text::YesBtn: return t.yesBtn;
+    case ui::Text::RetryBtn: return t.retryBtn;
+    case ui::Text::NoBtn: return t.noBtn;
+    case ui::Text::CloseBtn: return t.closeBtn;
+    case ui::Text::CancelBtn: return t.cancelBtn;
     case ui::Text::Keep: break;
     }
     return none;
@@ -148,9 +161,7 @@ const std::wstring& CMorvaneDlg::TextOf(ui::Text text) const
 
 int CMorvaneDlg::ShowAnimation()
 {
-    const std::wstring path =
-        wstr::JoinPath(wstr::JoinPath(m_settings.m_strAppDir + L"\\res", m_settings.m_strLanguage),
-                       L"Morvane.gif");
+    const std::wstring& path = m_values.installation.animation;
     if (!::PathFileExistsW(path.c_str())) return 0;
     ::ShowWindow(Item(IDC_PICTURE), SW_SHOW);
     m_picture.LoadFile(path);
@@ -161,11 +172,12 @@ int CMorvaneDlg::ShowAnimation()
 int CMorvaneDlg::StartLocalWizardAndClose()
 {
     m_bEnding = true;
+    m_flow.Abandon();
     trail::Say(L"dialog: handing over to the local wizard");
     // The dialog is the application's main window; it disappears before the wizard appears.
     ::ShowWindow(hwnd(), SW_HIDE);
     // Fire and forget: the dialog closes whether or not the wizard could be started.
-    StartLocalWizard(m_settings.m_strAppDir);
+    sys::StartLocalWizard(m_values.installation.localWizard);
     ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
     return 1;
 }
@@ -189,11 +201,9 @@ bool CMorvaneDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
     case WM_QUERYDRAGICON:
         result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
         return true;
-    case WM_DOWNLOAD_DONE:
-        result = OnDownloadDone(wp, lp);
-        return true;
-    case WM_STAGING_DONE:
-        result = OnStagingDone(wp, lp);
+    case update::WM_UPDATE_NOTE:
+        OnUpdateNote(static_cast<update::Note>(wp), lp);
+        result = 0;
         return true;
     default:
         return false;
@@ -225,96 +235,75 @@ void CMorvaneDlg::OnYesButton()
 {
     if (!ui::YesStartsDownload(m_nState)) return;
     SetState(ui::STATE_DOWNLOADING);
-    auto job = std::make_unique<DownloadJob>(
-        DownloadJob{hwnd(), m_settings.m_strDownloadUrl, m_settings.m_strPackagePath});
-    // Without a thread the dialog stays as it is; Cancel still hands over to the local wizard.
-    StartWorker(DownloadWorker, std::move(job));
+    // Without a worker the dialog stays as it is; Cancel still hands over to the local wizard.
+    m_flow.Start(hwnd());
 }
 
-unsigned __stdcall CMorvaneDlg::DownloadWorker(void* param)
+void CMorvaneDlg::OnUpdateNote(update::Note note, LPARAM attempt)
 {
-    std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(param));
-    int downloaded = 0;
-    try {
-        trail::Say(L"download: fetching the package into " + job->file);
-        win::ComApartment com;  // the URL download is a COM object
-        downloaded = sys::DownloadPackageFile(job->url, job->file);
-        trail::Say(downloaded ? L"download: package stored" : L"download: failed");
-    } catch (...) {
-        downloaded = 0;
+    if (m_bEnding || !m_flow.IsCurrent(attempt)) {
+        trail::Say(L"dialog: a note of an attempt given up, ignored");
+        return;
     }
-    // Blocks until the dialog has handled the result; fails at once when the dialog is gone.
-    ::SendMessageW(job->dialog, WM_DOWNLOAD_DONE, static_cast<WPARAM>(downloaded), 0);
-    return 0;
+    switch (note) {
+    case update::Note::Progress:
+        if (m_nState == ui::STATE_DOWNLOADING) ShowProgress();
+        break;
+    case update::Note::Checked:
+        if (m_nState == ui::STATE_DOWNLOADING) SetState(ui::STATE_STAGING);
+        break;
+    case update::Note::HandingOver:
+        // The new wizard takes over the screen; the dialog stays, hidden, answering messages
+        // until the flow has cleaned up.
+        ShowTaskbarProgress(TBPF_NOPROGRESS, 0, 0);
+        ::ShowWindow(hwnd(), SW_HIDE);
+        break;
+    case update::Note::Failed:
+        if (m_nState == ui::STATE_DOWNLOADING || m_nState == ui::STATE_STAGING)
+            SetState(ui::STATE_FAILED);
+        break;
+    case update::Note::Ended:
+        m_bEnding = true;
+        ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+        break;
+    }
 }
 
-LRESULT CMorvaneDlg::OnDownloadDone(WPARAM wp, LPARAM)
+// Never more than what arrived; a marquee while the server gives no length.
+void CMorvaneDlg::ShowProgress()
 {
-    if (m_bEnding || m_nState != ui::STATE_DOWNLOADING) {
-        trail::Say(L"download result after the dialog ended: ignored");
-        return 0;
+    const update::Progress progress = m_flow.CurrentProgress();
+    const bool known = progress.total != 0;
+    SetMarquee(m_ctlProgress, !known);
+    if (known) {
+        ::SendMessageW(m_ctlProgress, PBM_SETPOS,
+                       static_cast<WPARAM>(ProgressStep(progress.received, progress.total)), 0);
     }
-    win::File lock;
-    // The check runs here, on the main thread, while the worker waits.
-    if (!wp || !sys::VerifyPackage(m_settings.m_strPackagePath, &lock)) {
-        SetState(ui::STATE_FAILED);
-        return 0;
-    }
-    SetState(ui::STATE_STAGING);
-    auto job = std::make_unique<ui::StagingJob>();
-    job->dialog = hwnd();
-    job->packagePath = m_settings.m_strPackagePath;
-    job->tempDir = m_settings.m_strTempDir;
-    job->exePath = m_settings.m_strExePath;
-    job->appDir = m_settings.m_strAppDir;
-    // The file that was judged stays locked until the staging has started it.
-    job->packageLock = std::move(lock);
-    // Without a thread the dialog stays in staging; the close box still ends it.
-    StartWorker(StagingWorker, std::move(job));
-    return 0;
+    ShowTaskbarProgress(known ? TBPF_NORMAL : TBPF_INDETERMINATE, progress.received,
+                        progress.total);
 }
 
-unsigned __stdcall CMorvaneDlg::StagingWorker(void* param)
+void CMorvaneDlg::ShowTaskbarProgress(TBPFLAG state, unsigned long long done,
+                                      unsigned long long total)
 {
-    std::unique_ptr<ui::StagingJob> job(static_cast<ui::StagingJob*>(param));
-    int staged = 0;
-    try {
-        staged = ui::StagePackage(*job);
-    } catch (...) {
-        staged = 0;
+    if (!m_taskbar) {
+        // Offered from Windows 7 on; where it is missing the bar in the dialog is all there is.
+        if (FAILED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_PPV_ARGS(&m_taskbar))) ||
+            FAILED(m_taskbar->HrInit())) {
+            m_taskbar.Reset();
+            return;
+        }
     }
-    // On success this returns only after the new wizard has ended and the clean-up is done.
-    ::SendMessageW(job->dialog, WM_STAGING_DONE, static_cast<WPARAM>(staged), 0);
-    return 0;
-}
-
-LRESULT CMorvaneDlg::OnStagingDone(WPARAM wp, LPARAM)
-{
-    if (m_bEnding || m_nState != ui::STATE_STAGING) {
-        trail::Say(L"staging result after the dialog ended: ignored");
-        return 0;
-    }
-    if (!wp) {
-        SetState(ui::STATE_FAILED);
-        return 0;
-    }
-    m_bEnding = true;
-    ::ShowWindow(hwnd(), SW_HIDE);
-    const CMorvaneApp& s = m_settings;
-    const int started = ui::RunNewWizardAndCleanUp(s.m_strPackagePath, s.m_strTempDir,
-                                                   s.m_strExePath, s.m_strAppDir);
-    // The user is never left with no wizard: without the new one, the local one starts.
-    if (!started) {
-        trail::Say(L"hand-over: the new wizard could not be started; starting the local one");
-        StartLocalWizard(s.m_strAppDir);
-    }
-    ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
-    return 0;
+    m_taskbar->SetProgressState(hwnd(), state);
+    if (state == TBPF_NORMAL && total != 0)
+        m_taskbar->SetProgressValue(hwnd(), done < total ? done : total, total);
 }
 
 void CMorvaneDlg::OnCancel()
 {
     m_bEnding = true;
+    m_flow.Abandon();
     win::ModalDialog::OnCancel();
 }
 
@@ -325,7 +314,8 @@ void CMorvaneDlg::OnCancelButton()
         ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
         break;
     case ui::CancelAction::StartLocalWizardAndClose:
-        StartLocalWizardAndClose();
+        // Too late once the package runs: the flow's Checked note disables Cancel shortly.
+        if (m_flow.Abandon()) StartLocalWizardAndClose();
         break;
     case ui::CancelAction::Nothing:
         break;

@@ -1,6 +1,10 @@
-// Worker threads that nobody joins: started, then left to end on their own.
+// The threading kit: workers that own their job, an event, a lock and a reference count.
 #pragma once
 #include <windows.h>
+
+#include <memory>
+
+#include "win/handles.h"
 
 namespace win {
 
@@ -10,5 +14,117 @@ using ThreadProc = unsigned(__stdcall*)(void*);
 // its handle is closed at once, so the thread's resources go when it ends.
 // false when no thread could be created.
 bool StartDetachedThread(ThreadProc proc, void* param);
+
+// Runs `job->Run()` on a new detached thread that owns the job and frees it at its end; an
+// exception the job lets out ends the job, never the thread's caller. false (and the job
+// freed) when no thread could be made. Nobody waits for or joins the worker.
+template <class Job>
+bool StartWorker(std::unique_ptr<Job> job)
+{
+    struct Entry {
+        static unsigned __stdcall Main(void* param)
+        {
+            std::unique_ptr<Job> owned(static_cast<Job*>(param));
+            try {
+                owned->Run();
+            } catch (...) {
+            }
+            return 0;
+        }
+    };
+    if (!StartDetachedThread(&Entry::Main, job.get())) return false;
+    job.release();
+    return true;
+}
+
+// A manual-reset event.
+class Event {
+public:
+    Event() : m_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    explicit operator bool() const { return m_handle.valid(); }
+    void Set() const { ::SetEvent(m_handle.get()); }
+    // true when the event was set within `ms` milliseconds.
+    bool WaitFor(DWORD ms) const { return ::WaitForSingleObject(m_handle.get(), ms) == WAIT_OBJECT_0; }
+    HANDLE get() const { return m_handle.get(); }
+
+private:
+    Handle m_handle;
+};
+
+// A lock for a few instructions' worth of shared state.
+class Lock {
+public:
+    Lock() { ::InitializeCriticalSection(&m_section); }
+    ~Lock() { ::DeleteCriticalSection(&m_section); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void Enter() { ::EnterCriticalSection(&m_section); }
+    void Leave() { ::LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section;
+};
+
+class Locked {
+public:
+    explicit Locked(Lock& lock) : m_lock(lock) { m_lock.Enter(); }
+    ~Locked() { m_lock.Leave(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    Lock& m_lock;
+};
+
+// An object shared by threads that may outlive one another: each holder keeps a reference,
+// and the last to let go frees it. Derive, and hold it through Shared<T>.
+class RefCounted {
+public:
+    RefCounted() = default;
+    RefCounted(const RefCounted&) = delete;
+    RefCounted& operator=(const RefCounted&) = delete;
+    void AddRef() { ::InterlockedIncrement(&m_refs); }
+    void Release()
+    {
+        if (::InterlockedDecrement(&m_refs) == 0) delete this;
+    }
+
+protected:
+    virtual ~RefCounted() = default;
+
+private:
+    volatile LONG m_refs = 1;
+};
+
+// One holder's reference: takes the creator's reference on construction from `new`, or adds
+// one when copied.
+template <class T>
+class Shared {
+public:
+    Shared() = default;
+    explicit Shared(T* adopted) : m_object(adopted) {}
+    Shared(const Shared& other) : m_object(other.m_object)
+    {
+        if (m_object) m_object->AddRef();
+    }
+    Shared& operator=(Shared other)
+    {
+        T* mine = m_object;
+        m_object = other.m_object;
+        other.m_object = mine;
+        return *this;
+    }
+    ~Shared()
+    {
+        if (m_object) m_object->Release();
+    }
+    T* operator->() const { return m_object; }
+    T& operator*() const { return *m_object; }
+    T* get() const { return m_object; }
+    explicit operator bool() const { return m_object != nullptr; }
+
+private:
+    T* m_object = nullptr;
+};
 
 }  // namespace win

@@ -7,7 +7,8 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
     std::wstring path;
     path.reserve(folder.size() + 1 + name.size());
     path += folder;
-    path += L'\\';
+    // A root keeps its backslash ("E:\\"): never a second one.
+    if (folder.empty() || folder.back() != L'\\') path += L'\\';
     path += name;
     return path;
 }

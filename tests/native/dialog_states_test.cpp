@@ -24,6 +24,7 @@ struct DialogModel {
     Control cancel{true, true, "CanBtn"};
     bool pictureVisible = true;
     bool animating = false;
+    bool progressVisible = false;  // hidden in the template
 };
 
 std::string Name(Text text)
@@ -56,7 +57,7 @@ void Apply(const ButtonEffect& effect, Control& button)
     Apply(effect.caption, button);
 }
 
-void Enter(int state, DialogModel& d)
+void Enter(State state, DialogModel& d)
 {
     const StateEffects e = EffectsOf(state);
     Apply(e.message, d.message);
@@ -70,6 +71,7 @@ void Enter(int state, DialogModel& d)
         d.pictureVisible = false;
         d.animating = false;
     }
+    if (e.progress != ProgressBar::Keep) d.progressVisible = e.progress == ProgressBar::ShowEmpty;
 }
 
 std::string Look(const Control& c)
@@ -79,7 +81,7 @@ std::string Look(const Control& c)
 }
 
 struct StateCase {
-    int state;
+    State state;
     const char* message;
     const char* yes;
     const char* no;
@@ -101,7 +103,7 @@ TEST(DialogStates, EachStateShowsItsRowAfterTheStateBeforeIt)
     DialogModel d;
     for (const StateCase& c : run) {
         Enter(c.state, d);
-        SCOPED_TRACE(c.state);
+        SCOPED_TRACE(static_cast<int>(c.state));
         EXPECT_EQ(Look(d.message), c.message);
         EXPECT_EQ(Look(d.yes), c.yes);
         EXPECT_EQ(Look(d.no), c.no);
@@ -117,35 +119,40 @@ TEST(DialogStates, EachStateShowsItsRowAfterTheStateBeforeIt)
     EXPECT_EQ(Look(os.cancel), "CloseBtn");
 }
 
-TEST(DialogStates, AnimationStartsWhenDownloadingAndStopsWithThePictureOnFailure)
+TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
 {
     DialogModel d;
     Enter(STATE_SETUP, d);
     Enter(STATE_ASK, d);
     EXPECT_FALSE(d.animating);
+    EXPECT_FALSE(d.progressVisible);
     Enter(STATE_DOWNLOADING, d);
     EXPECT_TRUE(d.animating);
-    Enter(STATE_STAGING, d);  // keeps playing while the package is staged
+    EXPECT_TRUE(d.progressVisible);
+    Enter(STATE_STAGING, d);  // both stay while the package is staged
     EXPECT_TRUE(d.animating);
+    EXPECT_TRUE(d.progressVisible);
     Enter(STATE_FAILED, d);
     EXPECT_FALSE(d.animating);
     EXPECT_FALSE(d.pictureVisible);
-    Enter(STATE_DOWNLOADING, d);  // Retry shows it again
+    EXPECT_FALSE(d.progressVisible);
+    Enter(STATE_DOWNLOADING, d);  // Retry shows them again
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.pictureVisible);
+    EXPECT_TRUE(d.progressVisible);
 }
 
 TEST(DialogStates, OnlySetupSetsFontAndTitleAndUnknownStatesChangeNothing)
 {
-    for (int state = -1; state <= 7; ++state) {
-        const StateEffects e = EffectsOf(state);
-        EXPECT_EQ(e.setUpFontAndTitle, state == STATE_SETUP) << state;
+    for (int value = -1; value <= 7; ++value) {
+        const StateEffects e = EffectsOf(static_cast<State>(value));
+        EXPECT_EQ(e.setUpFontAndTitle, value == 0) << value;
     }
-    for (int state : {-1, 6, 100}) {
+    for (int value : {-1, 6, 100}) {
         DialogModel d;
         Enter(STATE_SETUP, d);
         Enter(STATE_ASK, d);
-        Enter(state, d);
+        Enter(static_cast<State>(value), d);
         EXPECT_EQ(Look(d.message), "MessageUpdate");
         EXPECT_EQ(Look(d.yes), "YesBtnText");
         EXPECT_EQ(Look(d.no), "NoBtnText");
@@ -157,7 +164,7 @@ TEST(DialogStates, OnlySetupSetsFontAndTitleAndUnknownStatesChangeNothing)
 // ever visible, and No and Cancel (which lie on top of each other) never show together.
 TEST(DialogStates, NoPlaceholderAndNeverNoWithCancelOnAnyPath)
 {
-    const std::vector<std::vector<int>> paths = {
+    const std::vector<std::vector<State>> paths = {
         {STATE_OS_UNSUPPORTED},
         {STATE_ASK, STATE_DOWNLOADING, STATE_STAGING, STATE_FAILED, STATE_DOWNLOADING,
          STATE_FAILED, STATE_DOWNLOADING, STATE_STAGING},
@@ -167,9 +174,9 @@ TEST(DialogStates, NoPlaceholderAndNeverNoWithCancelOnAnyPath)
     for (const auto& path : paths) {
         DialogModel d;
         Enter(STATE_SETUP, d);
-        for (int state : path) {
+        for (State state : path) {
             Enter(state, d);
-            SCOPED_TRACE(state);
+            SCOPED_TRACE(static_cast<int>(state));
             for (const Control* c : {&d.message, &d.yes, &d.no, &d.cancel}) {
                 EXPECT_FALSE(c->visible && (c->text == "UpdMes" || c->text == "YesBtn" ||
                                             c->text == "NoBtn" || c->text == "CanBtn"))
@@ -188,7 +195,7 @@ TEST(DialogStates, NoPlaceholderAndNeverNoWithCancelOnAnyPath)
 TEST(DialogStates, ButtonsActOnlyInTheStatesThatOfferThem)
 {
     struct Row {
-        int state;
+        State state;
         bool yes;
         bool no;
         CancelAction cancel;
@@ -200,13 +207,14 @@ TEST(DialogStates, ButtonsActOnlyInTheStatesThatOfferThem)
         {STATE_DOWNLOADING, false, false, CancelAction::StartLocalWizardAndClose},
         {STATE_STAGING, false, false, CancelAction::Nothing},
         {STATE_FAILED, true, true, CancelAction::Nothing},
-        {-1, false, false, CancelAction::Nothing},
-        {6, false, false, CancelAction::Nothing},
+        {static_cast<State>(-1), false, false, CancelAction::Nothing},
+        {static_cast<State>(6), false, false, CancelAction::Nothing},
     };
     for (const Row& r : rows) {
-        EXPECT_EQ(YesStartsDownload(r.state), r.yes) << r.state;
-        EXPECT_EQ(NoStartsLocalWizard(r.state), r.no) << r.state;
-        EXPECT_EQ(CancelActionOf(r.state), r.cancel) << r.state;
+        SCOPED_TRACE(static_cast<int>(r.state));
+        EXPECT_EQ(YesStartsDownload(r.state), r.yes);
+        EXPECT_EQ(NoStartsLocalWizard(r.state), r.no);
+        EXPECT_EQ(CancelActionOf(r.state), r.cancel);
     }
 }
 

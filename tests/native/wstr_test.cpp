@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-TEST(Wstr, JoinPathKeepsBothSidesAsGiven)
+// A root keeps its backslash ("E:\\"), and the join never adds a second one.
+TEST(Wstr, JoinPathNeverDoublesTheSeparator)
 {
     EXPECT_EQ(wstr::JoinPath(L"C:\\temp", L"a.exe"), L"C:\\temp\\a.exe");
-    EXPECT_EQ(wstr::JoinPath(L"C:\\temp\\", L"a.exe"), L"C:\\temp\\\\a.exe");
-    EXPECT_EQ(wstr::JoinPath(L"", L""), L"\\");
+    EXPECT_EQ(wstr::JoinPath(L"E:\\", L"res"), L"E:\\res");
+    EXPECT_EQ(wstr::JoinPath(L"", L"a"), L"\\a");
 }
 
 TEST(Wstr, CaseMappingTouchesAsciiLettersOnly)

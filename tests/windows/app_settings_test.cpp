@@ -15,8 +15,7 @@ class Settings : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        app.m_strAppDir = dir.path();
-        app.m_strLanguage = L"French";
+        app.m_values.installation = settings::MakeInstallation(dir.path(), L"", L"French");
         ASSERT_TRUE(::CreateDirectoryW((dir / L"res").c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW((dir / L"res\\French").c_str(), nullptr));
     }
@@ -45,11 +44,11 @@ TEST_F(Settings, MainSettingsTakeDefaultsAndConvertNumbers)
                            "[startup]\r\nproductname =  Kavro Suite  \r\nOSMinor=-12\r\n"
                            "SPMajor=abc\r\nBicon=7z\r\n"));
     EXPECT_EQ(app.ReadMainSettings(), 1);
-    EXPECT_EQ(app.m_strProductName, L"Kavro Suite");  // names without case, blanks trimmed
-    EXPECT_EQ(app.m_nOSMajor, 5);                      // missing: the default
-    EXPECT_EQ(app.m_nOSMinor, -12);
-    EXPECT_EQ(app.m_nSPMajor, 0);                      // letters only
-    EXPECT_EQ(app.m_nBicon, 7);                        // digits up to the first letter
+    EXPECT_EQ(app.m_values.texts.productName, L"Kavro Suite");  // names without case, blanks trimmed
+    EXPECT_EQ(app.m_values.settings.osMajor, 5);                      // missing: the default
+    EXPECT_EQ(app.m_values.settings.osMinor, -12);
+    EXPECT_EQ(app.m_values.settings.spMajor, 0);                      // letters only
+    EXPECT_EQ(app.m_values.settings.bicon, 7);                        // digits up to the first letter
 }
 
 TEST_F(Settings, LanguageFallbackFileIsNeverMerged)
@@ -60,18 +59,17 @@ TEST_F(Settings, LanguageFallbackFileIsNeverMerged)
                            "[Alternative Drivers]\r\nDRVNAME=Fallback\r\n"
                            "InstallerCtlFile=http://h/one.ini\r\nInstallerRevision=9\r\n"));
     EXPECT_EQ(app.ReadLanguageSettings(), 1);
-    EXPECT_EQ(app.m_strDrvName, L"Fallback");
-    EXPECT_EQ(app.m_nInstallerRevision, 9);
+    EXPECT_EQ(app.m_values.settings.drvName, L"Fallback");
+    EXPECT_EQ(app.m_values.settings.installerRevision, 9);
 
     ASSERT_TRUE(WriteBytes(dir / L"res\\French\\language.ini",
                            "[Alternative Drivers]\r\nInstallerCtlFile=http://h/two.ini\r\n"));
     CMorvaneApp fresh;
-    fresh.m_strAppDir = dir.path();
-    fresh.m_strLanguage = L"French";
+    fresh.m_values.installation = settings::MakeInstallation(dir.path(), L"", L"French");
     EXPECT_EQ(fresh.ReadLanguageSettings(), 1);
-    EXPECT_EQ(fresh.m_strInstallerCtlFile, L"http://h/two.ini");
-    EXPECT_EQ(fresh.m_strDrvName, L"");           // only the fallback has it
-    EXPECT_EQ(fresh.m_nInstallerRevision, 0);     // default, not the fallback's 9
+    EXPECT_EQ(fresh.m_values.settings.installerCtlFile, L"http://h/two.ini");
+    EXPECT_EQ(fresh.m_values.settings.drvName, L"");           // only the fallback has it
+    EXPECT_EQ(fresh.m_values.settings.installerRevision, 0);     // default, not the fallback's 9
 }
 
 TEST_F(Settings, EmptyControlFileUrlFailsAfterReadingTheDriverName)
@@ -80,8 +78,8 @@ TEST_F(Settings, EmptyControlFileUrlFailsAfterReadingTheDriverName)
                            "[Alternative Drivers]\r\nDRVNAME=Drv\r\nInstallerCtlFile=\r\n"
                            "InstallerRevision=4\r\n"));
     EXPECT_EQ(app.ReadLanguageSettings(), 0);
-    EXPECT_EQ(app.m_strDrvName, L"Drv");
-    EXPECT_EQ(app.m_nInstallerRevision, 0);
+    EXPECT_EQ(app.m_values.settings.drvName, L"Drv");
+    EXPECT_EQ(app.m_values.settings.installerRevision, 0);
 }
 
 TEST_F(Settings, UiStringsKeepNonAsciiLettersAndConvertEscapes)
@@ -99,15 +97,15 @@ TEST_F(Settings, UiStringsKeepNonAsciiLettersAndConvertEscapes)
                            L"CancelBtn=Annuler\r\nCloseBtn=Fermer\r\nRetryBtn=R\u00e9essayer\r\n"
                            L"DownloadError=\u00c9chec\r\nMessageDownload=T\u00e9l\u00e9chargement\u2026\r\n"));
     EXPECT_EQ(app.ReadUiStrings(), 1);
-    EXPECT_EQ(app.m_strTitleUpdate, L"Mise \u00e0 jour de %s");
-    EXPECT_EQ(app.m_strMessageUpdate,
+    EXPECT_EQ(app.m_values.texts.titleUpdate, L"Mise \u00e0 jour de %s");
+    EXPECT_EQ(app.m_values.texts.messageUpdate,
               L"Une version plus r\u00e9cente existe.\nVoulez-vous l\u2019installer\u00a0?");
-    EXPECT_EQ(app.m_strMessageOSCap, L"Syst\u00e8me\tnon pris en charge");
-    EXPECT_EQ(app.m_strRetryBtn, L"R\u00e9essayer");
-    EXPECT_EQ(app.m_strDownloadError, L"\u00c9chec");
-    EXPECT_EQ(app.m_strMessageDownload, L"T\u00e9l\u00e9chargement\u2026");
-    EXPECT_EQ(app.m_strYesBtn, L"Oui");
-    EXPECT_EQ(app.m_strCancelBtn, L"Annuler");
+    EXPECT_EQ(app.m_values.texts.messageOSCap, L"Syst\u00e8me\tnon pris en charge");
+    EXPECT_EQ(app.m_values.texts.retryBtn, L"R\u00e9essayer");
+    EXPECT_EQ(app.m_values.texts.downloadError, L"\u00c9chec");
+    EXPECT_EQ(app.m_values.texts.messageDownload, L"T\u00e9l\u00e9chargement\u2026");
+    EXPECT_EQ(app.m_values.texts.yesBtn, L"Oui");
+    EXPECT_EQ(app.m_values.texts.cancelBtn, L"Annuler");
 }
 
 TEST_F(Settings, ValuesAreCutAt259CharactersBeforeEscapesAreConverted)
@@ -129,28 +127,28 @@ TEST_F(Settings, DriverNameComesFromTheFolderThatBiconChooses)
     ASSERT_TRUE(WriteBytes(dir / L"Common\\Printer\\WINX86\\SETUP\\drv.kif",
                            "[Strings]\r\nDRVNAME=\"Common Driver\"\r\n"));
 
-    app.m_nBicon = 1;  // only Driver\Printer\Driver\WINX86\SETUP is searched
+    app.m_values.settings.bicon = 1;  // only Driver\Printer\Driver\WINX86\SETUP is searched
     EXPECT_EQ(app.FindDriverName(), 0);
-    EXPECT_EQ(app.m_strDrvName, L"");
+    EXPECT_EQ(app.m_values.settings.drvName, L"");
 
-    app.m_nBicon = 0;
+    app.m_values.settings.bicon = 0;
     EXPECT_EQ(app.FindDriverName(), 1);
-    EXPECT_EQ(app.m_strDrvName, L"Common Driver");  // the profile reader drops the quotes
+    EXPECT_EQ(app.m_values.settings.drvName, L"Common Driver");  // the profile reader drops the quotes
 
     MakeFolders(L"Driver\\Printer\\Driver\\WINX86\\SETUP");
     ASSERT_TRUE(WriteBytes(dir / L"Driver\\Printer\\Driver\\WINX86\\SETUP\\x.kif",
                            "[Strings]\r\nOther=1\r\n"));
     CMorvaneApp withoutKey;
-    withoutKey.m_strAppDir = dir.path();
-    withoutKey.m_nBicon = -1;
+    withoutKey.m_values.installation = settings::MakeInstallation(dir.path(), L"", L"");
+    withoutKey.m_values.settings.bicon = -1;
     EXPECT_EQ(withoutKey.FindDriverName(), 1) << "a file without DRVNAME still succeeds";
-    EXPECT_EQ(withoutKey.m_strDrvName, L"");
+    EXPECT_EQ(withoutKey.m_values.settings.drvName, L"");
 
     CMorvaneApp named;  // a name from the language settings means no search at all
-    named.m_strAppDir = dir / L"nowhere";
-    named.m_strDrvName = L"FromLanguage";
+    named.m_values.installation = settings::MakeInstallation(dir / L"nowhere", L"", L"");
+    named.m_values.settings.drvName = L"FromLanguage";
     EXPECT_EQ(named.FindDriverName(), 1);
-    EXPECT_EQ(named.m_strDrvName, L"FromLanguage");
+    EXPECT_EQ(named.m_values.settings.drvName, L"FromLanguage");
 }
 
 TEST(Folders, TemporaryFolderComesFromTempThenTmp)
@@ -163,27 +161,28 @@ TEST(Folders, TemporaryFolderComesFromTempThenTmp)
     ::SetEnvironmentVariableW(L"TMP", L"C:\\some where\\");
     CMorvaneApp fromTmp;
     EXPECT_EQ(fromTmp.InitFoldersAndLanguage(), 1);
-    EXPECT_EQ(fromTmp.m_strTempDir, L"C:\\some where\\");  // kept exactly, trailing backslash too
-    EXPECT_EQ(fromTmp.m_strAppDir, testing_support::ExeDir());
-    EXPECT_EQ(fromTmp.m_strLanguage, L"Spanish");            // the last fallback
+    // A trailing backslash goes, once, here: every path built on the folder has single ones.
+    EXPECT_EQ(fromTmp.m_values.installation.tempDir, L"C:\\some where");
+    EXPECT_EQ(fromTmp.m_values.installation.appDir, testing_support::ExeDir());
+    EXPECT_EQ(fromTmp.m_values.installation.language, L"Spanish");            // the last fallback
 
     ::SetEnvironmentVariableW(L"temp", L"D:\\t");
     CMorvaneApp fromTemp;
     EXPECT_EQ(fromTemp.InitFoldersAndLanguage(), 1);
-    EXPECT_EQ(fromTemp.m_strTempDir, L"D:\\t");
+    EXPECT_EQ(fromTemp.m_values.installation.tempDir, L"D:\\t");
 
     ::SetEnvironmentVariableW(L"TEMP", nullptr);
     ::SetEnvironmentVariableW(L"TMP", nullptr);
     CMorvaneApp neither;
     EXPECT_EQ(neither.InitFoldersAndLanguage(), 0);
-    EXPECT_EQ(neither.m_strAppDir, testing_support::ExeDir());
-    EXPECT_EQ(neither.m_strLanguage, L"");
+    EXPECT_EQ(neither.m_values.installation.appDir, testing_support::ExeDir());
+    EXPECT_EQ(neither.m_values.installation.language, L"");
 
     ::RemoveDirectoryW((resDir + L"\\Spanish").c_str());
     ::SetEnvironmentVariableW(L"TMP", L"C:\\x");
     CMorvaneApp noLanguage;
     EXPECT_EQ(noLanguage.InitFoldersAndLanguage(), 0);
-    EXPECT_EQ(noLanguage.m_strLanguage, L"Spanish");
+    EXPECT_EQ(noLanguage.m_values.installation.language, L"Spanish");
     if (madeRes) ::RemoveDirectoryW(resDir.c_str());
 }
 

@@ -29,9 +29,9 @@ protected:
     void SetUp() override
     {
         ASSERT_GT(ServerPort(), 0) << "fixture server not running";
-        app.m_strTempDir = temp.path();
-        app.m_strDrvName = L"KV Driver";
-        app.m_nInstallerRevision = 5;
+        app.m_values.installation = settings::MakeInstallation(L"C:\\app", temp.path(), L"English");
+        app.m_values.settings.drvName = L"KV Driver";
+        app.m_values.settings.installerRevision = 5;
     }
     // Serves a control file under a name of this test's own and points the app at it.
     void Serve(const std::string& body)
@@ -41,7 +41,7 @@ protected:
             std::to_wstring(::GetCurrentProcessId()) + L"-" +
             std::to_wstring(++served) + L".ini";
         ASSERT_TRUE(WriteBytes(ServerRoot() + L"\\" + name, body));
-        app.m_strInstallerCtlFile = ServerUrl(name);
+        app.m_values.settings.installerCtlFile = ServerUrl(name);
         localCopy = temp / name;
     }
     static std::string Section(const std::string& revision, const std::string& exePath = "KV\\KVWizard.exe",
@@ -71,15 +71,15 @@ TEST_F(UpdateCheck, ComparesRevisionsAsUnsignedAndRemovesTheLocalCopy)
         {-1, "-1", 0}, {0, "", 0}, {0, "1abc", 1},
     };
     for (const auto& c : cases) {
-        app.m_nInstallerRevision = c.local;
+        app.m_values.settings.installerRevision = c.local;
         Serve(Section(c.remote));
         EXPECT_EQ(app.CheckForUpdate(), c.expected) << c.local << " vs " << c.remote;
         EXPECT_FALSE(Exists(localCopy));
     }
-    EXPECT_EQ(app.m_strDownloadUrl, L"http://127.0.0.1:1/pkg/KVUpdate.exe");
-    EXPECT_EQ(app.m_strPackagePath, temp / L"KVUpdate.exe");
-    EXPECT_EQ(app.m_strExePath, L"KV\\KVWizard.exe");
-    EXPECT_EQ(app.m_nRevision, 1);
+    EXPECT_EQ(app.m_values.offer.downloadUrl, L"http://127.0.0.1:1/pkg/KVUpdate.exe");
+    EXPECT_EQ(app.m_values.update.packageFile, temp / L"KVUpdate.exe");
+    EXPECT_EQ(app.m_values.offer.exePath, L"KV\\KVWizard.exe");
+    EXPECT_EQ(app.m_values.offer.revision, 1);
 }
 
 TEST_F(UpdateCheck, MissingSectionOrKeysGiveNoUpdate)
@@ -88,17 +88,18 @@ TEST_F(UpdateCheck, MissingSectionOrKeysGiveNoUpdate)
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(localCopy));
 
-    app.m_strDrvName.clear();  // looks up a section with an empty name
+    app.m_values.settings.drvName.clear();  // looks up a section with an empty name
     Serve(Section("99"));
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(localCopy));
 
-    app.m_strDrvName = L"KV Driver";
+    app.m_values.settings.drvName = L"KV Driver";
     Serve(Section("99", ""));
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(localCopy));
-    EXPECT_EQ(app.m_strDownloadUrl, L"http://127.0.0.1:1/pkg/KVUpdate.exe");
-    EXPECT_EQ(app.m_strPackagePath, temp / L"KVUpdate.exe");
+    // An offer is made whole or not at all: nothing of a refused control file is kept.
+    EXPECT_EQ(app.m_values.offer.downloadUrl, L"");
+    EXPECT_EQ(app.m_values.update.packageFile, L"");
 }
 
 TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
@@ -107,13 +108,13 @@ TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
                           "http://h/p.exe?x=1", "http://h/a*b.exe", "http://h/a|b.exe",      "http://h/NUL.exe"};
     for (const char* url : urls) {
         CMorvaneApp fresh;
-        fresh.m_strTempDir = temp.path();
-        fresh.m_strDrvName = L"KV Driver";
-        app.m_strDrvName = L"KV Driver";
+        fresh.m_values.installation = settings::MakeInstallation(L"C:\\app", temp.path(), L"English");
+        fresh.m_values.settings.drvName = L"KV Driver";
+        app.m_values.settings.drvName = L"KV Driver";
         Serve(Section("99", "KV\\KVWizard.exe", url));
-        fresh.m_strInstallerCtlFile = app.m_strInstallerCtlFile;
+        fresh.m_values.settings.installerCtlFile = app.m_values.settings.installerCtlFile;
         EXPECT_EQ(fresh.CheckForUpdate(), 0) << url;
-        EXPECT_EQ(fresh.m_strPackagePath, L"") << url;
+        EXPECT_EQ(fresh.m_values.update.packageFile, L"") << url;
         EXPECT_FALSE(Exists(localCopy)) << url;
     }
 }
@@ -143,24 +144,24 @@ TEST_F(UpdateCheck, HostileExePathOrPackageUrlOffersNoUpdate)
 
 TEST_F(UpdateCheck, FailedDownloadsLeaveNothingBehind)
 {
-    app.m_strInstallerCtlFile = ServerUrl(L"404/ctl.ini");
+    app.m_values.settings.installerCtlFile = ServerUrl(L"404/ctl.ini");
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(temp / L"ctl.ini"));
 
-    app.m_strInstallerCtlFile =  // nothing listens there
+    app.m_values.settings.installerCtlFile =  // nothing listens there
         L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/ctl.ini";
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(temp / L"ctl.ini"));
 
     Serve(Section("99"));  // a local path is never fetched, even when the file is there
-    app.m_strInstallerCtlFile = ServerRoot() + L"\\" + localCopy.substr(temp.path().size() + 1);
+    app.m_values.settings.installerCtlFile = ServerRoot() + L"\\" + localCopy.substr(temp.path().size() + 1);
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(localCopy));
 
-    app.m_strTempDir = temp / L"missing";  // the copy's folder must exist
+    app.m_values.installation = settings::MakeInstallation(L"C:\\app", temp / L"missing", L"English");  // the copy's folder must exist
     Serve(Section("99"));
     EXPECT_EQ(app.CheckForUpdate(), 0);
-    EXPECT_EQ(app.m_strDownloadUrl, L"");
+    EXPECT_EQ(app.m_values.offer.downloadUrl, L"");
 }
 
 // The update check names the control file's copy and the package by the portable file-name
@@ -212,13 +213,13 @@ std::string CachedBody(const std::wstring& url)
 TEST_F(UpdateCheck, CachedCopyIsNeverUsed)
 {
     Serve(Section("77"));
-    ASSERT_TRUE(PlantCacheEntry(app.m_strInstallerCtlFile, Section("1") + "; stale\r\n"));
-    ASSERT_NE(CachedBody(app.m_strInstallerCtlFile).find("stale"), std::string::npos);
+    ASSERT_TRUE(PlantCacheEntry(app.m_values.settings.installerCtlFile, Section("1") + "; stale\r\n"));
+    ASSERT_NE(CachedBody(app.m_values.settings.installerCtlFile).find("stale"), std::string::npos);
 
     EXPECT_EQ(app.CheckForUpdate(), 1);
-    EXPECT_EQ(app.m_nRevision, 77);
+    EXPECT_EQ(app.m_values.offer.revision, 77);
     // The stale entry went before the download; whatever the cache holds now is the fresh copy.
-    EXPECT_EQ(CachedBody(app.m_strInstallerCtlFile).find("stale"), std::string::npos);
+    EXPECT_EQ(CachedBody(app.m_values.settings.installerCtlFile).find("stale"), std::string::npos);
 }
 
 }  // namespace

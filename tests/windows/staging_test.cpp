@@ -1,4 +1,4 @@
-#include "ui/staging.h"
+#include "update/staging.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,15 @@ using testing_support::ScratchDir;
 using testing_support::WriteBytes;
 
 namespace {
+
+settings::UpdatePaths PathsOf(const settings::Installation& installation, const wchar_t* exePath,
+                              const wchar_t* packageName = L"KVSetup.exe")
+{
+    settings::Offer offer;
+    offer.packageName = packageName;
+    offer.exePath = exePath;
+    return settings::MakeUpdatePaths(installation, offer);
+}
 
 // An application folder as staging reads it: the local wizard and a res tree.
 void MakeAppFolder(const ScratchDir& app)
@@ -37,10 +46,10 @@ TEST(StagePackage, RunsExactlyTheJudgedPackage)
     const std::wstring package = temp / L"KVSetup.exe";
     ASSERT_TRUE(::CopyFileW(FixturePath(L"pki\\signed-dekavroline.exe").c_str(), package.c_str(),
                             FALSE));
-    const std::string judged = ReadBytes(package);
+    const std::string judgedBytes = ReadBytes(package);
 
-    ui::StagingJob job;
-    ASSERT_EQ(sys::VerifyPackage(package, &job.packageLock), 1);
+    win::File judged;
+    ASSERT_EQ(sys::VerifyPackage(package, &judged), 1);
     const std::wstring marker = temp / L"tamper.txt";
     ASSERT_EQ(sys::RunProcessAndWait(L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" +
                                          marker + L"\" tamper \"" + package + L"\"",
@@ -48,13 +57,13 @@ TEST(StagePackage, RunsExactlyTheJudgedPackage)
               1);
     EXPECT_EQ(ReadBytes(marker), "started show=0 refused refused refused refused finished");
 
-    job.packagePath = package;
-    job.tempDir = temp.path();
-    job.exePath = L"KV New\\KVWizard.exe";
-    job.appDir = app.path();
-    EXPECT_EQ(ui::StagePackage(job), 1);
-    EXPECT_FALSE(job.packageLock) << "the lock outlived the package's start";
-    EXPECT_EQ(ReadBytes(package), judged);
+    const settings::Installation installation =
+        settings::MakeInstallation(app.path(), temp.path(), L"English");
+    const settings::UpdatePaths paths = PathsOf(installation, L"KV New\\KVWizard.exe");
+    EXPECT_TRUE(update::ClearExtractedFolder(paths));
+    EXPECT_TRUE(update::RunPackage(paths, std::move(judged)));
+    EXPECT_TRUE(update::CompleteExtractedFolder(paths, installation));
+    EXPECT_EQ(ReadBytes(package), judgedBytes);
     // The folder the package would have made is completed from the application folder.
     EXPECT_TRUE(Exists(temp / L"KV New\\KVWizard.exe"));
     EXPECT_TRUE(Exists(temp / L"KV New\\res\\kavro.ini"));
@@ -67,21 +76,35 @@ TEST(StagePackage, FailsWhenThePackageCannotStartOrTheFolderCannotBeCompleted)
     ScratchDir temp;
     ScratchDir app;
     MakeAppFolder(app);
-    ui::StagingJob job;
-    job.tempDir = temp.path();
-    job.appDir = app.path();
-    job.exePath = L"KV\\KVWizard.exe";
+    const settings::Installation installation =
+        settings::MakeInstallation(app.path(), temp.path(), L"English");
 
-    job.packagePath = temp / L"missing.exe";
-    EXPECT_EQ(ui::StagePackage(job), 0);
-    EXPECT_FALSE(Exists(temp / L"KV")) << "nothing is staged without a package run";
+    settings::UpdatePaths paths = PathsOf(installation, L"KV\\KVWizard.exe", L"missing.exe");
+    EXPECT_FALSE(update::RunPackage(paths, win::File()));
 
-    job.packagePath = temp / L"KVSetup.exe";
+    paths = PathsOf(installation, L"Not\\Made\\KVWizard.exe");  // one level is made, never two
     ASSERT_TRUE(::CopyFileW(FixturePath(L"pki\\signed-dekavroline.exe").c_str(),
-                            job.packagePath.c_str(), FALSE));
-    job.exePath = L"Not\\Made\\KVWizard.exe";  // one level is made, never two
-    EXPECT_EQ(ui::StagePackage(job), 0);
+                            paths.packageFile.c_str(), FALSE));
+    EXPECT_TRUE(update::RunPackage(paths, win::File()));
+    EXPECT_FALSE(update::CompleteExtractedFolder(paths, installation));
     EXPECT_FALSE(Exists(temp / L"Not"));
+}
+
+// Whatever an earlier run, or another program, left where the package will unpack goes
+// first, through no link; the package never unpacks beside it.
+TEST(StagePackage, AFolderLeftBehindIsRemovedBeforeThePackageRuns)
+{
+    ScratchDir temp;
+    ScratchDir app;
+    MakeAppFolder(app);
+    const settings::Installation installation =
+        settings::MakeInstallation(app.path(), temp.path(), L"English");
+    const settings::UpdatePaths paths = PathsOf(installation, L"KV\\KVWizard.exe");
+    EXPECT_TRUE(update::ClearExtractedFolder(paths)) << "nothing there is fine";
+    ASSERT_TRUE(::CreateDirectoryW((temp / L"KV").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(temp / L"KV\\version.dll", "planted"));
+    EXPECT_TRUE(update::ClearExtractedFolder(paths));
+    EXPECT_FALSE(Exists(temp / L"KV"));
 }
 
 }  // namespace

@@ -1,0 +1,91 @@
+// What start-up reads, as plain values made once on the main thread and read-only afterwards:
+// the settings files' values, the offer from the control file and every path of the
+// installation. The dialog and the update flow receive them by const reference; a worker takes
+// its own copies. Portable: no operating system needed.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace settings {
+
+// The texts of uistrings.ini and the product name of kavro.ini; escapes already converted.
+struct Texts {
+    std::wstring titleUpdate;
+    std::wstring productName;
+    std::wstring messageUpdate;
+    std::wstring messageDownload;
+    std::wstring downloadError;
+    std::wstring messageOSCap;
+    std::wstring yesBtn;
+    std::wstring noBtn;
+    std::wstring retryBtn;
+    std::wstring cancelBtn;
+    std::wstring closeBtn;
+};
+
+// The values of kavro.ini and the language files that decide, rather than show.
+struct Settings {
+    std::int32_t osMajor = 0;
+    std::int32_t osMinor = 0;
+    std::int32_t spMajor = 0;
+    std::int32_t bicon = 0;
+    std::wstring drvName;
+    std::wstring installerCtlFile;
+    std::int32_t installerRevision = 0;
+};
+
+// The program's own folders and the files start-up and the dialog read there. Folders are
+// normalised: no trailing backslash except a root's ("E:\"), so joining never doubles one.
+struct Installation {
+    std::wstring appDir;          // this program's folder, which holds the local wizard
+    std::wstring tempDir;         // the temporary folder
+    std::wstring language;        // the language folder's name
+    std::wstring resFolder;       // appDir\res
+    std::wstring languageFolder;  // res\<language>
+    std::wstring mainSettings;    // res\kavro.ini
+    std::wstring animation;       // res\<language>\Morvane.gif
+    std::wstring localWizard;     // appDir\KVWizard.exe
+};
+
+// `appDir` and `tempDir` are normalised first; `language` may be empty until it is chosen.
+Installation MakeInstallation(const std::wstring& appDir, const std::wstring& tempDir,
+                              const std::wstring& language);
+
+// What the control file offers, once its values passed the update check's rules.
+struct Offer {
+    std::wstring downloadUrl;
+    std::wstring packageName;  // a plain file name, from the URL
+    std::wstring exePath;      // the new wizard, relative to the temporary folder
+    std::int32_t revision = 0;
+};
+
+// The paths of one offer's update, all below the temporary folder.
+struct UpdatePaths {
+    std::wstring packageFile;      // tempDir\<package name>
+    std::wstring newWizard;        // tempDir\ExePath
+    std::wstring extractedFolder;  // the new wizard's folder
+    std::wstring wizardCopy;       // KVWizard.exe in the extracted folder
+    std::wstring targetRes;        // res in the extracted folder
+};
+
+UpdatePaths MakeUpdatePaths(const Installation& installation, const Offer& offer);
+
+// The package alone, quoted: an unquoted path with a space would let Windows start a program
+// at one of its prefixes first ("C:\a b\p.exe" runs "C:\a.exe").
+std::wstring PackageCommandLine(const UpdatePaths& paths);
+
+// "<new wizard>" /PATH="<application folder>", each argument quoted so that the wizard's
+// argument rules read the folder back as it is, a root's trailing backslash included.
+std::wstring NewWizardCommandLine(const UpdatePaths& paths, const Installation& installation);
+
+// Everything the dialog and the update flow are given.
+struct Values {
+    Texts texts;
+    Settings settings;
+    Installation installation;
+    Offer offer;
+    UpdatePaths update;
+    bool osSupported = false;
+};
+
+}  // namespace settings

@@ -1,0 +1,209 @@
+#include "update/flow.h"
+
+#include <memory>
+
+#include "sys/download.h"
+#include "sys/shell.h"
+#include "sys/trust.h"
+#include "update/staging.h"
+#include "win/com.h"
+#include "win/trail.h"
+
+namespace update {
+
+// The package file across attempts.
+class PackageStore : public win::RefCounted {
+public:
+    PackageStore(std::wstring url, std::wstring file) : m_url(std::move(url)), m_file(std::move(file)) {}
+    bool Download(const volatile LONG*) { return sys::DownloadPackageFile(m_url, m_file) != 0; }
+    // A refused package goes: Retry fetches it again anyway, and it must not wait in the
+    // temporary folder under a name the network chose.
+    void Discard() { ::DeleteFileW(m_file.c_str()); }
+
+private:
+    const std::wstring m_url;
+    const std::wstring m_file;
+};
+
+// What the dialog and one attempt's worker share. The phase moves forward only, by
+// compare-and-swap, so Cancel and the start of the package cannot both win.
+class Attempt : public win::RefCounted {
+public:
+    enum Phase : LONG { Downloading, Staging, Abandoned };
+
+    Attempt(LPARAM id, HWND window) : m_id(id), m_window(window) {}
+
+    LPARAM id() const { return m_id; }
+    const volatile LONG* StopFlag() const { return &m_stop; }
+    bool IsAbandoned() const { return m_phase == Abandoned; }
+
+    bool Abandon()
+    {
+        ::InterlockedExchange(&m_stop, 1);
+        return ::InterlockedCompareExchange(&m_phase, Abandoned, Downloading) != Staging;
+    }
+    // The point of no return: true when the attempt was not given up first.
+    bool EnterStaging()
+    {
+        return ::InterlockedCompareExchange(&m_phase, Staging, Downloading) == Downloading;
+    }
+
+    void Tell(Note note) const
+    {
+        ::PostMessageW(m_window, WM_UPDATE_NOTE, static_cast<WPARAM>(note), m_id);
+    }
+
+    void SetProgress(unsigned long long received, unsigned long long total)
+    {
+        {
+            win::Locked hold(m_lock);
+            m_progress.received = received;
+            m_progress.total = total;
+        }
+        // One note in flight at a time: the dialog reads the latest figures when it gets it.
+        if (::InterlockedExchange(&m_progressPosted, 1) == 0) Tell(Note::Progress);
+    }
+    Progress TakeProgress()
+    {
+        ::InterlockedExchange(&m_progressPosted, 0);
+        win::Locked hold(m_lock);
+        return m_progress;
+    }
+
+private:
+    const LPARAM m_id;
+    const HWND m_window;
+    volatile LONG m_phase = Downloading;
+    volatile LONG m_stop = 0;
+    volatile LONG m_progressPosted = 0;
+    win::Lock m_lock;
+    Progress m_progress;
+};
+
+namespace {
+
+constexpr DWORD kPauseAfterWizardMs = 3000;
+
+// One attempt, from the download to the end of the clean-up, on a worker of its own. It holds
+// its own copies of the values, so it never touches the dialog or the application.
+class AttemptJob {
+public:
+    AttemptJob(const settings::Values& values, win::Shared<Attempt> attempt,
+               win::Shared<PackageStore> package)
+        : m_installation(values.installation),
+          m_offer(values.offer),
+          m_paths(values.update),
+          m_attempt(attempt),
+          m_package(package)
+    {
+    }
+
+    void Run()
+    {
+        // No window on this thread, so a multithreaded apartment: nothing here ever has to
+        // answer a message while it waits.
+        win::ComApartment com(win::ComApartment::MultiThreaded);
+        if (!Download()) return Fail();
+        win::File judged;
+        if (!Check(&judged)) return Fail();
+        if (!m_attempt->EnterStaging()) {
+            trail::Say(L"update: given up before the package ran");
+            return;
+        }
+        m_attempt->Tell(Note::Checked);
+        if (!Stage(std::move(judged))) return Fail();
+        win::File wizard;
+        if (!JudgeWizard(&wizard)) return Fail();
+        m_attempt->Tell(Note::HandingOver);
+        HandOver(std::move(wizard));
+        m_attempt->Tell(Note::Ended);
+    }
+
+private:
+    void Fail()
+    {
+        if (m_attempt->IsAbandoned()) return;
+        m_attempt->Tell(Note::Failed);
+    }
+
+    bool Download()
+    {
+        trail::Say(L"download: fetching the package into " + m_paths.packageFile);
+        const bool stored = m_package->Download(m_attempt->StopFlag());
+        trail::Say(stored ? L"download: package stored" : L"download: failed");
+        return stored && !m_attempt->IsAbandoned();
+    }
+
+    bool Check(win::File* judged)
+    {
+        if (sys::VerifyPackage(m_paths.packageFile, judged)) return !m_attempt->IsAbandoned();
+        m_package->Discard();
+        return false;
+    }
+
+    bool Stage(win::File judged)
+    {
+        return ClearExtractedFolder(m_paths) && RunPackage(m_paths, std::move(judged)) &&
+               CompleteExtractedFolder(m_paths, m_installation);
+    }
+
+    // The new wizard runs elevated: it is judged like the package, and a folder whose wizard
+    // fails goes.
+    bool JudgeWizard(win::File* judged)
+    {
+        if (sys::VerifyPackage(m_paths.newWizard, judged)) return true;
+        trail::Say(L"staging: the new wizard was refused; removing " + m_paths.extractedFolder);
+        ClearExtractedFolder(m_paths);
+        return false;
+    }
+
+    void HandOver(win::File wizard)
+    {
+        // The user is never left without a wizard: without the new one, the local one starts.
+        if (!RunNewWizard(m_paths, m_installation, std::move(wizard))) {
+            trail::Say(L"hand-over: starting the local wizard instead");
+            sys::StartLocalWizard(m_installation.localWizard);
+        }
+        ::Sleep(kPauseAfterWizardMs);
+        CleanUp(m_paths, m_offer);
+    }
+
+    const settings::Installation m_installation;
+    const settings::Offer m_offer;
+    const settings::UpdatePaths m_paths;
+    win::Shared<Attempt> m_attempt;
+    win::Shared<PackageStore> m_package;
+};
+
+}  // namespace
+
+Flow::Flow(const settings::Values& values)
+    : m_values(values),
+      m_package(new PackageStore(values.offer.downloadUrl, values.update.packageFile))
+{
+}
+
+Flow::~Flow() { Abandon(); }
+
+bool Flow::Start(HWND window)
+{
+    Abandon();
+    win::Shared<Attempt> attempt(new Attempt(++m_lastId, window));
+    m_attempt = attempt;
+    // Without a worker the dialog stays as it is; Cancel still hands over to the local wizard.
+    return win::StartWorker(std::make_unique<AttemptJob>(m_values, attempt, m_package));
+}
+
+bool Flow::Abandon() { return !m_attempt || m_attempt->Abandon(); }
+
+bool Flow::IsCurrent(LPARAM attempt) const
+{
+    return m_attempt && m_attempt->id() == attempt && !m_attempt->IsAbandoned();
+}
+
+Progress Flow::CurrentProgress() const
+{
+    return m_attempt ? m_attempt->TakeProgress() : Progress();
+}
+
+}  // namespace update

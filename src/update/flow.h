@@ -1,0 +1,62 @@
+// The update flow: from Yes to the end of the clean-up. One worker per attempt downloads the
+// package, checks it, stages it, hands over to the new wizard, waits for it and cleans up,
+// and tells the dialog what happened with notes posted to its window. Nothing here ever waits
+// on the dialog, and the dialog never waits on the flow.
+#pragma once
+#include <windows.h>
+
+#include "settings/values.h"
+#include "win/thread.h"
+
+namespace update {
+
+// Posted to the dialog: wParam a Note, lParam the attempt it belongs to.
+constexpr UINT WM_UPDATE_NOTE = WM_APP + 100;
+
+enum class Note : WPARAM {
+    Progress,     // more of the package arrived; read it with Flow::CurrentProgress
+    Checked,      // the package passed its check and is about to run: staging begins
+    HandingOver,  // the new folder is complete and judged: the new wizard starts now
+    Failed,       // the attempt failed; a new one may be started
+    Ended,        // the new wizard (or the local one) ran and the clean-up is done
+};
+
+struct Progress {
+    unsigned long long received = 0;
+    unsigned long long total = 0;  // 0 while the size is unknown
+};
+
+class Attempt;
+class PackageStore;
+
+class Flow {
+public:
+    // `values` must outlive the flow.
+    explicit Flow(const settings::Values& values);
+    ~Flow();
+    Flow(const Flow&) = delete;
+    Flow& operator=(const Flow&) = delete;
+
+    // Yes or Retry: starts a new attempt on a worker of its own, which posts its notes to
+    // `window`. false when no worker could be started.
+    bool Start(HWND window);
+
+    // Cancel or No: the running attempt, if any, is given up and its later notes are stale.
+    // false when the attempt is past its point of no return (its package already runs);
+    // it then carries on, and the caller should let it.
+    bool Abandon();
+
+    // Whether a note's lParam belongs to the attempt that runs and was not given up.
+    bool IsCurrent(LPARAM attempt) const;
+
+    Progress CurrentProgress() const;
+
+private:
+    const settings::Values& m_values;
+    win::Shared<Attempt> m_attempt;
+    // The package file between attempts, so a cut download can go on where it stopped.
+    win::Shared<PackageStore> m_package;
+    LPARAM m_lastId = 0;
+};
+
+}  // namespace update

@@ -1,0 +1,93 @@
+#include "update/staging.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "app/startup_rules.h"
+#include "sys/directory_tree.h"
+#include "win/trail.h"
+
+namespace update {
+
+bool ClearExtractedFolder(const settings::UpdatePaths& paths)
+{
+    if (::GetFileAttributesW(paths.extractedFolder.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        return true;
+    const bool removed = tree::DeleteDirectoryTree(paths.extractedFolder) != 0;
+    trail::Say(L"staging: " + paths.extractedFolder +
+               (removed ? L" left by an earlier run, removed"
+                        : L" left by an earlier run could not be removed"));
+    return removed;
+}
+
+bool RunPackage(const settings::UpdatePaths& paths, win::File judged)
+{
+    const sys::StartedProcess package =
+        sys::StartProcess(settings::PackageCommandLine(paths), true);
+    // Its process holds the image now; the package no longer needs our lock.
+    judged.reset();
+    if (!package) {
+        trail::Say(L"staging: package could not be started");
+        return false;
+    }
+    if (sys::WaitForProcess(package)) {
+        trail::Say(L"staging: package ended as hung; its extraction is incomplete");
+        return false;
+    }
+    return true;
+}
+
+bool CompleteExtractedFolder(const settings::UpdatePaths& paths,
+                             const settings::Installation& installation)
+{
+    const std::wstring& appDir = installation.appDir;
+    const bool folderReady = tree::EnsureDirectory(paths.extractedFolder, appDir) != 0;
+    trail::Say(L"staging: extracted folder " + paths.extractedFolder +
+               (folderReady ? L" ready" : L" missing and not made"));
+    bool wizardReady = false;
+    if (::PathFileExistsW(paths.wizardCopy.c_str())) {
+        wizardReady = folderReady;
+    } else if (folderReady) {
+        // By handle, as the tree copy: the folder cannot become a link between check and write.
+        wizardReady = tree::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe") != 0;
+        trail::Say(wizardReady ? L"staging: local KVWizard.exe copied in"
+                               : L"staging: local KVWizard.exe could not be copied in");
+    }
+    if (!wizardReady) return false;
+    const bool resReady = tree::EnsureDirectory(paths.targetRes, installation.resFolder) &&
+                          tree::CopyDirectoryTree(paths.targetRes, installation.resFolder);
+    trail::Say(resReady ? L"staging: res tree completed" : L"staging: res tree not completed");
+    return resReady;
+}
+
+bool RunNewWizard(const settings::UpdatePaths& paths, const settings::Installation& installation,
+                  win::File judged)
+{
+    const sys::StartedProcess wizard =
+        sys::StartProcess(settings::NewWizardCommandLine(paths, installation), false);
+    judged.reset();
+    if (!wizard) {
+        trail::Say(L"hand-over: the new wizard could not be started");
+        return false;
+    }
+    trail::Say(L"hand-over: the new wizard runs");
+    // A wizard busy installing is not hung: it is waited for until it ends, as Windows waits.
+    // This thread owns no window, so nobody's broadcast waits on it.
+    ::WaitForSingleObject(wizard.process.get(), INFINITE);
+    return true;
+}
+
+void CleanUp(const settings::UpdatePaths& paths, const settings::Offer& offer)
+{
+    // The same rule the update check applied: never the temporary folder or anything outside.
+    if (!paths.extractedFolder.empty() && startup::IsSafeExePath(offer.exePath)) {
+        const bool removed = tree::DeleteDirectoryTree(paths.extractedFolder) != 0;
+        trail::Say(L"clean-up: " + paths.extractedFolder +
+                   (removed ? L" removed" : L" could not be removed whole"));
+    }
+    const bool packageRemoved = ::DeleteFileW(paths.packageFile.c_str()) != FALSE;
+    trail::Say(L"clean-up: " + paths.packageFile + (packageRemoved ? L" removed" : L" not removed"));
+}
+
+}  // namespace update
