@@ -11,9 +11,10 @@ namespace update {
 
 bool ClearExtractedFolder(const settings::UpdatePaths& paths)
 {
-    if (::GetFileAttributesW(paths.extractedFolder.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        ::GetLastError() == ERROR_FILE_NOT_FOUND)
-        return true;
+    if (::GetFileAttributesW(paths.extractedFolder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    }
     const bool removed = tree::DeleteDirectoryTree(paths.extractedFolder) != 0;
     trail::Say(L"staging: " + paths.extractedFolder +
                (removed ? L" left by an earlier run, removed"

@@ -32,7 +32,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 from fixture_server import Blackhole, FixtureServer  # noqa: E402
-from packages import read_cmake_cache  # noqa: E402
+from packages import read_cmake_cache, sign  # noqa: E402
 
 RUN_TIMEOUT = 180  # seconds; a loaded 2-core machine under Wine can be slow
 DIALOG_WAIT_MS = 60000
@@ -159,7 +159,10 @@ class Build:
         self.morvane = os.path.join(self.dir, "Morvane.exe")
         self.fixtures = os.path.join(self.dir, "fixtures")
         self.launcher = os.path.join(self.fixtures, "launch.exe")
-        self.stub_wizard = os.path.join(self.fixtures, "stubwizard", "KVWizard.exe")
+        # The wizard runs elevated, so Morvane judges it like the package: the stand-in is signed
+        # by the maker's test signer; the unsigned build is there for the tests that refuse it.
+        self.unsigned_stub_wizard = os.path.join(self.fixtures, "stubwizard", "KVWizard.exe")
+        self.stub_wizard = self._signed_copy(self.unsigned_stub_wizard, "stubwizard-signed")
         self.ui_driver = os.path.join(self.fixtures, "ui_driver.exe")
         self.planted_dir = os.path.join(self.fixtures, "planted")
         self.cache = read_cmake_cache(self.dir)
@@ -168,6 +171,17 @@ class Build:
         self.support_url = self.cache.get("MORVANE_SUPPORT_URL", "")
         match = re.match(r"^http://127\.0\.0\.1:(\d+)/?$", self.support_url)
         self.support_port = int(match.group(1)) if match else None
+
+    def _signed_copy(self, path, folder):
+        signed = os.path.join(self.fixtures, folder, os.path.basename(path))
+        if (not os.path.exists(signed) or
+                os.path.getmtime(signed) < os.path.getmtime(path)):
+            os.makedirs(os.path.dirname(signed), exist_ok=True)
+            partial = signed + ".part"
+            shutil.copy(path, partial)
+            sign(self.dir, partial)
+            os.replace(partial, signed)
+        return signed
 
     def ensure_wine(self):
         """A persistent wineserver for this build's prefix (what the ctest fixture sets up).

@@ -27,23 +27,33 @@ PACKAGED_MARK = b"MORVANE-PACKAGED-WIZARD"
 WIZARD_RUN_MS = 6000
 
 
-def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0):
-    """The folder a package carries: the wizard (marked, running WIZARD_RUN_MS with a window),
-    one res file of its own that the staging must leave alone, and filler files that make the
-    extraction last long enough to be seen."""
+def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0, wizard_signer="dekavroline",
+                  extra=None):
+    """The folder a package carries: the wizard (marked, running WIZARD_RUN_MS with a window,
+    signed by `wizard_signer` unless that is None), one res file of its own that the staging
+    must leave alone, filler files that make the extraction last long enough to be seen, and
+    `extra` files ({name: bytes}) beside the wizard."""
     src = os.path.join(s.root, "package-src")
     shutil.rmtree(src, ignore_errors=True)
     os.makedirs(os.path.join(src, "res", "English"))
     if wizard:
-        with open(os.path.join(src, "KVWizard.exe"), "wb") as f:
+        wizard_path = os.path.join(src, "KVWizard.exe")
+        with open(wizard_path, "wb") as f:
             if wizard_bytes is None:
-                with open(s.build.stub_wizard, "rb") as stub:
+                with open(s.build.unsigned_stub_wizard, "rb") as stub:
                     wizard_bytes = stub.read() + PACKAGED_MARK
             f.write(wizard_bytes)
+        # The wizard runs elevated and is judged like the package: the maker signs it (the
+        # mark stays inside what the signature covers).
+        if wizard_signer:
+            sign(s.build, wizard_path, wizard_signer)
         with open(os.path.join(src, "wizard-mode.txt"), "w") as f:
             f.write("window:%d\n" % WIZARD_RUN_MS)
     with open(os.path.join(src, "res", "English", "uistrings.ini"), "wb") as f:
         f.write(b"; the package's own copy\r\n")
+    for name, data in (extra or {}).items():
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(data)
     if filler_files:
         os.makedirs(os.path.join(src, "data"))
     for i in range(filler_files):
@@ -121,7 +131,7 @@ class UpdateTest(DialogTest):
         # While the wizard runs: the package's own files stay as they came, missing ones were
         # copied from the application folder.
         with open(os.path.join(extracted, "KVWizard.exe"), "rb") as f:
-            self.assertTrue(f.read().endswith(PACKAGED_MARK), "the packaged wizard was replaced")
+            self.assertIn(PACKAGED_MARK, f.read(), "the packaged wizard was replaced")
         with open(os.path.join(extracted, "res", "English", "uistrings.ini"), "rb") as f:
             self.assertEqual(f.read(), b"; the package's own copy\r\n")
         for folder, _, files in os.walk(s.res):
@@ -236,6 +246,8 @@ class Failures(UpdateTest):
         def deep_exe_path(s):
             offer(s, exe_path="Not\\Made\\KVWizard.exe")
 
+        wizard_refused = "staging: the new wizard was refused"
+
         refused = "package check: refused"
         # Wine's URL download stores a 404's error page and reports success: the check refuses it.
         rows = {"404": (not_found, ("download: failed", refused)),
@@ -245,27 +257,44 @@ class Failures(UpdateTest):
                 "cannot be started": (cannot_start, "staging: package could not be started"),
                 "ended as hung": (hangs, "staging: package ended as hung"),
                 "ExePath two levels the package did not make": (deep_exe_path,
-                                                                "staging: extracted folder")}
+                                                                "staging: extracted folder"),
+                # The new wizard runs elevated: judged like the package, never run unjudged.
+                "unsigned wizard": (lambda s: offer(s, wizard_signer=None), wizard_refused),
+                "wizard of another signer": (lambda s: offer(s, wizard_signer="other"),
+                                             wizard_refused),
+                "wizard that is no program": (
+                    lambda s: offer(s, wizard_bytes=b"not a program", wizard_signer=None),
+                    wizard_refused)}
         for name, (prepare, why) in rows.items():
             with self.subTest(name), Scenario(self.build) as s:
                 s.install()
                 prepare(s)
                 self.fail_retry_and_decline(
                     s, why, picture="update-4-failed" if name == "another signer" else None)
-                self.assertTrue(os.path.exists(os.path.join(s.temp_dir, PACKAGE)),
-                                "a failed package stays in the temporary folder")
+                # A refused package must not wait in the temporary folder under a name the
+                # network chose; one that passed its check and then failed to stage stays.
+                kept = os.path.exists(os.path.join(s.temp_dir, PACKAGE))
+                self.assertEqual(kept, refused not in why, "the package's file after the failure")
+                if why == wizard_refused:
+                    self.assertFalse(os.path.exists(os.path.join(s.temp_dir, FOLDER)),
+                                     "the folder of a refused wizard goes")
+                    self.assertFalse(any(w.module.lower().startswith(
+                        wine_path(s.temp_dir).lower()) for w in read_marker(s.marker)),
+                        "a refused wizard never runs")
 
-    def test_new_wizard_that_cannot_start_still_cleans_up_then_opens_the_local_one(self):
+    def test_new_wizard_that_dies_while_loading_still_cleans_up_then_opens_the_local_one(self):
+        """An invalid version.dll beside the wizard (its user32 takes it from the wizard's own
+        folder) stops it before its first line: it was not started, so the user gets the local
+        one after the clean-up."""
         with Scenario(self.build) as s:
             s.install()
-            offer(s, wizard_bytes=b"not a program")
+            offer(s, extra={"version.dll": b"MZ not a library"})
             with s.start() as run:
                 self.assertEqual(drive(run, "click", YES)[0], 0)
                 run.finish()
             self.assertWizardStartedOnceFromApp(run, s)
             self.assertEqual(os.listdir(s.temp_dir), [])
-            self.assertIn("hand-over: the new wizard could not be started; starting the local one",
-                          run.trail)
+            self.assertIn("hand-over: starting the local wizard instead", run.trail)
 
     def test_cancel_during_a_stalled_download_opens_the_local_wizard_and_ends(self):
         with Scenario(self.build) as s:
