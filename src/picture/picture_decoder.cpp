@@ -1,0 +1,140 @@
+#include "picture/picture_decoder.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "win/com.h"
+#include "win/syslib.h"
+#include "win/thread.h"
+
+namespace picture {
+namespace {
+
+const int kHimetricPerInch = 2540;
+std::atomic<long> g_decodesInFlight{0};
+
+// A movable block holding a copy of the bytes, as CreateStreamOnHGlobal wants.
+win::GlobalMemory CopyToBlock(const unsigned char* data, std::size_t size)
+{
+    if (size == 0 || size > MAXDWORD) return win::GlobalMemory();
+    win::GlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE, size));
+    if (!block) return block;
+    void* view = ::GlobalLock(block.get());
+    if (!view) return win::GlobalMemory();
+    std::memcpy(view, data, size);
+    ::GlobalUnlock(block.get());
+    return block;
+}
+
+// The stream takes the block and frees it when released, also when decoding fails.
+PicturePtr DecodeBlock(win::GlobalMemory block, DWORD size)
+{
+    Microsoft::WRL::ComPtr<IStream> stream;
+    if (!block || FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, &stream))) return nullptr;
+    block.release();
+    // Bound at run time: the path to the wizard never loads the OLE automation library.
+    static const auto loadPicture =
+        win::SystemFunction<decltype(&::OleLoadPicture)>(L"oleaut32.dll", "OleLoadPicture");
+    PicturePtr picture;
+    if (!loadPicture ||
+        loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                    reinterpret_cast<void**>(picture.GetAddressOf())) != S_OK) {
+        return nullptr;
+    }
+    return picture;
+}
+
+}  // namespace
+
+PicturePtr DecodeBytes(const unsigned char* data, std::size_t size)
+{
+    return DecodeBlock(CopyToBlock(data, size), static_cast<DWORD>(size));
+}
+
+bool RenderPicture(HDC dc, IPicture* picture, int left, int top, int width, int height)
+{
+    if (!dc || !picture) return false;
+    OLE_XSIZE_HIMETRIC himetricWidth = 0;
+    OLE_YSIZE_HIMETRIC himetricHeight = 0;
+    picture->get_Width(&himetricWidth);
+    picture->get_Height(&himetricHeight);
+    // Source from the bottom up with a negative height: HIMETRIC runs upwards.
+    return picture->Render(dc, left, top, width, height, 0, himetricHeight, himetricWidth, -himetricHeight,
+                           nullptr) == S_OK;
+}
+
+SIZE NaturalPixelSize(IPicture* picture, HDC dc)
+{
+    OLE_XSIZE_HIMETRIC width = 0;
+    OLE_YSIZE_HIMETRIC height = 0;
+    picture->get_Width(&width);
+    picture->get_Height(&height);
+    return SIZE{::MulDiv(width, ::GetDeviceCaps(dc, LOGPIXELSX), kHimetricPerInch),
+                ::MulDiv(height, ::GetDeviceCaps(dc, LOGPIXELSY), kHimetricPerInch)};
+}
+
+std::size_t HeldBytes(IPicture* picture)
+{
+    SHORT type = PICTYPE_UNINITIALIZED;
+    OLE_HANDLE handle = 0;
+    BITMAP bitmap{};
+    if (picture && SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP &&
+        SUCCEEDED(picture->get_Handle(&handle)) &&
+        ::GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(handle)), sizeof bitmap, &bitmap) ==
+            sizeof bitmap) {
+        return static_cast<std::size_t>(bitmap.bmWidthBytes) * static_cast<std::size_t>(bitmap.bmHeight);
+    }
+    // Not a bitmap: count it as 32-bit pixels at 96 dots per inch.
+    OLE_XSIZE_HIMETRIC width = 0;
+    OLE_YSIZE_HIMETRIC height = 0;
+    if (picture) {
+        picture->get_Width(&width);
+        picture->get_Height(&height);
+    }
+    return 4u * static_cast<std::size_t>(::MulDiv(width, 96, kHimetricPerInch)) *
+           static_cast<std::size_t>(::MulDiv(height, 96, kHimetricPerInch));
+}
+
+std::shared_ptr<DecodeJob> DecodeJob::Start(const unsigned char* data, std::size_t size)
+{
+    std::shared_ptr<DecodeJob> job(new (std::nothrow) DecodeJob);
+    if (!job) return nullptr;
+    job->m_block = CopyToBlock(data, size);
+    job->m_nSize = static_cast<DWORD>(size);
+    job->m_done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!job->m_block || !job->m_done) return nullptr;
+    // The thread holds its own reference, so the job outlives a waiter that gave up.
+    auto* own = new (std::nothrow) std::shared_ptr<DecodeJob>(job);
+    if (!own) return nullptr;
+    ++g_decodesInFlight;
+    if (!win::StartDetachedThread(&DecodeJob::Run, own)) {
+        --g_decodesInFlight;
+        delete own;
+        return nullptr;
+    }
+    return job;
+}
+
+unsigned __stdcall DecodeJob::Run(void* param)
+{
+    std::unique_ptr<std::shared_ptr<DecodeJob>> own(static_cast<std::shared_ptr<DecodeJob>*>(param));
+    try {
+        // The decoder makes its codec objects through COM; this thread has no window.
+        win::ComApartment apartment(win::ComApartment::MultiThreaded);
+        DecodeJob& job = **own;
+        job.m_result = DecodeBlock(std::move(job.m_block), job.m_nSize);
+        ::SetEvent(job.m_done.get());
+        // An abandoned job's picture is released here, inside the apartment that made it.
+        own.reset();
+    } catch (...) {
+        if (own) ::SetEvent((*own)->m_done.get());
+    }
+    own.reset();
+    --g_decodesInFlight;
+    return 0;
+}
+
+long DecodeJob::InFlight() { return g_decodesInFlight.load(); }
+
+}  // namespace picture
