@@ -5,7 +5,7 @@
 #include "picture/animation_rules.h"
 #include "picture/gif_parser.h"
 #include "picture/picture_ex.h"
-#include "win/lock.h"
+#include "win/thread.h"
 
 unsigned __stdcall CPictureEx::AnimationThreadProc(void* param)
 {
@@ -48,7 +48,7 @@ void CPictureEx::BeginFrames()
     if (m_vecFrames.empty() || !m_surface) return;
     const GifFrame& frame = m_vecFrames[m_nFrameIndex];
     if (gif::DisposalFor(frame.nDisposalMethod) != gif::Disposal::ClearToBackground) return;
-    win::LockGuard lock(m_surfaceLock);
+    win::Locked lock(m_surfaceLock);
     FillErase(frame.nLeft, frame.nTop, frame.nWidth, frame.nHeight);
 }
 
@@ -91,7 +91,7 @@ DWORD CPictureEx::DrawFrame(IPicture* decoded)
     const GifFrame& frame = m_vecFrames[m_nFrameIndex];
     bool drawn = false;
     {
-        win::LockGuard lock(m_surfaceLock);
+        win::Locked lock(m_surfaceLock);
         if (gif::SavesUnderlay(frame.nDisposalMethod)) SaveUnderlay(frame);
         drawn = picture::RenderPicture(m_surface.get(), decoded, frame.nLeft, frame.nTop, frame.nWidth,
                                        frame.nHeight);
@@ -107,7 +107,7 @@ void CPictureEx::DisposeFrame()
 {
     if (m_vecFrames.empty() || !m_surface) return;
     const GifFrame& frame = m_vecFrames[m_nFrameIndex];
-    win::LockGuard lock(m_surfaceLock);
+    win::Locked lock(m_surfaceLock);
     switch (gif::DisposalFor(frame.nDisposalMethod)) {
     case gif::Disposal::ClearToBackground:
         FillErase(frame.nLeft, frame.nTop, frame.nWidth, frame.nHeight);
@@ -128,7 +128,7 @@ void CPictureEx::AdvanceFrame()
     if (m_vecFrames.empty() || !m_surface) return;
     m_nFrameIndex = gif::NextFrameIndex(m_nFrameIndex, static_cast<std::uint32_t>(m_vecFrames.size()));
     if (m_nFrameIndex != 0) return;
-    win::LockGuard lock(m_surfaceLock);
+    win::Locked lock(m_surfaceLock);
     FillErase(0, 0, m_nWidth, m_nHeight);
 }
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "picture/gif_parser.h"
-#include "win/lock.h"
+#include "win/thread.h"
 
 namespace {
 
@@ -33,15 +33,11 @@ private:
 
 CPictureEx::CPictureEx() : CPictureEx(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-CPictureEx::CPictureEx(HANDLE stopEvent) : m_hStopEvent(stopEvent)
-{
-    ::InitializeCriticalSection(&m_surfaceLock);
-}
+CPictureEx::CPictureEx(HANDLE stopEvent) : m_hStopEvent(stopEvent) {}
 
 CPictureEx::~CPictureEx()
 {
     StopAnimation();
-    ::DeleteCriticalSection(&m_surfaceLock);
 }
 
 LRESULT CPictureEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
@@ -175,7 +171,7 @@ int CPictureEx::StartAnimation()
     }
     if (!m_pStillPicture) return 0;
     {
-        win::LockGuard lock(m_surfaceLock);
+        win::Locked lock(m_surfaceLock);
         if (!picture::RenderPicture(m_surface.get(), m_pStillPicture.Get(), 0, 0, m_nWidth, m_nHeight)) return 0;
     }
     Invalidate();
@@ -224,7 +220,7 @@ void CPictureEx::OnDestroy()
 void CPictureEx::OnPaint()
 {
     win::PaintDc paint(hwnd());
-    win::LockGuard lock(m_surfaceLock);
+    win::Locked lock(m_surfaceLock);
     if (m_surface) ::BitBlt(paint.get(), 0, 0, m_nWidth, m_nHeight, m_surface.get(), 0, 0, SRCCOPY);
 }
 

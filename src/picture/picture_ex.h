@@ -18,6 +18,7 @@
 #include "win/bitmap_dc.h"
 #include "win/handles.h"
 #include "win/subclass.h"
+#include "win/thread.h"
 
 namespace gif {
 class GifParser;
@@ -121,5 +122,5 @@ private:
     std::atomic<std::uint32_t> m_nFramesDrawn{0};
     // Keeps WM_PAINT's copy from reading the surface halfway through a frame's drawing. Never
     // held across a decode, so a paint waits at most for one draw.
-    CRITICAL_SECTION m_surfaceLock;
+    win::Lock m_surfaceLock;
 };

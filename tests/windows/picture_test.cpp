@@ -432,7 +432,7 @@ TEST_F(PictureControl, WithoutStopEventTheFirstFrameIsShownOnce)
 
 namespace {
 struct LockHolder {
-    CRITICAL_SECTION* lock;
+    win::Lock* lock;
     HANDLE locked;
     volatile LONG released;
 };
@@ -440,11 +440,11 @@ struct LockHolder {
 DWORD WINAPI HoldLockSevenSeconds(void* param)
 {
     auto* holder = static_cast<LockHolder*>(param);
-    ::EnterCriticalSection(holder->lock);
+    holder->lock->Enter();
     ::SetEvent(holder->locked);
     ::Sleep(7000);
     ::InterlockedExchange(&holder->released, 1);
-    ::LeaveCriticalSection(holder->lock);
+    holder->lock->Leave();
     return 0;
 }
 }  // namespace

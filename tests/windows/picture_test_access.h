@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "picture/picture_ex.h"
-#include "win/lock.h"
+#include "win/thread.h"
 
 struct PictureTestAccess {
     // A control whose stop event could not be created.
@@ -12,10 +12,10 @@ struct PictureTestAccess {
 
     static COLORREF SurfacePixel(CPictureEx& p, int x, int y)
     {
-        win::LockGuard lock(p.m_surfaceLock);
+        win::Locked lock(p.m_surfaceLock);
         return p.m_surface ? ::GetPixel(p.m_surface.get(), x, y) : CLR_INVALID;
     }
-    static CRITICAL_SECTION& SurfaceLock(CPictureEx& p) { return p.m_surfaceLock; }
+    static win::Lock& SurfaceLock(CPictureEx& p) { return p.m_surfaceLock; }
 
     static std::size_t FrameCount(const CPictureEx& p) { return p.m_vecFrames.size(); }
     static std::uint32_t FrameIndex(const CPictureEx& p) { return p.m_nFrameIndex; }
