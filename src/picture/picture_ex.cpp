@@ -185,8 +185,10 @@ void CPictureEx::StopThread()
     if (m_hAnimThread) {
         // The thread sees the flag after its current draw; a decode under way is left to
         // finish on its own thread. Until the thread has ended it may still touch the frames
-        // and the surface, so keep waiting rather than free them under it.
-        while (::WaitForSingleObject(m_hAnimThread.get(), kStopWaitMs) == WAIT_TIMEOUT) {
+        // and the surface, so keep waiting rather than free them under it. The caller owns
+        // the window: messages sent to it meanwhile are answered.
+        while (!win::WaitAnswering(m_hAnimThread.get(), kStopWaitMs) &&
+               ::WaitForSingleObject(m_hAnimThread.get(), 0) == WAIT_TIMEOUT) {
         }
         m_hAnimThread.reset();
     }

@@ -13,4 +13,19 @@ bool StartDetachedThread(ThreadProc proc, void* param)
     return thread.valid();
 }
 
+bool WaitAnswering(HANDLE object, DWORD ms)
+{
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        const DWORD elapsed = ::GetTickCount() - start;
+        const DWORD left = ms == INFINITE ? INFINITE : (elapsed < ms ? ms - elapsed : 0);
+        const DWORD woke = ::MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0) return true;
+        if (woke != WAIT_OBJECT_0 + 1) return false;
+        // Peeking runs the sent messages waiting for this thread; it removes nothing.
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 }  // namespace win

@@ -37,6 +37,11 @@ bool StartWorker(std::unique_ptr<Job> job)
     return true;
 }
 
+// Waits up to `ms` (or INFINITE) for `object` while answering the messages other threads send
+// to this one, so a thread with windows never holds up a program that broadcasts with
+// SendMessage. Posted messages and input stay queued. true when `object` was signalled.
+bool WaitAnswering(HANDLE object, DWORD ms);
+
 // A manual-reset event.
 class Event {
 public:
