@@ -3,7 +3,6 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
-#include "sys/shell.h"
 #include "ui/title_format.h"
 #include "win/trail.h"
 
@@ -177,7 +176,7 @@ int CMorvaneDlg::StartLocalWizardAndClose()
     // The dialog is the application's main window; it disappears before the wizard appears.
     ::ShowWindow(hwnd(), SW_HIDE);
     // Fire and forget: the dialog closes whether or not the wizard could be started.
-    sys::StartLocalWizard(m_values.installation.localWizard);
+    m_flow.StartLocalWizard();
     ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
     return 1;
 }

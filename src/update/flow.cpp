@@ -201,6 +201,8 @@ bool Flow::IsCurrent(LPARAM attempt) const
     return m_attempt && m_attempt->id() == attempt && !m_attempt->IsAbandoned();
 }
 
+void Flow::StartLocalWizard() const { sys::StartLocalWizard(m_values.installation.localWizard); }
+
 Progress Flow::CurrentProgress() const
 {
     return m_attempt ? m_attempt->TakeProgress() : Progress();

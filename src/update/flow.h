@@ -51,6 +51,9 @@ public:
 
     Progress CurrentProgress() const;
 
+    // The one hand-over to the local wizard, for No, Cancel and a flow that cannot finish.
+    void StartLocalWizard() const;
+
 private:
     const settings::Values& m_values;
     win::Shared<Attempt> m_attempt;

@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""The house's arrows, checked: every #include "room/..." in src/ points down the list of rooms
+(or stays in its own room), so no room includes one above it and no two rooms include each
+other. Usage: check_includes.py SRC_DIR"""
+
+import os
+import re
+import sys
+
+# Bottom first. A room may include its own files and those of the rooms it lists.
+ALLOWED = {
+    "win": set(),
+    "rules": {"win"},
+    "settings": {"rules", "win"},
+    "sys": {"rules", "win"},
+    "picture": {"rules", "win"},
+    "pack": {"sys", "rules", "win"},  # the certificate-table reader is portable
+    "update": {"settings", "sys", "rules", "win"},
+    "ui": {"update", "settings", "picture", "rules", "win"},
+    "app": {"ui", "update", "settings", "sys", "picture", "rules", "win"},
+}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/')
+
+
+def violations(src):
+    found = []
+    for room in sorted(os.listdir(src)):
+        folder = os.path.join(src, room)
+        if not os.path.isdir(folder):
+            continue
+        if room not in ALLOWED:
+            found.append("%s/: a room the checker does not know; add it to ALLOWED" % room)
+            continue
+        for dirpath, _, files in os.walk(folder):
+            for name in sorted(files):
+                if not name.endswith((".h", ".cpp")):
+                    continue
+                path = os.path.join(dirpath, name)
+                with open(path, encoding="utf-8") as f:
+                    for number, line in enumerate(f, 1):
+                        m = INCLUDE.match(line)
+                        if m and m.group(1) != room and m.group(1) not in ALLOWED[room]:
+                            found.append("%s:%d: %s/ includes %s/" % (
+                                os.path.relpath(path, src), number, room, m.group(1)))
+    return found
+
+
+def main():
+    found = violations(sys.argv[1])
+    for line in found:
+        print(line)
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
