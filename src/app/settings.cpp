@@ -4,8 +4,8 @@
 
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
+#include "rules/folders.h"
 #include "win/handles.h"
-#include "win/wstr.h"
 
 namespace {
 
@@ -23,9 +23,9 @@ bool FileExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str(
 // empty. The two are never merged.
 std::wstring ChooseLanguageFile(const std::wstring& languageFolder, const wchar_t* stem)
 {
-    const std::wstring first = languageFolder + L"\\" + stem + L".ini";
+    const std::wstring first = rules::JoinPath(languageFolder, std::wstring(stem) + L".ini");
     if (FileExists(first)) return first;
-    const std::wstring fallback = languageFolder + L"\\" + stem + L"1.ini";
+    const std::wstring fallback = rules::JoinPath(languageFolder, std::wstring(stem) + L"1.ini");
     if (FileExists(fallback)) return fallback;
     return std::wstring();
 }
@@ -45,7 +45,7 @@ std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
 
 int CMorvaneApp::ReadMainSettings()
 {
-    const std::wstring file = m_strAppDir + L"\\res\\kavro.ini";
+    const std::wstring file = rules::JoinPath(m_strAppDir, L"res\\kavro.ini");
     if (!FileExists(file)) return 0;
     const std::wstring section = L"STARTUP";
     m_strProductName = ReadIniValue(section, L"ProductName", L"", file);
@@ -59,7 +59,7 @@ int CMorvaneApp::ReadMainSettings()
 int CMorvaneApp::ReadLanguageSettings()
 {
     const std::wstring file =
-        ChooseLanguageFile(m_strAppDir + L"\\res\\" + m_strLanguage, L"language");
+        ChooseLanguageFile(rules::JoinPath(m_strAppDir, L"res\\" + m_strLanguage), L"language");
     if (file.empty()) return 0;
     const std::wstring section = L"Alternative Drivers";
     m_strDrvName = ReadIniValue(section, L"DRVNAME", L"", file);
@@ -72,7 +72,7 @@ int CMorvaneApp::ReadLanguageSettings()
 int CMorvaneApp::ReadUiStrings()
 {
     const std::wstring file =
-        ChooseLanguageFile(m_strAppDir + L"\\res\\" + m_strLanguage, L"uistrings");
+        ChooseLanguageFile(rules::JoinPath(m_strAppDir, L"res\\" + m_strLanguage), L"uistrings");
     if (file.empty()) return 0;
     const std::wstring section = L"STARTUP";
     m_strTitleUpdate = ReadIniValue(section, L"TitleUpdate", L"", file);
@@ -91,15 +91,15 @@ int CMorvaneApp::ReadUiStrings()
 int CMorvaneApp::FindDriverName()
 {
     if (!m_strDrvName.empty()) return 1;
-    const std::wstring folder = m_strAppDir + (m_nBicon != 0
-                                                   ? L"\\Driver\\Printer\\Driver\\WINX86\\SETUP"
-                                                   : L"\\Common\\Printer\\WINX86\\SETUP");
-    const std::wstring pattern = folder + L"\\*.kif";
+    const std::wstring folder = rules::JoinPath(
+        m_strAppDir, m_nBicon != 0 ? L"Driver\\Printer\\Driver\\WINX86\\SETUP"
+                                   : L"Common\\Printer\\WINX86\\SETUP");
+    const std::wstring pattern = rules::JoinPath(folder, L"*.kif");
     if (pattern.size() >= MAX_PATH) return 0;
     WIN32_FIND_DATAW entry;
     win::FindHandle search(::FindFirstFileW(pattern.c_str(), &entry));
     if (!search) return 0;
-    const std::wstring file = wstr::JoinPath(folder, entry.cFileName);
+    const std::wstring file = rules::JoinPath(folder, entry.cFileName);
     search.reset();
     m_strDrvName = ReadIniValue(L"Strings", L"DRVNAME", L"", file);
     return 1;

@@ -4,6 +4,8 @@
 
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
+#include "rules/folders.h"
+#include "rules/names.h"
 #include "sys/download.h"
 #include "win/trail.h"
 #include "win/wstr.h"
@@ -35,9 +37,9 @@ int CMorvaneApp::CheckForUpdate()
     const std::wstring& url = m_strInstallerCtlFile;
     const std::wstring copyName = startup::FileNamePart(url);
     // The copy's name comes from a URL: it must name a file directly inside the temp folder.
-    if (!startup::IsPlainFileName(copyName))
+    if (!rules::IsPlainFileName(copyName))
         return Refuse(L"control file URL has no plain file name");
-    const std::wstring localCopy = wstr::JoinPath(m_strTempDir, copyName);
+    const std::wstring localCopy = rules::JoinPath(m_strTempDir, copyName);
     if (!sys::DownloadToFile(url, localCopy, m_networkDeadline))
         return Refuse(L"control file could not be fetched");
     LocalCopy removeOnReturn(localCopy);
@@ -47,14 +49,14 @@ int CMorvaneApp::CheckForUpdate()
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
     const std::wstring packageName = startup::PackageName(m_strDownloadUrl);
-    if (!startup::IsWebUrl(m_strDownloadUrl))
+    if (!rules::IsWebUrl(m_strDownloadUrl))
         return Refuse(L"DownloadUrl is not an http or https URL");
     if (packageName.empty()) return Refuse(L"DownloadUrl does not end in a plain file name");
-    m_strPackagePath = wstr::JoinPath(m_strTempDir, packageName);
+    m_strPackagePath = rules::JoinPath(m_strTempDir, packageName);
 
     // ExePath decides what runs elevated and what the clean-up deletes.
     m_strExePath = ReadIniValue(section, L"ExePath", L"", localCopy);
-    if (!startup::IsSafeExePath(m_strExePath))
+    if (!rules::IsSafeExePath(m_strExePath))
         return Refuse(L"ExePath is not a file in a folder below the temporary folder");
     m_nRevision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
     const bool newer = startup::IsUpdateOffered(m_strDownloadUrl, m_strExePath, m_nRevision,
