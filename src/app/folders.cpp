@@ -4,18 +4,23 @@
 
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
+#include "rules/folders.h"
 
 namespace {
 
 const DWORD kPathChars = MAX_PATH;
 
-// The variable's value, or empty when it is unset, empty or too long for the buffer.
+// The variable's whole value, or empty when it is unset; how long a value may be is the
+// temporary-folder rule's business.
 std::wstring ReadVariable(const wchar_t* name)
 {
-    wchar_t buffer[kPathChars];
-    DWORD length = ::GetEnvironmentVariableW(name, buffer, kPathChars);
-    if (length == 0 || length >= kPathChars) return std::wstring();
-    return std::wstring(buffer, length);
+    const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) return std::wstring();
+    std::wstring value(size, L'\0');
+    const DWORD length = ::GetEnvironmentVariableW(name, &value[0], size);
+    if (length == 0 || length >= size) return std::wstring();
+    value.resize(length);
+    return value;
 }
 
 bool IsFolder(const std::wstring& path) { return ::PathIsDirectoryW(path.c_str()) != FALSE; }
@@ -31,8 +36,7 @@ int CMorvaneApp::InitFoldersAndLanguage()
     ::PathRemoveFileSpecW(path);
     const std::wstring appDir = path;
 
-    std::wstring temp = ReadVariable(L"temp");
-    if (temp.empty()) temp = ReadVariable(L"tmp");
+    const std::wstring temp = rules::TemporaryFolder(ReadVariable(L"temp"), ReadVariable(L"tmp"));
     m_values.installation = settings::MakeInstallation(appDir, temp, L"");
     if (temp.empty()) return 0;
 

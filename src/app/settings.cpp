@@ -4,8 +4,8 @@
 
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
+#include "rules/folders.h"
 #include "win/handles.h"
-#include "win/wstr.h"
 
 namespace {
 
@@ -23,9 +23,9 @@ bool FileExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str(
 // empty. The two are never merged.
 std::wstring ChooseLanguageFile(const std::wstring& languageFolder, const wchar_t* stem)
 {
-    const std::wstring first = languageFolder + L"\\" + stem + L".ini";
+    const std::wstring first = rules::JoinPath(languageFolder, std::wstring(stem) + L".ini");
     if (FileExists(first)) return first;
-    const std::wstring fallback = languageFolder + L"\\" + stem + L"1.ini";
+    const std::wstring fallback = rules::JoinPath(languageFolder, std::wstring(stem) + L"1.ini");
     if (FileExists(fallback)) return fallback;
     return std::wstring();
 }
@@ -94,15 +94,15 @@ int CMorvaneApp::FindDriverName()
 {
     settings::Settings& s = m_values.settings;
     if (!s.drvName.empty()) return 1;
-    const std::wstring folder = wstr::JoinPath(
+    const std::wstring folder = rules::JoinPath(
         m_values.installation.appDir,
         s.bicon != 0 ? L"Driver\\Printer\\Driver\\WINX86\\SETUP" : L"Common\\Printer\\WINX86\\SETUP");
-    const std::wstring pattern = folder + L"\\*.kif";
+    const std::wstring pattern = rules::JoinPath(folder, L"*.kif");
     if (pattern.size() >= MAX_PATH) return 0;
     WIN32_FIND_DATAW entry;
     win::FindHandle search(::FindFirstFileW(pattern.c_str(), &entry));
     if (!search) return 0;
-    const std::wstring file = wstr::JoinPath(folder, entry.cFileName);
+    const std::wstring file = rules::JoinPath(folder, entry.cFileName);
     search.reset();
     s.drvName = ReadIniValue(L"Strings", L"DRVNAME", L"", file);
     return 1;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "rules/names.h"
+
 namespace startup {
 
 // "\r", "\n" and "\t" (backslash and a lower-case letter) become CR, LF and tab, in three
@@ -25,23 +27,6 @@ enum class Action { LaunchLocalWizard, ShowDialog };
 
 // The dialog opens when the system is unsupported, or when online with an update.
 Action Decide(int osSupported, int connected, int updateAvailable);
-
-// True when `name` can only name a file directly inside a folder: not empty, not made of dots
-// and blanks only (Windows drops trailing dots and blanks), no character a file name may not
-// hold (control characters, < > : " / \ | ? *) and no reserved device name (CON, NUL, COM1,
-// LPT followed by a superscript one to three...).
-bool IsPlainFileName(const std::wstring& name);
-
-// A package URL from the control file: the http or https scheme (any case) followed by "://"
-// and a host. A UNC path, a file URL or any other scheme would have the elevated program open
-// a share or a local file as the package.
-bool IsWebUrl(const std::wstring& url);
-
-// The new wizard's path from the control file, relative to the temporary folder: at least one
-// folder and a file, separated by single backslashes, each component a plain file name (so no
-// ".", "..", drive, root, UNC, stream or device). Anything else could run, or have the
-// clean-up delete, something outside the temporary folder.
-bool IsSafeExePath(const std::wstring& exePath);
 
 // The last path component of a URL or path, as the shell's PathFindFileNameW finds it: what
 // follows the last '\\', '/' or ':' that has something other than a separator after it.

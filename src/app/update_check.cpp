@@ -4,6 +4,8 @@
 
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
+#include "rules/folders.h"
+#include "rules/names.h"
 #include "sys/download.h"
 #include "win/trail.h"
 #include "win/wstr.h"
@@ -35,9 +37,9 @@ int CMorvaneApp::CheckForUpdate()
     const std::wstring& url = m_values.settings.installerCtlFile;
     const std::wstring copyName = startup::FileNamePart(url);
     // The copy's name comes from a URL: it must name a file directly inside the temp folder.
-    if (!startup::IsPlainFileName(copyName))
+    if (!rules::IsPlainFileName(copyName))
         return Refuse(L"control file URL has no plain file name");
-    const std::wstring localCopy = wstr::JoinPath(m_values.installation.tempDir, copyName);
+    const std::wstring localCopy = rules::JoinPath(m_values.installation.tempDir, copyName);
     if (!sys::DownloadToFile(url, localCopy, m_networkDeadline))
         return Refuse(L"control file could not be fetched");
     LocalCopy removeOnReturn(localCopy);
@@ -48,14 +50,14 @@ int CMorvaneApp::CheckForUpdate()
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
     offer.packageName = startup::PackageName(offer.downloadUrl);
-    if (!startup::IsWebUrl(offer.downloadUrl))
+    if (!rules::IsWebUrl(offer.downloadUrl))
         return Refuse(L"DownloadUrl is not an http or https URL");
     if (offer.packageName.empty())
         return Refuse(L"DownloadUrl does not end in a plain file name");
 
     // ExePath decides what runs elevated and what the clean-up deletes.
     offer.exePath = ReadIniValue(section, L"ExePath", L"", localCopy);
-    if (!startup::IsSafeExePath(offer.exePath))
+    if (!rules::IsSafeExePath(offer.exePath))
         return Refuse(L"ExePath is not a file in a folder below the temporary folder");
     offer.revision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
     const std::int32_t local = m_values.settings.installerRevision;

@@ -4,95 +4,59 @@
 #include <set>
 
 #include "pack/sha256.h"
+#include "rules/little_endian.h"
+#include "rules/names.h"
 
 namespace pack {
 namespace {
 
 const char kMagic[4] = {'M', 'V', 'P', 'K'};
 
-uint16_t Read16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Read32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t Read64(const unsigned char* p)
-{
-    return static_cast<uint64_t>(Read32(p)) | (static_cast<uint64_t>(Read32(p + 4)) << 32);
-}
-
 void Put(std::string* out, uint64_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// Strict UTF-8: shortest forms only, no surrogates, nothing past U+10FFFF, no C0 or DEL.
-int CheckUtf8(const std::string& text)
+// Strict UTF-8 (shortest forms only, no surrogates, nothing past U+10FFFF) as UTF-16 code
+// units, the way Windows will see the name; false for anything else.
+bool DecodeUtf8(const std::string& text, std::wstring* out)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
+    std::wstring units;
     for (size_t i = 0; i < n;) {
         const unsigned char c = p[i];
-        if (c < 0x20 || c == 0x7F) return 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
         size_t extra = 0;
-        uint32_t cp = 0, least = 0;
-        if ((c & 0xE0) == 0xC0) extra = 1, cp = c & 0x1F, least = 0x80;
+        uint32_t cp = c, least = 0;
+        if (c < 0x80) extra = 0;
+        else if ((c & 0xE0) == 0xC0) extra = 1, cp = c & 0x1F, least = 0x80;
         else if ((c & 0xF0) == 0xE0) extra = 2, cp = c & 0x0F, least = 0x800;
         else if ((c & 0xF8) == 0xF0) extra = 3, cp = c & 0x07, least = 0x10000;
-        else return 0;
-        if (n - i <= extra) return 0;
+        else return false;
+        if (n - i <= extra) return false;
         for (size_t k = 1; k <= extra; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return 0;
+            if ((p[i + k] & 0xC0) != 0x80) return false;
             cp = (cp << 6) | (p[i + k] & 0x3F);
         }
-        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        if (cp >= 0x10000) {
+            units += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            units += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<wchar_t>(cp);
+        }
         i += extra + 1;
     }
-    return 1;
-}
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualsAsciiNoCase(const std::string& a, const char* b)
-{
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Upper(a[i]) != b[i]) return false;
+    *out = std::move(units);
     return true;
-}
-
-// Win32 maps these names to devices in any folder and with any extension ("nul.txt"), and
-// ignores blanks before the extension; COM and LPT also take the superscript digits.
-bool IsDeviceName(const std::string& level)
-{
-    std::string stem = level.substr(0, level.find('.'));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
-                                         "CLOCK$"};
-    for (const char* name : kNames)
-        if (EqualsAsciiNoCase(stem, name)) return true;
-    const std::string prefix = stem.substr(0, 3);
-    if (!EqualsAsciiNoCase(prefix, "COM") && !EqualsAsciiNoCase(prefix, "LPT")) return false;
-    const std::string digit = stem.substr(3);
-    if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') return true;
-    return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
 }  // namespace
 
 int CheckNameLevel(const std::string& name)
 {
-    if (name.empty() || name == "." || name == "..") return 0;
-    if (name.back() == '.' || name.back() == ' ') return 0;
-    if (name.find_first_of("\\/:*?\"<>|") != std::string::npos) return 0;
-    if (!CheckUtf8(name)) return 0;
-    return IsDeviceName(name) ? 0 : 1;
+    std::wstring wide;
+    return DecodeUtf8(name, &wide) && rules::IsPlainFileName(wide) ? 1 : 0;
 }
 
 int CheckEntryName(const std::string& name)
@@ -111,14 +75,18 @@ int CheckEntryName(const std::string& name)
 int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
 {
     if (length < kHeaderSize || std::memcmp(bytes, kMagic, 4) != 0) return 0;
-    if (Read32(bytes + 4) != kVersion || Read32(bytes + 52) != 0) return 0;
-    const uint64_t folderBytes = Read32(bytes + 40);
-    const uint64_t entryCount = Read32(bytes + 44);
-    const uint64_t tableBytes = Read32(bytes + 48);
-    const uint64_t dataBytes = Read64(bytes + 56);
-    if (folderBytes > kMaxFolderBytes) return 0;
+    uint32_t version = 0, folderBytes = 0, entryCount = 0, tableBytes = 0, reserved = 0;
+    uint64_t dataBytes = 0;
+    if (!rules::ReadLe32(bytes, length, 4, &version) ||
+        !rules::ReadLe32(bytes, length, 40, &folderBytes) ||
+        !rules::ReadLe32(bytes, length, 44, &entryCount) ||
+        !rules::ReadLe32(bytes, length, 48, &tableBytes) ||
+        !rules::ReadLe32(bytes, length, 52, &reserved) ||
+        !rules::ReadLe64(bytes, length, 56, &dataBytes))
+        return 0;
+    if (version != kVersion || reserved != 0 || folderBytes > kMaxFolderBytes) return 0;
     // Each term is below 2^32 except dataBytes, which must fit what is left.
-    const uint64_t dataStart = kHeaderSize + folderBytes + tableBytes;
+    const uint64_t dataStart = uint64_t{kHeaderSize} + folderBytes + tableBytes;
     if (dataStart > length || dataBytes != length - dataStart) return 0;
 
     Payload payload;
@@ -129,13 +97,15 @@ int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
     std::set<std::string> names, folders;
     uint64_t at = 0, offset = dataStart;
     for (uint64_t i = 0; i < entryCount; ++i) {
-        if (tableBytes - at < kEntryHeaderSize) return 0;
-        const unsigned char* record = table + at;
-        const unsigned char kind = record[0];
-        const uint16_t nameBytes = Read16(record + 2);
-        const uint64_t size = Read64(record + 4);
+        uint16_t nameBytes = 0;
+        uint64_t size = 0;
+        if (!rules::ReadLe16(table, tableBytes, at + 2, &nameBytes) ||
+            !rules::ReadLe64(table, tableBytes, at + 4, &size))
+            return 0;
+        const unsigned char kind = table[static_cast<size_t>(at)];
+        const unsigned char zero = table[static_cast<size_t>(at) + 1];
         at += kEntryHeaderSize;
-        if (record[1] != 0 || tableBytes - at < nameBytes) return 0;
+        if (zero != 0 || tableBytes - at < nameBytes) return 0;
         Entry entry;
         entry.name.assign(reinterpret_cast<const char*>(table + at), nameBytes);
         at += nameBytes;

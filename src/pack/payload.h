@@ -40,9 +40,8 @@ struct Payload {
 };
 
 // 1 when `name` is one level of a path that every Windows API takes literally as a name below
-// its parent: valid UTF-8 without control characters, none of \ / : * ? " < > |, not "." or
-// "..", no trailing dot or space (Win32 strips those, so "a." would be "a" and ". ." would
-// climb), and no device name (CON, NUL, COM1, "aux.txt", ...).
+// its parent: strict UTF-8 that, as UTF-16, is a plain file name (rules::IsPlainFileName: no
+// separator, stream, trailing dot or space, control character or device name).
 int CheckNameLevel(const std::string& name);
 
 // 1 when `name` is a relative path of one or more levels joined by '/', each passing

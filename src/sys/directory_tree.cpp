@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "rules/names.h"
 #include "sys/tree_rules.h"
 #include "win/handles.h"
 #include "win/syslib.h"
@@ -352,7 +353,7 @@ int DeleteHeldFolder(const Held& folder, size_t length)
 int EnsureDirectory(const std::wstring& destination, const std::wstring& source)
 {
     FolderPath to, from;
-    if (!SplitFolderPath(destination, &to) || !SplitFolderPath(source, &from)) return 0;
+    if (!SplitFolderPath(destination, &to) || !SplitSourceFolderPath(source, &from)) return 0;
     Held sourceFolder;
     if (OpenFolder(from, kPassThrough, &sourceFolder) != Outcome::Opened) return 0;
     const std::wstring name = to.names.back();
@@ -381,8 +382,8 @@ int CopyFileIfMissing(const std::wstring& destination, const std::wstring& sourc
                       const std::wstring& name)
 {
     FolderPath to, from;
-    if (!IsPlainName(name) || !SplitFolderPath(destination, &to) ||
-        !SplitFolderPath(source, &from))
+    if (!rules::IsPlainFileName(name) || !SplitFolderPath(destination, &to) ||
+        !SplitSourceFolderPath(source, &from))
         return 0;
     Held sourceFolder, target, file;
     if (OpenFolder(from, kSourceFolder, &sourceFolder) != Outcome::Opened ||

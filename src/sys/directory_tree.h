@@ -12,14 +12,18 @@
 //
 // Every path must be an absolute folder below the root of a drive or share (see
 // SplitFolderPath): anything else (empty, relative, "C:", a root) gives 0 and touches nothing.
+// The one exception is a folder that is only read: the source of EnsureDirectory and of
+// CopyFileIfMissing may be a drive's or share's root too ("E:\", where installation media
+// keep the program and the wizard). A root is never written into, copied whole or deleted.
 #pragma once
 #include <string>
 
 namespace tree {
 
-// 0 when `source` is not an existing folder (checked first); 1 when `destination` already is
-// a real folder; else creates that one folder level: 1 when created, 0 when not. 0 as well
-// when `destination`, or any folder on the way to it, is a reparse point.
+// 0 when `source` (a root too) is not an existing folder (checked first); 1 when
+// `destination` already is a real folder; else creates that one folder level: 1 when
+// created, 0 when not. 0 as well when `destination`, or any folder on the way to it, is a
+// reparse point.
 int EnsureDirectory(const std::wstring& destination, const std::wstring& source);
 
 // Adds to the tree below `destination` every folder and file of the tree below `source` that
@@ -30,8 +34,8 @@ int EnsureDirectory(const std::wstring& destination, const std::wstring& source)
 // before stays. Links in the source are not copied.
 int CopyDirectoryTree(const std::wstring& destination, const std::wstring& source);
 
-// Copies the file `name` (a plain file name) of the folder `source` into the folder
-// `destination` unless something of that name is there already. 1 when the name is taken
+// Copies the file `name` (a plain file name) of the folder `source` (a root too) into the
+// folder `destination` unless something of that name is there already. 1 when the name is taken
 // afterwards: copied, or there before and left untouched. 0 when the file could not be
 // copied (what the copy began is removed), or when either folder, or a folder on the way to
 // it, is a reparse point.

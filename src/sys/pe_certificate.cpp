@@ -1,22 +1,14 @@
 #include "sys/pe_certificate.h"
 
+#include "rules/little_endian.h"
+#include "rules/pe_headers.h"
+
 namespace pe {
 namespace {
 
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-constexpr uint32_t kSecurityDirectory = 4;
 constexpr uint16_t kCertificateRevision = 0x0200;
 constexpr uint16_t kPkcsSignedData = 0x0002;
 constexpr size_t kEntryHeader = 8;  // dwLength, wRevision, wCertificateType
-
-uint16_t Read16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Read32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 uint64_t RoundUpTo8(uint64_t value) { return (value + 7) & ~uint64_t{7}; }
 
@@ -41,38 +33,23 @@ uint64_t DerSequenceSize(const unsigned char* p, size_t length)
 
 int IsPeImage(const unsigned char* head, size_t length)
 {
-    if (length > kHeadBytes) length = kHeadBytes;
-    if (length < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
-    const uint64_t pe = Read32(head + 0x3C);
-    if (pe + 4 > length) return 0;
-    return head[pe] == 'P' && head[pe + 1] == 'E' && head[pe + 2] == 0 && head[pe + 3] == 0;
+    uint64_t signature = 0;
+    return rules::FindPeSignature(head, length > kHeadBytes ? kHeadBytes : length, &signature);
 }
 
 int FindCertificateTable(const unsigned char* head, size_t length, Span* table)
 {
     if (length > kHeadBytes) length = kHeadBytes;
-    if (!IsPeImage(head, length)) return 0;
-    const uint64_t pe = Read32(head + 0x3C);
-    const uint64_t optional = pe + 24;  // "PE\0\0" and the file header
-    if (optional + 2 > length) return 0;
-    const uint64_t optionalSize = Read16(head + pe + 20);
-    const uint16_t magic = Read16(head + optional);
-    uint64_t countField = 0;
-    if (magic == kPe32Magic) countField = 92;
-    else if (magic == kPe32PlusMagic) countField = 108;
-    else return 0;
-    const uint64_t directories = countField + 4;
-    const uint64_t entry = directories + kSecurityDirectory * 8;
-    if (entry + 8 > optionalSize || optional + optionalSize > length) return 0;
-    if (Read32(head + optional + countField) <= kSecurityDirectory) {
-        *table = Span{};  // no security directory at all: unsigned
-        return 1;
-    }
-    table->offset = Read32(head + optional + entry);
-    table->length = Read32(head + optional + entry + 4);
+    rules::PeHeaders headers;
+    if (!rules::ReadPeHeaders(head, length, &headers)) return 0;
+    const rules::PeDirectory security =
+        rules::ReadPeDirectory(head, length, headers, rules::kPeSecurityDirectory);
+    table->offset = security.address;
+    table->length = security.size;
+    // No security directory, or an empty one: unsigned.
     if (table->offset == 0 || table->length == 0) *table = Span{};
     // A table inside the headers would overlap what the image hash covers.
-    if (table->length != 0 && table->offset < optional + optionalSize) return 0;
+    if (table->length != 0 && table->offset < headers.optional + headers.optionalSize) return 0;
     return 1;
 }
 
@@ -81,11 +58,14 @@ int CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned c
 {
     if (table.length == 0 || table.length > kMaxTableBytes || length != table.length) return 0;
     if (uint64_t{table.offset} + table.length != fileSize) return 0;
-    if (length < kEntryHeader) return 0;
-    const uint64_t entryLength = Read32(bytes);
-    if (entryLength < kEntryHeader || entryLength > length) return 0;
-    if (Read16(bytes + 4) != kCertificateRevision || Read16(bytes + 6) != kPkcsSignedData)
+    uint32_t entryLength = 0;
+    uint16_t revision = 0, type = 0;
+    if (!rules::ReadLe32(bytes, length, 0, &entryLength) ||
+        !rules::ReadLe16(bytes, length, 4, &revision) ||
+        !rules::ReadLe16(bytes, length, 6, &type))
         return 0;
+    if (entryLength < kEntryHeader || entryLength > length) return 0;
+    if (revision != kCertificateRevision || type != kPkcsSignedData) return 0;
     const uint64_t blob = DerSequenceSize(bytes + kEntryHeader, entryLength - kEntryHeader);
     if (blob == 0) return 0;
     const uint64_t used = kEntryHeader + blob;

@@ -10,9 +10,6 @@ namespace tree {
 // find functions' MAX_PATH buffer. The walks keep that limit although they list by handle.
 constexpr size_t kMaxListedFolderLength = 255;
 
-// One component of a path: not empty, not "." or "..", no separator of either kind, no colon.
-bool IsPlainName(const std::wstring& name);
-
 enum class EntryKind { Skip, File, Folder, Link };
 
 // "." and ".." are skipped; a reparse point (junction, symbolic link, mount point) is a Link
@@ -24,13 +21,20 @@ EntryKind ClassifyEntry(const std::wstring& name, unsigned long attributes);
 struct FolderPath {
     std::wstring root;                // "C:\" or "\\server\share\", backslash kept: "C:" alone
                                       // names the drive's current folder
-    std::vector<std::wstring> names;  // at least one
+    std::vector<std::wstring> names;  // at least one, except for a root read as a source
 };
 
 // False for anything but a folder below the root of a drive ("C:\a\b") or of a share
 // ("\\server\share\a"): empty, relative and rooted-without-drive paths, drive-relative ones
 // ("C:", "C:a"), roots themselves, device and "\\?\" paths, forward slashes, empty, "." and
-// ".." components (a trailing backslash included), and ':' past the drive (streams).
+// ".." components (a trailing backslash included), and ':' past the drive (streams). Each
+// server, share and folder name must be a plain file name (rules::IsPlainFileName).
 bool SplitFolderPath(const std::wstring& path, FolderPath* out);
+
+// SplitFolderPath, and also the root of a drive or share itself ("E:", "\server\share" or
+// "\server\share"), split into that root and no names. Only for a folder that is read:
+// installation media may sit at the root of a drive, but no walk ever writes into or deletes
+// a root.
+bool SplitSourceFolderPath(const std::wstring& path, FolderPath* out);
 
 }  // namespace tree

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "app/startup_rules.h"
+#include "rules/names.h"
 #include "sys/directory_tree.h"
 #include "win/trail.h"
 
@@ -82,7 +82,7 @@ bool RunNewWizard(const settings::UpdatePaths& paths, const settings::Installati
 void CleanUp(const settings::UpdatePaths& paths, const settings::Offer& offer)
 {
     // The same rule the update check applied: never the temporary folder or anything outside.
-    if (!paths.extractedFolder.empty() && startup::IsSafeExePath(offer.exePath)) {
+    if (!paths.extractedFolder.empty() && rules::IsSafeExePath(offer.exePath)) {
         const bool removed = tree::DeleteDirectoryTree(paths.extractedFolder) != 0;
         trail::Say(L"clean-up: " + paths.extractedFolder +
                    (removed ? L" removed" : L" could not be removed whole"));

@@ -2,17 +2,6 @@
 
 namespace wstr {
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
-{
-    std::wstring path;
-    path.reserve(folder.size() + 1 + name.size());
-    path += folder;
-    // A root keeps its backslash ("E:\\"): never a second one.
-    if (folder.empty() || folder.back() != L'\\') path += L'\\';
-    path += name;
-    return path;
-}
-
 std::wstring AsciiLower(std::wstring text)
 {
     for (auto& c : text)

@@ -4,10 +4,6 @@
 
 namespace wstr {
 
-// "%s\%s": folder and name joined by one backslash; a folder that ends in one (a root, "E:\")
-// gets no second.
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
-
 // ASCII-only case mapping: A-Z and a-z change, every other character stays.
 std::wstring AsciiLower(std::wstring text);
 std::wstring AsciiUpper(std::wstring text);

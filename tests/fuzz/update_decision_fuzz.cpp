@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/startup_rules.h"
+#include "rules/names.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ bool IsAllDotsAndBlanks(const std::wstring& component)
 
 void CheckPackageName(const std::wstring& url, const std::wstring& name)
 {
-    Require(startup::IsWebUrl(url));
+    Require(rules::IsWebUrl(url));
     Require(name == startup::FileNamePart(url));
     Require(url.size() >= name.size() && url.compare(url.size() - name.size(), name.size(), name) == 0);
     for (wchar_t c : name) {
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::wstring name = startup::PackageName(url);
     if (!name.empty()) CheckPackageName(url, name);
-    if (startup::IsSafeExePath(exePath)) CheckExePath(exePath);
+    if (rules::IsSafeExePath(exePath)) CheckExePath(exePath);
 
     const bool offered = startup::IsUpdateOffered(url, exePath, revision, local);
     Require(offered == startup::IsUpdateOffered(url, exePath, revision, local));

@@ -92,48 +92,6 @@ TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
             << c.os << c.connected << c.update;
 }
 
-TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
-{
-    const wchar_t* good[] = {L"setup.exe", L"KVUpdate 2.0.exe", L"pkg.exe.", L"\u00e9t\u00e9.exe",
-                             L"a", L"console.exe", L"com10.exe", L"nul-thing.exe", L".hidden",
-                             L"COM\u2074.exe", L"LPT\u00B9x.exe", L"COM\u2081.exe"};
-    for (const wchar_t* name : good) EXPECT_TRUE(startup::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
-
-    const wchar_t* bad[] = {L"", L".", L"..", L"...", L" ", L". .", L"a/b", L"a\\b", L"c:x",
-                            L"pkg.exe?v=2", L"a*b", L"a|b", L"a\"b", L"a<b", L"a>b",
-                            L"a\tb", L"a\x01", L"CON", L"nul", L"nul.exe", L"Com1.exe",
-                            L"LPT9", L"aux .txt", L"CONOUT$", L"host/", L"COM\u00B9",
-                            L"com\u00B2.exe", L"Lpt\u00B3 .msi", L"LPT\u00B9.exe.exe"};
-    for (const wchar_t* name : bad) EXPECT_FALSE(startup::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
-}
-
-TEST(ControlFileValues, PackageUrlMustBeHttpOrHttps)
-{
-    const wchar_t* good[] = {L"http://h/p.exe", L"https://support.kavro.example/KVSetup.exe",
-                             L"HTTPS://H/P.EXE", L"http://127.0.0.1:8080/a/b.msi"};
-    for (const wchar_t* url : good) EXPECT_TRUE(startup::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
-    const wchar_t* bad[] = {L"", L"file:///C:/x/p.exe", L"file://host/share/p.exe",
-                            L"\\\\host\\share\\p.exe", L"C:\\x\\p.exe", L"ftp://h/p.exe",
-                            L"http:/h/p.exe", L"http://", L"http:///p.exe", L"http:\\\\h\\p.exe",
-                            L"xhttp://h/p.exe", L"https//h/p.exe"};
-    for (const wchar_t* url : bad) EXPECT_FALSE(startup::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
-}
-
-TEST(ControlFileValues, ExePathStaysInsideTheTemporaryFolder)
-{
-    const wchar_t* good[] = {L"KVSetup\\KVWizard.exe", L"a b\\c d\\KVWizard.exe",
-                             L"KV.New\\Setup.exe", L"caf\u00e9\\w.exe"};
-    for (const wchar_t* path : good) EXPECT_TRUE(startup::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
-    const wchar_t* bad[] = {
-        L"", L"KVWizard.exe",                       // no folder: the clean-up would take the temp folder
-        L"..\\KVWizard.exe", L"a\\..\\..\\w.exe", L".\\w.exe", L"a\\.\\w.exe",
-        L"\\a\\w.exe", L"C:\\a\\w.exe", L"C:a\\w.exe", L"\\\\host\\share\\w.exe",
-        L"\\\\?\\C:\\a\\w.exe", L"a\\\\w.exe", L"a\\w.exe\\", L"a/w.exe", L"a/../../w.exe",
-        L"a\\w.exe:stream", L"a:s\\w.exe", L"CON\\w.exe", L"a\\nul.exe", L"a\\...\\w.exe",
-        L"a \\ \\w.exe"};
-    for (const wchar_t* path : bad) EXPECT_FALSE(startup::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
-}
-
 TEST(ControlFileValues, PackageNameIsTheUrlsLastComponentWhenPlain)
 {
     struct Case {

@@ -33,7 +33,6 @@ TEST(TreeRules, SplitsFoldersBelowADriveOrShareRoot)
         {L"z:\\Temp\\pkg", L"z:\\", {L"Temp", L"pkg"}},
         {L"C:\\Users\\Jo Smith\\AppData\\Local\\Temp\\kv 2", L"C:\\",
          {L"Users", L"Jo Smith", L"AppData", L"Local", L"Temp", L"kv 2"}},
-        {L"C:\\a\\...", L"C:\\", {L"a", L"..."}},  // only "." and ".." climb
         {L"C:\\ADMINI~1\\.hidden", L"C:\\", {L"ADMINI~1", L".hidden"}},
         {L"\\\\server\\share\\dir", L"\\\\server\\share\\", {L"dir"}},
         {L"\\\\server\\share\\dir\\sub", L"\\\\server\\share\\", {L"dir", L"sub"}},
@@ -60,10 +59,41 @@ TEST(TreeRules, RefusesWhatIsNoAbsoluteFolderBelowARoot)
         L"C:\\a\\..", L"C:\\a\\..\\..\\Windows", L"C:\\.\\a",  // climbing
         L"C:/a", L"C:\\a/b", L"//server/share/a",  // forward slashes
         L"C:\\a\\b:stream", L"C:\\a:\\b", L"1:\\a",  // streams, no drive letter
+        // Names Win32 reads as another name or as a device: each level is a plain file name.
+        L"C:\\a\\...", L"C:\\a.\\b", L"C:\\a \\b", L"C:\\nul\\b", L"C:\\a\\CLOCK$",
+        L"\\\\srv\\con\\a", L"\\\\srv.\\share\\a",
     };
     for (const wchar_t* path : refused) {
         tree::FolderPath split;
         EXPECT_FALSE(tree::SplitFolderPath(path, &split)) << path;
+    }
+}
+
+TEST(TreeRules, ASourceMayBeARootItself)
+{
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* root;
+        size_t names;
+    };
+    const Case roots[] = {
+        {L"E:\\", L"E:\\", 0},
+        {L"\\\\srv\\share\\", L"\\\\srv\\share\\", 0},
+        {L"\\\\srv\\share", L"\\\\srv\\share\\", 0},  // the same root, opened with its backslash
+        {L"E:\\KV\\res", L"E:\\", 2},                  // below a root as before
+    };
+    for (const Case& c : roots) {
+        tree::FolderPath split;
+        ASSERT_TRUE(tree::SplitSourceFolderPath(c.path, &split)) << c.path;
+        EXPECT_EQ(split.root, c.root) << c.path;
+        EXPECT_EQ(split.names.size(), c.names) << c.path;
+        if (c.names == 0)
+            EXPECT_FALSE(tree::SplitFolderPath(c.path, &split)) << c.path << ": never a destination";
+    }
+    for (const wchar_t* path : {L"E:", L"E:\\\\", L"\\", L"\\\\srv", L"\\\\srv\\", L"\\\\?\\C:\\",
+                                L"\\\\.\\C:\\", L"E:/", L""}) {
+        tree::FolderPath split;
+        EXPECT_FALSE(tree::SplitSourceFolderPath(path, &split)) << path;
     }
 }
 

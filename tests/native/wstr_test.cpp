@@ -2,14 +2,6 @@
 
 #include <gtest/gtest.h>
 
-// A root keeps its backslash ("E:\\"), and the join never adds a second one.
-TEST(Wstr, JoinPathNeverDoublesTheSeparator)
-{
-    EXPECT_EQ(wstr::JoinPath(L"C:\\temp", L"a.exe"), L"C:\\temp\\a.exe");
-    EXPECT_EQ(wstr::JoinPath(L"E:\\", L"res"), L"E:\\res");
-    EXPECT_EQ(wstr::JoinPath(L"", L"a"), L"\\a");
-}
-
 TEST(Wstr, CaseMappingTouchesAsciiLettersOnly)
 {
     EXPECT_EQ(wstr::AsciiUpper(L"kavro\u00e9\u00df-z"), L"KAVRO\u00e9\u00df-Z");

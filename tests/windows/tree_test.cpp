@@ -226,7 +226,10 @@ TEST(TreePaths, RefuseWhatIsNoAbsoluteFolderAndTouchNothing)
     };
     for (const std::wstring& path : refused) {
         EXPECT_EQ(tree::EnsureDirectory(path, src), 0) << path;
-        EXPECT_EQ(tree::EnsureDirectory(dst + L"\\made", path), 0) << path;
+        // A drive's root may be the folder that must exist (TreeAtDriveRoot), nothing else.
+        if (path != drive + L"\\") {
+            EXPECT_EQ(tree::EnsureDirectory(dst + L"\\made", path), 0) << path;
+        }
         EXPECT_EQ(tree::CopyDirectoryTree(path, src), 0) << path;
         EXPECT_EQ(tree::CopyDirectoryTree(dst, path), 0) << path;
         EXPECT_EQ(tree::DeleteDirectoryTree(path), 0) << path;
@@ -297,6 +300,83 @@ bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder)
     if (unixTarget.empty() || unixLink.empty()) return false;
     return StartUnix("/bin/ln -sT \"" + unixTarget + "\" \"" + unixLink + "\"") &&
            WaitFor(link, 30000);
+}
+
+// A Wine drive letter is a symbolic link in the prefix's dosdevices folder: the test maps a
+// free letter to a scratch folder, so that folder is the root of a real drive, as installation
+// media are when Morvane and the wizard sit at E:\. Windows would need DefineDosDeviceW.
+class TreeAtDriveRoot : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(MakeDir(m_media));
+        wchar_t prefix[MAX_PATH];
+        const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+        if (!IsWine() || length == 0 || length >= MAX_PATH)
+            GTEST_SKIP() << "needs a Wine prefix to map a drive letter in";
+        const std::string unixMedia = UnixName(m_media);
+        ASSERT_FALSE(unixMedia.empty());
+        for (wchar_t letter = L'M'; letter < L'Y' && m_root.empty(); ++letter) {
+            const std::wstring root = std::wstring(1, letter) + L":\\";
+            if (::GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) m_root = root;
+        }
+        ASSERT_FALSE(m_root.empty()) << "no free drive letter";
+        m_link = std::string(prefix, prefix + length) + "/dosdevices/" +
+                 static_cast<char>(m_root[0] - L'A' + 'a') + ":";
+        ASSERT_TRUE(StartUnix("/bin/ln -sT \"" + unixMedia + "\" \"" + m_link + "\""));
+        ASSERT_TRUE(WaitForRoot(true)) << m_link;
+    }
+    void TearDown() override
+    {
+        if (m_link.empty()) return;
+        StartUnix("/bin/rm -f \"" + m_link + "\"");
+        WaitForRoot(false);
+    }
+    bool WaitForRoot(bool present) const
+    {
+        for (int waited = 0; waited < 30000; ++waited) {
+            if ((::GetFileAttributesW(m_root.c_str()) != INVALID_FILE_ATTRIBUTES) == present)
+                return true;
+            ::Sleep(1);
+        }
+        return false;
+    }
+    ScratchDir m_dir;
+    const std::wstring m_media = m_dir / L"media";
+    std::wstring m_root;  // "M:\\", the mapped drive's root
+    std::string m_link;   // its link in the prefix
+};
+
+TEST_F(TreeAtDriveRoot, ReadsFromARootButNeverWritesToOne)
+{
+    ASSERT_TRUE(WriteBytes(m_media + L"\\KVWizard.exe", "local wizard"));
+    ASSERT_TRUE(MakeDir(m_media + L"\\res"));
+    ASSERT_TRUE(WriteBytes(m_media + L"\\res\\kavro.ini", "[STARTUP]"));
+    ASSERT_EQ(ReadBytes(m_root + L"KVWizard.exe"), "local wizard");  // the drive is mapped
+    const std::wstring extracted = m_dir / L"KVNew";
+
+    // Staging with the program's folder at the root: what it reads from there.
+    EXPECT_EQ(tree::EnsureDirectory(extracted, m_root), 1);
+    EXPECT_TRUE(IsFolder(extracted));
+    EXPECT_EQ(tree::CopyFileIfMissing(extracted, m_root, L"KVWizard.exe"), 1);
+    EXPECT_EQ(ReadBytes(extracted + L"\\KVWizard.exe"), "local wizard");
+    EXPECT_EQ(tree::EnsureDirectory(extracted + L"\\res", m_root + L"res"), 1);
+    EXPECT_EQ(tree::CopyDirectoryTree(extracted + L"\\res", m_root + L"res"), 1);
+    EXPECT_EQ(ReadBytes(extracted + L"\\res\\kavro.ini"), "[STARTUP]");
+    EXPECT_EQ(tree::CopyFileIfMissing(extracted, m_root, L"Missing.exe"), 0);
+    EXPECT_EQ(tree::EnsureDirectory(m_dir / L"other", m_root.substr(0, 2)), 0);  // "M:" alone
+
+    // A root is never written into, copied whole or deleted.
+    ASSERT_TRUE(WriteBytes(extracted + L"\\other.txt", "other"));
+    EXPECT_EQ(tree::EnsureDirectory(m_root, extracted), 0);
+    EXPECT_EQ(tree::CopyFileIfMissing(m_root, extracted, L"other.txt"), 0);
+    EXPECT_EQ(tree::CopyDirectoryTree(m_root, extracted), 0);
+    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"whole", m_root), 0);
+    EXPECT_EQ(tree::DeleteDirectoryTree(m_root), 0);
+    EXPECT_FALSE(Exists(m_media + L"\\other.txt"));
+    EXPECT_FALSE(Exists(m_dir / L"whole"));
+    EXPECT_EQ(ReadBytes(m_media + L"\\KVWizard.exe"), "local wizard");
+    EXPECT_EQ(ReadBytes(m_media + L"\\res\\kavro.ini"), "[STARTUP]");
 }
 
 class TreeLinks : public ::testing::Test {

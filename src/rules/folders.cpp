@@ -1,0 +1,77 @@
+#include "rules/folders.h"
+
+#include "rules/names.h"
+
+namespace rules {
+namespace {
+
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+bool FitsPathBuffer(const std::wstring& value)
+{
+    return !value.empty() && value.size() < kMaxPathChars;
+}
+
+}  // namespace
+
+size_t RootLength(const std::wstring& path)
+{
+    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\')
+        return 3;
+    if (path.compare(0, 2, L"\\\\") != 0) return 0;
+    const size_t serverEnd = path.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos) return 0;
+    // "\\?\" and "\\.\" open the device namespace, where none of the Win32 path rules hold;
+    // neither "?" nor "." is a plain file name.
+    if (!IsPlainFileName(path.substr(2, serverEnd - 2))) return 0;
+    const size_t shareEnd = path.find(L'\\', serverEnd + 1);
+    if (shareEnd == std::wstring::npos) return 0;
+    return IsPlainFileName(path.substr(serverEnd + 1, shareEnd - serverEnd - 1)) ? shareEnd + 1
+                                                                                  : 0;
+}
+
+std::wstring TemporaryFolder(const std::wstring& temp, const std::wstring& tmp)
+{
+    if (FitsPathBuffer(temp)) return temp;
+    return FitsPathBuffer(tmp) ? tmp : std::wstring();
+}
+
+std::wstring NormaliseFolder(const std::wstring& folder)
+{
+    // A lone "\" (the current drive's root) is kept as it is too.
+    const size_t keep = RootLength(folder) > 0 ? RootLength(folder) : 1;
+    size_t end = folder.size();
+    while (end > keep && folder[end - 1] == L'\\') --end;
+    return folder.substr(0, end);
+}
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
+{
+    std::wstring path = NormaliseFolder(folder);
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    path += name;
+    return path;
+}
+
+std::wstring QuoteArgument(const std::wstring& argument)
+{
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count as escapes only in front of a quote.
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        quoted += c;
+        backslashes = 0;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+std::wstring PathArgument(const std::wstring& folder) { return L"/PATH=" + QuoteArgument(folder); }
+
+}  // namespace rules

@@ -1,0 +1,40 @@
+// Folder paths and the command-line argument that carries one.
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace rules {
+
+// The find and profile functions take paths in MAX_PATH buffers, terminator included.
+constexpr size_t kMaxPathChars = 260;
+
+// Length of the root of a drive ("C:\") or share ("\\server\share\", server and share plain
+// file names) that `path` starts with, backslash included; 0 when it starts with neither
+// ("C:" alone names the drive's current folder, "\\?\" opens the device namespace).
+size_t RootLength(const std::wstring& path);
+
+// The temporary folder from the values of the variables TEMP and TMP (empty when unset): TEMP
+// when it is set and fits a MAX_PATH buffer, else TMP on the same terms, else empty (there is
+// none). The value is kept exactly as the environment gives it, trailing backslash and all.
+std::wstring TemporaryFolder(const std::wstring& temp, const std::wstring& tmp);
+
+// `folder` without trailing backslashes, except the one that belongs to a root: "C:\a\" gives
+// "C:\a", "E:\" and "\\srv\share\" stay as they are ("E:" alone names the drive's current
+// folder, not its root).
+std::wstring NormaliseFolder(const std::wstring& folder);
+
+// `name` inside `folder` with one backslash between them, never two: "E:\" and "res" give
+// "E:\res", "C:\Temp\" and "a.exe" give "C:\Temp\a.exe".
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+// One command-line argument, in quotes, as CommandLineToArgvW and the C runtime read it back:
+// backslashes before a quote and before the closing quote are doubled, quotes inside are
+// escaped. "E:\" becomes "E:\\" in quotes, which reads back as E:\ (a lone backslash there
+// would escape the closing quote).
+std::wstring QuoteArgument(const std::wstring& argument);
+
+// The new wizard's argument that names the installation's folder: /PATH="<folder>", quoted by
+// QuoteArgument, so /PATH="E:\\" for the root of E:.
+std::wstring PathArgument(const std::wstring& folder);
+
+}  // namespace rules

@@ -1,0 +1,86 @@
+#include "rules/names.h"
+
+namespace rules {
+namespace {
+
+wchar_t AsciiUpper(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+bool IsSuperscriptOneToThree(wchar_t c)
+{
+    return c == L'\u00B9' || c == L'\u00B2' || c == L'\u00B3';
+}
+
+// Win32 maps these to devices in any folder, with any extension ("nul.txt"), and ignores
+// blanks before the extension ("aux .txt").
+bool IsReservedDeviceName(const std::wstring& name)
+{
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (auto& c : stem) c = AsciiUpper(c);
+    static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                              L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* device : kDevices)
+        if (stem == device) return true;
+    if (stem.size() != 4 || (stem.compare(0, 3, L"COM") != 0 && stem.compare(0, 3, L"LPT") != 0))
+        return false;
+    // Windows also takes the superscript digits one to three as port numbers.
+    const wchar_t number = stem[3];
+    return (number >= L'0' && number <= L'9') || IsSuperscriptOneToThree(number);
+}
+
+bool HasForbiddenCharacter(const std::wstring& name)
+{
+    for (wchar_t c : name) {
+        if (c < 32 || c == 0x7F) return true;
+        if (std::wstring(L"<>:\"/\\|?*").find(c) != std::wstring::npos) return true;
+    }
+    return false;
+}
+
+// The scheme before "://" in upper case, when a host follows; empty otherwise.
+std::wstring WebScheme(const std::wstring& url)
+{
+    const size_t colon = url.find(L"://");
+    if (colon == std::wstring::npos || colon + 3 >= url.size()) return std::wstring();
+    const wchar_t hostStart = url[colon + 3];
+    if (hostStart == L'/' || hostStart == L'\\') return std::wstring();
+    std::wstring scheme = url.substr(0, colon);
+    for (auto& c : scheme) c = AsciiUpper(c);
+    return scheme;
+}
+
+}  // namespace
+
+bool IsPlainFileName(const std::wstring& name)
+{
+    if (name.empty() || name.size() > kMaxFileNameLength) return false;
+    if (name.back() == L'.' || name.back() == L' ') return false;  // also "", ".", "..", ". ."
+    return !HasForbiddenCharacter(name) && !IsReservedDeviceName(name);
+}
+
+bool IsWebUrl(const std::wstring& url)
+{
+    const std::wstring scheme = WebScheme(url);
+    return scheme == L"HTTP" || scheme == L"HTTPS";
+}
+
+bool IsHttpsUrl(const std::wstring& url) { return WebScheme(url) == L"HTTPS"; }
+
+bool IsSafeExePath(const std::wstring& exePath)
+{
+    size_t components = 0;
+    for (size_t start = 0;;) {
+        const size_t end = exePath.find(L'\\', start);
+        const size_t length = end == std::wstring::npos ? end : end - start;
+        if (!IsPlainFileName(exePath.substr(start, length))) return false;
+        ++components;
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    return components >= 2;
+}
+
+}  // namespace rules

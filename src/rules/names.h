@@ -1,0 +1,33 @@
+// What a name from outside (a control file, a URL, a package) may be before it becomes part of
+// a path or a download. The program runs elevated, so each answer errs on the side of "no".
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace rules {
+
+// The longest file name a Windows volume stores, in UTF-16 units.
+constexpr size_t kMaxFileNameLength = 255;
+
+// True when `name` can only name a file directly inside a folder, the same one on every
+// Windows API: not empty, at most kMaxFileNameLength units, not dots and blanks only, no
+// trailing dot or blank (Win32 drops those, so "a." opens "a"), no control character and none
+// of < > : " / \ | ? * (so no stream, drive or separator), and no reserved device name (CON,
+// PRN, AUX, NUL, COM0-9, LPT0-9, COM and LPT with a superscript one to three, CONIN$, CONOUT$,
+// CLOCK$), in any case, with or without an extension.
+bool IsPlainFileName(const std::wstring& name);
+
+// An http or https URL (scheme in any case) with "://" and a host after it. A UNC path, a
+// file URL, "https:x" or any other scheme would have the elevated program open a share or a
+// local file.
+bool IsWebUrl(const std::wstring& url);
+
+// IsWebUrl with the https scheme.
+bool IsHttpsUrl(const std::wstring& url);
+
+// A path relative to a folder that stays inside it: at least one folder and a file, separated
+// by single backslashes, each component a plain file name (so no ".", "..", drive, root, UNC,
+// stream or device, and no "KVNew.\" or "KVNew \", which Win32 would read as "KVNew\").
+bool IsSafeExePath(const std::wstring& exePath);
+
+}  // namespace rules
