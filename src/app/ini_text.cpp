@@ -131,7 +131,8 @@ std::wstring Text::RawValue(const std::wstring& section, const std::wstring& key
     bool seenWanted = inWanted;
     size_t start = 0;
     while (start <= m_text.size()) {
-        size_t end = m_text.find(L'\n', start);
+        // A carriage return alone ends a line as a line feed does.
+        size_t end = m_text.find_first_of(L"\r\n", start);
         if (end == std::wstring::npos) end = m_text.size();
         const std::wstring line = Trim(m_text.substr(start, end - start));
         start = end + 1;
@@ -140,7 +141,7 @@ std::wstring Text::RawValue(const std::wstring& section, const std::wstring& key
         if (!line.empty() && line[0] == L'[' && close != std::wstring::npos && close > 0) {
             // Only the first section of that name is read.
             if (seenWanted && inWanted) return fallback;
-            inWanted = !seenWanted && SameName(line.substr(1, close - 1), wantedSection);
+            inWanted = !seenWanted && SameName(Trim(line.substr(1, close - 1)), wantedSection);
             seenWanted = seenWanted || inWanted;
             continue;
         }

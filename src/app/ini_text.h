@@ -21,7 +21,8 @@ public:
     Text(const unsigned char* bytes, size_t length) : m_text(DecodeText(bytes, length)) {}
 
     // What GetPrivateProfileStringW gives with a 260-character buffer: the value of `key` in
-    // the first section named `section` (names trimmed and matched ignoring ASCII case; the
+    // the first section named `section` (names trimmed, also inside the brackets, and matched
+    // ignoring ASCII case; lines end at a line feed or a carriage return; the
     // first such key wins, and a key without '=' gives the default), blanks around it removed,
     // one pair of matching quotes around it removed, at most kValueChars characters; the
     // default (trailing blanks removed, cut the same way) when there is no such key.

@@ -126,6 +126,8 @@ TEST(IniText, KeepsLinesAndSectionsApart)
         {"[S]]\nK=v", L"S]", L"v", "the last bracket closes the name"},
         {"[S\nK=v", L"S", L"", "a header without a bracket is no header"},
         {"  [S]  \r\n\tK=v", L"S", L"v", "blanks around a header"},
+        {"[ S\t]\nK=v", L"S", L"v", "blanks inside a header"},
+        {"[S]\rK=v\rJ=w", L"S", L"v", "a carriage return alone ends a line"},
         {"[S]\nK=a=b", L"S", L"a=b", "the first '=' splits"},
         {"[S]\nK=v\x1a", L"S", L"v", "Ctrl-Z is a blank"},
         {std::string("[S]\nK=a\0b", 9), L"S", L"a", "a NUL ends the value"},
