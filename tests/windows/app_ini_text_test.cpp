@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/morvane_app.h"
+#include "fixture_server.h"
+#include "sys/download.h"
 #include "test_support.h"
 
 using testing_support::ScratchDir;
@@ -64,6 +67,35 @@ TEST(IniText, GivesWhatTheProfileReaderGivesForTheSameBytes)
             EXPECT_EQ(text.Value(l.section, l.key, l.defaultValue),
                       ReadIniValue(l.section, l.key, l.defaultValue, path))
                 << "file " << index - 1 << ", [" << l.section << "] " << l.key;
+    }
+}
+
+// The control file as the update check is to read it: fetched into memory and read there.
+TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
+{
+    const std::string control =
+        "[KV Universal]\r\nDownloadUrl=http://h/KVSetup.exe\r\nExePath=KVNew\\KVWizard.exe\r\n"
+        "Revision=7\r\n" + std::string(3000, ';') + "\r\n";
+    const std::wstring name = L"ini-text-control.ini";
+    ASSERT_TRUE(WriteBytes(testing_support::ServerRoot() + L"\\" + name, control));
+
+    std::vector<char> body(5, 'x');
+    ASSERT_EQ(sys::FetchControlFile(testing_support::ServerUrl(name), sys::Deadline(10000), &body),
+              1);
+    ASSERT_EQ(std::string(body.begin(), body.end()), control);
+    const ini::Text text(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+    EXPECT_EQ(text.Value(L"kv universal", L"ExePath", L""), L"KVNew\\KVWizard.exe");
+    EXPECT_EQ(text.Value(L"KV Universal", L"Revision", L"0"), L"7");
+
+    const std::wstring failing[] = {
+        testing_support::ServerUrl(L"cut/" + name),  // half the body, then the end
+        testing_support::ServerUrl(L"404/" + name),
+        L"file:///" + testing_support::ServerRoot() + L"\\" + name,  // not a web URL
+    };
+    for (const std::wstring& url : failing) {
+        body.assign(5, 'x');
+        EXPECT_EQ(sys::FetchControlFile(url, sys::Deadline(10000), &body), 0) << url;
+        EXPECT_TRUE(body.empty()) << url;
     }
 }
 
