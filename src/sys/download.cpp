@@ -357,4 +357,17 @@ int DownloadPackageFile(const std::wstring& url, const std::wstring& file)
     return 0;
 }
 
+int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body)
+{
+    body->clear();
+    if (!::PathIsURLW(url.c_str()) || !IsWebUrl(url) || !deadline.RemainingMs()) return 0;
+    win::WinInetApi api;
+    if (!win::BindWinInet(&api)) return 0;
+    api.DeleteUrlCacheEntryW(url.c_str());
+    JobRef<ControlFetchJob> job(new ControlFetchJob(api, url));
+    if (!job->RunBefore(deadline) || !job->result) return 0;
+    *body = job->body;
+    return 1;
+}
+
 }  // namespace sys

@@ -4,6 +4,7 @@
 // Morvane needs beyond the few Windows always takes from there.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace sys {
 
@@ -51,5 +52,10 @@ int DownloadToFile(const std::wstring& url, const std::wstring& localPath,
 // entry. Blocks until the whole file is stored or the download failed; a failed download
 // (a full disk included) leaves no file behind. 1 or 0.
 int DownloadPackageFile(const std::wstring& url, const std::wstring& file);
+
+// The control-file fetch of DownloadToFile with the body handed back in memory instead of
+// written to a file, so nobody can rewrite it between the reads (ini::Text reads it). 1 with the
+// whole body in `body`, else 0 with `body` empty.
+int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body);
 
 }  // namespace sys

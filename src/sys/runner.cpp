@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <vector>
+
 #include "sys/runner_rules.h"
 #include "win/trail.h"
 
@@ -83,14 +86,101 @@ bool Watch(HANDLE process, DWORD processId)
     }
 }
 
-}  // namespace
+// FILE_ID_INFO and its class, which mingw-w64 declares only for Windows 8 and later.
+const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+struct FileIdInfo {
+    ULONGLONG VolumeSerialNumber;
+    BYTE FileId[16];
+};
 
-StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
+// Same volume and same file: the 128-bit id where the system has it (ReFS needs it), else the
+// volume serial number and 64-bit index, which NTFS and FAT keep unique within a volume.
+bool SameFile(HANDLE a, HANDLE b)
 {
-    StartedProcess started;
+    FileIdInfo idA{}, idB{};
+    if (::GetFileInformationByHandleEx(a, kFileIdInfo, &idA, sizeof idA) &&
+        ::GetFileInformationByHandleEx(b, kFileIdInfo, &idB, sizeof idB))
+        return idA.VolumeSerialNumber == idB.VolumeSerialNumber &&
+               std::memcmp(&idA.FileId, &idB.FileId, sizeof idA.FileId) == 0;
+    BY_HANDLE_FILE_INFORMATION infoA, infoB;
+    return ::GetFileInformationByHandle(a, &infoA) && ::GetFileInformationByHandle(b, &infoB) &&
+           infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+           infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+           infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+// The handle's own path below its volume ("\Temp\pkg\KVWizard.exe").
+std::wstring PathBelowVolume(HANDLE handle)
+{
+    std::vector<DWORD> buffer(512);
+    for (;;) {
+        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+        auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+        if (::GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
+            return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+        if (::GetLastError() != ERROR_MORE_DATA || name->FileNameLength + sizeof(DWORD) <= bytes)
+            return std::wstring();
+        buffer.resize(name->FileNameLength / sizeof(DWORD) + 2);
+    }
+}
+
+// "C:\a\b.exe" (or "\\?\C:\a\b.exe") names "\a\b.exe" on its volume; other forms
+// (shares, device paths) give nothing and are refused.
+std::wstring BelowDrive(const std::wstring& path)
+{
+    const size_t skip = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
+    if (path.size() < skip + 3 || path[skip + 1] != L':' || path[skip + 2] != L'\\')
+        return std::wstring();
+    return path.substr(skip + 2);
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b)
+{
+    return !a.empty() && ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                                static_cast<int>(b.size()),
+                                                TRUE) == CSTR_EQUAL;
+}
+
+// Is the image of the suspended `process` the judged file? Empty when it is, else why not.
+//
+// Why the image's path is enough: QueryFullProcessImageNameW gives the name the system opened
+// the image under, after every link on the way was resolved. While we hold the judged file
+// open without delete sharing, none of its names can be renamed or deleted (both take DELETE
+// access), so the name it was judged under keeps naming it. A second name (a hard link anyone
+// may add, which then can never go while we hold the file) is refused outright. So if that
+// path, opened now without following a link at its end, is the judged file with its one name,
+// and the handle's own path is the image path (no folder on the way turned into a link since
+// the start), the system loaded the judged file.
+std::wstring WhyNotJudgedImage(HANDLE process, HANDLE judgedFile)
+{
+    std::vector<wchar_t> image(32768);
+    DWORD size = static_cast<DWORD>(image.size());
+    if (!::QueryFullProcessImageNameW(process, 0, image.data(), &size))
+        return L"the image's path cannot be read";
+    const std::wstring imagePath(image.data(), size);
+    win::File ran(::CreateFileW(imagePath.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION ranInfo, judgedInfo;
+    if (!ran || !::GetFileInformationByHandle(ran.get(), &ranInfo) ||
+        !::GetFileInformationByHandle(judgedFile, &judgedInfo))
+        return L"the image " + imagePath + L" cannot be opened";
+    if (ranInfo.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return L"the image " + imagePath + L" is a link";
+    if (!SameFile(ran.get(), judgedFile))
+        return L"the image " + imagePath + L" is another file than the one judged";
+    if (judgedInfo.nNumberOfLinks != 1)
+        return L"the judged file has another name besides the one it was judged under";
+    if (!SameText(BelowDrive(imagePath), PathBelowVolume(ran.get())))
+        return L"the image " + imagePath + L" is reached through a link";
+    return std::wstring();
+}
+
+bool Create(const std::wstring& commandLine, bool hidden, DWORD flags, PROCESS_INFORMATION* info)
+{
     if (!runner::CanCopyCommandLine(commandLine)) {
         trail::Say(L"runner: command line too long or malformed; nothing started");
-        return started;
+        return false;
     }
     wchar_t buffer[runner::kCommandLineCapacity] = {};
     commandLine.copy(buffer, commandLine.size());
@@ -101,12 +191,35 @@ StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(hidden ? SW_HIDE : SW_SHOWDEFAULT);
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
+    if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                          &startup, info)) {
         trail::Say(L"runner: could not start " + runner::ProgramOf(commandLine));
-        return started;
+        return false;
     }
+    return true;
+}
+
+// Waits through the first wait; true when the program is still running after it. `end` says
+// how a program that ended meanwhile ended.
+bool RunsPastFirstWait(HANDLE process, ProcessEnd* end)
+{
+    *end = ProcessEnd::Ended;
+    if (StillRunning(process, runner::kFirstWaitMs)) return true;
+    DWORD code = 0;
+    if (::GetExitCodeProcess(process, &code) && runner::IsLoaderFailure(code)) {
+        trail::Say(L"runner: the program ended while loading; it never ran");
+        *end = ProcessEnd::NotLoaded;
+    }
+    return false;
+}
+
+}  // namespace
+
+StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
+{
+    StartedProcess started;
+    PROCESS_INFORMATION info{};
+    if (!Create(commandLine, hidden, 0, &info)) return started;
     trail::Say(L"runner: started " + runner::ProgramOf(commandLine));
     ::CloseHandle(info.hThread);
     started.process.reset(info.hProcess);
@@ -114,13 +227,52 @@ StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
     return started;
 }
 
+StartedProcess StartJudgedProcess(const std::wstring& commandLine, HANDLE judgedFile,
+                                  bool hidden)
+{
+    StartedProcess started;
+    if (!judgedFile || judgedFile == INVALID_HANDLE_VALUE) return started;
+    PROCESS_INFORMATION info{};
+    if (!Create(commandLine, hidden, CREATE_SUSPENDED, &info)) return started;
+    win::Handle process(info.hProcess);
+    win::Handle thread(info.hThread);
+    const std::wstring why = WhyNotJudgedImage(process.get(), judgedFile);
+    if (!why.empty()) {
+        // Never resumed: not one instruction of it has run.
+        ::TerminateProcess(process.get(), ERROR_ACCESS_DENIED);
+        ::WaitForSingleObject(process.get(), INFINITE);
+        trail::Say(L"runner: refused to run " + runner::ProgramOf(commandLine) + L": " + why);
+        return started;
+    }
+    if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        ::TerminateProcess(process.get(), ERROR_ACCESS_DENIED);
+        trail::Say(L"runner: could not resume " + runner::ProgramOf(commandLine));
+        return started;
+    }
+    trail::Say(L"runner: started the judged " + runner::ProgramOf(commandLine));
+    started.process = std::move(process);
+    started.id = info.dwProcessId;
+    return started;
+}
+
+ProcessEnd WaitForProcess(const StartedProcess& started, HangPolicy policy)
+{
+    if (!started) return ProcessEnd::Ended;
+    ProcessEnd end = ProcessEnd::Ended;
+    if (runner::AfterFirstWait(RunsPastFirstWait(started.process.get(), &end)) ==
+        runner::Action::Finish)
+        return end;
+    if (policy == HangPolicy::Never) {
+        trail::Say(L"runner: waiting for the program's end without hang detection");
+        ::WaitForSingleObject(started.process.get(), INFINITE);
+        return ProcessEnd::Ended;
+    }
+    return Watch(started.process.get(), started.id) ? ProcessEnd::EndedAsHung : ProcessEnd::Ended;
+}
+
 bool WaitForProcess(const StartedProcess& started)
 {
-    if (!started) return false;
-    if (runner::AfterFirstWait(StillRunning(started.process.get(), runner::kFirstWaitMs)) ==
-        runner::Action::Finish)
-        return false;
-    return Watch(started.process.get(), started.id);
+    return WaitForProcess(started, HangPolicy::EndWhenHung) == ProcessEnd::EndedAsHung;
 }
 
 int RunProcessAndWait(const std::wstring& commandLine, bool hidden, bool* terminated)

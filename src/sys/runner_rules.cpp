@@ -26,6 +26,30 @@ Action AfterPing(Ping result)
     return Action::TerminateAndPoll;
 }
 
+const std::uint32_t kLoaderFailures[] = {
+    0xC000007B,  // STATUS_INVALID_IMAGE_FORMAT: a library of the wrong machine or no image
+    0xC000012F,  // STATUS_INVALID_IMAGE_NOT_MZ: a library that is no PE image
+    0xC0000130,  // STATUS_INVALID_IMAGE_PROTECT
+    0xC0000131,  // STATUS_INVALID_IMAGE_WIN_16
+    0xC0000135,  // STATUS_DLL_NOT_FOUND
+    0xC0000138,  // STATUS_ORDINAL_NOT_FOUND
+    0xC0000139,  // STATUS_ENTRYPOINT_NOT_FOUND
+    0xC0000142,  // STATUS_DLL_INIT_FAILED
+    0xC0000361,  // STATUS_ACCESS_DISABLED_BY_POLICY_DEFAULT: software restriction policies
+    0xC0000362,  // STATUS_ACCESS_DISABLED_BY_POLICY_PATH
+    0xC0000363,  // STATUS_ACCESS_DISABLED_BY_POLICY_PUBLISHER
+    0xC0000364,  // STATUS_ACCESS_DISABLED_BY_POLICY_OTHER
+    0xC0000428,  // STATUS_INVALID_IMAGE_HASH: code integrity refused the image
+};
+const size_t kLoaderFailureCount = sizeof kLoaderFailures / sizeof kLoaderFailures[0];
+
+bool IsLoaderFailure(std::uint32_t exitCode)
+{
+    for (size_t i = 0; i < kLoaderFailureCount; ++i)
+        if (kLoaderFailures[i] == exitCode) return true;
+    return false;
+}
+
 int CanCopyCommandLine(const std::wstring& commandLine)
 {
     if (commandLine.size() >= kCommandLineCapacity) return 0;

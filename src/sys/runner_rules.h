@@ -2,6 +2,7 @@
 // wait lasts and what follows each wait and each ping.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace runner {
@@ -31,6 +32,14 @@ Action AfterFirstWait(bool stillRunning);
 Action AfterSearch(bool windowFound);
 Action AfterPoll(bool stillRunning);
 Action AfterPing(Ping result);
+
+// The NTSTATUS codes with which the loader ends a process before its first line of code runs:
+// a library missing or invalid, an import missing, a library's initialisation failing, an
+// image of the wrong kind or refused by policy. A program that ends with one of them during
+// the first wait never started.
+extern const std::uint32_t kLoaderFailures[];
+extern const size_t kLoaderFailureCount;
+bool IsLoaderFailure(std::uint32_t exitCode);
 
 // 1 when the command line fits the 260-character buffer with its terminator and holds no
 // NUL (which would silently cut it short and start something other than what was asked).

@@ -19,18 +19,26 @@
 namespace sys {
 
 // Opens a file for reading, sharing read access only: while the handle lives nobody can write
-// to the file, rename it or delete it. Invalid when the file cannot be opened that way.
+// to the file, rename it or delete it. The name itself is opened, not what a link there points
+// to; a link or a folder is refused. Invalid when the file cannot be opened that way.
 win::File OpenLocked(const std::wstring& path);
 
 // What the locked file is, read once from its first bytes and held against its name (see
 // trust::ClassifyPackage). The steps below take this result rather than judge the name again.
 trust::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile);
 
-// The package check. 0 for an empty path and on every failure.
+// The package check, for any program we are about to run elevated: the package, the new
+// wizard in its extracted folder, the copy of the local wizard. 0 for an empty path and on
+// every failure. Besides the name rule, when this build has key pins
+// (trust::BuiltInKeyPins), the signer's public key must be one of them.
 int VerifyPackage(const std::wstring& path);
 // The same; on 1 `lock` holds the judged file open as OpenLocked does, so the caller can run
-// it before anyone can change it. On 0 `lock` is left invalid.
+// it with StartJudgedProcess (sys/runner.h) before anyone can change it. On 0 `lock` is left
+// invalid.
 int VerifyPackage(const std::wstring& path, win::File* lock);
+// The same with the key pins passed in; empty `pins` pins nothing.
+int VerifyPackageWithPins(const std::wstring& path, const trust::KeyPins& pins,
+                          win::File* lock);
 
 // Type filter, our certificate-table check for PE images (no table, or one with room for
 // unsigned bytes, is refused here), then WinVerifyTrust over the locked file. 1 when trusted.

@@ -1,8 +1,10 @@
 #include "sys/trust_rules.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "sys/pe_certificate.h"
+#include "sys/signer_key_pins.h"
 #include "win/wstr.h"
 
 namespace trust {
@@ -17,6 +19,24 @@ std::wstring LowerExtension(const std::wstring& path)
 {
     size_t dot = path.rfind(L'.');
     return wstr::AsciiLower(dot == std::wstring::npos ? path : path.substr(dot + 1));
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool HexEquals(const std::string& hex, const unsigned char* bytes)
+{
+    if (hex.size() != 2 * kKeyHashBytes) return false;
+    for (size_t i = 0; i < kKeyHashBytes; ++i) {
+        const int high = HexDigit(hex[2 * i]), low = HexDigit(hex[2 * i + 1]);
+        if (high < 0 || low < 0 || high * 16 + low != bytes[i]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -57,6 +77,21 @@ PackageKind ClassifyPackage(const std::wstring& path, const unsigned char* head,
 int SignerNameHasMark(const std::wstring& signerName)
 {
     return wstr::AsciiUpper(signerName).find(L"KAVRO") != std::wstring::npos ? 1 : 0;
+}
+
+const KeyPins& BuiltInKeyPins()
+{
+    static const KeyPins pins(std::begin(kSignerKeyPins), std::end(kSignerKeyPins) - 1);
+    return pins;
+}
+
+bool IsKeyPinned(const unsigned char* keyHash, const KeyPins& pins)
+{
+    if (pins.empty()) return true;
+    if (!keyHash) return false;
+    for (const std::string& pin : pins)
+        if (HexEquals(pin, keyHash)) return true;
+    return false;
 }
 
 }  // namespace trust

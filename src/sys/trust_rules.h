@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace trust {
 
@@ -33,5 +34,21 @@ PackageKind ClassifyPackage(const std::wstring& path, const unsigned char* head,
 
 // 1 when the signer name, upper-cased by the ASCII rule only, contains "KAVRO".
 int SignerNameHasMark(const std::wstring& signerName);
+
+// SHA-256 digests of signer public keys (SubjectPublicKeyInfo DER), as hex text. Any trusted
+// authority can issue a certificate whose name holds the maker's mark; a pin names the maker's
+// own key.
+using KeyPins = std::vector<std::string>;
+
+// The pins this build was made with (the CMake cache option MORVANE_SIGNER_KEY_PINS); empty
+// when the publisher pinned nothing.
+const KeyPins& BuiltInKeyPins();
+
+constexpr size_t kKeyHashBytes = 32;
+
+// true when `pins` is empty, or when one of them is the hex form (either case) of the
+// kKeyHashBytes bytes at `keyHash`. A null `keyHash` (the key could not be read) matches
+// nothing.
+bool IsKeyPinned(const unsigned char* keyHash, const KeyPins& pins);
 
 }  // namespace trust

@@ -40,3 +40,15 @@ TEST(RunnerRules, ProgramOfLeavesTheArgumentsOut)
 }
 
 }  // namespace
+
+TEST(RunnerRules, OnlyLoaderFailuresMeanTheProgramNeverRan)
+{
+    // The loader's own statuses: a missing, invalid or failing library, a missing import.
+    for (std::uint32_t status : {0xC0000135u, 0xC000007Bu, 0xC000012Fu, 0xC0000139u,
+                                 0xC0000142u, 0xC0000138u, 0xC0000428u})
+        EXPECT_TRUE(runner::IsLoaderFailure(status)) << std::hex << status;
+    // What programs end with after they ran: success, errors, crashes, termination.
+    for (std::uint32_t status : {0u, 1u, 2u, 0xC0000005u, 0xC0000409u, 0xC000013Au,
+                                 0x40010004u, 0xC0000136u, 0xFFFFFFFFu})
+        EXPECT_FALSE(runner::IsLoaderFailure(status)) << std::hex << status;
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -144,6 +146,28 @@ TEST(TrustRules, MarkIsAnAsciiCaseFreeSubstringOfTheSignerName)
         {L"", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(trust::SignerNameHasMark(c.name), c.hasMark) << c.name;
+}
+
+TEST(TrustRules, PinnedKeyMustBeOneOfThePins)
+{
+    unsigned char hash[trust::kKeyHashBytes];
+    for (size_t i = 0; i < sizeof hash; ++i) hash[i] = static_cast<unsigned char>(0xA0 + i);
+    const std::string hex = "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf";
+    const std::string other = "00" + hex.substr(2);
+    std::string upper = hex;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+
+    EXPECT_TRUE(trust::IsKeyPinned(hash, {}));  // no pins: the name rule alone decides
+    EXPECT_TRUE(trust::IsKeyPinned(nullptr, {}));
+    EXPECT_TRUE(trust::IsKeyPinned(hash, {hex}));
+    EXPECT_TRUE(trust::IsKeyPinned(hash, {upper}));
+    EXPECT_TRUE(trust::IsKeyPinned(hash, {other, hex}));  // a rotation: old and new key
+    EXPECT_FALSE(trust::IsKeyPinned(hash, {other}));
+    EXPECT_FALSE(trust::IsKeyPinned(nullptr, {hex}));  // a key that could not be read
+    EXPECT_FALSE(trust::IsKeyPinned(hash, {hex.substr(0, 62)}));  // a prefix is no pin
+    EXPECT_FALSE(trust::IsKeyPinned(hash, {hex + "00"}));
+    EXPECT_FALSE(trust::IsKeyPinned(hash, {"g" + hex.substr(1)}));
+    for (const std::string& pin : trust::BuiltInKeyPins()) EXPECT_EQ(pin.size(), 64u) << pin;
 }
 
 }  // namespace

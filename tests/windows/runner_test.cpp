@@ -101,4 +101,50 @@ TEST(RunProcessAndWait, ReturnsZeroWhenNothingCanStart)
     EXPECT_TRUE(Exists(marker));
 }
 
+// The new wizard is the user's installation: however long its window does not answer (a
+// modal wait inside a custom action), it is never ended as hung.
+TEST(WaitForProcess, NeverEndsAProgramAsHungWhenToldNot)
+{
+    ScratchDir dir;
+    const std::wstring marker = dir / L"marker.txt";
+    // Its window stops answering for 13 s: longer than the 10 s a ping may take.
+    const sys::StartedProcess started = sys::StartProcess(
+        L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" + marker + L"\" hang 13000", false);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(sys::WaitForProcess(started, sys::HangPolicy::Never), sys::ProcessEnd::Ended);
+    EXPECT_EQ(ReadBytes(marker), "started show=10 finished");
+}
+
+// A copy of the stub wizard with an invalid version.dll beside it: Wine's user32 imports
+// version.dll from the program's folder first, and the loader stops the program with
+// 0xC000012F before its first line. It never ran, so the caller may start the local wizard.
+TEST(WaitForProcess, ReportsAProgramThatDiesWhileLoadingAsNotLoaded)
+{
+    const std::wstring stub = FixturePath(L"stubwizard\\KVWizard.exe");
+    ::SetEnvironmentVariableW(L"MORVANE_MARKER", nullptr);  // the stub's marker: beside it
+    ::SetEnvironmentVariableW(L"MORVANE_WIZARD_MODE", nullptr);  // and it ends at once
+    struct {
+        bool plantBadLibrary;
+        sys::HangPolicy policy;
+        sys::ProcessEnd expected;
+    } cases[] = {
+        {true, sys::HangPolicy::Never, sys::ProcessEnd::NotLoaded},
+        {true, sys::HangPolicy::EndWhenHung, sys::ProcessEnd::NotLoaded},
+        {false, sys::HangPolicy::Never, sys::ProcessEnd::Ended},  // ends at once, having run
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const std::wstring wizard = dir / L"KVWizard.exe";
+        ASSERT_TRUE(::CopyFileW(stub.c_str(), wizard.c_str(), FALSE));
+        if (c.plantBadLibrary) {
+            ASSERT_TRUE(testing_support::WriteBytes(dir / L"version.dll", "MZ not a library"));
+        }
+        const sys::StartedProcess started = sys::StartProcess(L"\"" + wizard + L"\"", false);
+        ASSERT_TRUE(started);
+        EXPECT_EQ(sys::WaitForProcess(started, c.policy), c.expected) << c.plantBadLibrary;
+        // The stub records every start in a marker beside it: only one that ran wrote it.
+        EXPECT_EQ(Exists(dir / L"wizard-started.txt"), !c.plantBadLibrary);
+    }
+}
+
 }  // namespace

@@ -9,7 +9,9 @@
 #include "sys/runner.h"
 #include "test_support.h"
 
+using testing_support::Exists;
 using testing_support::FixturePath;
+using testing_support::ReadBytes;
 using testing_support::ScratchDir;
 
 namespace {
@@ -302,6 +304,225 @@ TEST(VerifyPackage, RefusesAFileSomeoneElseHasOpenForWriting)
     EXPECT_FALSE(lock);
     writer.reset();
     EXPECT_EQ(sys::VerifyPackage(path, &lock), 1);
+}
+
+// The pin file make-pki.sh wrote for a signer: its key's SHA-256 in hex.
+std::string PinOf(const wchar_t* signer)
+{
+    std::string pin = ReadBytes(Pki(std::wstring(signer) + L".pin"));
+    while (!pin.empty() && (pin.back() == '\n' || pin.back() == '\r')) pin.pop_back();
+    EXPECT_EQ(pin.size(), 64u) << "no pin for the signer";
+    return pin;
+}
+
+// Any trusted authority can issue a certificate whose name holds the mark; a pinned key cannot
+// be had that way. Both test signers below carry the mark in their names.
+TEST(VerifyPackage, PinnedKeyShutsOutOtherSignersWhoseNameHasTheMark)
+{
+    const trust::KeyPins maker = {PinOf(L"dekavroline")};
+    const trust::KeyPins impostor = {PinOf(L"impostor")};
+    struct {
+        const wchar_t* name;
+        trust::KeyPins pins;
+        int expected;
+    } cases[] = {
+        {L"signed-dekavroline.exe", maker, 1},
+        {L"signed-dekavroline.msi", maker, 1},
+        {L"signed-impostor.exe", maker, 0},
+        {L"signed-accented.exe", maker, 0},
+        {L"signed-impostor.exe", {}, 1},  // without pins the name alone decides
+        {L"signed-impostor.exe", impostor, 1},
+        {L"signed-dekavroline.exe", impostor, 0},
+        {L"signed-impostor.exe", {impostor[0], maker[0]}, 1},  // a key rotation's two pins
+        {L"signed-other.exe", {PinOf(L"dekavroline")}, 0},
+        {L"unsigned.exe", maker, 0},
+    };
+    for (const auto& c : cases) {
+        win::File lock;
+        EXPECT_EQ(sys::VerifyPackageWithPins(Pki(c.name), c.pins, &lock), c.expected) << c.name;
+        EXPECT_EQ(lock.valid(), c.expected == 1) << c.name;
+    }
+}
+
+// The new wizard and the copy of the local one are judged as the package is, wherever they lie.
+TEST(VerifyPackage, JudgesAWizardInAFolderLikeThePackage)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(::CreateDirectoryW((dir / L"KVSetup").c_str(), nullptr));
+    const struct {
+        const wchar_t* source;
+        int expected;
+    } cases[] = {{L"signed-dekavroline.exe", 1}, {L"unsigned.exe", 0},
+                 {L"signed-other.exe", 0},       {L"tampered.exe", 0},
+                 {L"in-table.exe", 0},           {L"signed-dekavroline.msi", 0}};
+    for (const auto& c : cases) {
+        const std::wstring wizard = CopyAs(dir, Pki(c.source), L"KVSetup\\KVWizard.exe");
+        win::File lock;
+        EXPECT_EQ(sys::VerifyPackage(wizard, &lock), c.expected) << c.source;
+        lock.reset();
+        ASSERT_TRUE(::DeleteFileW(wizard.c_str()));
+    }
+}
+
+// The Unix name Wine gives a Windows path; empty elsewhere.
+std::string UnixName(const std::wstring& path)
+{
+    using UnixNameFn = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return std::string();
+    std::string result = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    win::File fa(::CreateFileW(a.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0,
+                               nullptr));
+    win::File fb(::CreateFileW(b.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0,
+                               nullptr));
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    return fa && fb && ::GetFileInformationByHandle(fa.get(), &ia) &&
+           ::GetFileInformationByHandle(fb.get(), &ib) && ia.nFileIndexLow == ib.nFileIndexLow &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
+}
+
+// Points the link `link` at `target` (made or re-pointed with a Unix symlink: Wine's
+// CreateSymbolicLinkW only reports success) and waits until `probe`, a path through the link,
+// is `expected`. Wine may signal a Unix child's end before it ran, so the result is watched.
+bool PointLink(const std::wstring& link, const std::wstring& target, const std::wstring& probe,
+               const std::wstring& expected)
+{
+    const std::string unixLink = UnixName(link), unixTarget = UnixName(target);
+    if (unixLink.empty() || unixTarget.empty()) return false;
+    std::string command = "/bin/ln -sfnT \"" + unixTarget + "\" \"" + unixLink + "\"";
+    std::wstring wide(command.begin(), command.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started))
+        return false;
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    for (int waited = 0; waited < 30000; waited += 10) {
+        if (SameFile(probe, expected)) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+// What each attack does between the check and the start. The judged file is a signed
+// program; the file put in its place is runner_helper, unsigned, which records its start.
+enum class Swap { None, RepointFileLink, RepointFolderLink, RenameFolder, SecondName };
+
+struct JudgedRun {
+    bool judged = false;
+    bool swapped = false;  // the attack went through
+    bool started = false;
+    bool helperRan = false;
+};
+
+JudgedRun JudgeSwapAndStart(const ScratchDir& dir, Swap swap)
+{
+    JudgedRun run;
+    const std::wstring good = dir / L"good", evil = dir / L"evil", pkg = dir / L"pkg";
+    ::CreateDirectoryW(good.c_str(), nullptr);
+    ::CreateDirectoryW(evil.c_str(), nullptr);
+    CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"good\\KVWizard.exe");
+    CopyAs(dir, FixturePath(L"runner_helper.exe"), L"evil\\KVWizard.exe");
+    // The judged path: a file link, a wizard in a linked folder, or a plain file in a folder.
+    std::wstring path = pkg + L"\\KVWizard.exe";
+    if (swap == Swap::RepointFileLink) {
+        path = dir / L"KVSetup.exe";
+        if (!PointLink(path, good + L"\\KVWizard.exe", path, good + L"\\KVWizard.exe"))
+            return run;
+    } else if (swap == Swap::RepointFolderLink) {
+        if (!PointLink(pkg, good, path, good + L"\\KVWizard.exe")) return run;
+    } else {
+        ::CreateDirectoryW(pkg.c_str(), nullptr);
+        CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"pkg\\KVWizard.exe");
+    }
+
+    win::File lock;
+    run.judged = sys::VerifyPackage(path, &lock) == 1;
+    if (!run.judged) return run;
+
+    switch (swap) {
+    case Swap::None: break;
+    case Swap::RepointFileLink:
+        run.swapped = PointLink(path, evil + L"\\KVWizard.exe", path, evil + L"\\KVWizard.exe");
+        break;
+    case Swap::RepointFolderLink:
+        run.swapped = PointLink(pkg, evil, path, evil + L"\\KVWizard.exe");
+        break;
+    case Swap::RenameFolder:
+        // Windows refuses to rename a folder holding an open file; Wine allows it.
+        run.swapped = ::MoveFileW(pkg.c_str(), (dir / L"pkg.judged").c_str()) &&
+                      ::MoveFileW(evil.c_str(), pkg.c_str());
+        break;
+    case Swap::SecondName:
+        // A hard link may be added to a file held open without write sharing.
+        run.swapped = ::CreateHardLinkW((dir / L"second.exe").c_str(), path.c_str(), nullptr);
+        break;
+    }
+    const std::wstring marker = dir / L"marker.txt";
+    const sys::StartedProcess started = sys::StartJudgedProcess(
+        L"\"" + path + L"\" \"" + marker + L"\" quick", lock.get(), true);
+    run.started = static_cast<bool>(started);
+    if (started) ::WaitForSingleObject(started.process.get(), 30000);
+    ::Sleep(500);  // a process resumed by mistake would have written by now
+    run.helperRan = Exists(marker);
+    return run;
+}
+
+// Each attack re-points or swaps what the judged path names after the check, which a start by
+// path would follow. The start runs only the judged image; the unsigned program never runs.
+TEST(StartJudgedProcess, RunsOnlyTheFileThatWasJudged)
+{
+    const struct {
+        Swap swap;
+        const char* what;
+    } cases[] = {
+        {Swap::None, "nothing changed: the judged wizard runs"},
+        {Swap::RepointFileLink, "the package's name is a link, re-pointed"},
+        {Swap::RepointFolderLink, "the wizard's folder is a link, re-pointed"},
+        {Swap::RenameFolder, "the wizard's folder renamed away and another put there"},
+        {Swap::SecondName, "the judged file was given a second name"},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const JudgedRun run = JudgeSwapAndStart(dir, c.swap);
+        // Windows refuses a link at the check already; Wine follows it, as an open would.
+        if (!run.judged && !RunningOnWine() && c.swap != Swap::None) continue;
+        ASSERT_TRUE(run.judged) << c.what;
+        // Under Wine every attack goes through; Windows refuses the folder's rename.
+        if (RunningOnWine() || c.swap != Swap::RenameFolder) {
+            EXPECT_EQ(run.swapped, c.swap != Swap::None) << c.what;
+        }
+        EXPECT_FALSE(run.helperRan) << c.what;
+        EXPECT_EQ(run.started, !run.swapped) << c.what;
+    }
+}
+
+TEST(StartJudgedProcess, RefusesWithoutAJudgedFile)
+{
+    ScratchDir dir;
+    const std::wstring marker = dir / L"marker.txt";
+    const std::wstring command =
+        L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" + marker + L"\" quick";
+    EXPECT_FALSE(sys::StartJudgedProcess(command, INVALID_HANDLE_VALUE, true));
+    EXPECT_FALSE(sys::StartJudgedProcess(command, nullptr, true));
+    // A judged file that is not the program started: refused before it runs.
+    win::File other = sys::OpenLocked(Pki(L"signed-dekavroline.exe"));
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(sys::StartJudgedProcess(command, other.get(), true));
+    ::Sleep(500);
+    EXPECT_FALSE(Exists(marker));
 }
 
 }  // namespace
