@@ -102,12 +102,7 @@ public:
     int result = 0;
 
 private:
-    void Run() override
-    {
-        DWORD flags = 0;
-        if (!m_api.InternetGetConnectedState(&flags, 0)) return;
-        result = m_api.InternetCheckConnectionW(m_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) ? 1 : 0;
-    }
+    void Run() override;
 
     const win::WinInetApi m_api;
     const std::wstring m_url;
@@ -263,6 +258,47 @@ bool OpenUrl(const win::WinInetApi& api, HINTERNET session, std::wstring url,
     *why = L"too many redirects";
     return false;
 }
+
+// True when the system's settings send this session's requests through a proxy.
+bool UsesProxy(const win::WinInetApi& api, HINTERNET session)
+{
+    // The structure is followed by the strings it points to.
+    union {
+        INTERNET_PROXY_INFO info;
+        char bytes[4096];
+    } proxy;
+    DWORD size = sizeof proxy;
+    return api.InternetQueryOptionW(session, INTERNET_OPTION_PROXY, &proxy, &size) &&
+           proxy.info.dwAccessType == INTERNET_OPEN_TYPE_PROXY;
+}
+
+}  // namespace
+
+void ServerProbe::Job::Run()
+{
+    DWORD flags = 0;
+    if (!m_api.InternetGetConnectedState(&flags, 0)) return;
+    win::InternetHandle session(m_api, OpenSession(m_api));
+    // Behind a proxy only the proxy can tell whether the server answers: the forced connection
+    // check goes to the server directly, which such networks do not let through.
+    if (!session || !UsesProxy(m_api, session.get())) {
+        result = m_api.InternetCheckConnectionW(m_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) ? 1 : 0;
+        return;
+    }
+    HINTERNET opened = nullptr;
+    DWORD status = 0;
+    DownloadOutcome refusal;
+    std::wstring why;
+    if (!OpenUrl(m_api, session.get(), m_url, std::wstring(), &opened, &status, &refusal, &why)) {
+        trail::Say(L"support server through the proxy: " + why);
+        return;
+    }
+    win::InternetHandle answer(m_api, opened);
+    // Any answer of the server's own will do; the proxy's gateway errors say it found none.
+    result = status != HTTP_STATUS_BAD_GATEWAY && status != HTTP_STATUS_GATEWAY_TIMEOUT ? 1 : 0;
+}
+
+namespace {
 
 class ControlFetchJob : public NetworkJob {
 public:

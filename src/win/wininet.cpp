@@ -26,6 +26,7 @@ bool BindWinInet(WinInetApi* api)
            Bind(module, "InternetReadFile", &api->InternetReadFile) &&
            Bind(module, "InternetQueryDataAvailable", &api->InternetQueryDataAvailable) &&
            Bind(module, "InternetCombineUrlW", &api->InternetCombineUrlW) &&
+           Bind(module, "InternetQueryOptionW", &api->InternetQueryOptionW) &&
            Bind(module, "InternetCloseHandle", &api->InternetCloseHandle) &&
            Bind(module, "DeleteUrlCacheEntryW", &api->DeleteUrlCacheEntryW);
 }

@@ -14,6 +14,7 @@ struct WinInetApi {
     decltype(&::InternetReadFile) InternetReadFile;
     decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
     decltype(&::InternetCombineUrlW) InternetCombineUrlW;
+    decltype(&::InternetQueryOptionW) InternetQueryOptionW;
     decltype(&::InternetCloseHandle) InternetCloseHandle;
     decltype(&::DeleteUrlCacheEntryW) DeleteUrlCacheEntryW;
 };

@@ -306,6 +306,35 @@ TEST_F(PackageFetch, ControlFileOverHttpsAndItsRefusals)
     }
 }
 
+// The delete disposition removes a partial file even when its process is killed mid-download.
+TEST_F(PackageFetch, PartialFileGoesWhenTheProcessIsKilled)
+{
+    const std::wstring name = Serve(L"killed.bin", PackageBytes(5000, 12));
+    std::wstring command = L"\"" + FixturePath(L"download_host.exe") + L"\" " +
+                           ServerUrl(L"drip/" + name) + L" \"" + file + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &process));
+    win::Handle child(process.hProcess);
+    win::Handle thread(process.hThread);
+    // Listed, though delete-pending: a directory listing still shows it.
+    WIN32_FIND_DATAW found;
+    bool listed = false;
+    for (int i = 0; i < 200 && !listed; ++i) {
+        win::FindHandle find(::FindFirstFileW(file.c_str(), &found));
+        listed = find.valid();
+        if (!listed) ::Sleep(50);
+    }
+    ::Sleep(2500);  // a few dripped bytes are in the file
+    ::TerminateProcess(child.get(), 9);
+    ::WaitForSingleObject(child.get(), 10000);
+    EXPECT_TRUE(listed);
+    win::FindHandle after(::FindFirstFileW(file.c_str(), &found));
+    EXPECT_FALSE(after.valid());
+}
+
 TEST(PackageDownloadFile, OneCallStoresOrLeavesNothing)
 {
     ScratchDir temp;

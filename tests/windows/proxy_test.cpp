@@ -23,7 +23,8 @@ TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
         EXPECT_EQ(Run(download), sys::DownloadOutcome::ProxyRefused) << url;
         EXPECT_FALSE(Exists(file)) << url;
         EXPECT_EQ(sys::DownloadToFile(url, temp / L"ctl.ini", sys::Deadline(10000)), 0) << url;
-    }
+    }    // The support server counts as unreachable: no update is offered.
+    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 0);
 }
 
 TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
@@ -38,11 +39,18 @@ TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
         EXPECT_EQ(ReadBytes(file), body);
         EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
     }
+    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 1);
+    const std::wstring control = ServeBytes(L"proxied.ini", "[KV]\r\nRevision=7\r\n");
+    EXPECT_EQ(sys::DownloadToFile(HttpsUrl("https", control), temp / L"ctl.ini",
+                                  sys::Deadline(10000)), 1);
     const std::string log = Since(before, NetLog());
     const std::wstring plain = ServerUrl(name);
     EXPECT_NE(log.find("PROXY GET " + std::string(plain.begin(), plain.end())), std::string::npos)
         << log;
     EXPECT_NE(log.find("PROXY CONNECT localhost:" + std::to_string(NetPort("https"))),
+              std::string::npos) << log;
+    // The probe asked through the proxy too.
+    EXPECT_NE(log.find("PROXY GET http://127.0.0.1:" + std::to_string(ServerPort()) + "/\n"),
               std::string::npos) << log;
 }
 
