@@ -89,6 +89,7 @@ public:
     JobRef(const JobRef&) = delete;
     JobRef& operator=(const JobRef&) = delete;
     Job* operator->() const { return m_job; }
+    Job* get() const { return m_job; }
 
 private:
     Job* m_job;
@@ -282,7 +283,8 @@ void ServerProbe::Job::Run()
     // Behind a proxy only the proxy can tell whether the server answers: the forced connection
     // check goes to the server directly, which such networks do not let through.
     if (!session || !UsesProxy(m_api, session.get())) {
-        result = m_api.InternetCheckConnectionW(m_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) ? 1 : 0;
+        result =
+            m_api.InternetCheckConnectionW(m_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) ? 1 : 0;
         return;
     }
     HINTERNET opened = nullptr;
@@ -520,6 +522,17 @@ public:
         return m_result;
     }
 
+    class LetGoOnExit {
+    public:
+        explicit LetGoOnExit(Attempt* attempt) : m_attempt(attempt) {}
+        ~LetGoOnExit() { m_attempt->LetGo(DownloadOutcome::Failed); }
+        LetGoOnExit(const LetGoOnExit&) = delete;
+        LetGoOnExit& operator=(const LetGoOnExit&) = delete;
+
+    private:
+        Attempt* m_attempt;
+    };
+
 private:
     class Locked {
     public:
@@ -703,6 +716,9 @@ DownloadOutcome PackageDownload::Run(
 
     JobRef<Attempt> attempt(new Attempt(api, m_url, m_partial.get(), m_have, m_validator));
     if (!attempt->Start()) return DownloadOutcome::Failed;
+    // However Run is left (a progress callback that throws included), the thread's say over the
+    // file ends first.
+    Attempt::LetGoOnExit letGo(attempt.get());
     Attempt::Result result;
     Attempt::Result reported = attempt->Snapshot();
     DWORD lastByte = ::GetTickCount();

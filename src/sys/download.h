@@ -68,8 +68,9 @@ const wchar_t* DescribeOutcome(DownloadOutcome outcome);
 // The package download: the file at `file` between attempts. While the file is partial it is
 // held open by this object and by no one else (no write sharing), with its delete disposition
 // set, so the file disappears with the process whatever ends it; Discard and the destructor
-// remove it too (a stored file outlives the object; Discard removes it). Once the whole file is stored the disposition is cleared and the handle
-// closed, so a reader that denies writers can open it.
+// remove it too. Once the whole file is stored the disposition is cleared and the handle
+// closed, so a reader that denies writers can open it; a stored file outlives the object, and
+// only Discard removes it.
 //
 // Run is for one thread at a time. Destruction while no Run is active is safe even when an
 // attempt's network thread is still stuck in WinINet: that thread owns its own handles and

@@ -141,9 +141,10 @@ protected:
     sys::DownloadOutcome Run(sys::PackageDownload& download, const volatile long* stop = nullptr)
     {
         seen.clear();
-        return download.Run([this](unsigned long long received,
-                                   unsigned long long total) { seen.emplace_back(received, total); },
-                            stop);
+        auto record = [this](unsigned long long received, unsigned long long total) {
+            seen.emplace_back(received, total);
+        };
+        return download.Run(record, stop);
     }
 
     // The server log's lines written since `before`.
