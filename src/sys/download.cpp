@@ -443,10 +443,12 @@ bool SetDeleteOnClose(HANDLE file, bool remove)
     return setInfo(file, FileDispositionInfo, &info, sizeof info) != FALSE;
 }
 
-bool Truncate(HANDLE file)
+// Cuts the file to `size` bytes and puts the next write there.
+bool CutTo(HANDLE file, unsigned long long size)
 {
-    LARGE_INTEGER zero = {};
-    return ::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
 }
 
 unsigned long long FileSize(HANDLE file)
@@ -587,7 +589,7 @@ private:
         const std::wstring validator = ranges && total ? RangeValidator(m_api, request)
                                                        : std::wstring();
         Locked lock(&m_lock);
-        if (m_letGo || !Truncate(m_file)) return false;
+        if (m_letGo || !CutTo(m_file, 0)) return false;
         m_result.have = 0;
         m_result.total = total;
         m_result.validator = validator;
@@ -601,10 +603,11 @@ private:
         if (!ContentRangeFrom(QueryText(m_api, request, HTTP_QUERY_CONTENT_RANGE), m_base, &total))
             return false;
         Locked lock(&m_lock);
+        if (m_letGo || !CutTo(m_file, m_base)) return false;
         m_result.have = m_base;
         m_result.total = total;
         m_result.validator = m_validator;
-        return !m_letGo;
+        return true;
     }
 
     DownloadOutcome Receive(HINTERNET request)
