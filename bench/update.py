@@ -7,7 +7,11 @@
     hand-over), read from Morvane's diagnostic trail as its lines arrive;
   - the peak private memory of the Morvane process during the download and the check (RssAnon
     of its Wine process, sampled; goal under 30 MB: the package is never held in memory), next to
-    the floor downloader's, and Morvane's peak resident size with file-backed pages.
+    the floor downloader's, and Morvane's peak resident size with file-backed pages;
+  - the package download (download_host.exe, the same code as Morvane's) over https against
+    download_floor.exe over https, alternating (ratio of medians; goal <= 1.1);
+  - the bytes a second attempt fetches after the first was cut at 90%, counted by a loopback
+    proxy set as the prefix's system proxy (goal: the remaining 10% plus headers).
 
 Usage: update.py BUILD_DIR [RUNS]
 """
@@ -22,8 +26,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from harness import Build, Scenario, control_file, wine_path  # noqa: E402
+from net_fixtures import Proxy, TlsServer, make_certs  # noqa: E402
 from packages import make_package  # noqa: E402
 from test_dialog import YES, drive  # noqa: E402
+from test_secure_network import SystemProxy  # noqa: E402
 
 PACKAGE_MB = 50
 
@@ -68,6 +74,61 @@ def floor_download(build, url, target):
         ms = int(re.search(r"download_ms (\d+)", f.read()).group(1))
     os.remove(target)
     return ms / 1000.0, peak
+
+
+def host_download(build, url, target, attempts=1):
+    """download_host.exe's attempts: [(outcome, first progress, last progress, ms)]."""
+    exe = os.path.join(build.fixtures, "download_host.exe")
+    _, out = build.wine_output([exe, url, wine_path(target), str(attempts)])
+    if os.path.exists(target):
+        os.remove(target)
+    return [(o, int(f), int(l), int(ms)) for o, f, l, ms in
+            re.findall(r"attempt \d+ (.+?) first (\d+) last (\d+) ms (\d+)", out)]
+
+
+def https_and_resume(build, s, package, runs):
+    """The https download side by side with the floor, then a cut attempt and its resume."""
+    certs = make_certs(os.path.join(build.fixtures, "pki"), os.path.join(s.root, "certs"))
+    code, out = build.wine_output([os.path.join(build.fixtures, "install_root.exe"),
+                                   wine_path(os.path.join(build.fixtures, "pki", "root.der")),
+                                   "machine"])
+    if code != 0:
+        raise SystemExit("the test root could not be installed: %s" % out)
+    target = os.path.join(s.root, "https.bin")
+    ours, theirs = [], []
+    tls = TlsServer(s.www, certs["good"]).start()
+    try:
+        url = tls.url(os.path.basename(package))
+        for _ in range(runs):
+            theirs.append(floor_download(build, url, target)[0])
+            rows = host_download(build, url, target)
+            if rows and rows[-1][0] == "stored":
+                ours.append(rows[-1][3] / 1000.0)
+    finally:
+        tls.stop()
+    if not ours:
+        raise SystemExit("the https download never stored the package")
+    print("https_download_ours_s %.3f (median of %d; runs %s)"
+          % (statistics.median(ours), len(ours), " ".join("%.2f" % t for t in ours)))
+    print("https_download_floor_s %.3f (median of %d; runs %s)"
+          % (statistics.median(theirs), len(theirs), " ".join("%.2f" % t for t in theirs)))
+    print("https_download_ratio %.2f (goal <= 1.1)"
+          % (statistics.median(ours) / statistics.median(theirs)))
+
+    proxy = Proxy().start()
+    try:
+        with SystemProxy(build, proxy.address):
+            rows = host_download(build, s.control.url("cut90/" + os.path.basename(package)),
+                                 target, attempts=2)
+    finally:
+        proxy.stop()
+    sent = [int(line.split()[-1]) for line in proxy.requests() if line.startswith("PROXY SENT ")]
+    size = os.path.getsize(package)
+    if len(sent) != 2 or [r[0] for r in rows] != ["failed", "stored"]:
+        raise SystemExit("the cut and resumed download went otherwise: %r %r" % (rows, sent))
+    print("resume_first_attempt_bytes %d (cut at 90%% of %d)" % (sent[0], size))
+    print("resume_second_attempt_bytes %d (goal: the remaining %d plus headers, so %d of "
+          "headers)" % (sent[1], size - size * 9 // 10, sent[1] - (size - size * 9 // 10)))
 
 
 def morvane_update(s):
@@ -136,6 +197,7 @@ def main():
                 ours.append(seen["stored"] - seen["fetching"])
             timelines.append(seen)
             our_peaks.append(peak)
+        https_and_resume(build, s, package, runs)
     if os.environ.get("MORVANE_BENCH_VERBOSE"):
         print("timelines: %r" % timelines)
     if not ours:

@@ -1,10 +1,15 @@
 // Network primitives: the support server's connectivity probe and URL downloads to files.
+// Every fetch goes through the system's proxy settings, never shows a credential or
+// certificate prompt, and never reads or writes the internet cache.
 //
-// WinINet and urlmon are bound at run time from the system folder, like every library
+// WinINet is bound at run time from the system folder, like every library
 // Morvane needs beyond the few Windows always takes from there.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "win/handles.h"
 
 namespace sys {
 
@@ -48,9 +53,65 @@ int IsServerReachable(const wchar_t* url, const Deadline& deadline);
 int DownloadToFile(const std::wstring& url, const std::wstring& localPath,
                    const Deadline& deadline);
 
-// Fetches the package into `file`, replacing what is there, after removing the URL's cache
-// entry. Blocks until the whole file is stored or the download failed; a failed download
-// (a full disk included) leaves no file behind. 1 or 0.
+enum class DownloadOutcome {
+    Stored,              // the whole file is at its path, closed
+    Failed,              // the server, the network or the disk failed
+    Stalled,             // no byte arrived for the stall limit
+    ProxyRefused,        // the proxy asked for credentials (407); none are offered
+    CertificateRefused,  // the https server's certificate is not trusted (the trail names why)
+    InsecureRedirect,    // a fetch begun on https was sent to another scheme
+    Stopped,             // the caller's stop flag was set
+};
+
+// A short text for the diagnostic trail, e.g. "proxy refused".
+const wchar_t* DescribeOutcome(DownloadOutcome outcome);
+
+// The package download: the file at `file` between attempts. While the file is partial it is
+// held open by this object and by no one else (no write sharing), with its delete disposition
+// set, so the file disappears with the process whatever ends it; Discard and the destructor
+// remove it too. Once the whole file is stored the disposition is cleared and the handle
+// closed, so a reader that denies writers can open it; a stored file outlives the object, and
+// only Discard removes it.
+//
+// Run is for one thread at a time. Destruction while no Run is active is safe even when an
+// attempt's network thread is still stuck in WinINet: that thread owns its own handles and
+// writes to the file only while its Run waits for it.
+class PackageDownload {
+public:
+    PackageDownload(std::wstring url, std::wstring file);
+    ~PackageDownload();
+    PackageDownload(const PackageDownload&) = delete;
+    PackageDownload& operator=(const PackageDownload&) = delete;
+
+    // One attempt, on the calling thread (the network calls run on a pool thread that Run
+    // waits for and walks away from at a stall or a stop). `progress(received, total)` is
+    // called on the calling thread as bytes arrive; total is 0 when the server gives no
+    // length. `stop`, set non-zero by another thread, ends the attempt within a fraction of a
+    // second. A cut or stalled attempt keeps the partial file when the server offered ranges
+    // and a validator, and the next Run asks only for the rest (If-Range: a changed file comes
+    // whole); otherwise the next Run starts over. Every other failure removes the partial.
+    DownloadOutcome Run(const std::function<void(unsigned long long, unsigned long long)>& progress,
+                        const volatile long* stop);
+
+    // Removes the partial or the stored file.
+    void Discard();
+
+private:
+    class Attempt;
+    void ForgetPartial();
+
+    const std::wstring m_url;
+    const std::wstring m_file;
+    win::File m_partial;              // the open partial file, when there is one
+    unsigned long long m_have = 0;    // bytes in the partial file
+    unsigned long long m_total = 0;   // the whole file's length, 0 when unknown
+    std::wstring m_validator;         // ETag or Last-Modified of the bytes we have
+    bool m_stored = false;
+};
+
+// The package fetched in one attempt into `file`, replacing what is there: a thin caller of
+// PackageDownload with no progress and no stop. A failed download (a full disk included)
+// leaves no file behind. 1 or 0.
 int DownloadPackageFile(const std::wstring& url, const std::wstring& file);
 
 // The control-file fetch of DownloadToFile with the body handed back in memory instead of

@@ -24,7 +24,9 @@ bool BindWinInet(WinInetApi* api)
            Bind(module, "InternetOpenUrlW", &api->InternetOpenUrlW) &&
            Bind(module, "HttpQueryInfoW", &api->HttpQueryInfoW) &&
            Bind(module, "InternetReadFile", &api->InternetReadFile) &&
+           Bind(module, "InternetQueryDataAvailable", &api->InternetQueryDataAvailable) &&
            Bind(module, "InternetCombineUrlW", &api->InternetCombineUrlW) &&
+           Bind(module, "InternetQueryOptionW", &api->InternetQueryOptionW) &&
            Bind(module, "InternetCloseHandle", &api->InternetCloseHandle) &&
            Bind(module, "DeleteUrlCacheEntryW", &api->DeleteUrlCacheEntryW);
 }

@@ -12,7 +12,9 @@ struct WinInetApi {
     decltype(&::InternetOpenUrlW) InternetOpenUrlW;
     decltype(&::HttpQueryInfoW) HttpQueryInfoW;
     decltype(&::InternetReadFile) InternetReadFile;
+    decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
     decltype(&::InternetCombineUrlW) InternetCombineUrlW;
+    decltype(&::InternetQueryOptionW) InternetQueryOptionW;
     decltype(&::InternetCloseHandle) InternetCloseHandle;
     decltype(&::DeleteUrlCacheEntryW) DeleteUrlCacheEntryW;
 };
@@ -33,6 +35,12 @@ public:
     InternetHandle& operator=(const InternetHandle&) = delete;
     HINTERNET get() const { return m_handle; }
     explicit operator bool() const { return m_handle != nullptr; }
+    HINTERNET release()
+    {
+        HINTERNET handle = m_handle;
+        m_handle = nullptr;
+        return handle;
+    }
 
 private:
     const WinInetApi& m_api;

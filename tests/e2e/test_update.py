@@ -249,8 +249,8 @@ class Failures(UpdateTest):
         wizard_refused = "staging: the new wizard was refused"
 
         refused = "package check: refused"
-        # Wine's URL download stores a 404's error page and reports success: the check refuses it.
-        rows = {"404": (not_found, ("download: failed", refused)),
+        # A 404 is a failed download: its error page is never taken for the package.
+        rows = {"404": (not_found, "download: status 404"),
                 "unsigned": (unsigned, refused),
                 "another signer": (other_signer, refused),
                 "tampered": (tampered, refused),
@@ -272,9 +272,11 @@ class Failures(UpdateTest):
                 self.fail_retry_and_decline(
                     s, why, picture="update-4-failed" if name == "another signer" else None)
                 # A refused package must not wait in the temporary folder under a name the
-                # network chose; one that passed its check and then failed to stage stays.
+                # network chose, and a failed download leaves none; one that passed its check
+                # and then failed to stage stays.
                 kept = os.path.exists(os.path.join(s.temp_dir, PACKAGE))
-                self.assertEqual(kept, refused not in why, "the package's file after the failure")
+                self.assertEqual(kept, why not in (refused, rows["404"][1]),
+                                 "the package's file after the failure")
                 if why == wizard_refused:
                     self.assertFalse(os.path.exists(os.path.join(s.temp_dir, FOLDER)),
                                      "the folder of a refused wizard goes")

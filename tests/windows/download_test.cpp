@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "sys/download_seam.h"
+#include "win/handles.h"
 
 #include "fixture_server.h"
+#include "net_fixtures.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -132,6 +138,213 @@ TEST(ServerProbe, AnswersForAListeningServerAndNotForAClosedPort)
     EXPECT_EQ(sys::IsServerReachable(closed.c_str(), sys::Deadline(10000)), 0);
     // No time left: no answer, whatever the server would say.
     EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(0)), 0);
+}
+
+TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
+{
+    const std::string body = PackageBytes(3 * 1024 * 1024, 1);
+    const std::wstring name = Serve(L"progress.bin", body);
+    sys::PackageDownload download(ServerUrl(L"slow/" + name), file);
+    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    EXPECT_EQ(ReadBytes(file), body);
+    ASSERT_GE(seen.size(), 3u) << "the bytes of a slow server arrive in steps";
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].second, body.size());
+        EXPECT_LE(seen[i].first, body.size());
+        if (i) {
+            EXPECT_GE(seen[i].first, seen[i - 1].first);
+        }
+    }
+    EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
+    // Closed and kept: a reader that denies writers opens it, and the object's end keeps it.
+    win::File reader(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader.valid());
+    reader.reset();
+    download.Discard();
+    EXPECT_FALSE(Exists(file));
+}
+
+TEST_F(PackageFetch, StopEndsAnEndlessBodyThatGivesNoLength)
+{
+    volatile long stop = 0;
+    sys::PackageDownload download(ServerUrl(L"endless/x.bin"), file);
+    const sys::DownloadOutcome outcome = download.Run(
+        [&](unsigned long long received, unsigned long long total) {
+            seen.emplace_back(received, total);
+            if (received > 2 * 1024 * 1024) stop = 1;
+        },
+        &stop);
+    EXPECT_EQ(outcome, sys::DownloadOutcome::Stopped);
+    ASSERT_FALSE(seen.empty());
+    for (const Progress& p : seen) EXPECT_EQ(p.second, 0u);
+    // Nothing to resume from a server without a length or validators.
+    EXPECT_FALSE(Exists(file));
+}
+
+TEST_F(PackageFetch, SilentOrStalledServerEndsAsStalled)
+{
+    sys::test_seam::SetStallLimitMs(2000);
+    const std::wstring name = Serve(L"stalled.bin", PackageBytes(100000, 2));
+    for (const std::wstring& url : {ServerUrl(L"stall/" + name), ServerUrl(L"silent/x.bin")}) {
+        sys::PackageDownload download(url, file);
+        const DWORD start = ::GetTickCount();
+        EXPECT_EQ(Run(download), sys::DownloadOutcome::Stalled) << url;
+        const DWORD took = ::GetTickCount() - start;
+        EXPECT_GE(took, 1900u) << url;
+        EXPECT_LT(took, 2000u + kSlackMs) << url;
+    }
+}
+
+TEST_F(PackageFetch, CutAttemptResumesWithARangeForTheRest)
+{
+    const std::string body = PackageBytes(1000000, 3);
+    const std::wstring name = Serve(L"cut90.bin", body);
+    sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), Progress(900000, body.size()));
+
+    const std::string before = ReadBytes(ServerLogPath());
+    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    EXPECT_NE(Since(before, ReadBytes(ServerLogPath())).find("RANGE bytes=900000- -> 206"),
+              std::string::npos);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_GE(seen.front().first, 900000u) << "the resumed attempt counts what was there";
+    EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
+    EXPECT_EQ(ReadBytes(file), body);
+}
+
+TEST_F(PackageFetch, ChangedFileComesWholeAfterACut)
+{
+    const std::wstring name = Serve(L"changed.bin", PackageBytes(500000, 4));
+    sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    ::Sleep(20);  // a new modification time, so a new ETag
+    const std::string changed = PackageBytes(500000, 5);
+    Serve(L"changed.bin", changed);
+
+    const std::string before = ReadBytes(ServerLogPath());
+    // The whole changed file comes with the ranged request's 200, and is cut at 90% again.
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    EXPECT_NE(Since(before, ReadBytes(ServerLogPath())).find("RANGE bytes=450000- -> 200"),
+              std::string::npos);
+    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    EXPECT_EQ(ReadBytes(file), changed);
+}
+
+TEST_F(PackageFetch, ServerWithoutRangesStartsOver)
+{
+    const std::wstring name = Serve(L"norange.bin", PackageBytes(400000, 6));
+    sys::PackageDownload download(ServerUrl(L"cut/" + name), file);
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    EXPECT_FALSE(Exists(file)) << "nothing to resume is kept";
+    const std::string before = ReadBytes(ServerLogPath());
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    const std::string log = Since(before, ReadBytes(ServerLogPath()));
+    EXPECT_NE(log.find("GET /cut/" + std::string(name.begin(), name.end())), std::string::npos);
+    EXPECT_EQ(log.find("RANGE"), std::string::npos);
+}
+
+TEST_F(PackageFetch, PartialFileGoesWithTheObjectAndIsNobodyElsesToWrite)
+{
+    const std::wstring name = Serve(L"partial.bin", PackageBytes(300000, 7));
+    {
+        sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
+        EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+        win::File writer(::CreateFileW(file.c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(writer.valid());
+    }
+    EXPECT_FALSE(Exists(file));
+}
+
+// Each ends with its outcome and leaves no file.
+TEST_F(PackageFetch, RefusalsEndTheFetchAndLeaveNothing)
+{
+    const std::wstring name = Serve(L"refused.bin", PackageBytes(10000, 8));
+    const std::pair<std::wstring, sys::DownloadOutcome> cases[] = {
+        {ServerUrl(L"404/x.bin"), sys::DownloadOutcome::Failed},
+        {ServerUrl(L"tofile/" + name), sys::DownloadOutcome::Failed},
+        {HttpsUrl("expired", name), sys::DownloadOutcome::CertificateRefused},
+        {HttpsUrl("othername", name), sys::DownloadOutcome::CertificateRefused},
+        {HttpsUrl("unknown", name), sys::DownloadOutcome::CertificateRefused},
+        {HttpsUrl("https", L"tohttp/" + std::to_wstring(ServerPort()) + L"/" + name),
+         sys::DownloadOutcome::InsecureRedirect},
+    };
+    for (const auto& c : cases) {
+        sys::PackageDownload download(c.first, file);
+        EXPECT_EQ(Run(download), c.second) << c.first;
+        EXPECT_FALSE(Exists(file)) << c.first;
+    }
+}
+
+TEST_F(PackageFetch, HttpsFetchStoresTheWholeFile)
+{
+    const std::string body = PackageBytes(700000, 9);
+    const std::wstring name = Serve(L"https.bin", body);
+    sys::PackageDownload download(HttpsUrl("https", name), file);
+    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    EXPECT_EQ(ReadBytes(file), body);
+    EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
+}
+
+TEST_F(PackageFetch, ControlFileOverHttpsAndItsRefusals)
+{
+    const std::wstring name = Serve(L"https.ini", ControlText(300));
+    const std::wstring copy = temp / L"ctl.ini";
+    EXPECT_EQ(sys::DownloadToFile(HttpsUrl("https", name), copy, sys::Deadline(10000)), 1);
+    EXPECT_EQ(ReadBytes(copy), ControlText(300));
+    const std::wstring refused[] = {
+        HttpsUrl("expired", name), HttpsUrl("othername", name), HttpsUrl("unknown", name),
+        HttpsUrl("https", L"tohttp/" + std::to_wstring(ServerPort()) + L"/" + name)};
+    for (const auto& url : refused) {
+        ::DeleteFileW(copy.c_str());
+        EXPECT_EQ(sys::DownloadToFile(url, copy, sys::Deadline(10000)), 0) << url;
+        EXPECT_FALSE(Exists(copy)) << url;
+    }
+}
+
+// The delete disposition removes a partial file even when its process is killed mid-download.
+TEST_F(PackageFetch, PartialFileGoesWhenTheProcessIsKilled)
+{
+    const std::wstring name = Serve(L"killed.bin", PackageBytes(5000, 12));
+    std::wstring command = L"\"" + FixturePath(L"download_host.exe") + L"\" " +
+                           ServerUrl(L"drip/" + name) + L" \"" + file + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &process));
+    win::Handle child(process.hProcess);
+    win::Handle thread(process.hThread);
+    // Listed, though delete-pending: a directory listing still shows it.
+    WIN32_FIND_DATAW found;
+    bool listed = false;
+    for (int i = 0; i < 200 && !listed; ++i) {
+        win::FindHandle find(::FindFirstFileW(file.c_str(), &found));
+        listed = find.valid();
+        if (!listed) ::Sleep(50);
+    }
+    ::Sleep(2500);  // a few dripped bytes are in the file
+    ::TerminateProcess(child.get(), 9);
+    ::WaitForSingleObject(child.get(), 10000);
+    EXPECT_TRUE(listed);
+    win::FindHandle after(::FindFirstFileW(file.c_str(), &found));
+    EXPECT_FALSE(after.valid());
+}
+
+TEST(PackageDownloadFile, OneCallStoresOrLeavesNothing)
+{
+    ScratchDir temp;
+    const std::wstring file = temp / L"KVSetup.exe";
+    const std::string body = PackageBytes(200000, 11);
+    const std::wstring name = Serve(L"wrapper.bin", body);
+    EXPECT_EQ(sys::DownloadPackageFile(ServerUrl(name), file), 1);
+    EXPECT_EQ(ReadBytes(file), body);
+    EXPECT_EQ(sys::DownloadPackageFile(ServerUrl(L"cut90/" + name), file), 0);
+    EXPECT_FALSE(Exists(file));
 }
 
 }  // namespace

@@ -1,0 +1,12 @@
+// For tests only, never included by the program: shortens the package download's stall limit
+// so that a stall can be shown without waiting out the real 30 seconds.
+#pragma once
+
+namespace sys {
+namespace test_seam {
+
+// The limit for every later Run; 0 puts back the shipped 30 seconds.
+void SetStallLimitMs(unsigned long limitMs);
+
+}  // namespace test_seam
+}  // namespace sys

@@ -1,0 +1,145 @@
+"""The update over https and through the system's proxy, and what start-up does when the
+control file's server or the proxy is refused: real TLS servers on loopback with certificates
+made at test time under the test PKI's root (installed into the prefix's machine Root store),
+and a loopback proxy set as the prefix's system proxy for the run.
+
+    python3 tests/e2e/test_secure_network.py <build folder>
+"""
+
+import os
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import Scenario, wine_path  # noqa: E402
+from net_fixtures import Proxy, TlsServer, make_certs  # noqa: E402
+from packages import make_package  # noqa: E402
+from test_dialog import YES, drive  # noqa: E402
+from test_update import FOLDER, PACKAGE, UpdateTest, packaged_tree  # noqa: E402
+
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+
+
+class SystemProxy:
+    """The prefix's system proxy for a block; ProxyEnable and ProxyServer are put back after."""
+
+    def __init__(self, build, address):
+        self.build = build
+        self.address = address
+
+    def _reg(self, *args):
+        return self.build.wine_output(["reg"] + list(args), timeout=120)
+
+    def __enter__(self):
+        self._saved = {}
+        for name in ("ProxyEnable", "ProxyServer"):
+            code, out = self._reg("query", INTERNET_SETTINGS, "/v", name)
+            line = next((l.split() for l in out.splitlines() if l.strip().startswith(name)), None)
+            self._saved[name] = line[1:] if code == 0 and line and len(line) >= 3 else None
+        self._reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+        self._reg("add", INTERNET_SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d",
+                  self.address, "/f")
+        return self
+
+    def __exit__(self, *exc):
+        for name, saved in self._saved.items():
+            if saved is None:
+                self._reg("delete", INTERNET_SETTINGS, "/v", name, "/f")
+            else:
+                value = saved[1] if len(saved) > 1 else ""
+                if saved[0] == "REG_DWORD":
+                    value = str(int(value, 0))
+                self._reg("add", INTERNET_SETTINGS, "/v", name, "/t", saved[0], "/d", value, "/f")
+        return False
+
+
+def serve_package(s, package_url):
+    """Packs and signs a package into the scenario's www, and a control file offering it."""
+    path = os.path.join(s.www, "pkg", PACKAGE)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    make_package(s.build, packaged_tree(s), FOLDER, path, signer="dekavroline")
+    s.serve("ctl.ini", harness.control_file(revision=6, download_url=package_url,
+                                            exe_path=FOLDER + "\\KVWizard.exe"))
+
+
+class SecureNetwork(UpdateTest):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.certs_dir = tempfile.mkdtemp(prefix="morvane-certs-")
+        cls.certs = make_certs(os.path.join(cls.build.fixtures, "pki"), cls.certs_dir)
+        code, out = cls.build.wine_output([os.path.join(cls.build.fixtures, "install_root.exe"),
+                                           wine_path(os.path.join(cls.build.fixtures, "pki",
+                                                                  "root.der")), "machine"])
+        assert code == 0, out
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.certs_dir, ignore_errors=True)
+
+    def yes_until_handed_over(self, s):
+        with s.start() as run:
+            code, out = drive(run, "click", YES)
+            self.assertEqual(code, 0, out)
+            self.assertHandedOver(s, run, s.temp_dir)
+        return run
+
+    def test_whole_update_over_https(self):
+        with Scenario(self.build) as s:
+            tls = TlsServer(s.www, self.certs["good"]).start()
+            try:
+                s.install(ctl_name=tls.url("ctl.ini"))
+                serve_package(s, tls.url("pkg/" + PACKAGE))
+                self.yes_until_handed_over(s)
+                self.assertEqual(tls.requests(), ["GET /ctl.ini", "GET /pkg/" + PACKAGE])
+                self.assertEqual(s.control.requests(), [])
+            finally:
+                tls.stop()
+
+    def test_whole_update_through_the_system_proxy(self):
+        with Scenario(self.build) as s:
+            proxy = Proxy().start()
+            try:
+                s.install()
+                serve_package(s, s.control.url("pkg/" + PACKAGE))
+                with SystemProxy(self.build, proxy.address):
+                    self.yes_until_handed_over(s)
+                seen = proxy.requests()
+                self.assertIn("PROXY GET " + s.ctl_url("ctl.ini"), seen)
+                self.assertIn("PROXY GET " + s.control.url("pkg/" + PACKAGE), seen)
+                self.assertIn("PROXY GET %s/" % self.build.support_url.rstrip("/"), seen)
+            finally:
+                proxy.stop()
+
+    def test_refused_control_file_server_or_proxy_starts_the_local_wizard(self):
+        cases = [("expired", "control file: certificate refused, expired"),
+                 ("othername", "control file: certificate refused, wrong name"),
+                 ("unknown", "control file: certificate refused, unknown root"),
+                 ("redirect", "control file: redirect from https to http://"),
+                 ("proxy", "support server through the proxy: proxy refused")]
+        for case, line in cases:
+            with self.subTest(case), Scenario(self.build) as s:
+                tls = TlsServer(s.www, self.certs.get(case, self.certs["good"])).start()
+                proxy = Proxy(refuse=True).start()
+                try:
+                    name = "tohttp/%d/ctl.ini" % s.control.port if case == "redirect" else "ctl.ini"
+                    s.install(ctl_name=tls.url(name))
+                    serve_package(s, tls.url("pkg/" + PACKAGE))
+                    if case == "proxy":
+                        with SystemProxy(self.build, proxy.address):
+                            run = s.run()
+                    else:
+                        run = s.run()
+                    self.assertWizardStartedOnceFromApp(run, s)
+                    self.assertTrue(any(l.startswith(line) for l in run.trail), run.trail)
+                    self.assertNotIn("GET /pkg/" + PACKAGE, tls.requests())
+                finally:
+                    tls.stop()
+                    proxy.stop()
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -1,0 +1,57 @@
+// The package download and the control-file fetch through the system's proxy. A program of
+// its own: Wine's WinINet reuses a pooled connection to a server it reached directly even after
+// the proxy settings have changed, and a tunnel the forwarding proxy made even when the proxy
+// is another: no direct fetch may come before these in the process, and the refusing proxy
+// comes first (it leaves no connection behind).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fixture_server.h"
+#include "net_fixtures.h"
+
+using namespace testing_support;
+
+namespace {
+
+TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
+{
+    const std::wstring name = ServeBytes(L"proxied.bin", PackageBytes(10000, 10));
+    SystemProxy proxy(NetPort("refusing"));
+    for (const std::wstring& url : {ServerUrl(name), HttpsUrl("https", name)}) {
+        sys::PackageDownload download(url, file);
+        EXPECT_EQ(Run(download), sys::DownloadOutcome::ProxyRefused) << url;
+        EXPECT_FALSE(Exists(file)) << url;
+        EXPECT_EQ(sys::DownloadToFile(url, temp / L"ctl.ini", sys::Deadline(10000)), 0) << url;
+    }    // The support server counts as unreachable: no update is offered.
+    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 0);
+}
+
+TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
+{
+    const std::string body = PackageBytes(700000, 9);
+    const std::wstring name = ServeBytes(L"https.bin", body);
+    const std::string before = NetLog();
+    SystemProxy proxy(NetPort("proxy"));
+    for (const std::wstring& url : {ServerUrl(name), HttpsUrl("https", name)}) {
+        sys::PackageDownload download(url, file);
+        ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored) << url;
+        EXPECT_EQ(ReadBytes(file), body);
+        EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
+    }
+    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 1);
+    const std::wstring control = ServeBytes(L"proxied.ini", "[KV]\r\nRevision=7\r\n");
+    EXPECT_EQ(sys::DownloadToFile(HttpsUrl("https", control), temp / L"ctl.ini",
+                                  sys::Deadline(10000)), 1);
+    const std::string log = Since(before, NetLog());
+    const std::wstring plain = ServerUrl(name);
+    EXPECT_NE(log.find("PROXY GET " + std::string(plain.begin(), plain.end())), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("PROXY CONNECT localhost:" + std::to_string(NetPort("https"))),
+              std::string::npos) << log;
+    // The probe asked through the proxy too.
+    EXPECT_NE(log.find("PROXY GET http://127.0.0.1:" + std::to_string(ServerPort()) + "/\n"),
+              std::string::npos) << log;
+}
+
+}  // namespace
