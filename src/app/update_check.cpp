@@ -1,27 +1,19 @@
 // The update check: fetch the control file, read the offered revision, compare.
+#include "app/morvane_app.h"
+
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "app/morvane_app.h"
+#include <vector>
+
+#include "app/ini_text.h"
 #include "app/startup_rules.h"
-#include "rules/folders.h"
 #include "rules/names.h"
 #include "sys/download.h"
 #include "win/trail.h"
 #include "win/wstr.h"
 
 namespace {
-
-class LocalCopy {
-public:
-    explicit LocalCopy(std::wstring path) : m_path(std::move(path)) {}
-    ~LocalCopy() { ::DeleteFileW(m_path.c_str()); }
-    LocalCopy(const LocalCopy&) = delete;
-    LocalCopy& operator=(const LocalCopy&) = delete;
-
-private:
-    std::wstring m_path;
-};
 
 // No update: says why on the trail.
 int Refuse(const wchar_t* why)
@@ -34,19 +26,16 @@ int Refuse(const wchar_t* why)
 
 int CMorvaneApp::CheckForUpdate()
 {
-    const std::wstring& url = m_values.settings.installerCtlFile;
-    const std::wstring copyName = startup::FileNamePart(url);
-    // The copy's name comes from a URL: it must name a file directly inside the temp folder.
-    if (!rules::IsPlainFileName(copyName))
-        return Refuse(L"control file URL has no plain file name");
-    const std::wstring localCopy = rules::JoinPath(m_values.installation.tempDir, copyName);
-    if (!sys::DownloadToFile(url, localCopy, m_networkDeadline))
+    // Read from the fetched bytes: a copy in the user's temporary folder could be rewritten
+    // between one read and the next.
+    std::vector<char> body;
+    if (!sys::FetchControlFile(m_values.settings.installerCtlFile, m_networkDeadline, &body))
         return Refuse(L"control file could not be fetched");
-    LocalCopy removeOnReturn(localCopy);
+    const ini::Text control(reinterpret_cast<const unsigned char*>(body.data()), body.size());
 
     const std::wstring& section = m_values.settings.drvName;
     settings::Offer offer;
-    offer.downloadUrl = ReadIniValue(section, L"DownloadUrl", L"", localCopy);
+    offer.downloadUrl = control.Value(section, L"DownloadUrl", L"");
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
     offer.packageName = startup::PackageName(offer.downloadUrl);
@@ -56,10 +45,10 @@ int CMorvaneApp::CheckForUpdate()
         return Refuse(L"DownloadUrl does not end in a plain file name");
 
     // ExePath decides what runs elevated and what the clean-up deletes.
-    offer.exePath = ReadIniValue(section, L"ExePath", L"", localCopy);
+    offer.exePath = control.Value(section, L"ExePath", L"");
     if (!rules::IsSafeExePath(offer.exePath))
         return Refuse(L"ExePath is not a file in a folder below the temporary folder");
-    offer.revision = ::StrToIntW(ReadIniValue(section, L"Revision", L"0", localCopy).c_str());
+    offer.revision = ::StrToIntW(control.Value(section, L"Revision", L"0").c_str());
     const std::int32_t local = m_values.settings.installerRevision;
     const bool newer =
         startup::IsUpdateOffered(offer.downloadUrl, offer.exePath, offer.revision, local);

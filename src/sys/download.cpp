@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "rules/names.h"
 #include "win/handles.h"
 #include "win/syslib.h"
 #include "win/thread.h"
@@ -111,18 +112,11 @@ private:
 
 namespace {
 
-bool IsHttpsUrl(const std::wstring& url) { return ::StrCmpNIW(url.c_str(), L"https:", 6) == 0; }
-
-bool IsWebUrl(const std::wstring& url)
-{
-    return ::StrCmpNIW(url.c_str(), L"http://", 7) == 0 || IsHttpsUrl(url);
-}
-
 // Wine's WinINet loads its TLS helpers by name on the first https request, from the
 // program's folder first; they are taken from the system folder before that.
 void PreloadHttpsHelpers(const std::wstring& url)
 {
-    if (IsHttpsUrl(url)) win::PreloadSystemLibraries(win::OnDemand::Https);
+    if (rules::IsHttpsUrl(url)) win::PreloadSystemLibraries(win::OnDemand::Https);
 }
 
 bool IsRedirect(DWORD status)
@@ -209,15 +203,15 @@ bool OpenUrl(const win::WinInetApi& api, HINTERNET session, std::wstring url,
              DownloadOutcome* refusal, std::wstring* why)
 {
     *refusal = DownloadOutcome::Failed;
-    const bool secure = IsHttpsUrl(url);
+    const bool secure = rules::IsHttpsUrl(url);
     for (int hop = 0; hop <= kMaxRedirects; ++hop) {
         // Every hop, the first included: a redirect to a file, a share or another scheme would
         // have the elevated program take something local for what it fetched.
-        if (!IsWebUrl(url)) {
+        if (!rules::IsWebUrl(url)) {
             *why = L"not a web URL";
             return false;
         }
-        if (secure && !IsHttpsUrl(url)) {
+        if (secure && !rules::IsHttpsUrl(url)) {
             *refusal = DownloadOutcome::InsecureRedirect;
             *why = L"redirect from https to " + url + L" refused";
             return false;
@@ -351,23 +345,6 @@ private:
     const std::wstring m_url;
 };
 
-// Writes `data` as the whole of `path`; on any failure nothing is left there.
-bool WriteWholeFile(const std::wstring& path, const std::vector<char>& data)
-{
-    bool written = false;
-    {
-        win::File file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        DWORD done = 0;
-        written = data.empty() || (::WriteFile(file.get(), data.data(),
-                                               static_cast<DWORD>(data.size()), &done, nullptr) &&
-                                   done == data.size());
-    }
-    if (!written) ::DeleteFileW(path.c_str());
-    return written;
-}
-
 }  // namespace
 
 Deadline::Deadline(unsigned long budgetMs) : m_start(::GetTickCount()), m_budgetMs(budgetMs) {}
@@ -399,26 +376,6 @@ int ServerProbe::Result(const Deadline& deadline) const
 int IsServerReachable(const wchar_t* url, const Deadline& deadline)
 {
     return ServerProbe(url).Result(deadline);
-}
-
-int DownloadToFile(const std::wstring& url, const std::wstring& localPath,
-                   const Deadline& deadline)
-{
-    if (!::PathIsURLW(url.c_str()) || !IsWebUrl(url)) return 0;
-    if (localPath.size() >= MAX_PATH) return 0;
-    wchar_t folder[MAX_PATH];
-    lstrcpynW(folder, localPath.c_str(), MAX_PATH);
-    if (!::PathRemoveFileSpecW(folder)) return 0;
-    if (!::PathIsDirectoryW(folder)) return 0;
-
-    if (!deadline.RemainingMs()) return 0;
-    win::WinInetApi api;
-    if (!win::BindWinInet(&api)) return 0;
-    // The fetch neither reads nor writes the cache; an entry an earlier program left goes too.
-    api.DeleteUrlCacheEntryW(url.c_str());
-    JobRef<ControlFetchJob> job(new ControlFetchJob(api, url));
-    if (!job->RunBefore(deadline) || !job->result) return 0;
-    return WriteWholeFile(localPath, job->body) ? 1 : 0;
 }
 
 namespace {
@@ -768,20 +725,13 @@ DownloadOutcome PackageDownload::Run(
     return result.outcome;
 }
 
-int DownloadPackageFile(const std::wstring& url, const std::wstring& file)
-{
-    PackageDownload download(url, file);
-    const DownloadOutcome outcome = download.Run(nullptr, nullptr);
-    trail::Say(std::wstring(L"download: ") + DescribeOutcome(outcome));
-    return outcome == DownloadOutcome::Stored ? 1 : 0;
-}
-
 int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body)
 {
     body->clear();
-    if (!::PathIsURLW(url.c_str()) || !IsWebUrl(url) || !deadline.RemainingMs()) return 0;
+    if (!::PathIsURLW(url.c_str()) || !rules::IsWebUrl(url) || !deadline.RemainingMs()) return 0;
     win::WinInetApi api;
     if (!win::BindWinInet(&api)) return 0;
+    // The fetch neither reads nor writes the cache; an entry an earlier program left goes too.
     api.DeleteUrlCacheEntryW(url.c_str());
     JobRef<ControlFetchJob> job(new ControlFetchJob(api, url));
     if (!job->RunBefore(deadline) || !job->result) return 0;

@@ -46,13 +46,6 @@ private:
 // The probe begun and waited for in one call.
 int IsServerReachable(const wchar_t* url, const Deadline& deadline);
 
-// Fetches the control file: `url` must be an http or https URL and `localPath` a file in an
-// existing folder (both checked before anything is fetched). Never uses or fills the cache,
-// follows a few redirects to web URLs only, and takes a whole body of at most 64 KiB that
-// arrives before the deadline; nothing is left at `localPath` otherwise. 1 or 0.
-int DownloadToFile(const std::wstring& url, const std::wstring& localPath,
-                   const Deadline& deadline);
-
 enum class DownloadOutcome {
     Stored,              // the whole file is at its path, closed
     Failed,              // the server, the network or the disk failed
@@ -109,14 +102,11 @@ private:
     bool m_stored = false;
 };
 
-// The package fetched in one attempt into `file`, replacing what is there: a thin caller of
-// PackageDownload with no progress and no stop. A failed download (a full disk included)
-// leaves no file behind. 1 or 0.
-int DownloadPackageFile(const std::wstring& url, const std::wstring& file);
-
-// The control-file fetch of DownloadToFile with the body handed back in memory instead of
-// written to a file, so nobody can rewrite it between the reads (ini::Text reads it). 1 with the
-// whole body in `body`, else 0 with `body` empty.
+// Fetches the control file into memory, where nobody else can rewrite it between the reads:
+// `url` must be an http or https URL. Never uses or fills the cache, follows a few redirects
+// to web URLs only (never from https to anything else), and takes a whole body of at most
+// 64 KiB that arrives before the deadline. 1 with the whole body in `body`, else 0 with
+// `body` empty.
 int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body);
 
 }  // namespace sys

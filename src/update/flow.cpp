@@ -11,18 +11,17 @@
 
 namespace update {
 
-// The package file across attempts.
+// The package file across attempts: a cut download goes on where it stopped on Retry, and a
+// partial file is ours alone until it is whole. Shared by the flow and the attempt's worker,
+// so an attempt given up while it still downloads never touches a freed object. When the
+// last holder lets go (the dialog closed), a partial file goes with it.
 class PackageStore : public win::RefCounted {
 public:
-    PackageStore(std::wstring url, std::wstring file) : m_url(std::move(url)), m_file(std::move(file)) {}
-    bool Download(const volatile LONG*) { return sys::DownloadPackageFile(m_url, m_file) != 0; }
-    // A refused package goes: Retry fetches it again anyway, and it must not wait in the
-    // temporary folder under a name the network chose.
-    void Discard() { ::DeleteFileW(m_file.c_str()); }
+    PackageStore(const std::wstring& url, const std::wstring& file) : m_download(url, file) {}
+    sys::PackageDownload& download() { return m_download; }
 
 private:
-    const std::wstring m_url;
-    const std::wstring m_file;
+    sys::PackageDownload m_download;
 };
 
 // What the dialog and one attempt's worker share. The phase moves forward only, by
@@ -129,15 +128,24 @@ private:
     bool Download()
     {
         trail::Say(L"download: fetching the package into " + m_paths.packageFile);
-        const bool stored = m_package->Download(m_attempt->StopFlag());
-        trail::Say(stored ? L"download: package stored" : L"download: failed");
-        return stored && !m_attempt->IsAbandoned();
+        Attempt& attempt = *m_attempt;
+        const sys::DownloadOutcome outcome = m_package->download().Run(
+            [&attempt](unsigned long long received, unsigned long long total) {
+                attempt.SetProgress(received, total);
+            },
+            attempt.StopFlag());
+        trail::Say(outcome == sys::DownloadOutcome::Stored
+                       ? std::wstring(L"download: package stored")
+                       : L"download: failed, " + std::wstring(sys::DescribeOutcome(outcome)));
+        return outcome == sys::DownloadOutcome::Stored && !m_attempt->IsAbandoned();
     }
 
     bool Check(win::File* judged)
     {
         if (sys::VerifyPackage(m_paths.packageFile, judged)) return !m_attempt->IsAbandoned();
-        m_package->Discard();
+        // Retry fetches it again anyway, and a refused file must not wait in the temporary
+        // folder under a name the network chose.
+        m_package->download().Discard();
         return false;
     }
 

@@ -5,6 +5,7 @@
 
 #include "rules/names.h"
 #include "sys/directory_tree.h"
+#include "sys/trust.h"
 #include "win/trail.h"
 
 namespace update {
@@ -24,15 +25,18 @@ bool ClearExtractedFolder(const settings::UpdatePaths& paths)
 
 bool RunPackage(const settings::UpdatePaths& paths, win::File judged)
 {
+    // Only the very file that was judged runs, whatever its name points at by now.
     const sys::StartedProcess package =
-        sys::StartProcess(settings::PackageCommandLine(paths), true);
+        sys::StartJudgedProcess(settings::PackageCommandLine(paths), judged.get(), true);
     // Its process holds the image now; the package no longer needs our lock.
     judged.reset();
     if (!package) {
         trail::Say(L"staging: package could not be started");
         return false;
     }
-    if (sys::WaitForProcess(package)) {
+    // A hidden extractor of ours that stops answering would hold the update for ever.
+    if (sys::WaitForProcess(package, sys::HangPolicy::EndWhenHung) ==
+        sys::ProcessEnd::EndedAsHung) {
         trail::Say(L"staging: package ended as hung; its extraction is incomplete");
         return false;
     }
@@ -54,6 +58,12 @@ bool CompleteExtractedFolder(const settings::UpdatePaths& paths,
         wizardReady = tree::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe") != 0;
         trail::Say(wizardReady ? L"staging: local KVWizard.exe copied in"
                                : L"staging: local KVWizard.exe could not be copied in");
+        // What runs elevated is judged where it lies, the copy of our own wizard too.
+        if (wizardReady && paths.wizardCopy != paths.newWizard) {
+            win::File copyJudged;
+            wizardReady = sys::VerifyPackage(paths.wizardCopy, &copyJudged) != 0;
+            if (!wizardReady) trail::Say(L"staging: the copy of the local KVWizard.exe was refused");
+        }
     }
     if (!wizardReady) return false;
     const bool resReady = tree::EnsureDirectory(paths.targetRes, installation.resFolder) &&
@@ -65,17 +75,21 @@ bool CompleteExtractedFolder(const settings::UpdatePaths& paths,
 bool RunNewWizard(const settings::UpdatePaths& paths, const settings::Installation& installation,
                   win::File judged)
 {
-    const sys::StartedProcess wizard =
-        sys::StartProcess(settings::NewWizardCommandLine(paths, installation), false);
+    const sys::StartedProcess wizard = sys::StartJudgedProcess(
+        settings::NewWizardCommandLine(paths, installation), judged.get(), false);
     judged.reset();
     if (!wizard) {
         trail::Say(L"hand-over: the new wizard could not be started");
         return false;
     }
     trail::Say(L"hand-over: the new wizard runs");
-    // A wizard busy installing is not hung: it is waited for until it ends, as Windows waits.
-    // This thread owns no window, so nobody's broadcast waits on it.
-    ::WaitForSingleObject(wizard.process.get(), INFINITE);
+    // A wizard busy installing is not hung: it is waited for until it ends, as Windows waits
+    // (the user can close one that truly hangs). This thread owns no window, so nobody's
+    // broadcast waits on it.
+    if (sys::WaitForProcess(wizard, sys::HangPolicy::Never) == sys::ProcessEnd::NotLoaded) {
+        trail::Say(L"hand-over: the new wizard ended while loading");
+        return false;
+    }
     return true;
 }
 

@@ -43,17 +43,19 @@ class ControlFetch : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_GT(ServerPort(), 0) << "fixture server not running"; }
 
-    // Runs the fetch with a fresh deadline; records how long it took.
+    // Runs the fetch with a fresh deadline into `got`; records how long it took. `got` holds
+    // something before, so a fetch that fails must be seen to empty it.
     int Fetch(const std::wstring& url, unsigned long deadlineMs = 10000)
     {
+        std::vector<char> body(5, 'x');
         const DWORD start = ::GetTickCount();
-        const int result = sys::DownloadToFile(url, copy, sys::Deadline(deadlineMs));
+        const int result = sys::FetchControlFile(url, sys::Deadline(deadlineMs), &body);
         tookMs = ::GetTickCount() - start;
+        got.assign(body.begin(), body.end());
         return result;
     }
 
-    ScratchDir temp;
-    std::wstring copy = temp / L"ctl.ini";
+    std::string got;
     DWORD tookMs = 0;
 };
 
@@ -62,15 +64,15 @@ TEST_F(ControlFetch, WholeBodyUpTo64KiBArrivesAsIs)
     const std::string exact = ControlText(64 * 1024);
     const std::wstring name = Serve(L"exact.ini", exact);
     EXPECT_EQ(Fetch(ServerUrl(name)), 1);
-    EXPECT_EQ(ReadBytes(copy), exact);
+    EXPECT_EQ(got, exact);
 
-    // Redirects to web URLs are followed; the copy is replaced, not appended to.
+    // Redirects to web URLs are followed.
     const std::wstring small = Serve(L"small.ini", ControlText(40));
     EXPECT_EQ(Fetch(ServerUrl(L"redirect/" + small)), 1);
-    EXPECT_EQ(ReadBytes(copy), ControlText(40));
+    EXPECT_EQ(got, ControlText(40));
 }
 
-// Each of these ends with 0 and nothing at the local path, well before any deadline.
+// Each of these ends with 0 and no body, well before any deadline.
 TEST_F(ControlFetch, HostileAnswersFailFastAndLeaveNothing)
 {
     const std::wstring body = Serve(L"body.ini", ControlText(5000));
@@ -86,11 +88,9 @@ TEST_F(ControlFetch, HostileAnswersFailFastAndLeaveNothing)
         L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/x.ini",
     };
     for (const auto& url : cases) {
-        ASSERT_TRUE(WriteBytes(copy, "stale"));
         EXPECT_EQ(Fetch(url), 0) << url;
         EXPECT_LT(tookMs, 8000u) << url;
-        // A stale copy from before is replaced only by a whole body; no partial one is left.
-        EXPECT_NE(ReadBytes(copy), ControlText(5000)) << url;
+        EXPECT_EQ(got, "") << url;  // no partial body is handed on
     }
 }
 
@@ -118,7 +118,7 @@ TEST_F(ControlFetch, SilentOrDrippingServerEndsAtTheDeadline)
         EXPECT_EQ(Fetch(url, kShortDeadlineMs), 0) << url;
         EXPECT_GE(tookMs + 50, kShortDeadlineMs) << url;
         EXPECT_LT(tookMs, kShortDeadlineMs + kSlackMs) << url;
-        EXPECT_FALSE(Exists(copy)) << url;
+        EXPECT_EQ(got, "") << url;
     }
 }
 
@@ -126,7 +126,7 @@ TEST_F(ControlFetch, PassedDeadlineAsksNothing)
 {
     const std::wstring name = Serve(L"late.ini", ControlText(40));
     EXPECT_EQ(Fetch(ServerUrl(name), 0), 0);
-    EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(got, "");
     EXPECT_EQ(ReadBytes(ServerLogPath()).find("late.ini"), std::string::npos);
 }
 
@@ -293,16 +293,15 @@ TEST_F(PackageFetch, HttpsFetchStoresTheWholeFile)
 TEST_F(PackageFetch, ControlFileOverHttpsAndItsRefusals)
 {
     const std::wstring name = Serve(L"https.ini", ControlText(300));
-    const std::wstring copy = temp / L"ctl.ini";
-    EXPECT_EQ(sys::DownloadToFile(HttpsUrl("https", name), copy, sys::Deadline(10000)), 1);
-    EXPECT_EQ(ReadBytes(copy), ControlText(300));
+    std::vector<char> body;
+    EXPECT_EQ(sys::FetchControlFile(HttpsUrl("https", name), sys::Deadline(10000), &body), 1);
+    EXPECT_EQ(std::string(body.begin(), body.end()), ControlText(300));
     const std::wstring refused[] = {
         HttpsUrl("expired", name), HttpsUrl("othername", name), HttpsUrl("unknown", name),
         HttpsUrl("https", L"tohttp/" + std::to_wstring(ServerPort()) + L"/" + name)};
     for (const auto& url : refused) {
-        ::DeleteFileW(copy.c_str());
-        EXPECT_EQ(sys::DownloadToFile(url, copy, sys::Deadline(10000)), 0) << url;
-        EXPECT_FALSE(Exists(copy)) << url;
+        EXPECT_EQ(sys::FetchControlFile(url, sys::Deadline(10000), &body), 0) << url;
+        EXPECT_TRUE(body.empty()) << url;
     }
 }
 
@@ -333,18 +332,6 @@ TEST_F(PackageFetch, PartialFileGoesWhenTheProcessIsKilled)
     EXPECT_TRUE(listed);
     win::FindHandle after(::FindFirstFileW(file.c_str(), &found));
     EXPECT_FALSE(after.valid());
-}
-
-TEST(PackageDownloadFile, OneCallStoresOrLeavesNothing)
-{
-    ScratchDir temp;
-    const std::wstring file = temp / L"KVSetup.exe";
-    const std::string body = PackageBytes(200000, 11);
-    const std::wstring name = Serve(L"wrapper.bin", body);
-    EXPECT_EQ(sys::DownloadPackageFile(ServerUrl(name), file), 1);
-    EXPECT_EQ(ReadBytes(file), body);
-    EXPECT_EQ(sys::DownloadPackageFile(ServerUrl(L"cut90/" + name), file), 0);
-    EXPECT_FALSE(Exists(file));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "fixture_server.h"
 #include "net_fixtures.h"
@@ -22,7 +23,8 @@ TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
         sys::PackageDownload download(url, file);
         EXPECT_EQ(Run(download), sys::DownloadOutcome::ProxyRefused) << url;
         EXPECT_FALSE(Exists(file)) << url;
-        EXPECT_EQ(sys::DownloadToFile(url, temp / L"ctl.ini", sys::Deadline(10000)), 0) << url;
+        std::vector<char> body;
+        EXPECT_EQ(sys::FetchControlFile(url, sys::Deadline(10000), &body), 0) << url;
     }    // The support server counts as unreachable: no update is offered.
     EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 0);
 }
@@ -41,8 +43,8 @@ TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
     }
     EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 1);
     const std::wstring control = ServeBytes(L"proxied.ini", "[KV]\r\nRevision=7\r\n");
-    EXPECT_EQ(sys::DownloadToFile(HttpsUrl("https", control), temp / L"ctl.ini",
-                                  sys::Deadline(10000)), 1);
+    std::vector<char> controlBody;
+    EXPECT_EQ(sys::FetchControlFile(HttpsUrl("https", control), sys::Deadline(10000), &controlBody), 1);
     const std::string log = Since(before, NetLog());
     const std::wstring plain = ServerUrl(name);
     EXPECT_NE(log.find("PROXY GET " + std::string(plain.begin(), plain.end())), std::string::npos)
