@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "pack/name_case.h"
 #include "pack/sha256.h"
 
 namespace pack {
@@ -84,6 +85,17 @@ bool IsDeviceName(const std::string& level)
     return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
+// "KVWIZA~1.EXE", "PROGRA~1": a tilde and digits end the part before the first dot. Windows
+// finds a file under such a short alias as well as under its own name, so a payload name of
+// that form could meet another entry of the same payload on disk.
+bool LooksLikeShortName(const std::string& level)
+{
+    const std::string stem = level.substr(0, level.find('.'));
+    const size_t tilde = stem.rfind('~');
+    if (tilde == std::string::npos || tilde + 1 == stem.size()) return false;
+    return stem.find_first_not_of("0123456789", tilde + 1) == std::string::npos;
+}
+
 }  // namespace
 
 int CheckNameLevel(const std::string& name)
@@ -92,7 +104,7 @@ int CheckNameLevel(const std::string& name)
     if (name.back() == '.' || name.back() == ' ') return 0;
     if (name.find_first_of("\\/:*?\"<>|") != std::string::npos) return 0;
     if (!CheckUtf8(name)) return 0;
-    return IsDeviceName(name) ? 0 : 1;
+    return IsDeviceName(name) || LooksLikeShortName(name) ? 0 : 1;
 }
 
 int CheckEntryName(const std::string& name)
@@ -126,7 +138,8 @@ int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
     if (!CheckNameLevel(payload.folder)) return 0;
 
     const unsigned char* table = bytes + kHeaderSize + folderBytes;
-    std::set<std::string> names, folders;
+    std::set<std::u16string> keys;  // names as Windows compares them
+    std::set<std::string> folders;
     uint64_t at = 0, offset = dataStart;
     for (uint64_t i = 0; i < entryCount; ++i) {
         if (tableBytes - at < kEntryHeaderSize) return 0;
@@ -148,7 +161,7 @@ int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
         } else {
             return 0;
         }
-        if (!CheckEntryName(entry.name) || !names.insert(entry.name).second) return 0;
+        if (!CheckEntryName(entry.name) || !keys.insert(NameKey(entry.name)).second) return 0;
         const size_t slash = entry.name.rfind('/');
         if (slash != std::string::npos && folders.count(entry.name.substr(0, slash)) == 0) return 0;
         if (entry.kind == EntryKind::Folder) folders.insert(entry.name);

@@ -42,7 +42,9 @@ struct Payload {
 // 1 when `name` is one level of a path that every Windows API takes literally as a name below
 // its parent: valid UTF-8 without control characters, none of \ / : * ? " < > |, not "." or
 // "..", no trailing dot or space (Win32 strips those, so "a." would be "a" and ". ." would
-// climb), and no device name (CON, NUL, COM1, "aux.txt", ...).
+// climb), no device name (CON, NUL, COM1, "aux.txt", ...), and nothing that looks like a short
+// 8.3 alias (a tilde and digits before the extension: "KVWIZA~1.EXE"), which could name another
+// entry.
 int CheckNameLevel(const std::string& name);
 
 // 1 when `name` is a relative path of one or more levels joined by '/', each passing
@@ -50,7 +52,8 @@ int CheckNameLevel(const std::string& name);
 int CheckEntryName(const std::string& name);
 
 // Reads the header and the entry table and checks them against the payload's length: magic
-// and version, every name, every parent listed first, no name twice, every size within the
+// and version, every name, every parent listed first, no name twice as Windows compares names
+// (NameKey: "a.txt" and "A.TXT", a folder "x" and a file "X"), every size within the
 // data and the sizes adding up to the length exactly. Does not read the contents or the
 // digest (CheckPayloadHash does). 1 and `out` filled, or 0.
 int ReadPayload(const unsigned char* bytes, size_t length, Payload* out);
