@@ -1,5 +1,6 @@
 #include "pack/extract.h"
 
+#include <process.h>
 #include <winternl.h>
 
 #include <cstring>
@@ -120,11 +121,53 @@ std::wstring PartialName(size_t index) { return L"mvpk~" + std::to_wstring(index
 
 enum class Made { Done, Exists, Failed };
 
+// The payload's digest, made on a thread of its own while the files are written: both read
+// the same mapped bytes, so the writes never wait for the hash (one pass after the other cost
+// a third more than a plain copy of one large file). Joined before the bytes can go.
+class ParallelDigest {
+public:
+    ParallelDigest(const unsigned char* payload, size_t length)
+        : m_payload(payload), m_length(length)
+    {
+        m_thread.reset(reinterpret_cast<HANDLE>(
+            ::_beginthreadex(nullptr, 0, &ParallelDigest::Run, this, 0, nullptr)));
+        if (!m_thread) Run(this);
+    }
+    ~ParallelDigest() { Wait(); }
+    ParallelDigest(const ParallelDigest&) = delete;
+    ParallelDigest& operator=(const ParallelDigest&) = delete;
+
+    bool Matches()
+    {
+        Wait();
+        return std::memcmp(m_digest, m_payload + pack::kHashOffset, sizeof m_digest) == 0;
+    }
+
+private:
+    static unsigned __stdcall Run(void* param)
+    {
+        auto* self = static_cast<ParallelDigest*>(param);
+        pack::Sha256 hash;
+        hash.Update(self->m_payload + pack::kHashedFrom, self->m_length - pack::kHashedFrom);
+        hash.Finish(self->m_digest);
+        return 0;
+    }
+    void Wait()
+    {
+        if (m_thread) ::WaitForSingleObject(m_thread.get(), INFINITE);
+    }
+
+    const unsigned char* m_payload;
+    size_t m_length;
+    unsigned char m_digest[pack::Sha256::kDigestSize] = {};
+    win::Handle m_thread;
+};
+
 // One run's writes: folders under their real names, files under temporary names until the
 // digest has matched. Undone through the held handles unless the run completes.
 class Extraction {
 public:
-    Extraction(const unsigned char* payload, pack::Sha256* hash) : m_payload(payload), m_hash(hash) {}
+    explicit Extraction(const unsigned char* payload) : m_payload(payload) {}
     ~Extraction()
     {
         if (!m_complete) RollBack();
@@ -149,7 +192,6 @@ private:
     void RollBack();
 
     const unsigned char* m_payload;
-    pack::Sha256* m_hash;
     std::vector<win::File> m_folders;  // the top folder first, each after its parent
     std::vector<Pending> m_files;
     bool m_complete = false;
@@ -182,7 +224,6 @@ bool Extraction::WriteContent(HANDLE file, const pack::Entry& entry)
     const unsigned char* at = m_payload + entry.offset;
     for (uint64_t left = entry.size; left > 0;) {
         const DWORD chunk = left < kWriteChunk ? static_cast<DWORD>(left) : kWriteChunk;
-        m_hash->Update(at, chunk);
         DWORD written = 0;
         if (!::WriteFile(file, at, chunk, &written, nullptr) || written != chunk) return false;
         at += chunk;
@@ -191,7 +232,7 @@ bool Extraction::WriteContent(HANDLE file, const pack::Entry& entry)
     return true;
 }
 
-// The content is hashed as it goes to a temporary name; Publish gives it its real name.
+// The content goes to a temporary name; Publish gives it its real name.
 bool Extraction::WriteFile(size_t parent, const std::wstring& name, size_t index,
                            const pack::Entry& entry)
 {
@@ -280,10 +321,8 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
     const bool elevated = win::IsElevated();
     if (elevated && !security.Build()) return kUnexpected;
 
-    pack::Sha256 hash;
-    const size_t dataStart = parsed.entries.empty() ? length : parsed.entries[0].offset;
-    hash.Update(payload + pack::kHashedFrom, dataStart - pack::kHashedFrom);
-    Extraction extraction(payload, &hash);
+    ParallelDigest digest(payload, length);  // declared first: joined after the roll-back
+    Extraction extraction(payload);
     switch (extraction.MakeTop(tempFolder.get(), folderName, elevated ? security.get() : nullptr)) {
     case Made::Done: break;
     case Made::Exists: return kFolderExists;
@@ -301,9 +340,7 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
         if (!ok) return kWriteFailed;
         if (entry.kind == pack::EntryKind::Folder) folders[entry.name] = made;
     }
-    unsigned char digest[pack::Sha256::kDigestSize];
-    hash.Finish(digest);
-    if (std::memcmp(digest, payload + pack::kHashOffset, sizeof digest) != 0) return kBadDigest;
+    if (!digest.Matches()) return kBadDigest;
     if (!extraction.Publish()) return kWriteFailed;
     extraction.Complete();
     return kExtracted;
