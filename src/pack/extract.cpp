@@ -332,7 +332,8 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
     for (size_t i = 0; i < parsed.entries.size(); ++i) {
         const pack::Entry& entry = parsed.entries[i];
         const size_t slash = entry.name.rfind('/');
-        const size_t parent = slash == std::string::npos ? 0 : folders.at(entry.name.substr(0, slash));
+        const size_t parent =
+            slash == std::string::npos ? 0 : folders.at(entry.name.substr(0, slash));
         size_t made = 0;
         const bool ok = entry.kind == pack::EntryKind::Folder
                             ? extraction.MakeFolder(parent, leaves[i], &made)

@@ -64,7 +64,8 @@ bool AdminOnlyFolder::Build()
     } grants[] = {{&m_admins, kFullControl}, {&m_system, kFullControl}, {&m_user, kReadAndExecute}};
     DWORD aclSize = sizeof(ACL);
     for (const auto& grant : grants)
-        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + static_cast<DWORD>(grant.sid->size());
+        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                   static_cast<DWORD>(grant.sid->size());
     m_acl.assign(aclSize, 0);
     auto* acl = reinterpret_cast<PACL>(m_acl.data());
     if (!::InitializeAcl(acl, aclSize, ACL_REVISION)) return false;

@@ -371,7 +371,8 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
     if (!unixName) return false;
     char* from = unixName(target.c_str());
     char* to = unixName(link.c_str());
-    const std::string command = from && to ? std::string("/bin/ln -sT \"") + from + "\" \"" + to + "\"" : "";
+    const std::string command =
+        from && to ? std::string("/bin/ln -sT \"") + from + "\" \"" + to + "\"" : "";
     ::HeapFree(::GetProcessHeap(), 0, from);
     ::HeapFree(::GetProcessHeap(), 0, to);
     // Wine may report a Unix child's end before it has run: look for the link instead.
@@ -518,7 +519,8 @@ TEST(Package, ElevatedExtractionGivesTheFolderAProtectedDescriptor)
     ScratchDir dir;
     const std::wstring temp = dir / L"temp", package = dir / L"KVSetup.exe";
     ASSERT_TRUE(MakeDir(temp));
-    ASSERT_TRUE(WritePackage(package, BuildPayload("KVNew", {Folder("res"), File("res/a.ini", "x")})));
+    ASSERT_TRUE(
+        WritePackage(package, BuildPayload("KVNew", {Folder("res"), File("res/a.ini", "x")})));
     ASSERT_EQ(RunPackage(package, temp), 0);
     // Windows keeps the descriptor as given. Wine keeps no owner and no ACL on files: it
     // turns the DACL into Unix mode bits and reads back a DACL made from them, and it does not
@@ -562,9 +564,11 @@ TEST(NameKey, UpcasesEveryCodeUnitAsTheSystemDoes)
         const wchar_t ours = static_cast<wchar_t>(pack::UpcaseUnit(static_cast<char16_t>(unit)));
         const wchar_t system = upcase(static_cast<WCHAR>(unit)), self = static_cast<wchar_t>(unit);
         if (ours != system) {
-            if (++differ <= 5) ADD_FAILURE() << std::hex << unit << ": ours " << ours << ", system " << system;
+            if (++differ <= 5)
+                ADD_FAILURE() << std::hex << unit << ": ours " << ours << ", system " << system;
         } else if (::CompareStringOrdinal(&self, 1, &ours, 1, TRUE) != CSTR_EQUAL) {
-            if (++differ <= 5) ADD_FAILURE() << std::hex << unit << " and " << ours << " differ to CompareStringOrdinal";
+            if (++differ <= 5)
+                ADD_FAILURE() << std::hex << unit << " and " << ours << " differ to the ordinal compare";
         }
     }
     EXPECT_EQ(differ, 0);
