@@ -1,17 +1,49 @@
 #include "pack/extract.h"
 
+#include <process.h>
+#include <winternl.h>
+
+#include <cstring>
+#include <map>
 #include <vector>
 
 #include "pack/payload.h"
+#include "pack/sha256.h"
 #include "win/handles.h"
+#include "win/security.h"
+#include "win/syslib.h"
 
+// Everything is made through handles: the folder below the temporary folder is created fresh
+// (never opened if it exists, link or not), each sub-folder and file relative to the held
+// handle of its parent, and the roll-back deletes through the handles it holds. No path is
+// looked up again after the temporary folder is opened, so nothing put in place of a folder
+// meanwhile is ever written into or removed.
 namespace sfx {
 namespace {
 
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+constexpr NTSTATUS kPathSyntaxBad = static_cast<NTSTATUS>(0xC000003BL);
+constexpr NTSTATUS kProcedureNotFound = static_cast<NTSTATUS>(0xC000007AL);
+constexpr int kFileRenameInformation = 10;
 constexpr DWORD kWriteChunk = 1 << 20;
-constexpr int kMaxPartialTries = 100;
-// The longest name PartialName makes: "\~mvpk99.tmp".
-constexpr size_t kPartialNameLength = 12;
+
+// A held folder: filled and, on roll-back, deleted by us; without delete sharing nobody can
+// rename it away (and put a link in its place) while we write below it.
+constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE |
+                                      FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                      FILE_READ_ATTRIBUTES | DELETE;
+constexpr ULONG kHold = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+using NtCreateFileFn = decltype(&::NtCreateFile);
+using NtSetInformationFileFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
+
+// FILE_RENAME_INFORMATION, which only the driver kit's headers declare.
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG fileNameLength;
+    WCHAR fileName[MAX_PATH];
+};
 
 std::wstring Widen(const std::string& utf8)
 {
@@ -22,8 +54,6 @@ std::wstring Widen(const std::string& utf8)
     std::wstring wide(static_cast<size_t>(length), L'\0');
     ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
                           static_cast<int>(utf8.size()), &wide[0], length);
-    for (wchar_t& c : wide)
-        if (c == L'/') c = L'\\';
     return wide;
 }
 
@@ -34,24 +64,107 @@ std::wstring ReadVariable(const wchar_t* name)
     return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
 }
 
-// Opens a folder itself, never what a reparse point leads to, and holds it so that nobody can
-// rename or delete it (and put a junction in its place) while we write below it. Invalid
-// when the path is not a plain folder.
-win::File LockFolder(const std::wstring& path)
+// Creates `name` in the folder `parent`: FILE_CREATE fails on anything already there, a
+// planted link included, so we only ever write into what we made.
+NTSTATUS CreateIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                  ULONG options, PSECURITY_DESCRIPTOR security, win::File* made)
 {
-    win::File folder(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return win::File();
-    const DWORD attributes = info.dwFileAttributes;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return win::File();
-    return folder;
+    static const NtCreateFileFn create =
+        win::SystemFunction<NtCreateFileFn>(L"ntdll.dll", "NtCreateFile");
+    if (!create) return kProcedureNotFound;
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, security);
+    IO_STATUS_BLOCK status{};
+    HANDLE handle = nullptr;
+    const NTSTATUS result =
+        create(&handle, access | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+               share, FILE_CREATE, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (NT_SUCCESS(result)) made->reset(handle);
+    return result;
 }
 
-// One run's writes, undone unless the run completes.
+// Gives an open file a new name in its own folder.
+bool RenameInPlace(HANDLE file, HANDLE folder, const std::wstring& name)
+{
+    static const NtSetInformationFileFn setInformation =
+        win::SystemFunction<NtSetInformationFileFn>(L"ntdll.dll", "NtSetInformationFile");
+    if (!setInformation || name.size() >= MAX_PATH) return false;
+    RenameInformation rename{};
+    rename.fileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+    name.copy(rename.fileName, name.size());
+    IO_STATUS_BLOCK status{};
+    // Windows renames a bare name within the file's folder; naming the folder as the root
+    // instead would open it again, which our handle's sharing refuses. Wine takes only the
+    // root form (STATUS_OBJECT_PATH_SYNTAX_BAD for the bare name).
+    NTSTATUS result = setInformation(file, &status, &rename, sizeof rename, kFileRenameInformation);
+    if (result == kPathSyntaxBad) {
+        rename.rootDirectory = folder;
+        result = setInformation(file, &status, &rename, sizeof rename, kFileRenameInformation);
+    }
+    return NT_SUCCESS(result);
+}
+
+bool MarkForDeletion(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                        sizeof disposition) != 0;
+}
+
+// A temporary name no payload entry can have: payload names never look like short aliases.
+std::wstring PartialName(size_t index) { return L"mvpk~" + std::to_wstring(index) + L".tmp"; }
+
+enum class Made { Done, Exists, Failed };
+
+// The payload's digest, made on a thread of its own while the files are written: both read
+// the same mapped bytes, so the writes never wait for the hash (one pass after the other cost
+// a third more than a plain copy of one large file). Joined before the bytes can go.
+class ParallelDigest {
+public:
+    ParallelDigest(const unsigned char* payload, size_t length)
+        : m_payload(payload), m_length(length)
+    {
+        m_thread.reset(reinterpret_cast<HANDLE>(
+            ::_beginthreadex(nullptr, 0, &ParallelDigest::Run, this, 0, nullptr)));
+        if (!m_thread) Run(this);
+    }
+    ~ParallelDigest() { Wait(); }
+    ParallelDigest(const ParallelDigest&) = delete;
+    ParallelDigest& operator=(const ParallelDigest&) = delete;
+
+    bool Matches()
+    {
+        Wait();
+        return std::memcmp(m_digest, m_payload + pack::kHashOffset, sizeof m_digest) == 0;
+    }
+
+private:
+    static unsigned __stdcall Run(void* param)
+    {
+        auto* self = static_cast<ParallelDigest*>(param);
+        pack::Sha256 hash;
+        hash.Update(self->m_payload + pack::kHashedFrom, self->m_length - pack::kHashedFrom);
+        hash.Finish(self->m_digest);
+        return 0;
+    }
+    void Wait()
+    {
+        if (m_thread) ::WaitForSingleObject(m_thread.get(), INFINITE);
+    }
+
+    const unsigned char* m_payload;
+    size_t m_length;
+    unsigned char m_digest[pack::Sha256::kDigestSize] = {};
+    win::Handle m_thread;
+};
+
+// One run's writes: folders under their real names, files under temporary names until the
+// digest has matched. Undone through the held handles unless the run completes.
 class Extraction {
 public:
     explicit Extraction(const unsigned char* payload) : m_payload(payload) {}
@@ -62,32 +175,47 @@ public:
     Extraction(const Extraction&) = delete;
     Extraction& operator=(const Extraction&) = delete;
 
-    bool MakeFolder(const std::wstring& path);
-    bool WriteFile(const std::wstring& path, const pack::Entry& entry);
+    Made MakeTop(HANDLE temp, const std::wstring& name, PSECURITY_DESCRIPTOR security);
+    bool MakeFolder(size_t parent, const std::wstring& name, size_t* index);
+    bool WriteFile(size_t parent, const std::wstring& name, size_t index, const pack::Entry& entry);
+    bool Publish();
     void Complete() { m_complete = true; }
 
 private:
+    struct Pending {
+        win::File handle;
+        size_t folder;
+        std::wstring name;
+    };
+
     bool WriteContent(HANDLE file, const pack::Entry& entry);
     void RollBack();
 
     const unsigned char* m_payload;
-    std::vector<win::File> m_locks;
-    std::vector<std::wstring> m_madeFolders;
-    std::vector<std::wstring> m_writtenFiles;
-    std::wstring m_partial;  // a file still under its temporary name
+    std::vector<win::File> m_folders;  // the top folder first, each after its parent
+    std::vector<Pending> m_files;
     bool m_complete = false;
 };
 
-bool Extraction::MakeFolder(const std::wstring& path)
+Made Extraction::MakeTop(HANDLE temp, const std::wstring& name, PSECURITY_DESCRIPTOR security)
 {
-    if (::CreateDirectoryW(path.c_str(), nullptr)) {
-        m_madeFolders.push_back(path);
-    } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+    win::File folder;
+    const NTSTATUS status =
+        CreateIn(temp, name, kFolderAccess, kHold, FILE_DIRECTORY_FILE, security, &folder);
+    if (status == kNameCollision) return Made::Exists;
+    if (!NT_SUCCESS(status)) return Made::Failed;
+    m_folders.push_back(std::move(folder));
+    return Made::Done;
+}
+
+bool Extraction::MakeFolder(size_t parent, const std::wstring& name, size_t* index)
+{
+    win::File folder;
+    if (!NT_SUCCESS(CreateIn(m_folders[parent].get(), name, kFolderAccess, kHold,
+                             FILE_DIRECTORY_FILE, nullptr, &folder)))
         return false;
-    }
-    win::File lock = LockFolder(path);
-    if (!lock) return false;
-    m_locks.push_back(std::move(lock));
+    *index = m_folders.size();
+    m_folders.push_back(std::move(folder));
     return true;
 }
 
@@ -104,40 +232,52 @@ bool Extraction::WriteContent(HANDLE file, const pack::Entry& entry)
     return true;
 }
 
-// The content goes to a fresh temporary name beside its place and is renamed over it only
-// when complete: the real name never holds half a file. CREATE_NEW never opens an existing
-// file or follows a link planted under the temporary name.
-bool Extraction::WriteFile(const std::wstring& path, const pack::Entry& entry)
+// The content goes to a temporary name; Publish gives it its real name.
+bool Extraction::WriteFile(size_t parent, const std::wstring& name, size_t index,
+                           const pack::Entry& entry)
 {
-    const std::wstring folder = path.substr(0, path.rfind(L'\\'));
-    win::File file;
-    for (int i = 0; i < kMaxPartialTries && !file; ++i) {
-        m_partial = folder + L"\\~mvpk" + std::to_wstring(i) + L".tmp";
-        file.reset(::CreateFileW(m_partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) break;
-    }
-    if (!file) {
-        m_partial.clear();
+    Pending file{win::File(), parent, name};
+    if (!NT_SUCCESS(CreateIn(m_folders[parent].get(), PartialName(index),
+                             GENERIC_WRITE | DELETE, 0,
+                             FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, nullptr,
+                             &file.handle)))
         return false;
-    }
-    const bool written = WriteContent(file.get(), entry);
-    file.reset();
-    if (!written || !::MoveFileExW(m_partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return false;
-    m_partial.clear();
-    m_writtenFiles.push_back(path);
+    m_files.push_back(std::move(file));
+    return WriteContent(m_files.back().handle.get(), entry);
+}
+
+bool Extraction::Publish()
+{
+    for (const Pending& file : m_files)
+        if (!RenameInPlace(file.handle.get(), m_folders[file.folder].get(), file.name))
+            return false;
     return true;
 }
 
+// Files first, then folders innermost first: a folder goes only once it is empty.
 void Extraction::RollBack()
 {
-    if (!m_partial.empty()) ::DeleteFileW(m_partial.c_str());
-    for (auto it = m_writtenFiles.rbegin(); it != m_writtenFiles.rend(); ++it)
-        ::DeleteFileW(it->c_str());
-    m_locks.clear();  // a held folder cannot be removed
-    for (auto it = m_madeFolders.rbegin(); it != m_madeFolders.rend(); ++it)
-        ::RemoveDirectoryW(it->c_str());
+    for (Pending& file : m_files) {
+        MarkForDeletion(file.handle.get());
+        file.handle.reset();
+    }
+    for (auto it = m_folders.rbegin(); it != m_folders.rend(); ++it) {
+        MarkForDeletion(it->get());
+        it->reset();
+    }
+}
+
+// The temporary folder, opened once; everything else is made relative to this handle.
+win::File OpenTemporaryFolder(const std::wstring& path)
+{
+    win::File folder(::CreateFileW(path.c_str(), FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!folder || !::GetFileInformationByHandle(folder.get(), &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return win::File();
+    return folder;
 }
 
 }  // namespace
@@ -153,38 +293,56 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
 {
     pack::Payload parsed;
     if (!pack::ReadPayload(payload, length, &parsed)) return kBadPayload;
-    if (!pack::CheckPayloadHash(payload, length)) return kBadDigest;
 
     std::wstring base = temp;
     while (!base.empty() && base.back() == L'\\') base.pop_back();
-    const DWORD attributes = ::GetFileAttributesW((base + L"\\").c_str());
-    if (base.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return kNoTempFolder;
+    const win::File tempFolder = base.empty() ? win::File() : OpenTemporaryFolder(base + L"\\");
+    if (!tempFolder) return kNoTempFolder;
 
-    // Every path is built and measured before the first write.
-    const std::wstring target = base + L"\\" + Widen(parsed.folder);
-    if (target.size() + kPartialNameLength >= MAX_PATH) return kWriteFailed;
-    std::vector<std::wstring> paths;
-    paths.reserve(parsed.entries.size());
-    for (const pack::Entry& entry : parsed.entries) {
-        const std::wstring name = Widen(entry.name);
-        if (name.empty()) return kBadPayload;
-        paths.push_back(target + L"\\" + name);
-        const size_t folderLength = paths.back().rfind(L'\\');
-        if (paths.back().size() >= MAX_PATH || folderLength + kPartialNameLength >= MAX_PATH)
+    // Every name is made and every path measured before the first write: the tree must stay
+    // usable by path (Morvane and the wizard work with MAX_PATH paths).
+    const std::wstring folderName = Widen(parsed.folder);
+    const std::wstring target = base + L"\\" + folderName;
+    std::vector<std::wstring> leaves;
+    leaves.reserve(parsed.entries.size());
+    for (size_t i = 0; i < parsed.entries.size(); ++i) {
+        const std::string& name = parsed.entries[i].name;
+        const std::wstring path = target + L"\\" + Widen(name);
+        const size_t slash = name.rfind('/');
+        leaves.push_back(Widen(slash == std::string::npos ? name : name.substr(slash + 1)));
+        if (leaves.back().empty()) return kBadPayload;
+        if (path.size() >= MAX_PATH ||
+            path.size() - leaves.back().size() + PartialName(i).size() >= MAX_PATH)
             return kWriteFailed;
     }
 
+    // Elevated, the folder is ours alone: the user's other programs may read it, not change it.
+    win::AdminOnlyFolder security;
+    const bool elevated = win::IsElevated();
+    if (elevated && !security.Build()) return kUnexpected;
+
+    ParallelDigest digest(payload, length);  // declared first: joined after the roll-back
     Extraction extraction(payload);
-    if (!extraction.MakeFolder(target)) return kWriteFailed;
+    switch (extraction.MakeTop(tempFolder.get(), folderName, elevated ? security.get() : nullptr)) {
+    case Made::Done: break;
+    case Made::Exists: return kFolderExists;
+    default: return kWriteFailed;
+    }
+    std::map<std::string, size_t> folders;  // entry name -> its index in the extraction
     for (size_t i = 0; i < parsed.entries.size(); ++i) {
         const pack::Entry& entry = parsed.entries[i];
-        const bool made = entry.kind == pack::EntryKind::Folder
-                              ? extraction.MakeFolder(paths[i])
-                              : extraction.WriteFile(paths[i], entry);
-        if (!made) return kWriteFailed;
+        const size_t slash = entry.name.rfind('/');
+        const size_t parent =
+            slash == std::string::npos ? 0 : folders.at(entry.name.substr(0, slash));
+        size_t made = 0;
+        const bool ok = entry.kind == pack::EntryKind::Folder
+                            ? extraction.MakeFolder(parent, leaves[i], &made)
+                            : extraction.WriteFile(parent, leaves[i], i, entry);
+        if (!ok) return kWriteFailed;
+        if (entry.kind == pack::EntryKind::Folder) folders[entry.name] = made;
     }
+    if (!digest.Matches()) return kBadDigest;
+    if (!extraction.Publish()) return kWriteFailed;
     extraction.Complete();
     return kExtracted;
 }

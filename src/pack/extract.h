@@ -16,6 +16,7 @@ enum ExitCode {
     kNoTempFolder = 4,   // neither TEMP nor TMP names an existing folder
     kWriteFailed = 5,    // a folder or file could not be made; everything written is removed
     kUnexpected = 6,     // out of memory and the like
+    kFolderExists = 7,   // temp\<folder> exists already (anything by that name): nothing written
 };
 
 // The temporary folder as Morvane finds it: TEMP, else TMP, exactly as the environment gives
@@ -23,9 +24,11 @@ enum ExitCode {
 // neither is set.
 std::wstring TemporaryFolder();
 
-// Checks the payload (rules, then digest) before anything is written, then unpacks it into
-// temp\<its folder>. An existing folder there is reused, so a retried update unpacks over
-// what an earlier run left. On failure every file written and every folder made is removed.
+// Checks the payload's rules, then creates temp\<its folder> fresh (refused when anything has
+// that name) and unpacks into it, hashing as it writes: files stay under temporary names
+// until the digest has matched, and only then take their real names. Elevated, the folder
+// gets a protected descriptor (win::AdminOnlyFolder) that the tree inherits. On failure every
+// file written and every folder made is removed, through the handles that made them.
 int Extract(const unsigned char* payload, size_t length, const std::wstring& temp);
 
 }  // namespace sfx

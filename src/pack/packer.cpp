@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <system_error>
 
+#include "pack/name_case.h"
 #include "pack/pe_resource.h"
 #include "pack/sha256.h"
 
@@ -32,10 +34,15 @@ int CollectFolder(const fs::path& folder, const std::string& prefix,
     std::sort(named.begin(), named.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
 
+    std::map<std::u16string, std::string> seen;  // Windows' key of each name, and the name
     for (const auto& [name, child] : named) {
         const std::string stored = prefix.empty() ? name : prefix + "/" + name;
         if (!CheckNameLevel(name))
             return *why = "\"" + stored + "\" is not a name Windows takes literally", 0;
+        const auto [other, fresh] = seen.emplace(NameKey(name), name);
+        if (!fresh)
+            return *why = "\"" + stored + "\" and \"" + other->second +
+                          "\" are one name on Windows", 0;
         const fs::file_status status = child.symlink_status(error);
         if (error) return *why = "cannot read " + stored + ": " + error.message(), 0;
         SourceEntry entry;

@@ -25,8 +25,9 @@ struct SourceEntry {
 };
 
 // Lists a folder's tree: each folder before what it holds, names in byte order, so the same
-// folder always gives the same package. 0 with `why` for a symbolic link, a special file or a
-// name that Windows cannot take literally.
+// folder always gives the same package. 0 with `why` for a symbolic link, a special file, a
+// name that Windows cannot take literally, or two names of one folder that Windows takes for
+// one ("a.txt" and "A.TXT").
 int CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why);
 
 struct PackStats {

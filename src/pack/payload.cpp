@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "pack/name_case.h"
 #include "pack/sha256.h"
 #include "rules/little_endian.h"
 #include "rules/names.h"
@@ -51,12 +52,25 @@ bool DecodeUtf8(const std::string& text, std::wstring* out)
     return true;
 }
 
+// "KVWIZA~1.EXE", "PROGRA~1": a tilde and digits end the part before the first dot. Windows
+// finds a file under such a short alias as well as under its own name, so a payload name of
+// that form could meet another entry of the same payload on disk.
+bool LooksLikeShortName(const std::string& level)
+{
+    const std::string stem = level.substr(0, level.find('.'));
+    const size_t tilde = stem.rfind('~');
+    if (tilde == std::string::npos || tilde + 1 == stem.size()) return false;
+    return stem.find_first_not_of("0123456789", tilde + 1) == std::string::npos;
+}
+
 }  // namespace
 
 int CheckNameLevel(const std::string& name)
 {
     std::wstring wide;
-    return DecodeUtf8(name, &wide) && rules::IsPlainFileName(wide) ? 1 : 0;
+    return DecodeUtf8(name, &wide) && rules::IsPlainFileName(wide) && !LooksLikeShortName(name)
+               ? 1
+               : 0;
 }
 
 int CheckEntryName(const std::string& name)
@@ -94,7 +108,8 @@ int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
     if (!CheckNameLevel(payload.folder)) return 0;
 
     const unsigned char* table = bytes + kHeaderSize + folderBytes;
-    std::set<std::string> names, folders;
+    std::set<std::u16string> keys;  // names as Windows compares them
+    std::set<std::string> folders;
     uint64_t at = 0, offset = dataStart;
     for (uint64_t i = 0; i < entryCount; ++i) {
         uint16_t nameBytes = 0;
@@ -118,7 +133,7 @@ int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
         } else {
             return 0;
         }
-        if (!CheckEntryName(entry.name) || !names.insert(entry.name).second) return 0;
+        if (!CheckEntryName(entry.name) || !keys.insert(NameKey(entry.name)).second) return 0;
         const size_t slash = entry.name.rfind('/');
         if (slash != std::string::npos && folders.count(entry.name.substr(0, slash)) == 0) return 0;
         if (entry.kind == EntryKind::Folder) folders.insert(entry.name);

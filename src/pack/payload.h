@@ -41,7 +41,9 @@ struct Payload {
 
 // 1 when `name` is one level of a path that every Windows API takes literally as a name below
 // its parent: strict UTF-8 that, as UTF-16, is a plain file name (rules::IsPlainFileName: no
-// separator, stream, trailing dot or space, control character or device name).
+// separator, stream, trailing dot or space, control character or device name), and nothing that
+// looks like a short 8.3 alias (a tilde and digits before the extension: "KVWIZA~1.EXE"),
+// which could name another entry.
 int CheckNameLevel(const std::string& name);
 
 // 1 when `name` is a relative path of one or more levels joined by '/', each passing
@@ -49,7 +51,8 @@ int CheckNameLevel(const std::string& name);
 int CheckEntryName(const std::string& name);
 
 // Reads the header and the entry table and checks them against the payload's length: magic
-// and version, every name, every parent listed first, no name twice, every size within the
+// and version, every name, every parent listed first, no name twice as Windows compares names
+// (NameKey: "a.txt" and "A.TXT", a folder "x" and a file "X"), every size within the
 // data and the sizes adding up to the length exactly. Does not read the contents or the
 // digest (CheckPayloadHash does). 1 and `out` filled, or 0.
 int ReadPayload(const unsigned char* bytes, size_t length, Payload* out);

@@ -180,6 +180,11 @@ TEST_F(PackerFolder, RefusesWhatCannotUnpackAsIs)
         {"device name", [](const fs::path& src) { WriteAll(src / "aux.txt", "x"); }},
         {"trailing dot", [](const fs::path& src) { fs::create_directories(src / "dir."); }},
         {"backslash", [](const fs::path& src) { WriteAll(src / "a\\b", "x"); }},
+        {"case twins",
+         [](const fs::path& src) { WriteAll(src / "a.txt", "x"), WriteAll(src / "A.TXT", "y"); }},
+        {"folder and file twins",
+         [](const fs::path& src) { fs::create_directories(src / "x"), WriteAll(src / "X", "y"); }},
+        {"short alias", [](const fs::path& src) { WriteAll(src / "KVWIZA~1.EXE", "x"); }},
     };
     for (const auto& c : cases) {
         fs::remove_all(Src(""));

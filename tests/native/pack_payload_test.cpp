@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "pack/name_case.h"
 #include "pack/payload.h"
 #include "pack/sha256.h"
 #include "payload_builder.h"
@@ -67,6 +68,7 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         ("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),  // ñandú/日本.txt
         "\xF0\x9F\x93\xA6",                                        // U+1F4E6, outside the BMP
         "CONSOLE", "COM10", "LPTX", "nul_", "con-fig.ini", "KVWizard.exe",
+        "a~", "a~b1.txt", "a~1b", "x.y~1", "a~1 .txt",
     };
     for (const char* name : accepted) EXPECT_EQ(pack::CheckEntryName(name), 1) << name;
 
@@ -83,9 +85,36 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         "\xE6\x97",          // cut short
         "\xF4\x90\x80\x80",  // past U+10FFFF
         "\xFF",
+        // Short 8.3 aliases: Windows would also find another entry under them.
+        "KVWIZA~1.EXE", "progra~1", "res/ENGLIS~2", "a~12.tar.gz", "~0",
     };
     for (const char* name : refused) EXPECT_EQ(pack::CheckEntryName(name), 0) << name;
     EXPECT_EQ(pack::CheckEntryName(std::string("a\0b", 3)), 0);
+}
+
+// Upper-cases code units as Windows' table does: simple mappings only, nothing beyond the BMP.
+TEST(NameKey, FoldsNamesAsWindowsComparesThem)
+{
+    const struct {
+        const char* name;
+        std::u16string key;
+    } cases[] = {
+        {"a.txt", u"A.TXT"},
+        {"KVWizard.exe", u"KVWIZARD.EXE"},
+        {"\xC3\xB1" "and\xC3\xBA", u"\u00D1AND\u00DA"},          // ñandú
+        {"\xC3\xBF", u"\u0178"},                                 // ÿ -> Ÿ, outside Latin-1
+        {"\xC5\x8F\xC6\x80", u"\u014E\u0243"},                  // ŏ (pairs), ƀ
+        {"\xCF\x89\xD0\xB6\xD5\xA1", u"\u03A9\u0416\u0531"},   // Greek, Cyrillic, Armenian
+        {"\xEF\xBD\x81", u"\uFF21"},                             // fullwidth a
+        {"\xC3\x9F\xC4\xB1\xC5\xBF", u"\u00DF\u0131\u017F"},   // ß ı ſ: no simple upper
+        {"\xF0\x90\x90\xA8", u"\U00010428"},                     // Deseret: past the BMP
+        {"\xE6\x97\xA5", u"\u65E5"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(pack::NameKey(c.name), c.key) << c.name;
+    EXPECT_EQ(pack::UpcaseUnit(u'z'), u'Z');
+    EXPECT_EQ(pack::UpcaseUnit(u'Z'), u'Z');
+    EXPECT_EQ(pack::UpcaseUnit(u'\u0100'), u'\u0100');  // upper of a step-2 pair
+    EXPECT_EQ(pack::UpcaseUnit(u'\uFFFF'), u'\uFFFF');
 }
 
 TEST(ReadPayload, ListsEntriesWithTheirPlaceInTheData)
@@ -123,6 +152,12 @@ TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
         {"parent listed after", "KVNew", {File("a/b.txt", "x"), Folder("a")}},
         {"parent is a file", "KVNew", {File("a", "x"), File("a/b", "y")}},
         {"same name twice", "KVNew", {File("a", "x"), File("a", "y")}},
+        {"case twins", "KVNew", {File("a.txt", "x"), File("A.TXT", "y")}},
+        {"folder and file twins", "KVNew", {Folder("x"), File("X", "y")}},
+        {"twins below a folder", "KVNew",
+         {Folder("d"), File("d/\xC3\xA9", "x"), File("d/\xC3\x89", "y")}},
+        {"short alias of the wizard", "KVNew",
+         {File("KVWizard.exe", "x"), File("KVWIZA~1.EXE", "y")}},
         {"size past the end", "KVNew", {{pack::EntryKind::File, "a", "xy", 3}}},
         {"size short of the data", "KVNew", {{pack::EntryKind::File, "a", "xy", 1}}},
         {"folder with a size", "KVNew", {{pack::EntryKind::Folder, "a", "", 1}}},

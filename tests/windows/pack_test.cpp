@@ -5,16 +5,22 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "../native/payload_builder.h"
+#include <aclapi.h>
+
+#include "pack/name_case.h"
 #include "pack/pe_resource.h"
 #include "pack/packer.h"
 #include "pack/sha256.h"
 #include "sys/trust.h"
 #include "test_support.h"
 #include "win/handles.h"
+#include "win/security.h"
+#include "win/syslib.h"
 
 using testing_support::Exists;
 using testing_support::ExeDir;
@@ -181,10 +187,12 @@ TEST(Package, RoundTripUnpacksEveryKindOfEntryByteForByte)
     EXPECT_EQ(Listing(temp + L"\\KVNew"), source);
     EXPECT_EQ(Listing(temp).size(), source.size() + 1) << "nothing but KVNew in the temp folder";
 
-    // A retried update runs the package again over what the first run left.
+    // A second run finds the folder there and refuses it whole: nothing is written into a
+    // folder the extractor did not make (Morvane removes an old one before it runs a package).
     ASSERT_TRUE(WriteBytes(temp + L"\\KVNew\\zero.bin", "stale"));
-    ASSERT_EQ(RunPackage(package, temp), 0);
-    EXPECT_EQ(Listing(temp + L"\\KVNew"), source);
+    const auto stale = Listing(temp);
+    EXPECT_EQ(RunPackage(package, temp), 7);
+    EXPECT_EQ(Listing(temp), stale);
 
     // The manifest keeps Windows from treating "...Setup.exe" as an installer to elevate.
     HMODULE image = ::LoadLibraryExW(package.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -246,14 +254,14 @@ TEST(Package, CraftedPayloadsFailAndLeaveNothingBehind)
         {"wrong digest", badDigest, 3, nullptr},
         {"content changed after hashing", changedContent, 3, nullptr},
         {"truncated resource", whole.substr(0, whole.size() - 1000), 2, nullptr},
-        // Names that differ only in case pass the rules and meet on disk, after one file is
-        // written: the run undoes it and removes the folder it made.
-        {"case twins", BuildPayload("KVNew", {File("A.txt", big), Folder("a.txt")}), 5, nullptr},
-        // A folder the package needs is a file already: what the run wrote goes, the planted
-        // file stays.
-        {"planted file in the way",
+        // Names that differ only in case would meet on disk: the reader refuses them.
+        {"case twins", BuildPayload("KVNew", {File("A.txt", big), Folder("a.txt")}), 2, nullptr},
+        {"short alias", BuildPayload("KVNew", {File("KVWizard.exe", big), File("KVWIZA~1.EXE", "x")}),
+         2, nullptr},
+        // The folder is there already, with something planted in it: refused, left as it was.
+        {"planted folder",
          BuildPayload("KVNew", {File("first.txt", big), Folder("sub"), File("sub/b.txt", "x")}),
-         5, L"sub"},
+         7, L"sub"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
@@ -303,6 +311,267 @@ TEST(Package, SignedPackagePassesThePackageCheckAndStillUnpacks)
     ASSERT_TRUE(MakeDir(dir / L"temp"));
     ASSERT_EQ(RunPackage(package, dir / L"temp"), 0);
     EXPECT_EQ(Listing(dir / L"temp\\KVSigned"), Listing(FixturePath(L"stubwizard")));
+}
+
+// Starts a package as RunPackage does and leaves it running.
+win::Handle StartPackage(const std::wstring& package, const std::wstring& temp)
+{
+    TempVariables variables(temp);
+    std::wstring commandLine = package;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started))
+        return win::Handle();
+    ::CloseHandle(started.hThread);
+    return win::Handle(started.hProcess);
+}
+
+bool Running(HANDLE process) { return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+long ExitCodeOf(HANDLE process)
+{
+    DWORD code = 0;
+    if (::WaitForSingleObject(process, kRunTimeoutMs) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process, &code))
+        return -1;
+    return static_cast<long>(code);
+}
+
+// The names in one folder. Listed through a handle that shares delete access: the find
+// functions do not, and the extractor holds its folders with delete access.
+std::set<std::wstring> Names(const std::wstring& folder)
+{
+    std::set<std::wstring> names;
+    win::File handle(::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::vector<LONGLONG> buffer(8192);
+    while (handle && ::GetFileInformationByHandleEx(handle.get(), FileIdBothDirectoryInfo,
+                                                    buffer.data(), 8192 * sizeof(LONGLONG))) {
+        for (auto* at = reinterpret_cast<const unsigned char*>(buffer.data());;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") names.insert(name);
+            if (entry->NextEntryOffset == 0) break;
+            at += entry->NextEntryOffset;
+        }
+    }
+    return names;
+}
+
+// A Unix symbolic link made by /bin/ln: Wine's CreateSymbolicLinkW makes nothing, and Wine
+// follows such a link as Windows would follow a junction.
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
+{
+    using UnixNameFn = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return false;
+    char* from = unixName(target.c_str());
+    char* to = unixName(link.c_str());
+    const std::string command =
+        from && to ? std::string("/bin/ln -sT \"") + from + "\" \"" + to + "\"" : "";
+    ::HeapFree(::GetProcessHeap(), 0, from);
+    ::HeapFree(::GetProcessHeap(), 0, to);
+    // Wine may report a Unix child's end before it has run: look for the link instead.
+    std::wstring wide(command.begin(), command.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (wide.empty() || !::CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &startup, &started))
+        return false;
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    for (int waited = 0; waited < 10000 && !Exists(link); ++waited) ::Sleep(1);
+    return Exists(link);
+}
+
+// Bad content is found only at the end; until then every file sits under a temporary name,
+// and the roll-back takes the files and the folder away.
+TEST(Package, FilesTakeTheirNamesOnlyOnceTheDigestMatched)
+{
+    ScratchDir dir;
+    const std::wstring temp = dir / L"temp", package = dir / L"KVSetup.exe";
+    ASSERT_TRUE(MakeDir(temp));
+    std::string payload = BuildPayload(
+        "KVNew", {File("big.bin", std::string(64u << 20, 'b')), File("last.txt", "content")});
+    payload.back() ^= 1;
+    ASSERT_TRUE(WritePackage(package, payload));
+
+    win::Handle process = StartPackage(package, temp);
+    ASSERT_TRUE(process);
+    std::set<std::wstring> seen;
+    while (Running(process.get())) {
+        for (const std::wstring& name : Names(temp + L"\\KVNew")) seen.insert(name);
+    }
+    EXPECT_EQ(ExitCodeOf(process.get()), 3);
+    EXPECT_TRUE(Listing(temp).empty());
+    ASSERT_EQ(seen.count(L"mvpk~0.tmp"), 1u) << "the folder was watched while the file was written";
+    EXPECT_EQ(seen.count(L"big.bin") + seen.count(L"last.txt"), 0u);
+}
+
+TEST(Package, PlantedOrSwappedFoldersAreNeverWrittenInto)
+{
+    const std::string big(96u << 20, 'b');
+    const std::string payload =
+        BuildPayload("KVNew", {File("big.bin", big), Folder("sub"), File("sub/b.txt", "x")});
+    ScratchDir dir;
+    const std::wstring package = dir / L"KVSetup.exe";
+    ASSERT_TRUE(WritePackage(package, payload));
+
+    // A link to a folder of the user's choice, or a file, where the folder would be made.
+    const std::wstring linked = dir / L"linked", decoy = dir / L"decoy";
+    ASSERT_TRUE(MakeDir(linked) && MakeDir(decoy));
+    ASSERT_TRUE(MakeUnixLink(linked + L"\\KVNew", decoy));
+    EXPECT_EQ(RunPackage(package, linked), 7);
+    EXPECT_TRUE(Listing(decoy).empty());
+    const std::wstring plantedFile = dir / L"file";
+    ASSERT_TRUE(MakeDir(plantedFile) && WriteBytes(plantedFile + L"\\KVNew", "planted"));
+    EXPECT_EQ(RunPackage(package, plantedFile), 7);
+    EXPECT_EQ(ReadBytes(plantedFile + L"\\KVNew"), "planted");
+
+    // Another program of the user tries to rename the folder away while it is filled, to put
+    // a link to a folder of its choice in its place. The folder is held without delete
+    // sharing, so the rename is refused while the run goes on; should it pass anyway, the
+    // link goes in and the rest of the run must still land in the folder the extractor made.
+    const std::wstring temp = dir / L"temp";
+    ASSERT_TRUE(MakeDir(temp));
+    ASSERT_TRUE(MakeUnixLink(temp + L"\\spare", decoy));  // ready beforehand: renamed in at once
+    win::Handle process = StartPackage(package, temp);
+    ASSERT_TRUE(process);
+    int refused = 0;
+    bool moved = false;
+    while (Running(process.get()) && !moved) {
+        if (!Exists(temp + L"\\KVNew")) continue;
+        moved = ::MoveFileExW((temp + L"\\KVNew").c_str(), (temp + L"\\aside").c_str(), 0) != 0;
+        refused += moved ? 0 : 1;
+    }
+    const bool movedWhileRunning = moved && Running(process.get());
+    if (movedWhileRunning) {
+        EXPECT_TRUE(::MoveFileExW((temp + L"\\spare").c_str(), (temp + L"\\KVNew").c_str(), 0));
+    }
+    EXPECT_EQ(ExitCodeOf(process.get()), 0);
+    EXPECT_GT(refused, 0) << "the rename was tried while the run went on";
+    EXPECT_FALSE(movedWhileRunning);
+    EXPECT_TRUE(Listing(decoy).empty());
+    const std::wstring made = temp + (moved ? L"\\aside" : L"\\KVNew");
+    EXPECT_EQ(ReadBytes(made + L"\\sub\\b.txt"), "x");
+    EXPECT_EQ(ReadBytes(made + L"\\big.bin").size(), big.size());
+}
+
+std::vector<unsigned char> WellKnown(WELL_KNOWN_SID_TYPE type)
+{
+    std::vector<unsigned char> sid(SECURITY_MAX_SID_SIZE);
+    DWORD size = SECURITY_MAX_SID_SIZE;
+    if (!::CreateWellKnownSid(type, nullptr, sid.data(), &size)) return {};
+    sid.resize(size);
+    return sid;
+}
+
+// Owner Administrators; a protected DACL of exactly: Administrators and SYSTEM full control,
+// the user read and execute, each inherited by folders and files.
+void ExpectAdminOnly(PSECURITY_DESCRIPTOR descriptor, const char* what)
+{
+    std::vector<unsigned char> admins = WellKnown(WinBuiltinAdministratorsSid),
+                               system = WellKnown(WinLocalSystemSid), user;
+    ASSERT_TRUE(win::TokenUser(&user));
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) << what;
+    ASSERT_TRUE(owner) << what;
+    EXPECT_TRUE(::EqualSid(owner, admins.data())) << what;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision)) << what;
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << what;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) << what;
+    ASSERT_TRUE(present && dacl) << what;
+    const struct {
+        std::vector<unsigned char>* sid;
+        ACCESS_MASK access;
+    } expected[] = {{&admins, win::kFullControl}, {&system, win::kFullControl},
+                    {&user, win::kReadAndExecute}};
+    ASSERT_EQ(dacl->AceCount, 3) << what;
+    for (DWORD i = 0; i < 3; ++i) {
+        void* raw = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, &raw)) << what;
+        const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << what << " " << i;
+        EXPECT_EQ(ace->Header.AceFlags, win::kInheritedByAll) << what << " " << i;
+        EXPECT_EQ(ace->Mask, expected[i].access) << what << " " << i;
+        EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&ace->SidStart), expected[i].sid->data()))
+            << what << " " << i;
+    }
+}
+
+TEST(Package, ElevatedExtractionGivesTheFolderAProtectedDescriptor)
+{
+    // Wine runs every program as an administrator, so the extraction below is an elevated one.
+    ASSERT_TRUE(win::IsElevated());
+    win::AdminOnlyFolder built;
+    ASSERT_TRUE(built.Build());
+    ExpectAdminOnly(built.get(), "as built");
+
+    ScratchDir dir;
+    const std::wstring temp = dir / L"temp", package = dir / L"KVSetup.exe";
+    ASSERT_TRUE(MakeDir(temp));
+    ASSERT_TRUE(
+        WritePackage(package, BuildPayload("KVNew", {Folder("res"), File("res/a.ini", "x")})));
+    ASSERT_EQ(RunPackage(package, temp), 0);
+    // Windows keeps the descriptor as given. Wine keeps no owner and no ACL on files: it
+    // turns the DACL into Unix mode bits and reads back a DACL made from them, and it does not
+    // check access between programs of one user at all. What it does keep shows here: our
+    // DACL grants everyone else nothing, where a folder made without it grants Everyone read.
+    const std::wstring plain = temp + L"\\plain";
+    ASSERT_TRUE(MakeDir(plain));
+    std::vector<unsigned char> everyone = WellKnown(WinWorldSid);
+    auto grantsEveryone = [&](const std::wstring& path, PSECURITY_DESCRIPTOR* read) {
+        PACL dacl = nullptr;
+        if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, &dacl, nullptr, read) != ERROR_SUCCESS ||
+            !dacl)
+            return true;
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* ace = nullptr;
+            if (::GetAce(dacl, i, &ace) &&
+                ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, everyone.data()))
+                return true;
+        }
+        return false;
+    };
+    PSECURITY_DESCRIPTOR extracted = nullptr, control = nullptr;
+    EXPECT_FALSE(grantsEveryone(temp + L"\\KVNew", &extracted));
+    EXPECT_TRUE(grantsEveryone(plain, &control));
+    const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+    if (!wine && extracted) ExpectAdminOnly(extracted, "read back");
+    ::LocalFree(extracted);
+    ::LocalFree(control);
+}
+
+// The portable table is the system's: every code unit of the BMP upper-cases alike.
+TEST(NameKey, UpcasesEveryCodeUnitAsTheSystemDoes)
+{
+    using UpcaseFn = WCHAR(NTAPI*)(WCHAR);
+    const auto upcase = win::SystemFunction<UpcaseFn>(L"ntdll.dll", "RtlUpcaseUnicodeChar");
+    ASSERT_TRUE(upcase);
+    int differ = 0;
+    for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
+        const wchar_t ours = static_cast<wchar_t>(pack::UpcaseUnit(static_cast<char16_t>(unit)));
+        const wchar_t system = upcase(static_cast<WCHAR>(unit)), self = static_cast<wchar_t>(unit);
+        if (ours != system) {
+            if (++differ <= 5)
+                ADD_FAILURE() << std::hex << unit << ": ours " << ours << ", system " << system;
+        } else if (::CompareStringOrdinal(&self, 1, &ours, 1, TRUE) != CSTR_EQUAL) {
+            if (++differ <= 5)
+                ADD_FAILURE() << std::hex << unit << " and " << ours << " differ to the ordinal compare";
+        }
+    }
+    EXPECT_EQ(differ, 0);
 }
 
 }  // namespace
