@@ -9,6 +9,7 @@
 
 #include "pack/payload.h"
 #include "pack/sha256.h"
+#include "rules/folders.h"
 #include "win/handles.h"
 #include "win/security.h"
 #include "win/syslib.h"
@@ -282,11 +283,10 @@ win::File OpenTemporaryFolder(const std::wstring& path)
 
 }  // namespace
 
+// By Morvane's own rule, so the package unpacks where Morvane looks for it.
 std::wstring TemporaryFolder()
 {
-    std::wstring temp = ReadVariable(L"TEMP");
-    if (temp.empty()) temp = ReadVariable(L"TMP");
-    return temp;
+    return rules::TemporaryFolder(ReadVariable(L"TEMP"), ReadVariable(L"TMP"));
 }
 
 int Extract(const unsigned char* payload, size_t length, const std::wstring& temp)
@@ -294,20 +294,20 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
     pack::Payload parsed;
     if (!pack::ReadPayload(payload, length, &parsed)) return kBadPayload;
 
-    std::wstring base = temp;
-    while (!base.empty() && base.back() == L'\\') base.pop_back();
-    const win::File tempFolder = base.empty() ? win::File() : OpenTemporaryFolder(base + L"\\");
+    const std::wstring base = rules::NormaliseFolder(temp);
+    const win::File tempFolder =
+        base.empty() ? win::File() : OpenTemporaryFolder(rules::JoinPath(base, L""));
     if (!tempFolder) return kNoTempFolder;
 
     // Every name is made and every path measured before the first write: the tree must stay
     // usable by path (Morvane and the wizard work with MAX_PATH paths).
     const std::wstring folderName = Widen(parsed.folder);
-    const std::wstring target = base + L"\\" + folderName;
+    const std::wstring target = rules::JoinPath(base, folderName);
     std::vector<std::wstring> leaves;
     leaves.reserve(parsed.entries.size());
     for (size_t i = 0; i < parsed.entries.size(); ++i) {
         const std::string& name = parsed.entries[i].name;
-        const std::wstring path = target + L"\\" + Widen(name);
+        const std::wstring path = rules::JoinPath(target, Widen(name));
         const size_t slash = name.rfind('/');
         leaves.push_back(Widen(slash == std::string::npos ? name : name.substr(slash + 1)));
         if (leaves.back().empty()) return kBadPayload;
