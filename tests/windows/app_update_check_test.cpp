@@ -11,6 +11,7 @@
 #include "app/startup_rules.h"
 #include "fixture_server.h"
 #include "test_support.h"
+#include "win/handles.h"
 #include "win/syslib.h"
 
 using testing_support::ClosedPort;
@@ -158,10 +159,18 @@ TEST_F(UpdateCheck, FailedDownloadsLeaveNothingBehind)
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(localCopy));
 
-    app.m_values.installation = settings::MakeInstallation(L"C:\\app", temp / L"missing", L"English");  // the copy's folder must exist
+}
+
+// The control file is read from the fetched bytes: no copy is ever written into the temporary
+// folder, where another program could rewrite it between the reads.
+TEST_F(UpdateCheck, TheControlFileIsNeverWrittenToDisk)
+{
     Serve(Section("99"));
-    EXPECT_EQ(app.CheckForUpdate(), 0);
-    EXPECT_EQ(app.m_values.offer.downloadUrl, L"");
+    EXPECT_EQ(app.CheckForUpdate(), 1);
+    EXPECT_EQ(app.m_values.offer.revision, 99);
+    WIN32_FIND_DATAW entry;
+    win::FindHandle anything(::FindFirstFileW((temp / L"*.ini").c_str(), &entry));
+    EXPECT_FALSE(anything.valid()) << "a copy of the control file was written";
 }
 
 // The update check names the control file's copy and the package by the portable file-name

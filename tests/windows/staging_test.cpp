@@ -85,7 +85,10 @@ TEST(StagePackage, FailsWhenThePackageCannotStartOrTheFolderCannotBeCompleted)
     paths = PathsOf(installation, L"Not\\Made\\KVWizard.exe");  // one level is made, never two
     ASSERT_TRUE(::CopyFileW(FixturePath(L"pki\\signed-dekavroline.exe").c_str(),
                             paths.packageFile.c_str(), FALSE));
-    EXPECT_TRUE(update::RunPackage(paths, win::File()));
+    EXPECT_FALSE(update::RunPackage(paths, win::File())) << "nothing runs unjudged";
+    win::File judged;
+    ASSERT_EQ(sys::VerifyPackage(paths.packageFile, &judged), 1);
+    EXPECT_TRUE(update::RunPackage(paths, std::move(judged)));
     EXPECT_FALSE(update::CompleteExtractedFolder(paths, installation));
     EXPECT_FALSE(Exists(temp / L"Not"));
 }
