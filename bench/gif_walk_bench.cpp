@@ -33,10 +33,10 @@ int ReadMemory(GifFileType* gif, GifByteType* buffer, int count)
 
 std::size_t SplitFrames(const std::vector<unsigned char>& file, std::size_t* bytes)
 {
-    gif::GifParser parser(file.data(), file.size());
+    picture::GifParser parser(file.data(), file.size());
     std::size_t frames = parser.CountFrames();
     parser.Rewind();
-    gif::FrameStream frame;
+    picture::FrameStream frame;
     *bytes = 0;
     while (parser.ExtractNextFrame(frame)) *bytes += frame.bytes.size();
     return frames;

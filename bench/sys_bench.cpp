@@ -60,7 +60,7 @@ double TimeCopy(const std::wstring& destination, const std::wstring& source)
 {
     ::CreateDirectoryW(destination.c_str(), nullptr);
     const double start = Now();
-    const int result = tree::CopyDirectoryTree(destination, source);
+    const int result = sys::CopyDirectoryTree(destination, source);
     const double spent = Now() - start;
     return result ? spent : -1;
 }

@@ -41,7 +41,7 @@ int CMorvaneApp::InitFoldersAndLanguage()
     if (temp.empty()) return 0;
 
     const unsigned primaryLanguage = ::GetUserDefaultLCID() & 0x3FF;
-    const wchar_t* candidates[] = {startup::LanguageFolderFor(primaryLanguage), L"English",
+    const wchar_t* candidates[] = {app::LanguageFolderFor(primaryLanguage), L"English",
                                    L"Spanish"};
     for (const wchar_t* language : candidates) {
         m_values.installation = settings::MakeInstallation(appDir, temp, language);

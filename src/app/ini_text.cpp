@@ -3,7 +3,7 @@
 #include "app/startup_rules.h"
 #include "win/wstr.h"
 
-namespace ini {
+namespace app {
 namespace {
 
 // The profile reader's blanks: what iswspace counts among the first 128 characters (tab to
@@ -23,7 +23,7 @@ std::wstring Trim(const std::wstring& text)
 
 bool SameName(const std::wstring& a, const std::wstring& b)
 {
-    return a.size() == b.size() && wstr::AsciiLower(a) == wstr::AsciiLower(b);
+    return a.size() == b.size() && win::AsciiLower(a) == win::AsciiLower(b);
 }
 
 void AppendUtf16(unsigned long codePoint, std::wstring* text)
@@ -120,7 +120,7 @@ std::wstring DecodeText(const unsigned char* bytes, size_t length)
     return text;
 }
 
-std::wstring Text::RawValue(const std::wstring& section, const std::wstring& key,
+std::wstring IniText::RawValue(const std::wstring& section, const std::wstring& key,
                             const std::wstring& defaultValue) const
 {
     const std::wstring fallback = CopyEntry(TrimEnd(defaultValue));
@@ -157,10 +157,10 @@ std::wstring Text::RawValue(const std::wstring& section, const std::wstring& key
     return fallback;
 }
 
-std::wstring Text::Value(const std::wstring& section, const std::wstring& key,
+std::wstring IniText::Value(const std::wstring& section, const std::wstring& key,
                          const std::wstring& defaultValue) const
 {
-    return startup::UnescapeControlChars(RawValue(section, key, defaultValue));
+    return app::UnescapeControlChars(RawValue(section, key, defaultValue));
 }
 
-}  // namespace ini
+}  // namespace app

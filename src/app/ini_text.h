@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace ini {
+namespace app {
 
 // Characters of a value, as many as a 260-character buffer holds with its terminator.
 constexpr size_t kValueChars = 259;
@@ -16,9 +16,9 @@ constexpr size_t kValueChars = 259;
 // the size of wchar_t.
 std::wstring DecodeText(const unsigned char* bytes, size_t length);
 
-class Text {
+class IniText {
 public:
-    Text(const unsigned char* bytes, size_t length) : m_text(DecodeText(bytes, length)) {}
+    IniText(const unsigned char* bytes, size_t length) : m_text(DecodeText(bytes, length)) {}
 
     // What GetPrivateProfileStringW gives with a 260-character buffer: the value of `key` in
     // the first section named `section` (names trimmed, also inside the brackets, and matched
@@ -37,4 +37,4 @@ private:
     std::wstring m_text;
 };
 
-}  // namespace ini
+}  // namespace app

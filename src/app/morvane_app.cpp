@@ -20,13 +20,13 @@ using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
 
 std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
 {
-    return wstr::Decimal(major) + L"." + wstr::Decimal(minor) + L" SP" + wstr::Decimal(servicePack);
+    return win::Decimal(major) + L"." + win::Decimal(minor) + L" SP" + win::Decimal(servicePack);
 }
 
 // One start-up step's outcome on the trail; passes the result on.
 int Step(const wchar_t* name, int result)
 {
-    trail::Say(std::wstring(name) + (result ? L": read" : L": missing"));
+    win::Trail(std::wstring(name) + (result ? L": read" : L": missing"));
     return result;
 }
 
@@ -45,7 +45,7 @@ int CMorvaneApp::InitInstance()
 {
     m_networkDeadline = sys::Deadline(kNetworkBudgetMs);
     if (IsAnotherInstanceRunning()) {
-        trail::Say(L"another copy runs: ending at once");
+        win::Trail(L"another copy runs: ending at once");
         return 0;
     }
 
@@ -61,16 +61,16 @@ int CMorvaneApp::InitInstance()
                               Step(L"driver name", FindDriverName());
     if (settingsRead) m_values.osSupported = IsOsSupported() != 0;
     m_bConnected = probe.Result(m_networkDeadline);
-    trail::Say(m_bConnected ? L"support server reachable" : L"support server not reachable");
+    win::Trail(m_bConnected ? L"support server reachable" : L"support server not reachable");
     if (m_values.osSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
 
-    if (startup::Decide(m_values.osSupported, m_bConnected, m_bUpdateAvailable) ==
-        startup::Action::ShowDialog) {
-        trail::Say(m_values.osSupported ? L"decision: ask about the update"
+    if (app::Decide(m_values.osSupported, m_bConnected, m_bUpdateAvailable) ==
+        app::Action::ShowDialog) {
+        win::Trail(m_values.osSupported ? L"decision: ask about the update"
                                   : L"decision: show that the system is not supported");
         ShowDialog();
     } else {
-        trail::Say(m_bConnected ? L"decision: local wizard, no newer revision offered"
+        win::Trail(m_bConnected ? L"decision: local wizard, no newer revision offered"
                                 : L"decision: local wizard, offline");
         LaunchLocalWizard();
     }
@@ -86,10 +86,10 @@ int CMorvaneApp::IsOsSupported()
     // A failed query leaves 0.0 with no service pack, which only a minimum of zeros passes.
     ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
     const bool supported =
-        startup::IsVersionAtLeast(version.dwMajorVersion, version.dwMinorVersion,
+        app::IsVersionAtLeast(version.dwMajorVersion, version.dwMinorVersion,
                                   version.wServicePackMajor, m_values.settings.osMajor,
                                   m_values.settings.osMinor, m_values.settings.spMajor);
-    trail::Say(L"system " + VersionText(version.dwMajorVersion, version.dwMinorVersion,
+    win::Trail(L"system " + VersionText(version.dwMajorVersion, version.dwMinorVersion,
                                         version.wServicePackMajor) +
                (supported ? L" is at least " : L" is below ") +
                VersionText(static_cast<unsigned>(m_values.settings.osMajor),

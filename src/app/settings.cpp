@@ -40,7 +40,7 @@ std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
                                kValueChars, file.c_str());
     buffer[kValueChars - 1] = L'\0';
     // Escapes are converted after the cut, so a backslash cut off from its letter stays.
-    return startup::UnescapeControlChars(buffer);
+    return app::UnescapeControlChars(buffer);
 }
 
 int CMorvaneApp::ReadMainSettings()

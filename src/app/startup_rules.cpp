@@ -1,6 +1,6 @@
 #include "app/startup_rules.h"
 
-namespace startup {
+namespace app {
 
 namespace {
 
@@ -84,4 +84,4 @@ bool IsUpdateOffered(const std::wstring& downloadUrl, const std::wstring& exePat
            IsRevisionNewer(revision, localRevision);
 }
 
-}  // namespace startup
+}  // namespace app

@@ -6,7 +6,7 @@
 
 #include "rules/names.h"
 
-namespace startup {
+namespace app {
 
 // "\r", "\n" and "\t" (backslash and a lower-case letter) become CR, LF and tab, in three
 // passes in that order; every other backslash sequence stays.
@@ -41,4 +41,4 @@ std::wstring PackageName(const std::wstring& downloadUrl);
 bool IsUpdateOffered(const std::wstring& downloadUrl, const std::wstring& exePath,
                      std::int32_t revision, std::int32_t localRevision);
 
-}  // namespace startup
+}  // namespace app

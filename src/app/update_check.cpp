@@ -18,7 +18,7 @@ namespace {
 // No update: says why on the trail.
 int Refuse(const wchar_t* why)
 {
-    trail::Say(std::wstring(L"update check: no update, ") + why);
+    win::Trail(std::wstring(L"update check: no update, ") + why);
     return 0;
 }
 
@@ -31,14 +31,14 @@ int CMorvaneApp::CheckForUpdate()
     std::vector<char> body;
     if (!sys::FetchControlFile(m_values.settings.installerCtlFile, m_networkDeadline, &body))
         return Refuse(L"control file could not be fetched");
-    const ini::Text control(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+    const app::IniText control(reinterpret_cast<const unsigned char*>(body.data()), body.size());
 
     const std::wstring& section = m_values.settings.drvName;
     settings::Offer offer;
     offer.downloadUrl = control.Value(section, L"DownloadUrl", L"");
     // The package's name comes from the network: anything but a plain file name (empty, ".",
     // "..", a separator, a device) could put the package outside the temp folder.
-    offer.packageName = startup::PackageName(offer.downloadUrl);
+    offer.packageName = app::PackageName(offer.downloadUrl);
     if (!rules::IsWebUrl(offer.downloadUrl))
         return Refuse(L"DownloadUrl is not an http or https URL");
     if (offer.packageName.empty())
@@ -51,10 +51,10 @@ int CMorvaneApp::CheckForUpdate()
     offer.revision = ::StrToIntW(control.Value(section, L"Revision", L"0").c_str());
     const std::int32_t local = m_values.settings.installerRevision;
     const bool newer =
-        startup::IsUpdateOffered(offer.downloadUrl, offer.exePath, offer.revision, local);
-    trail::Say(L"update check: revision " + wstr::Decimal(static_cast<unsigned>(offer.revision)) +
+        app::IsUpdateOffered(offer.downloadUrl, offer.exePath, offer.revision, local);
+    win::Trail(L"update check: revision " + win::Decimal(static_cast<unsigned>(offer.revision)) +
                (newer ? L" offered, newer than " : L" offered, not newer than ") +
-               wstr::Decimal(static_cast<unsigned>(local)));
+               win::Decimal(static_cast<unsigned>(local)));
     m_values.offer = offer;
     m_values.update = settings::MakeUpdatePaths(m_values.installation, offer);
     return newer ? 1 : 0;

@@ -19,7 +19,7 @@
 // handle of its parent, and the roll-back deletes through the handles it holds. No path is
 // looked up again after the temporary folder is opened, so nothing put in place of a folder
 // meanwhile is ever written into or removed.
-namespace sfx {
+namespace pack {
 namespace {
 
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
@@ -347,4 +347,4 @@ int Extract(const unsigned char* payload, size_t length, const std::wstring& tem
     return kExtracted;
 }
 
-}  // namespace sfx
+}  // namespace pack

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace sfx {
+namespace pack {
 
 // The package's exit codes.
 enum ExitCode {
@@ -31,4 +31,4 @@ std::wstring TemporaryFolder();
 // file written and every folder made is removed, through the handles that made them.
 int Extract(const unsigned char* payload, size_t length, const std::wstring& temp);
 
-}  // namespace sfx
+}  // namespace pack

@@ -73,13 +73,13 @@ const char kQuiet[] = " >/dev/null 2>&1";
 int CheckSignedForm(const fs::path& package)
 {
     std::ifstream in(package, std::ios::binary);
-    std::string head(pe::kHeadBytes, '\0');
+    std::string head(sys::kHeadBytes, '\0');
     in.read(&head[0], static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<size_t>(in.gcount()));
-    pe::Span table, blob;
-    if (!pe::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()),
+    sys::Span table, blob;
+    if (!sys::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()),
                                   head.size(), &table) ||
-        table.length == 0 || table.length > pe::kMaxTableBytes)
+        table.length == 0 || table.length > sys::kMaxTableBytes)
         return 0;
     std::string bytes(table.length, '\0');
     in.clear();
@@ -88,7 +88,7 @@ int CheckSignedForm(const fs::path& package)
     if (static_cast<uint32_t>(in.gcount()) != table.length) return 0;
     std::error_code error;
     const uint64_t size = fs::file_size(package, error);
-    return !error && pe::CheckCertificateTable(table, size,
+    return !error && sys::CheckCertificateTable(table, size,
                                                reinterpret_cast<const unsigned char*>(bytes.data()),
                                                bytes.size(), &blob);
 }

@@ -13,10 +13,10 @@ int Run()
     HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(1), RT_RCDATA);
     HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
     const void* payload = loaded ? ::LockResource(loaded) : nullptr;
-    if (!payload) return sfx::kNoPayload;
+    if (!payload) return pack::kNoPayload;
     // The bytes stay where the loader mapped them; nothing copies the payload.
-    return sfx::Extract(static_cast<const unsigned char*>(payload),
-                        ::SizeofResource(nullptr, resource), sfx::TemporaryFolder());
+    return pack::Extract(static_cast<const unsigned char*>(payload),
+                        ::SizeofResource(nullptr, resource), pack::TemporaryFolder());
 }
 
 }  // namespace
@@ -27,6 +27,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     try {
         return Run();
     } catch (...) {
-        return sfx::kUnexpected;
+        return pack::kUnexpected;
     }
 }

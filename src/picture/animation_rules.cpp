@@ -1,6 +1,6 @@
 #include "picture/animation_rules.h"
 
-namespace gif {
+namespace picture {
 
 namespace {
 const std::uint32_t kShortestDelayCs = 5;
@@ -35,4 +35,4 @@ std::uint32_t NextFrameIndex(std::uint32_t index, std::uint32_t count)
     return index + 1;
 }
 
-}  // namespace gif
+}  // namespace picture

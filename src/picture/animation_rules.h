@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-namespace gif {
+namespace picture {
 
 // How long a frame stays on screen, in milliseconds, for its Delay Time in hundredths.
 // Delays of 0 to 4 hundredths are held 100 ms, as browsers do for "as fast as possible"
@@ -24,4 +24,4 @@ bool SavesUnderlay(std::uint32_t disposalMethod);
 // The frame after `index` in a loop of `count`; wraps to 0 after the last.
 std::uint32_t NextFrameIndex(std::uint32_t index, std::uint32_t count);
 
-}  // namespace gif
+}  // namespace picture

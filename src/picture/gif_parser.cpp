@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-namespace gif {
+namespace picture {
 
 namespace {
 const unsigned char kExtension = 0x21;
@@ -232,4 +232,4 @@ int GifParser::ExtractNextFrame(FrameStream& frame)
     return 1;
 }
 
-}  // namespace gif
+}  // namespace picture

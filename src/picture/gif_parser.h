@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace gif {
+namespace picture {
 
 enum class GifBlockKind {
     Other = 0,
@@ -84,4 +84,4 @@ private:
 // Size in bytes of a colour table whose flag and size field sit in `packed`.
 std::uint32_t ColorTableSize(unsigned char packed);
 
-}  // namespace gif
+}  // namespace picture

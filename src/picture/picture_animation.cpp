@@ -47,7 +47,7 @@ void CPictureEx::BeginFrames()
 {
     if (m_vecFrames.empty() || !m_surface) return;
     const GifFrame& frame = m_vecFrames[m_nFrameIndex];
-    if (gif::DisposalFor(frame.nDisposalMethod) != gif::Disposal::ClearToBackground) return;
+    if (picture::DisposalFor(frame.nDisposalMethod) != picture::Disposal::ClearToBackground) return;
     win::Locked lock(m_surfaceLock);
     FillErase(frame.nLeft, frame.nTop, frame.nWidth, frame.nHeight);
 }
@@ -87,12 +87,12 @@ bool CPictureEx::WaitForDecode(HANDLE done)
 
 DWORD CPictureEx::DrawFrame(IPicture* decoded)
 {
-    if (m_vecFrames.empty() || !m_surface) return gif::HoldMilliseconds(gif::kNoDelay);
+    if (m_vecFrames.empty() || !m_surface) return picture::HoldMilliseconds(picture::kNoDelay);
     const GifFrame& frame = m_vecFrames[m_nFrameIndex];
     bool drawn = false;
     {
         win::Locked lock(m_surfaceLock);
-        if (gif::SavesUnderlay(frame.nDisposalMethod)) SaveUnderlay(frame);
+        if (picture::SavesUnderlay(frame.nDisposalMethod)) SaveUnderlay(frame);
         drawn = picture::RenderPicture(m_surface.get(), decoded, frame.nLeft, frame.nTop, frame.nWidth,
                                        frame.nHeight);
     }
@@ -100,7 +100,7 @@ DWORD CPictureEx::DrawFrame(IPicture* decoded)
         ++m_nFramesDrawn;
         Invalidate();
     }
-    return gif::HoldMilliseconds(frame.nDelayCs);
+    return picture::HoldMilliseconds(frame.nDelayCs);
 }
 
 void CPictureEx::DisposeFrame()
@@ -108,17 +108,17 @@ void CPictureEx::DisposeFrame()
     if (m_vecFrames.empty() || !m_surface) return;
     const GifFrame& frame = m_vecFrames[m_nFrameIndex];
     win::Locked lock(m_surfaceLock);
-    switch (gif::DisposalFor(frame.nDisposalMethod)) {
-    case gif::Disposal::ClearToBackground:
+    switch (picture::DisposalFor(frame.nDisposalMethod)) {
+    case picture::Disposal::ClearToBackground:
         FillErase(frame.nLeft, frame.nTop, frame.nWidth, frame.nHeight);
         break;
-    case gif::Disposal::RestorePrevious:
+    case picture::Disposal::RestorePrevious:
         if (!m_saved) break;
         ::BitBlt(m_surface.get(), frame.nLeft, frame.nTop, frame.nWidth, frame.nHeight, m_saved.get(), 0, 0,
                  SRCCOPY);
         m_saved.Reset();
         break;
-    case gif::Disposal::Keep:
+    case picture::Disposal::Keep:
         break;
     }
 }
@@ -126,7 +126,7 @@ void CPictureEx::DisposeFrame()
 void CPictureEx::AdvanceFrame()
 {
     if (m_vecFrames.empty() || !m_surface) return;
-    m_nFrameIndex = gif::NextFrameIndex(m_nFrameIndex, static_cast<std::uint32_t>(m_vecFrames.size()));
+    m_nFrameIndex = picture::NextFrameIndex(m_nFrameIndex, static_cast<std::uint32_t>(m_vecFrames.size()));
     if (m_nFrameIndex != 0) return;
     win::Locked lock(m_surfaceLock);
     FillErase(0, 0, m_nWidth, m_nHeight);

@@ -84,12 +84,12 @@ int CPictureEx::LoadFromMemory(HGLOBAL block, DWORD size)
     StopAnimation();
     GlobalView view(block);
     if (!view.get()) return 0;
-    gif::GifParser parser(view.get(), size);
+    picture::GifParser parser(view.get(), size);
     if (parser.IsGifStream()) return LoadGif(parser);
     return LoadStill(view.get(), size);
 }
 
-int CPictureEx::LoadGif(gif::GifParser& parser)
+int CPictureEx::LoadGif(picture::GifParser& parser)
 {
     m_bGifStream = 1;
     m_nWidth = parser.ScreenWidth();
@@ -104,10 +104,10 @@ int CPictureEx::LoadGif(gif::GifParser& parser)
     return PrepareSurface(m_nWidth, m_nHeight);
 }
 
-void CPictureEx::SplitFrames(gif::GifParser& parser)
+void CPictureEx::SplitFrames(picture::GifParser& parser)
 {
     parser.Rewind();
-    gif::FrameStream stream;
+    picture::FrameStream stream;
     while (parser.ExtractNextFrame(stream)) {
         GifFrame frame;
         frame.stream = std::move(stream.bytes);
@@ -118,7 +118,7 @@ void CPictureEx::SplitFrames(gif::GifParser& parser)
         frame.nDelayCs = stream.nDelayCs;
         frame.nDisposalMethod = stream.nDisposalMethod;
         m_vecFrames.push_back(std::move(frame));
-        stream = gif::FrameStream();
+        stream = picture::FrameStream();
     }
 }
 

@@ -20,7 +20,7 @@
 #include "win/subclass.h"
 #include "win/thread.h"
 
-namespace gif {
+namespace picture {
 class GifParser;
 }
 
@@ -67,8 +67,8 @@ private:
     explicit CPictureEx(HANDLE stopEvent);
 
     // Loading (picture_ex.cpp).
-    int LoadGif(gif::GifParser& parser);
-    void SplitFrames(gif::GifParser& parser);
+    int LoadGif(picture::GifParser& parser);
+    void SplitFrames(picture::GifParser& parser);
     int LoadStill(const unsigned char* data, DWORD size);
     int PrepareSurface(int width, int height);
     void StopThread();

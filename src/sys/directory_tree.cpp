@@ -15,7 +15,7 @@
 // checked is the object that is then read, written or deleted. A folder stays open without
 // delete sharing while the walk works inside it, so nobody can rename it or put a link in its
 // place until the walk has left it.
-namespace tree {
+namespace sys {
 namespace {
 
 constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
@@ -412,4 +412,4 @@ int DeleteDirectoryTree(const std::wstring& folder)
     }
 }
 
-}  // namespace tree
+}  // namespace sys

@@ -18,7 +18,7 @@
 #pragma once
 #include <string>
 
-namespace tree {
+namespace sys {
 
 // 0 when `source` (a root too) is not an existing folder (checked first); 1 when
 // `destination` already is a real folder; else creates that one folder level: 1 when
@@ -48,4 +48,4 @@ int CopyFileIfMissing(const std::wstring& destination, const std::wstring& sourc
 // itself (Wine follows them), the delete stops with 0 at the link instead.
 int DeleteDirectoryTree(const std::wstring& folder);
 
-}  // namespace tree
+}  // namespace sys

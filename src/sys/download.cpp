@@ -286,7 +286,7 @@ void ServerProbe::Job::Run()
     DownloadOutcome refusal;
     std::wstring why;
     if (!OpenUrl(m_api, session.get(), m_url, std::wstring(), &opened, &status, &refusal, &why)) {
-        trail::Say(L"support server through the proxy: " + why);
+        win::Trail(L"support server through the proxy: " + why);
         return;
     }
     win::InternetHandle answer(m_api, opened);
@@ -313,12 +313,12 @@ private:
         std::wstring why;
         if (!OpenUrl(m_api, session.get(), m_url, std::wstring(), &opened, &status, &refusal,
                      &why)) {
-            trail::Say(L"control file: " + why);
+            win::Trail(L"control file: " + why);
             return;
         }
         win::InternetHandle request(m_api, opened);
         if (status != HTTP_STATUS_OK) {
-            trail::Say(L"control file: status " + std::to_wstring(status));
+            win::Trail(L"control file: status " + std::to_wstring(status));
             return;
         }
         result = ReadWholeBody(request.get()) ? 1 : 0;
@@ -525,7 +525,7 @@ private:
         DownloadOutcome refusal;
         std::wstring why;
         if (!OpenUrl(m_api, session.get(), m_url, headers, &opened, &status, &refusal, &why)) {
-            trail::Say(L"download: " + why);
+            win::Trail(L"download: " + why);
             return refusal;
         }
         win::InternetHandle request(m_api, opened);
@@ -533,7 +533,7 @@ private:
             return Resume(request.get()) ? Receive(request.get()) : DownloadOutcome::Failed;
         if (status == HTTP_STATUS_OK) return Restart(request.get()) ? Receive(request.get())
                                                                      : DownloadOutcome::Failed;
-        trail::Say(L"download: status " + std::to_wstring(status));
+        win::Trail(L"download: status " + std::to_wstring(status));
         return DownloadOutcome::Failed;
     }
 

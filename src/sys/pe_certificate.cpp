@@ -3,7 +3,7 @@
 #include "rules/little_endian.h"
 #include "rules/pe_headers.h"
 
-namespace pe {
+namespace sys {
 namespace {
 
 constexpr uint16_t kCertificateRevision = 0x0200;
@@ -92,4 +92,4 @@ int CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7)
     return 1;
 }
 
-}  // namespace pe
+}  // namespace sys

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace pe {
+namespace sys {
 
 // How much of the start of a file FindCertificateTable needs at most; headers that do not
 // fit in it are refused.
@@ -43,4 +43,4 @@ int CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned c
 // `pkcs7` is then the blob's place in the file.
 int CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7);
 
-}  // namespace pe
+}  // namespace sys

@@ -43,14 +43,14 @@ HWND FindProcessWindow(DWORD processId)
     return search.found;
 }
 
-runner::Ping PingWindow(HWND window)
+sys::Ping PingWindow(HWND window)
 {
     DWORD_PTR result = 0;
-    if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, runner::kPingTimeoutMs,
+    if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, sys::kPingTimeoutMs,
                               &result))
-        return runner::Ping::Answered;
+        return sys::Ping::Answered;
     // A send to a window destroyed before or during the ping fails too: that is no hang.
-    return ::IsWindow(window) ? runner::Ping::Hung : runner::Ping::Gone;
+    return ::IsWindow(window) ? sys::Ping::Hung : sys::Ping::Gone;
 }
 
 // Watches the program's windows until a wait sees it end; true when it had to be terminated.
@@ -58,29 +58,29 @@ bool Watch(HANDLE process, DWORD processId)
 {
     bool terminated = false;
     HWND window = nullptr;
-    runner::Action action = runner::Action::SearchWindow;
+    sys::Action action = sys::Action::SearchWindow;
     for (;;) {
         switch (action) {
-        case runner::Action::SearchWindow:
+        case sys::Action::SearchWindow:
             window = FindProcessWindow(processId);
-            action = runner::AfterSearch(window != nullptr);
+            action = sys::AfterSearch(window != nullptr);
             break;
-        case runner::Action::WaitWithoutLimit:
-            trail::Say(L"runner: the program has no window; waiting for its end without limit");
+        case sys::Action::WaitWithoutLimit:
+            win::Trail(L"runner: the program has no window; waiting for its end without limit");
             ::WaitForSingleObject(process, INFINITE);
             return terminated;
-        case runner::Action::Poll:
-            action = runner::AfterPoll(StillRunning(process, runner::kPollMs));
+        case sys::Action::Poll:
+            action = sys::AfterPoll(StillRunning(process, sys::kPollMs));
             break;
-        case runner::Action::Ping:
-            action = runner::AfterPing(PingWindow(window));
+        case sys::Action::Ping:
+            action = sys::AfterPing(PingWindow(window));
             break;
-        case runner::Action::TerminateAndPoll:
-            trail::Say(L"runner: the program's window does not answer; ending it as hung");
+        case sys::Action::TerminateAndPoll:
+            win::Trail(L"runner: the program's window does not answer; ending it as hung");
             terminated = ::TerminateProcess(process, 0) != 0 || terminated;
-            action = runner::Action::Poll;
+            action = sys::Action::Poll;
             break;
-        case runner::Action::Finish:
+        case sys::Action::Finish:
             return terminated;
         }
     }
@@ -178,11 +178,11 @@ std::wstring WhyNotJudgedImage(HANDLE process, HANDLE judgedFile)
 
 bool Create(const std::wstring& commandLine, bool hidden, DWORD flags, PROCESS_INFORMATION* info)
 {
-    if (!runner::CanCopyCommandLine(commandLine)) {
-        trail::Say(L"runner: command line too long or malformed; nothing started");
+    if (!sys::CanCopyCommandLine(commandLine)) {
+        win::Trail(L"runner: command line too long or malformed; nothing started");
         return false;
     }
-    wchar_t buffer[runner::kCommandLineCapacity] = {};
+    wchar_t buffer[sys::kCommandLineCapacity] = {};
     commandLine.copy(buffer, commandLine.size());
 
     // A record of its own: ours may carry a C runtime's inherited-handle block
@@ -193,7 +193,7 @@ bool Create(const std::wstring& commandLine, bool hidden, DWORD flags, PROCESS_I
     startup.wShowWindow = static_cast<WORD>(hidden ? SW_HIDE : SW_SHOWDEFAULT);
     if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                           &startup, info)) {
-        trail::Say(L"runner: could not start " + runner::ProgramOf(commandLine));
+        win::Trail(L"runner: could not start " + sys::ProgramOf(commandLine));
         return false;
     }
     return true;
@@ -204,10 +204,10 @@ bool Create(const std::wstring& commandLine, bool hidden, DWORD flags, PROCESS_I
 bool RunsPastFirstWait(HANDLE process, ProcessEnd* end)
 {
     *end = ProcessEnd::Ended;
-    if (StillRunning(process, runner::kFirstWaitMs)) return true;
+    if (StillRunning(process, sys::kFirstWaitMs)) return true;
     DWORD code = 0;
-    if (::GetExitCodeProcess(process, &code) && runner::IsLoaderFailure(code)) {
-        trail::Say(L"runner: the program ended while loading; it never ran");
+    if (::GetExitCodeProcess(process, &code) && sys::IsLoaderFailure(code)) {
+        win::Trail(L"runner: the program ended while loading; it never ran");
         *end = ProcessEnd::NotLoaded;
     }
     return false;
@@ -220,7 +220,7 @@ StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
     StartedProcess started;
     PROCESS_INFORMATION info{};
     if (!Create(commandLine, hidden, 0, &info)) return started;
-    trail::Say(L"runner: started " + runner::ProgramOf(commandLine));
+    win::Trail(L"runner: started " + sys::ProgramOf(commandLine));
     ::CloseHandle(info.hThread);
     started.process.reset(info.hProcess);
     started.id = info.dwProcessId;
@@ -241,15 +241,15 @@ StartedProcess StartJudgedProcess(const std::wstring& commandLine, HANDLE judged
         // Never resumed: not one instruction of it has run.
         ::TerminateProcess(process.get(), ERROR_ACCESS_DENIED);
         ::WaitForSingleObject(process.get(), INFINITE);
-        trail::Say(L"runner: refused to run " + runner::ProgramOf(commandLine) + L": " + why);
+        win::Trail(L"runner: refused to run " + sys::ProgramOf(commandLine) + L": " + why);
         return started;
     }
     if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
         ::TerminateProcess(process.get(), ERROR_ACCESS_DENIED);
-        trail::Say(L"runner: could not resume " + runner::ProgramOf(commandLine));
+        win::Trail(L"runner: could not resume " + sys::ProgramOf(commandLine));
         return started;
     }
-    trail::Say(L"runner: started the judged " + runner::ProgramOf(commandLine));
+    win::Trail(L"runner: started the judged " + sys::ProgramOf(commandLine));
     started.process = std::move(process);
     started.id = info.dwProcessId;
     return started;
@@ -259,11 +259,11 @@ ProcessEnd WaitForProcess(const StartedProcess& started, HangPolicy policy)
 {
     if (!started) return ProcessEnd::Ended;
     ProcessEnd end = ProcessEnd::Ended;
-    if (runner::AfterFirstWait(RunsPastFirstWait(started.process.get(), &end)) ==
-        runner::Action::Finish)
+    if (sys::AfterFirstWait(RunsPastFirstWait(started.process.get(), &end)) ==
+        sys::Action::Finish)
         return end;
     if (policy == HangPolicy::Never) {
-        trail::Say(L"runner: waiting for the program's end without hang detection");
+        win::Trail(L"runner: waiting for the program's end without hang detection");
         ::WaitForSingleObject(started.process.get(), INFINITE);
         return ProcessEnd::Ended;
     }
@@ -280,7 +280,7 @@ int RunProcessAndWait(const std::wstring& commandLine, bool hidden, bool* termin
     const StartedProcess started = StartProcess(commandLine, hidden);
     if (!started) return 0;
     const bool ended = WaitForProcess(started);
-    trail::Say(ended ? L"runner: program terminated" : L"runner: program ended");
+    win::Trail(ended ? L"runner: program terminated" : L"runner: program ended");
     if (terminated) *terminated = ended;
     return 1;
 }

@@ -38,7 +38,7 @@ enum class ProcessEnd {
     Ended,        // by itself, with any exit code but the ones below
     EndedAsHung,  // terminated by the runner
     NotLoaded,    // ended within the first wait with a loader failure status
-                  // (runner::IsLoaderFailure): it never ran, so the caller may start another
+                  // (sys::IsLoaderFailure): it never ran, so the caller may start another
 };
 
 // Blocks until the program has ended, watching it for a hang as `policy` says (see below).

@@ -1,6 +1,6 @@
 #include "sys/runner_rules.h"
 
-namespace runner {
+namespace sys {
 
 Action AfterFirstWait(bool stillRunning)
 {
@@ -65,4 +65,4 @@ std::wstring ProgramOf(const std::wstring& commandLine)
     return commandLine.substr(0, commandLine.find_first_of(L" \t"));
 }
 
-}  // namespace runner
+}  // namespace sys

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace runner {
+namespace sys {
 
 constexpr unsigned long kFirstWaitMs = 2000;     // before the runner looks for a window
 constexpr unsigned long kPollMs = 500;           // each wait while a window is watched
@@ -49,4 +49,4 @@ int CanCopyCommandLine(const std::wstring& commandLine);
 // the arguments, which may carry user data, are left out.
 std::wstring ProgramOf(const std::wstring& commandLine);
 
-}  // namespace runner
+}  // namespace sys

@@ -5,7 +5,7 @@
 #include "rules/folders.h"
 #include "rules/names.h"
 
-namespace tree {
+namespace sys {
 namespace {
 constexpr unsigned long kDirectory = 0x10;     // FILE_ATTRIBUTE_DIRECTORY
 constexpr unsigned long kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
@@ -49,4 +49,4 @@ bool SplitSourceFolderPath(const std::wstring& path, FolderPath* out)
     return true;
 }
 
-}  // namespace tree
+}  // namespace sys

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace tree {
+namespace sys {
 
 // A folder whose path is longer than this cannot be listed: "folder\*.*" would not fit the
 // find functions' MAX_PATH buffer. The walks keep that limit although they list by handle.
@@ -37,4 +37,4 @@ bool SplitFolderPath(const std::wstring& path, FolderPath* out);
 // a root.
 bool SplitSourceFolderPath(const std::wstring& path, FolderPath* out);
 
-}  // namespace tree
+}  // namespace sys

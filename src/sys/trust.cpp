@@ -140,11 +140,11 @@ bool FileSize(HANDLE file, uint64_t* size)
     return true;
 }
 
-// The file's first pe::kHeadBytes (all of it when it is shorter) and its size.
+// The file's first sys::kHeadBytes (all of it when it is shorter) and its size.
 bool ReadHead(HANDLE file, Bytes* head, uint64_t* size)
 {
     if (!FileSize(file, size)) return false;
-    head->resize(static_cast<size_t>(*size < pe::kHeadBytes ? *size : pe::kHeadBytes));
+    head->resize(static_cast<size_t>(*size < sys::kHeadBytes ? *size : sys::kHeadBytes));
     return ReadAt(file, 0, head->data(), head->size());
 }
 
@@ -155,15 +155,15 @@ Bytes ReadCheckedPeSignature(HANDLE file)
     Bytes head;
     uint64_t size = 0;
     if (!ReadHead(file, &head, &size)) return Bytes();
-    pe::Span table;
-    if (!pe::FindCertificateTable(head.data(), head.size(), &table) || table.length == 0)
+    sys::Span table;
+    if (!sys::FindCertificateTable(head.data(), head.size(), &table) || table.length == 0)
         return Bytes();
-    if (table.length > pe::kMaxTableBytes || uint64_t{table.offset} + table.length != size)
+    if (table.length > sys::kMaxTableBytes || uint64_t{table.offset} + table.length != size)
         return Bytes();
     Bytes bytes(table.length);
     if (!ReadAt(file, table.offset, bytes.data(), bytes.size())) return Bytes();
-    pe::Span blob;
-    if (!pe::CheckCertificateTable(table, size, bytes.data(), bytes.size(), &blob))
+    sys::Span blob;
+    if (!sys::CheckCertificateTable(table, size, bytes.data(), bytes.size(), &blob))
         return Bytes();
     return Bytes(bytes.begin() + blob.offset, bytes.begin() + blob.offset + blob.length);
 }
@@ -192,13 +192,13 @@ Bytes ReadSipSignature(const CryptApi& api, const std::wstring& path, HANDLE fil
 }
 
 Bytes ReadSignature(const CryptApi& api, const std::wstring& path, HANDLE file,
-                    trust::PackageKind kind)
+                    sys::PackageKind kind)
 {
     switch (kind) {
-    case trust::PackageKind::PortableExecutable: return ReadCheckedPeSignature(file);
-    case trust::PackageKind::InstallerDatabase:
-    case trust::PackageKind::Script: return ReadSipSignature(api, path, file);
-    case trust::PackageKind::None: break;
+    case sys::PackageKind::PortableExecutable: return ReadCheckedPeSignature(file);
+    case sys::PackageKind::InstallerDatabase:
+    case sys::PackageKind::Script: return ReadSipSignature(api, path, file);
+    case sys::PackageKind::None: break;
     }
     return Bytes();
 }
@@ -231,7 +231,7 @@ std::wstring DisplayName(const CryptApi& api, PCCERT_CONTEXT certificate)
 // (SubjectPublicKeyInfo DER, as `openssl pkey -pubin -outform DER | sha256sum` gives it).
 struct Signer {
     std::wstring name;
-    unsigned char keyHash[trust::kKeyHashBytes] = {};
+    unsigned char keyHash[sys::kKeyHashBytes] = {};
     bool hasKeyHash = false;
 };
 
@@ -270,9 +270,9 @@ Signer SignerOf(const CryptApi& api, const Bytes& signature)
     return result;
 }
 
-Signer ReadSigner(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind)
+Signer ReadSigner(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
 {
-    if (kind == trust::PackageKind::None) return Signer();
+    if (kind == sys::PackageKind::None) return Signer();
     const CryptApi* api = Crypt();
     if (!api) return Signer();
     const Bytes signature = ReadSignature(*api, path, lockedFile, kind);
@@ -282,15 +282,15 @@ Signer ReadSigner(const std::wstring& path, HANDLE lockedFile, trust::PackageKin
 
 // Our own refusal before the provider: a PE image without a certificate table, or with one
 // that has room for bytes the signature does not cover.
-bool LayoutAllowsTrust(HANDLE file, trust::PackageKind kind)
+bool LayoutAllowsTrust(HANDLE file, sys::PackageKind kind)
 {
-    if (kind != trust::PackageKind::PortableExecutable) return true;
+    if (kind != sys::PackageKind::PortableExecutable) return true;
     return !ReadCheckedPeSignature(file).empty();
 }
 
 int Refuse(const std::wstring& why)
 {
-    trail::Say(L"package check: refused, " + why);
+    win::Trail(L"package check: refused, " + why);
     return 0;
 }
 
@@ -311,20 +311,20 @@ win::File OpenLocked(const std::wstring& path)
     return file;
 }
 
-trust::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile)
+sys::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile)
 {
     // A name of no verifiable type is refused before a byte of the file is read.
-    if (!trust::IsVerifiableFileType(path)) return trust::PackageKind::None;
+    if (!sys::IsVerifiableFileType(path)) return sys::PackageKind::None;
     Bytes head;
     uint64_t size = 0;
-    if (!ReadHead(lockedFile, &head, &size)) return trust::PackageKind::None;
-    return trust::ClassifyPackage(path, head.data(), head.size());
+    if (!ReadHead(lockedFile, &head, &size)) return sys::PackageKind::None;
+    return sys::ClassifyPackage(path, head.data(), head.size());
 }
 
 int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile,
-                        trust::PackageKind kind)
+                        sys::PackageKind kind)
 {
-    if (kind == trust::PackageKind::None) return 0;
+    if (kind == sys::PackageKind::None) return 0;
     if (!verify || !LayoutAllowsTrust(lockedFile, kind)) return 0;
 
     WINTRUST_FILE_INFO file{};
@@ -348,7 +348,7 @@ int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDL
     return verified == 0 ? 1 : 0;
 }
 
-int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind)
+int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
 {
     static const auto winVerifyTrust = [] {
         // wintrust and crypt32 load their own helpers by name while they check a file.
@@ -360,52 +360,52 @@ int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, trust::PackageK
 
 int VerifyFileTrust(const std::wstring& path)
 {
-    if (!trust::IsVerifiableFileType(path)) return 0;
+    if (!sys::IsVerifiableFileType(path)) return 0;
     win::File file = OpenLocked(path);
     return file ? VerifyFileTrust(path, file.get(), ClassifyPackage(path, file.get())) : 0;
 }
 
 std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile,
-                           trust::PackageKind kind)
+                           sys::PackageKind kind)
 {
     return ReadSigner(path, lockedFile, kind).name;
 }
 
 std::wstring GetSignerName(const std::wstring& path)
 {
-    if (!trust::IsVerifiableFileType(path)) return std::wstring();
+    if (!sys::IsVerifiableFileType(path)) return std::wstring();
     win::File file = OpenLocked(path);
     return file ? GetSignerName(path, file.get(), ClassifyPackage(path, file.get()))
                 : std::wstring();
 }
 
-int VerifyPackageWithPins(const std::wstring& path, const trust::KeyPins& pins,
+int VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
                           win::File* lock)
 {
     *lock = win::File();
     if (path.empty()) return Refuse(L"no package path");
     win::File file = OpenLocked(path);
     if (!file) return Refuse(L"the file cannot be opened with writers and deleters shut out");
-    const trust::PackageKind kind = ClassifyPackage(path, file.get());
-    if (kind == trust::PackageKind::None)
+    const sys::PackageKind kind = ClassifyPackage(path, file.get());
+    if (kind == sys::PackageKind::None)
         return Refuse(L"its name is of no signed type, or promises another kind than its content");
     if (!LayoutAllowsTrust(file.get(), kind))
         return Refuse(L"a PE image without one sound certificate table ending the file");
     if (!VerifyFileTrust(path, file.get(), kind))
         return Refuse(L"the trust provider does not accept its signature");
     const Signer signer = ReadSigner(path, file.get(), kind);
-    if (!trust::SignerNameHasMark(signer.name))
+    if (!sys::SignerNameHasMark(signer.name))
         return Refuse(L"its signer \"" + signer.name + L"\" lacks the maker's mark");
-    if (!trust::IsKeyPinned(signer.hasKeyHash ? signer.keyHash : nullptr, pins))
+    if (!sys::IsKeyPinned(signer.hasKeyHash ? signer.keyHash : nullptr, pins))
         return Refuse(L"its signer \"" + signer.name + L"\" signed with a key not pinned");
-    trail::Say(L"package check: accepted, signed by \"" + signer.name + L"\"");
+    win::Trail(L"package check: accepted, signed by \"" + signer.name + L"\"");
     *lock = std::move(file);
     return 1;
 }
 
 int VerifyPackage(const std::wstring& path, win::File* lock)
 {
-    return VerifyPackageWithPins(path, trust::BuiltInKeyPins(), lock);
+    return VerifyPackageWithPins(path, sys::BuiltInKeyPins(), lock);
 }
 
 int VerifyPackage(const std::wstring& path)

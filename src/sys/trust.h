@@ -24,36 +24,36 @@ namespace sys {
 win::File OpenLocked(const std::wstring& path);
 
 // What the locked file is, read once from its first bytes and held against its name (see
-// trust::ClassifyPackage). The steps below take this result rather than judge the name again.
-trust::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile);
+// sys::ClassifyPackage). The steps below take this result rather than judge the name again.
+sys::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile);
 
 // The package check, for any program we are about to run elevated: the package, the new
 // wizard in its extracted folder, the copy of the local wizard. 0 for an empty path and on
 // every failure. Besides the name rule, when this build has key pins
-// (trust::BuiltInKeyPins), the signer's public key must be one of them.
+// (sys::BuiltInKeyPins), the signer's public key must be one of them.
 int VerifyPackage(const std::wstring& path);
 // The same; on 1 `lock` holds the judged file open as OpenLocked does, so the caller can run
 // it with StartJudgedProcess (sys/runner.h) before anyone can change it. On 0 `lock` is left
 // invalid.
 int VerifyPackage(const std::wstring& path, win::File* lock);
 // The same with the key pins passed in; empty `pins` pins nothing.
-int VerifyPackageWithPins(const std::wstring& path, const trust::KeyPins& pins,
+int VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
                           win::File* lock);
 
 // Type filter, our certificate-table check for PE images (no table, or one with room for
 // unsigned bytes, is refused here), then WinVerifyTrust over the locked file. 1 when trusted.
 int VerifyFileTrust(const std::wstring& path);
-int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind);
+int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind);
 
 // The first signer certificate's simple display name, read from the signature bytes of the
 // locked file; empty when the type is not verifiable or anything fails.
 std::wstring GetSignerName(const std::wstring& path);
-std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, trust::PackageKind kind);
+std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind);
 
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.
 using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile,
-                        trust::PackageKind kind);
+                        sys::PackageKind kind);
 
 }  // namespace sys

@@ -7,7 +7,7 @@
 #include "sys/signer_key_pins.h"
 #include "win/wstr.h"
 
-namespace trust {
+namespace sys {
 namespace {
 
 const unsigned char kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0,
@@ -18,7 +18,7 @@ const unsigned char kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0,
 std::wstring LowerExtension(const std::wstring& path)
 {
     size_t dot = path.rfind(L'.');
-    return wstr::AsciiLower(dot == std::wstring::npos ? path : path.substr(dot + 1));
+    return win::AsciiLower(dot == std::wstring::npos ? path : path.substr(dot + 1));
 }
 
 int HexDigit(char c)
@@ -57,10 +57,10 @@ PackageKind KindOfName(const std::wstring& path)
 
 PackageKind KindOfContent(const unsigned char* head, size_t length)
 {
-    if (length > pe::kHeadBytes) length = pe::kHeadBytes;
+    if (length > sys::kHeadBytes) length = sys::kHeadBytes;
     if (length == 0) return PackageKind::None;
     if (length >= 2 && head[0] == 'M' && head[1] == 'Z')
-        return pe::IsPeImage(head, length) ? PackageKind::PortableExecutable : PackageKind::None;
+        return sys::IsPeImage(head, length) ? PackageKind::PortableExecutable : PackageKind::None;
     if (length >= sizeof kCompoundFileSignature &&
         std::memcmp(head, kCompoundFileSignature, sizeof kCompoundFileSignature) == 0)
         return PackageKind::InstallerDatabase;
@@ -76,7 +76,7 @@ PackageKind ClassifyPackage(const std::wstring& path, const unsigned char* head,
 
 int SignerNameHasMark(const std::wstring& signerName)
 {
-    return wstr::AsciiUpper(signerName).find(L"KAVRO") != std::wstring::npos ? 1 : 0;
+    return win::AsciiUpper(signerName).find(L"KAVRO") != std::wstring::npos ? 1 : 0;
 }
 
 const KeyPins& BuiltInKeyPins()
@@ -94,4 +94,4 @@ bool IsKeyPinned(const unsigned char* keyHash, const KeyPins& pins)
     return false;
 }
 
-}  // namespace trust
+}  // namespace sys

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace trust {
+namespace sys {
 
 // What a package holds. The trust provider and the loader go by content, not by name, so the
 // kind is read from the first bytes once and every later step is handed that result.
@@ -24,7 +24,7 @@ int IsVerifiableFileType(const std::wstring& path);
 // script; None for every other name.
 PackageKind KindOfName(const std::wstring& path);
 
-// The kind the first `length` bytes show; at most pe::kHeadBytes are looked at. Data starting
+// The kind the first `length` bytes show; at most sys::kHeadBytes are looked at. Data starting
 // with "MZ" is a PE image or nothing: a DOS stub without a PE header in reach is refused
 // rather than judged as a script.
 PackageKind KindOfContent(const unsigned char* head, size_t length);
@@ -51,4 +51,4 @@ constexpr size_t kKeyHashBytes = 32;
 // nothing.
 bool IsKeyPinned(const unsigned char* keyHash, const KeyPins& pins);
 
-}  // namespace trust
+}  // namespace sys

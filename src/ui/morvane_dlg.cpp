@@ -88,7 +88,7 @@ BOOL CMorvaneDlg::OnInitDialog()
 int CMorvaneDlg::SetState(ui::State nState)
 {
     m_nState = nState;
-    trail::Say(L"dialog: " + std::wstring(ui::StateName(nState)));
+    win::Trail(L"dialog: " + std::wstring(ui::StateName(nState)));
     const ui::StateEffects effects = ui::EffectsOf(nState);
     if (effects.setUpFontAndTitle) SetUpFontAndTitle();
     if (effects.message != ui::Text::Keep) SetText(m_ctlMessage, TextOf(effects.message));
@@ -172,7 +172,7 @@ int CMorvaneDlg::StartLocalWizardAndClose()
 {
     m_bEnding = true;
     m_flow.Abandon();
-    trail::Say(L"dialog: handing over to the local wizard");
+    win::Trail(L"dialog: handing over to the local wizard");
     // The dialog is the application's main window; it disappears before the wizard appears.
     ::ShowWindow(hwnd(), SW_HIDE);
     // Fire and forget: the dialog closes whether or not the wizard could be started.
@@ -241,7 +241,7 @@ void CMorvaneDlg::OnYesButton()
 void CMorvaneDlg::OnUpdateNote(update::Note note, LPARAM attempt)
 {
     if (m_bEnding || !m_flow.IsCurrent(attempt)) {
-        trail::Say(L"dialog: a note of an attempt given up, ignored");
+        win::Trail(L"dialog: a note of an attempt given up, ignored");
         return;
     }
     switch (note) {

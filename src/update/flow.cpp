@@ -106,7 +106,7 @@ public:
         win::File judged;
         if (!Check(&judged)) return Fail();
         if (!m_attempt->EnterStaging()) {
-            trail::Say(L"update: given up before the package ran");
+            win::Trail(L"update: given up before the package ran");
             return;
         }
         m_attempt->Tell(Note::Checked);
@@ -127,14 +127,14 @@ private:
 
     bool Download()
     {
-        trail::Say(L"download: fetching the package into " + m_paths.packageFile);
+        win::Trail(L"download: fetching the package into " + m_paths.packageFile);
         Attempt& attempt = *m_attempt;
         const sys::DownloadOutcome outcome = m_package->download().Run(
             [&attempt](unsigned long long received, unsigned long long total) {
                 attempt.SetProgress(received, total);
             },
             attempt.StopFlag());
-        trail::Say(outcome == sys::DownloadOutcome::Stored
+        win::Trail(outcome == sys::DownloadOutcome::Stored
                        ? std::wstring(L"download: package stored")
                        : L"download: failed, " + std::wstring(sys::DescribeOutcome(outcome)));
         return outcome == sys::DownloadOutcome::Stored && !m_attempt->IsAbandoned();
@@ -160,7 +160,7 @@ private:
     bool JudgeWizard(win::File* judged)
     {
         if (sys::VerifyPackage(m_paths.newWizard, judged)) return true;
-        trail::Say(L"staging: the new wizard was refused; removing " + m_paths.extractedFolder);
+        win::Trail(L"staging: the new wizard was refused; removing " + m_paths.extractedFolder);
         ClearExtractedFolder(m_paths);
         return false;
     }
@@ -169,7 +169,7 @@ private:
     {
         // The user is never left without a wizard: without the new one, the local one starts.
         if (!RunNewWizard(m_paths, m_installation, std::move(wizard))) {
-            trail::Say(L"hand-over: starting the local wizard instead");
+            win::Trail(L"hand-over: starting the local wizard instead");
             sys::StartLocalWizard(m_installation.localWizard);
         }
         ::Sleep(kPauseAfterWizardMs);

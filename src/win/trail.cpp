@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-namespace trail {
+namespace win {
 
-void Say(const std::wstring& text)
+void Trail(const std::wstring& text)
 {
     const std::wstring line = L"Morvane: " + text + L"\n";
     ::OutputDebugStringW(line.c_str());
 }
 
-}  // namespace trail
+}  // namespace win

@@ -5,9 +5,9 @@
 #pragma once
 #include <string>
 
-namespace trail {
+namespace win {
 
 // Sends "Morvane: <text>".
-void Say(const std::wstring& text);
+void Trail(const std::wstring& text);
 
-}  // namespace trail
+}  // namespace win

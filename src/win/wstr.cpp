@@ -1,6 +1,6 @@
 #include "win/wstr.h"
 
-namespace wstr {
+namespace win {
 
 std::wstring AsciiLower(std::wstring text)
 {
@@ -27,4 +27,4 @@ std::wstring Decimal(unsigned long long value)
     return std::wstring(digits + start, digits + sizeof digits / sizeof digits[0]);
 }
 
-}  // namespace wstr
+}  // namespace win

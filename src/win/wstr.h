@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-namespace wstr {
+namespace win {
 
 // ASCII-only case mapping: A-Z and a-z change, every other character stays.
 std::wstring AsciiLower(std::wstring text);
@@ -11,4 +11,4 @@ std::wstring AsciiUpper(std::wstring text);
 // Decimal digits of a number, without the printf machinery std::to_wstring brings along.
 std::wstring Decimal(unsigned long long value);
 
-}  // namespace wstr
+}  // namespace win

@@ -7,11 +7,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    gif::GifParser counter(data, size);
+    picture::GifParser counter(data, size);
     const std::uint32_t count = counter.CountFrames();
 
-    gif::GifParser parser(data, size);
-    gif::FrameStream frame;
+    picture::GifParser parser(data, size);
+    picture::FrameStream frame;
     std::uint32_t extracted = 0;
     while (parser.ExtractNextFrame(frame)) {
         ++extracted;

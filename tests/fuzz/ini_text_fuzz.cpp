@@ -11,11 +11,11 @@
 
 namespace {
 
-void Check(const ini::Text& text, const wchar_t* key, const wchar_t* defaultValue)
+void Check(const app::IniText& text, const wchar_t* key, const wchar_t* defaultValue)
 {
     const std::wstring raw = text.RawValue(L"KV-Driver", key, defaultValue);
     const std::wstring value = text.Value(L"KV-Driver", key, defaultValue);
-    if (raw.size() > ini::kValueChars || value.size() > raw.size()) std::abort();
+    if (raw.size() > app::kValueChars || value.size() > raw.size()) std::abort();
     if (raw.find(L'\n') != std::wstring::npos || raw.find(L'\0') != std::wstring::npos)
         std::abort();
 }
@@ -24,7 +24,7 @@ void Check(const ini::Text& text, const wchar_t* key, const wchar_t* defaultValu
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const ini::Text text(data, size);
+    const app::IniText text(data, size);
     Check(text, L"DownloadUrl", L"");
     Check(text, L"ExePath", L"");
     Check(text, L"Revision", L"0");

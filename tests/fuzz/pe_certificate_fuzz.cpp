@@ -12,9 +12,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    pe::Span blob;
-    if (!pe::CheckSignedImage(data, size, &blob)) return 0;
-    if (trust::KindOfContent(data, size) != trust::PackageKind::PortableExecutable) abort();
+    sys::Span blob;
+    if (!sys::CheckSignedImage(data, size, &blob)) return 0;
+    if (sys::KindOfContent(data, size) != sys::PackageKind::PortableExecutable) abort();
     const uint64_t end = uint64_t{blob.offset} + blob.length;
     if (blob.length == 0 || end > size || data[blob.offset] != 0x30) abort();
     if (size - end >= 8) abort();

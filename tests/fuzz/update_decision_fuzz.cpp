@@ -64,7 +64,7 @@ bool IsAllDotsAndBlanks(const std::wstring& component)
 void CheckPackageName(const std::wstring& url, const std::wstring& name)
 {
     Require(rules::IsWebUrl(url));
-    Require(name == startup::FileNamePart(url));
+    Require(name == app::FileNamePart(url));
     Require(url.size() >= name.size() && url.compare(url.size() - name.size(), name.size(), name) == 0);
     for (wchar_t c : name) {
         Require(c >= 32);
@@ -101,18 +101,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t revision = Number(lines[2]);
     const std::int32_t local = Number(lines[3]);
 
-    const std::wstring name = startup::PackageName(url);
+    const std::wstring name = app::PackageName(url);
     if (!name.empty()) CheckPackageName(url, name);
     if (rules::IsSafeExePath(exePath)) CheckExePath(exePath);
 
-    const bool offered = startup::IsUpdateOffered(url, exePath, revision, local);
-    Require(offered == startup::IsUpdateOffered(url, exePath, revision, local));
+    const bool offered = app::IsUpdateOffered(url, exePath, revision, local);
+    Require(offered == app::IsUpdateOffered(url, exePath, revision, local));
     if (offered) {
         CheckPackageName(url, name);
         CheckExePath(exePath);
         Require(static_cast<std::uint32_t>(revision) > static_cast<std::uint32_t>(local));
     }
     // The same values offered against a local revision that nothing exceeds: never an update.
-    Require(!startup::IsUpdateOffered(url, exePath, revision, -1));
+    Require(!app::IsUpdateOffered(url, exePath, revision, -1));
     return 0;
 }

@@ -10,28 +10,28 @@ TEST(AnimationRules, HoldOfEachDelay)
         std::uint32_t delayCs, holdMs;
     } cases[] = {
         {0, 100}, {1, 100}, {4, 100}, {5, 50}, {10, 100}, {37, 370}, {65535, 655350},
-        {gif::kNoDelay, 100},
+        {picture::kNoDelay, 100},
     };
-    for (const auto& c : cases) EXPECT_EQ(gif::HoldMilliseconds(c.delayCs), c.holdMs) << c.delayCs;
+    for (const auto& c : cases) EXPECT_EQ(picture::HoldMilliseconds(c.delayCs), c.holdMs) << c.delayCs;
 }
 
 TEST(AnimationRules, DisposalOfEachMethod)
 {
-    using gif::Disposal;
+    using picture::Disposal;
     const Disposal want[8] = {Disposal::Keep, Disposal::Keep, Disposal::ClearToBackground,
                               Disposal::RestorePrevious, Disposal::Keep, Disposal::Keep,
                               Disposal::Keep, Disposal::Keep};
     for (std::uint32_t m = 0; m < 8; ++m) {
-        EXPECT_EQ(gif::DisposalFor(m), want[m]) << m;
-        EXPECT_EQ(gif::SavesUnderlay(m), m == 3) << m;
+        EXPECT_EQ(picture::DisposalFor(m), want[m]) << m;
+        EXPECT_EQ(picture::SavesUnderlay(m), m == 3) << m;
     }
 }
 
 TEST(AnimationRules, FramesLoopBackToTheFirst)
 {
-    EXPECT_EQ(gif::NextFrameIndex(0, 3), 1u);
-    EXPECT_EQ(gif::NextFrameIndex(1, 3), 2u);
-    EXPECT_EQ(gif::NextFrameIndex(2, 3), 0u);
-    EXPECT_EQ(gif::NextFrameIndex(0, 1), 0u);
-    EXPECT_EQ(gif::NextFrameIndex(5, 0), 0u);
+    EXPECT_EQ(picture::NextFrameIndex(0, 3), 1u);
+    EXPECT_EQ(picture::NextFrameIndex(1, 3), 2u);
+    EXPECT_EQ(picture::NextFrameIndex(2, 3), 0u);
+    EXPECT_EQ(picture::NextFrameIndex(0, 1), 0u);
+    EXPECT_EQ(picture::NextFrameIndex(5, 0), 0u);
 }

@@ -7,9 +7,9 @@
 
 #include "gif_builder.h"
 
-using gif::FrameStream;
-using gif::GifBlockKind;
-using gif::GifParser;
+using picture::FrameStream;
+using picture::GifBlockKind;
+using picture::GifParser;
 namespace gb = gifbuild;
 
 namespace {
@@ -114,7 +114,7 @@ TEST(GifParser, Gif87FramesWithoutControlExtensionCarryTheNoDelayMarker)
     const Parsed parsed = Parse(file);
     ASSERT_EQ(parsed.frames.size(), 2u);
     for (const FrameStream& f : parsed.frames) {
-        EXPECT_EQ(f.nDelayCs, gif::kNoDelay);
+        EXPECT_EQ(f.nDelayCs, picture::kNoDelay);
         EXPECT_EQ(f.nDisposalMethod, 0u);
     }
     EXPECT_EQ(parsed.frames[1].nLeft, 1);
@@ -278,9 +278,9 @@ TEST(GifParser, RecognisesOnlyGif87aAndGif89a)
 
 TEST(GifParser, ColorTableSizes)
 {
-    EXPECT_EQ(gif::ColorTableSize(0x00), 0u);
-    EXPECT_EQ(gif::ColorTableSize(0x07), 0u);
-    EXPECT_EQ(gif::ColorTableSize(0x80), 6u);
-    EXPECT_EQ(gif::ColorTableSize(0x81), 12u);
-    EXPECT_EQ(gif::ColorTableSize(0xF7), 768u);
+    EXPECT_EQ(picture::ColorTableSize(0x00), 0u);
+    EXPECT_EQ(picture::ColorTableSize(0x07), 0u);
+    EXPECT_EQ(picture::ColorTableSize(0x80), 6u);
+    EXPECT_EQ(picture::ColorTableSize(0x81), 12u);
+    EXPECT_EQ(picture::ColorTableSize(0xF7), 768u);
 }

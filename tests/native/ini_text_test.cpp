@@ -9,7 +9,7 @@ namespace {
 std::wstring Read(const std::string& bytes, const wchar_t* section, const wchar_t* key,
                   const wchar_t* defaultValue = L"")
 {
-    return ini::Text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
+    return app::IniText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
         .Value(section, key, defaultValue);
 }
 

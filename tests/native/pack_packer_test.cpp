@@ -66,8 +66,8 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         EXPECT_EQ(Read32(image, optional + 56), 0x3000u);            // SizeOfImage covers it
         EXPECT_EQ(Read32(image, optional + 56) % 0x1000, 0u);
         // Still an unsigned image to the package check, ready for a signing tool.
-        pe::Span table{1, 1};
-        EXPECT_EQ(pe::FindCertificateTable(Bytes(image), image.size(), &table), 1);
+        sys::Span table{1, 1};
+        EXPECT_EQ(sys::FindCertificateTable(Bytes(image), image.size(), &table), 1);
         EXPECT_EQ(table.length, 0u);
     }
 }

@@ -89,8 +89,8 @@ Bytes Sign(Bytes image, const Bytes& table, uint32_t declaredLength = 0)
 
 int Check(const Bytes& b)
 {
-    pe::Span blob;
-    return pe::CheckSignedImage(b.data(), b.size(), &blob);
+    sys::Span blob;
+    return sys::CheckSignedImage(b.data(), b.size(), &blob);
 }
 
 TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
@@ -98,8 +98,8 @@ TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
     for (bool plus : {false, true}) {
         const Bytes blob = Der(0x101);  // 0x105 bytes: 3 bytes of padding after it
         const Bytes file = Sign(MakeImage(plus), Entry(blob));
-        pe::Span where;
-        ASSERT_EQ(pe::CheckSignedImage(file.data(), file.size(), &where), 1) << plus;
+        sys::Span where;
+        ASSERT_EQ(sys::CheckSignedImage(file.data(), file.size(), &where), 1) << plus;
         EXPECT_EQ(where.offset, 0x400u + 8);
         EXPECT_EQ(where.length, blob.size());
         EXPECT_EQ(file[where.offset], 0x30);
@@ -109,15 +109,15 @@ TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
 TEST(PeCertificate, UnsignedImageHasAnEmptyTable)
 {
     const Bytes image = MakeImage();
-    pe::Span table{1, 1};
-    EXPECT_EQ(pe::FindCertificateTable(image.data(), image.size(), &table), 1);
+    sys::Span table{1, 1};
+    EXPECT_EQ(sys::FindCertificateTable(image.data(), image.size(), &table), 1);
     EXPECT_EQ(table.offset, 0u);
     EXPECT_EQ(table.length, 0u);
     EXPECT_EQ(Check(image), 0);
 
     Bytes few = MakeImage();  // too few data directories to hold a security entry
     Put32(few, kOptional + 92, 4);
-    EXPECT_EQ(pe::FindCertificateTable(few.data(), few.size(), &table), 1);
+    EXPECT_EQ(sys::FindCertificateTable(few.data(), few.size(), &table), 1);
     EXPECT_EQ(table.length, 0u);
 }
 
@@ -191,22 +191,22 @@ TEST(PeCertificate, RefusesMalformedTables)
 TEST(PeCertificate, RefusesWhatIsNoPeImage)
 {
     Bytes image = MakeImage();
-    pe::Span table;
+    sys::Span table;
     Bytes noMz = image;
     noMz[0] = 'X';
-    EXPECT_EQ(pe::FindCertificateTable(noMz.data(), noMz.size(), &table), 0);
+    EXPECT_EQ(sys::FindCertificateTable(noMz.data(), noMz.size(), &table), 0);
     Bytes noPe = image;
     noPe[kPe + 2] = 'X';
-    EXPECT_EQ(pe::FindCertificateTable(noPe.data(), noPe.size(), &table), 0);
+    EXPECT_EQ(sys::FindCertificateTable(noPe.data(), noPe.size(), &table), 0);
     Bytes magic = image;
     Put16(magic, kOptional, 0x107);
-    EXPECT_EQ(pe::FindCertificateTable(magic.data(), magic.size(), &table), 0);
+    EXPECT_EQ(sys::FindCertificateTable(magic.data(), magic.size(), &table), 0);
     Bytes farHeader = image;
     Put32(farHeader, 0x3C, 0xFFFFFFF0u);
-    EXPECT_EQ(pe::FindCertificateTable(farHeader.data(), farHeader.size(), &table), 0);
+    EXPECT_EQ(sys::FindCertificateTable(farHeader.data(), farHeader.size(), &table), 0);
     Bytes smallOptional = image;
     Put16(smallOptional, kPe + 20, 96);
-    EXPECT_EQ(pe::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table), 0);
+    EXPECT_EQ(sys::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table), 0);
 }
 
 // Every prefix of a signed image is read without going past its end (ASan watches).
@@ -242,15 +242,15 @@ TEST(PeCertificateRealFiles, OneEntryPassesAndASecondEntryIsRefused)
     ASSERT_FALSE(shim.empty());
     // Named .efi.signed, both are PE images by their content.
     for (const Bytes* image : {&grub, &shim})
-        EXPECT_EQ(trust::KindOfContent(image->data(), image->size()),
-                  trust::PackageKind::PortableExecutable);
+        EXPECT_EQ(sys::KindOfContent(image->data(), image->size()),
+                  sys::PackageKind::PortableExecutable);
 
-    pe::Span blob;
-    ASSERT_EQ(pe::CheckSignedImage(grub.data(), grub.size(), &blob), 1);
+    sys::Span blob;
+    ASSERT_EQ(sys::CheckSignedImage(grub.data(), grub.size(), &blob), 1);
     EXPECT_EQ(grub[blob.offset], 0x30);
 
-    pe::Span table;
-    ASSERT_EQ(pe::FindCertificateTable(shim.data(), shim.size(), &table), 1);
+    sys::Span table;
+    ASSERT_EQ(sys::FindCertificateTable(shim.data(), shim.size(), &table), 1);
     ASSERT_EQ(uint64_t{table.offset} + table.length, shim.size()) << "the table ends the file";
     const uint32_t first = (Read32(shim, table.offset) + 7) & ~7u;
     ASSERT_LT(first, table.length) << "this shim has a single entry now; find one with two";

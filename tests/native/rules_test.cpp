@@ -72,8 +72,8 @@ TEST(OneRule, EveryAskerGivesTheSameAnswerForAName)
         EXPECT_EQ(pack::CheckNameLevel(Utf8(c.name)) == 1, c.plain) << shown;
         EXPECT_EQ(rules::IsSafeExePath(L"KVNew\\" + c.name), c.plain) << shown;
         EXPECT_EQ(rules::IsSafeExePath(c.name + L"\\KVWizard.exe"), c.plain) << shown;
-        tree::FolderPath split;
-        EXPECT_EQ(tree::SplitFolderPath(L"C:\\Temp\\" + c.name, &split), c.plain) << shown;
+        sys::FolderPath split;
+        EXPECT_EQ(sys::SplitFolderPath(L"C:\\Temp\\" + c.name, &split), c.plain) << shown;
     }
 }
 

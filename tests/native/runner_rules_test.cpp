@@ -4,39 +4,39 @@
 
 namespace {
 
-using runner::Action;
+using sys::Action;
 
 TEST(RunnerRules, LoopEndsOnlyThroughAWait)
 {
-    EXPECT_EQ(runner::AfterFirstWait(false), Action::Finish);
-    EXPECT_EQ(runner::AfterFirstWait(true), Action::SearchWindow);
-    EXPECT_EQ(runner::AfterSearch(false), Action::WaitWithoutLimit);
-    EXPECT_EQ(runner::AfterSearch(true), Action::Poll);
-    EXPECT_EQ(runner::AfterPoll(false), Action::Finish);
-    EXPECT_EQ(runner::AfterPoll(true), Action::Ping);
-    EXPECT_EQ(runner::AfterPing(runner::Ping::Answered), Action::Poll);
+    EXPECT_EQ(sys::AfterFirstWait(false), Action::Finish);
+    EXPECT_EQ(sys::AfterFirstWait(true), Action::SearchWindow);
+    EXPECT_EQ(sys::AfterSearch(false), Action::WaitWithoutLimit);
+    EXPECT_EQ(sys::AfterSearch(true), Action::Poll);
+    EXPECT_EQ(sys::AfterPoll(false), Action::Finish);
+    EXPECT_EQ(sys::AfterPoll(true), Action::Ping);
+    EXPECT_EQ(sys::AfterPing(sys::Ping::Answered), Action::Poll);
     // Termination goes back to polling; the loop never ends on a ping.
-    EXPECT_EQ(runner::AfterPing(runner::Ping::Hung), Action::TerminateAndPoll);
+    EXPECT_EQ(sys::AfterPing(sys::Ping::Hung), Action::TerminateAndPoll);
     // A window that went is not a hang: look again, and watch the next one or wait.
-    EXPECT_EQ(runner::AfterPing(runner::Ping::Gone), Action::SearchWindow);
+    EXPECT_EQ(sys::AfterPing(sys::Ping::Gone), Action::SearchWindow);
 }
 
 TEST(RunnerRules, CommandLineMustFitTheBufferWhole)
 {
-    EXPECT_EQ(runner::CanCopyCommandLine(std::wstring(259, L'a')), 1);
-    EXPECT_EQ(runner::CanCopyCommandLine(std::wstring(260, L'a')), 0);
-    EXPECT_EQ(runner::CanCopyCommandLine(std::wstring(1000, L'a')), 0);
-    EXPECT_EQ(runner::CanCopyCommandLine(L""), 1);
-    EXPECT_EQ(runner::CanCopyCommandLine(std::wstring(L"a.exe\0evil", 10)), 0);
+    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(259, L'a')), 1);
+    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(260, L'a')), 0);
+    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(1000, L'a')), 0);
+    EXPECT_EQ(sys::CanCopyCommandLine(L""), 1);
+    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(L"a.exe\0evil", 10)), 0);
 }
 
 // The trail names the program and never its arguments.
 TEST(RunnerRules, ProgramOfLeavesTheArgumentsOut)
 {
-    EXPECT_EQ(runner::ProgramOf(L"\"C:\\a b\\w.exe\" /PATH=\"C:\\x\""), L"C:\\a b\\w.exe");
-    EXPECT_EQ(runner::ProgramOf(L"C:\\w.exe /secret"), L"C:\\w.exe");
-    EXPECT_EQ(runner::ProgramOf(L"\"C:\\unclosed"), L"C:\\unclosed");
-    EXPECT_EQ(runner::ProgramOf(L""), L"");
+    EXPECT_EQ(sys::ProgramOf(L"\"C:\\a b\\w.exe\" /PATH=\"C:\\x\""), L"C:\\a b\\w.exe");
+    EXPECT_EQ(sys::ProgramOf(L"C:\\w.exe /secret"), L"C:\\w.exe");
+    EXPECT_EQ(sys::ProgramOf(L"\"C:\\unclosed"), L"C:\\unclosed");
+    EXPECT_EQ(sys::ProgramOf(L""), L"");
 }
 
 }  // namespace
@@ -46,9 +46,9 @@ TEST(RunnerRules, OnlyLoaderFailuresMeanTheProgramNeverRan)
     // The loader's own statuses: a missing, invalid or failing library, a missing import.
     for (std::uint32_t status : {0xC0000135u, 0xC000007Bu, 0xC000012Fu, 0xC0000139u,
                                  0xC0000142u, 0xC0000138u, 0xC0000428u})
-        EXPECT_TRUE(runner::IsLoaderFailure(status)) << std::hex << status;
+        EXPECT_TRUE(sys::IsLoaderFailure(status)) << std::hex << status;
     // What programs end with after they ran: success, errors, crashes, termination.
     for (std::uint32_t status : {0u, 1u, 2u, 0xC0000005u, 0xC0000409u, 0xC000013Au,
                                  0x40010004u, 0xC0000136u, 0xFFFFFFFFu})
-        EXPECT_FALSE(runner::IsLoaderFailure(status)) << std::hex << status;
+        EXPECT_FALSE(sys::IsLoaderFailure(status)) << std::hex << status;
 }

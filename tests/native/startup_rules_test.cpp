@@ -5,7 +5,7 @@
 
 #include <climits>
 
-using startup::Action;
+using app::Action;
 
 TEST(UnescapeControlChars, ConvertsTheThreeLowerCaseEscapesOnly)
 {
@@ -27,17 +27,17 @@ TEST(UnescapeControlChars, ConvertsTheThreeLowerCaseEscapesOnly)
         {L"caf\u00e9\\t\u00e7a", L"caf\u00e9\t\u00e7a"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(startup::UnescapeControlChars(c.in), c.out) << "input: " << testing::PrintToString(std::wstring(c.in));
+        EXPECT_EQ(app::UnescapeControlChars(c.in), c.out) << "input: " << testing::PrintToString(std::wstring(c.in));
 }
 
 TEST(LanguageFolder, MapsPrimaryLanguagesAndDefaultsToEnglish)
 {
-    EXPECT_STREQ(startup::LanguageFolderFor(0x0409 & 0x3FF), L"English");
-    EXPECT_STREQ(startup::LanguageFolderFor(0x0C0A & 0x3FF), L"Spanish");
-    EXPECT_STREQ(startup::LanguageFolderFor(0x0C0C & 0x3FF), L"French");     // Canadian French
-    EXPECT_STREQ(startup::LanguageFolderFor(0x0416 & 0x3FF), L"Portuguese"); // Brazilian
-    EXPECT_STREQ(startup::LanguageFolderFor(0x0407 & 0x3FF), L"English");    // German
-    EXPECT_STREQ(startup::LanguageFolderFor(0), L"English");
+    EXPECT_STREQ(app::LanguageFolderFor(0x0409 & 0x3FF), L"English");
+    EXPECT_STREQ(app::LanguageFolderFor(0x0C0A & 0x3FF), L"Spanish");
+    EXPECT_STREQ(app::LanguageFolderFor(0x0C0C & 0x3FF), L"French");     // Canadian French
+    EXPECT_STREQ(app::LanguageFolderFor(0x0416 & 0x3FF), L"Portuguese"); // Brazilian
+    EXPECT_STREQ(app::LanguageFolderFor(0x0407 & 0x3FF), L"English");    // German
+    EXPECT_STREQ(app::LanguageFolderFor(0), L"English");
 }
 
 TEST(VersionAtLeast, IsLexicographicOverUnsignedValues)
@@ -60,7 +60,7 @@ TEST(VersionAtLeast, IsLexicographicOverUnsignedValues)
         {6, 1, 1, 6, 1, -1, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(startup::IsVersionAtLeast(c.major, c.minor, c.sp, c.minMajor, c.minMinor, c.minSp),
+        EXPECT_EQ(app::IsVersionAtLeast(c.major, c.minor, c.sp, c.minMajor, c.minMinor, c.minSp),
                   c.expected)
             << c.major << "." << c.minor << " sp" << c.sp << " vs " << c.minMajor << "."
             << c.minMinor << " sp" << c.minSp;
@@ -68,12 +68,12 @@ TEST(VersionAtLeast, IsLexicographicOverUnsignedValues)
 
 TEST(RevisionNewer, ComparesAsUnsigned)
 {
-    EXPECT_FALSE(startup::IsRevisionNewer(5, 5));
-    EXPECT_TRUE(startup::IsRevisionNewer(6, 5));
-    EXPECT_FALSE(startup::IsRevisionNewer(4, 5));
-    EXPECT_TRUE(startup::IsRevisionNewer(-1, 5));        // 4294967295
-    EXPECT_FALSE(startup::IsRevisionNewer(INT_MAX, -1)); // nothing beats a local -1
-    EXPECT_TRUE(startup::IsRevisionNewer(INT_MIN, INT_MAX));
+    EXPECT_FALSE(app::IsRevisionNewer(5, 5));
+    EXPECT_TRUE(app::IsRevisionNewer(6, 5));
+    EXPECT_FALSE(app::IsRevisionNewer(4, 5));
+    EXPECT_TRUE(app::IsRevisionNewer(-1, 5));        // 4294967295
+    EXPECT_FALSE(app::IsRevisionNewer(INT_MAX, -1)); // nothing beats a local -1
+    EXPECT_TRUE(app::IsRevisionNewer(INT_MIN, INT_MAX));
 }
 
 TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
@@ -88,7 +88,7 @@ TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
         {1, 1, 1, Action::ShowDialog},        {7, 3, 1, Action::ShowDialog},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(startup::Decide(c.os, c.connected, c.update), c.expected)
+        EXPECT_EQ(app::Decide(c.os, c.connected, c.update), c.expected)
             << c.os << c.connected << c.update;
 }
 
@@ -114,8 +114,8 @@ TEST(ControlFileValues, PackageNameIsTheUrlsLastComponentWhenPlain)
         {L"", L"", L""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(startup::FileNamePart(c.url), c.fileNamePart) << testing::PrintToString(std::wstring(c.url));
-        EXPECT_EQ(startup::PackageName(c.url), c.packageName) << testing::PrintToString(std::wstring(c.url));
+        EXPECT_EQ(app::FileNamePart(c.url), c.fileNamePart) << testing::PrintToString(std::wstring(c.url));
+        EXPECT_EQ(app::PackageName(c.url), c.packageName) << testing::PrintToString(std::wstring(c.url));
     }
 }
 
@@ -123,14 +123,14 @@ TEST(ControlFileValues, UpdateNeedsAPlainPackageASafeWizardPathAndANewerRevision
 {
     const wchar_t* url = L"http://h/pkg/KVSetup.exe";
     const wchar_t* exe = L"KVSetup\\KVWizard.exe";
-    EXPECT_TRUE(startup::IsUpdateOffered(url, exe, 6, 5));
-    EXPECT_TRUE(startup::IsUpdateOffered(url, exe, -1, 5));
-    EXPECT_FALSE(startup::IsUpdateOffered(url, exe, 5, 5));
-    EXPECT_FALSE(startup::IsUpdateOffered(url, exe, 99, -1));
-    EXPECT_FALSE(startup::IsUpdateOffered(L"http://h/pkg/", exe, 6, 5));
-    EXPECT_FALSE(startup::IsUpdateOffered(L"ftp://h/KVSetup.exe", exe, 6, 5));
-    EXPECT_FALSE(startup::IsUpdateOffered(url, L"..\\KVWizard.exe", 6, 5));
-    EXPECT_FALSE(startup::IsUpdateOffered(url, L"", 6, 5));
+    EXPECT_TRUE(app::IsUpdateOffered(url, exe, 6, 5));
+    EXPECT_TRUE(app::IsUpdateOffered(url, exe, -1, 5));
+    EXPECT_FALSE(app::IsUpdateOffered(url, exe, 5, 5));
+    EXPECT_FALSE(app::IsUpdateOffered(url, exe, 99, -1));
+    EXPECT_FALSE(app::IsUpdateOffered(L"http://h/pkg/", exe, 6, 5));
+    EXPECT_FALSE(app::IsUpdateOffered(L"ftp://h/KVSetup.exe", exe, 6, 5));
+    EXPECT_FALSE(app::IsUpdateOffered(url, L"..\\KVWizard.exe", 6, 5));
+    EXPECT_FALSE(app::IsUpdateOffered(url, L"", 6, 5));
 }
 
 TEST(InstanceMatch, IsACaseSensitiveSubstringOfTheDevicePath)

@@ -7,18 +7,18 @@
 
 namespace {
 
-using tree::EntryKind;
+using sys::EntryKind;
 
 TEST(TreeRules, ClassifiesEntriesAndNeverFollowsReparsePoints)
 {
     const unsigned long directory = 0x10, readOnly = 0x1, hidden = 0x2, reparse = 0x400;
-    EXPECT_EQ(tree::ClassifyEntry(L".", directory), EntryKind::Skip);
-    EXPECT_EQ(tree::ClassifyEntry(L"..", directory), EntryKind::Skip);
-    EXPECT_EQ(tree::ClassifyEntry(L"...", 0), EntryKind::File);
-    EXPECT_EQ(tree::ClassifyEntry(L".hidden", directory | hidden), EntryKind::Folder);
-    EXPECT_EQ(tree::ClassifyEntry(L"a.txt", readOnly), EntryKind::File);
-    EXPECT_EQ(tree::ClassifyEntry(L"junction", directory | reparse), EntryKind::Link);
-    EXPECT_EQ(tree::ClassifyEntry(L"filelink", reparse), EntryKind::Link);
+    EXPECT_EQ(sys::ClassifyEntry(L".", directory), EntryKind::Skip);
+    EXPECT_EQ(sys::ClassifyEntry(L"..", directory), EntryKind::Skip);
+    EXPECT_EQ(sys::ClassifyEntry(L"...", 0), EntryKind::File);
+    EXPECT_EQ(sys::ClassifyEntry(L".hidden", directory | hidden), EntryKind::Folder);
+    EXPECT_EQ(sys::ClassifyEntry(L"a.txt", readOnly), EntryKind::File);
+    EXPECT_EQ(sys::ClassifyEntry(L"junction", directory | reparse), EntryKind::Link);
+    EXPECT_EQ(sys::ClassifyEntry(L"filelink", reparse), EntryKind::Link);
 }
 
 TEST(TreeRules, SplitsFoldersBelowADriveOrShareRoot)
@@ -38,8 +38,8 @@ TEST(TreeRules, SplitsFoldersBelowADriveOrShareRoot)
         {L"\\\\server\\share\\dir\\sub", L"\\\\server\\share\\", {L"dir", L"sub"}},
     };
     for (const Case& c : cases) {
-        tree::FolderPath split;
-        ASSERT_TRUE(tree::SplitFolderPath(c.path, &split)) << c.path;
+        sys::FolderPath split;
+        ASSERT_TRUE(sys::SplitFolderPath(c.path, &split)) << c.path;
         EXPECT_EQ(split.root, c.root) << c.path;
         EXPECT_EQ(split.names, c.names) << c.path;
     }
@@ -64,8 +64,8 @@ TEST(TreeRules, RefusesWhatIsNoAbsoluteFolderBelowARoot)
         L"\\\\srv\\con\\a", L"\\\\srv.\\share\\a",
     };
     for (const wchar_t* path : refused) {
-        tree::FolderPath split;
-        EXPECT_FALSE(tree::SplitFolderPath(path, &split)) << path;
+        sys::FolderPath split;
+        EXPECT_FALSE(sys::SplitFolderPath(path, &split)) << path;
     }
 }
 
@@ -83,17 +83,17 @@ TEST(TreeRules, ASourceMayBeARootItself)
         {L"E:\\KV\\res", L"E:\\", 2},                  // below a root as before
     };
     for (const Case& c : roots) {
-        tree::FolderPath split;
-        ASSERT_TRUE(tree::SplitSourceFolderPath(c.path, &split)) << c.path;
+        sys::FolderPath split;
+        ASSERT_TRUE(sys::SplitSourceFolderPath(c.path, &split)) << c.path;
         EXPECT_EQ(split.root, c.root) << c.path;
         EXPECT_EQ(split.names.size(), c.names) << c.path;
         if (c.names == 0)
-            EXPECT_FALSE(tree::SplitFolderPath(c.path, &split)) << c.path << ": never a destination";
+            EXPECT_FALSE(sys::SplitFolderPath(c.path, &split)) << c.path << ": never a destination";
     }
     for (const wchar_t* path : {L"E:", L"E:\\\\", L"\\", L"\\\\srv", L"\\\\srv\\", L"\\\\?\\C:\\",
                                 L"\\\\.\\C:\\", L"E:/", L""}) {
-        tree::FolderPath split;
-        EXPECT_FALSE(tree::SplitSourceFolderPath(path, &split)) << path;
+        sys::FolderPath split;
+        EXPECT_FALSE(sys::SplitSourceFolderPath(path, &split)) << path;
     }
 }
 

@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
-namespace trust {
+namespace sys {
 void PrintTo(PackageKind kind, std::ostream* out)
 {
     static const char* const names[] = {"None", "PortableExecutable", "InstallerDatabase",
                                         "Script"};
     *out << names[static_cast<int>(kind)];
 }
-}  // namespace trust
+}  // namespace sys
 
 namespace {
 
-using trust::PackageKind;
+using sys::PackageKind;
 using Bytes = std::vector<unsigned char>;
 
 constexpr PackageKind kPe = PackageKind::PortableExecutable;
@@ -49,8 +49,8 @@ TEST(TrustRules, FileTypeFollowsTheLastDotOfTheWholePath)
         {L"", kNone},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(trust::KindOfName(c.path), c.named) << c.path;
-        EXPECT_EQ(trust::IsVerifiableFileType(c.path), c.named != kNone ? 1 : 0) << c.path;
+        EXPECT_EQ(sys::KindOfName(c.path), c.named) << c.path;
+        EXPECT_EQ(sys::IsVerifiableFileType(c.path), c.named != kNone ? 1 : 0) << c.path;
     }
 }
 
@@ -101,7 +101,7 @@ TEST(TrustRules, KindIsReadFromTheContent)
     };
     for (const auto& c : cases) {
         const Bytes copy = c.head;  // exactly the bytes given, so ASan sees any overread
-        EXPECT_EQ(trust::KindOfContent(copy.empty() ? nullptr : copy.data(), copy.size()),
+        EXPECT_EQ(sys::KindOfContent(copy.empty() ? nullptr : copy.data(), copy.size()),
                   c.kind)
             << c.name;
     }
@@ -126,7 +126,7 @@ TEST(TrustRules, NameMustPromiseWhatTheContentIs)
         {L"update.zip", pe, kNone},       {L"pkg.new\\setup", pe, kNone},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(trust::ClassifyPackage(c.name, c.head.data(), c.head.size()), c.kind) << c.name;
+        EXPECT_EQ(sys::ClassifyPackage(c.name, c.head.data(), c.head.size()), c.kind) << c.name;
 }
 
 TEST(TrustRules, MarkIsAnAsciiCaseFreeSubstringOfTheSignerName)
@@ -145,29 +145,29 @@ TEST(TrustRules, MarkIsAnAsciiCaseFreeSubstringOfTheSignerName)
         {L"Other Signer Ltd", 0},
         {L"", 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(trust::SignerNameHasMark(c.name), c.hasMark) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(sys::SignerNameHasMark(c.name), c.hasMark) << c.name;
 }
 
 TEST(TrustRules, PinnedKeyMustBeOneOfThePins)
 {
-    unsigned char hash[trust::kKeyHashBytes];
+    unsigned char hash[sys::kKeyHashBytes];
     for (size_t i = 0; i < sizeof hash; ++i) hash[i] = static_cast<unsigned char>(0xA0 + i);
     const std::string hex = "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf";
     const std::string other = "00" + hex.substr(2);
     std::string upper = hex;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 
-    EXPECT_TRUE(trust::IsKeyPinned(hash, {}));  // no pins: the name rule alone decides
-    EXPECT_TRUE(trust::IsKeyPinned(nullptr, {}));
-    EXPECT_TRUE(trust::IsKeyPinned(hash, {hex}));
-    EXPECT_TRUE(trust::IsKeyPinned(hash, {upper}));
-    EXPECT_TRUE(trust::IsKeyPinned(hash, {other, hex}));  // a rotation: old and new key
-    EXPECT_FALSE(trust::IsKeyPinned(hash, {other}));
-    EXPECT_FALSE(trust::IsKeyPinned(nullptr, {hex}));  // a key that could not be read
-    EXPECT_FALSE(trust::IsKeyPinned(hash, {hex.substr(0, 62)}));  // a prefix is no pin
-    EXPECT_FALSE(trust::IsKeyPinned(hash, {hex + "00"}));
-    EXPECT_FALSE(trust::IsKeyPinned(hash, {"g" + hex.substr(1)}));
-    for (const std::string& pin : trust::BuiltInKeyPins()) EXPECT_EQ(pin.size(), 64u) << pin;
+    EXPECT_TRUE(sys::IsKeyPinned(hash, {}));  // no pins: the name rule alone decides
+    EXPECT_TRUE(sys::IsKeyPinned(nullptr, {}));
+    EXPECT_TRUE(sys::IsKeyPinned(hash, {hex}));
+    EXPECT_TRUE(sys::IsKeyPinned(hash, {upper}));
+    EXPECT_TRUE(sys::IsKeyPinned(hash, {other, hex}));  // a rotation: old and new key
+    EXPECT_FALSE(sys::IsKeyPinned(hash, {other}));
+    EXPECT_FALSE(sys::IsKeyPinned(nullptr, {hex}));  // a key that could not be read
+    EXPECT_FALSE(sys::IsKeyPinned(hash, {hex.substr(0, 62)}));  // a prefix is no pin
+    EXPECT_FALSE(sys::IsKeyPinned(hash, {hex + "00"}));
+    EXPECT_FALSE(sys::IsKeyPinned(hash, {"g" + hex.substr(1)}));
+    for (const std::string& pin : sys::BuiltInKeyPins()) EXPECT_EQ(pin.size(), 64u) << pin;
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST(IniText, GivesWhatTheProfileReaderGivesForTheSameBytes)
         // A new name for each file: the profile reader keeps recently read files cached.
         const std::wstring path = dir / (L"control" + std::to_wstring(index++) + L".ini");
         ASSERT_TRUE(WriteBytes(path, bytes));
-        const ini::Text text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+        const app::IniText text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
         for (const auto& l : lookups)
             EXPECT_EQ(text.Value(l.section, l.key, l.defaultValue),
                       ReadIniValue(l.section, l.key, l.defaultValue, path))
@@ -83,7 +83,7 @@ TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
     ASSERT_EQ(sys::FetchControlFile(testing_support::ServerUrl(name), sys::Deadline(10000), &body),
               1);
     ASSERT_EQ(std::string(body.begin(), body.end()), control);
-    const ini::Text text(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+    const app::IniText text(reinterpret_cast<const unsigned char*>(body.data()), body.size());
     EXPECT_EQ(text.Value(L"kv universal", L"ExePath", L""), L"KVNew\\KVWizard.exe");
     EXPECT_EQ(text.Value(L"KV Universal", L"Revision", L"0"), L"7");
 

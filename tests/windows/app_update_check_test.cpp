@@ -184,7 +184,7 @@ TEST(FileNamePart, CutsWhereTheShellsFileNameHelperCuts)
         L"//", L"", L"x", L"a/b/", L"file:///C:/p.exe", L"http://h/p.exe?x=1/y", L":::",
     };
     for (const wchar_t* path : paths)
-        EXPECT_EQ(startup::FileNamePart(path), std::wstring(::PathFindFileNameW(path))) << path;
+        EXPECT_EQ(app::FileNamePart(path), std::wstring(::PathFindFileNameW(path))) << path;
 }
 
 // Puts a stale copy of `url` into the system's internet cache, as an earlier visit would.

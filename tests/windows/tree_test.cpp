@@ -53,16 +53,16 @@ TEST(EnsureDirectory, ChecksTheSourceFirstAndCreatesOneLevel)
     ASSERT_TRUE(MakeDir(dir / L"existing"));
     ASSERT_TRUE(WriteBytes(dir / L"file", "x"));
 
-    EXPECT_EQ(tree::EnsureDirectory(dir / L"existing", missing), 0);  // source test first
-    EXPECT_EQ(tree::EnsureDirectory(dir / L"new", missing), 0);
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"existing", missing), 0);  // source test first
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"new", missing), 0);
     EXPECT_FALSE(Exists(dir / L"new"));
-    EXPECT_EQ(tree::EnsureDirectory(dir / L"existing", src), 1);
-    EXPECT_EQ(tree::EnsureDirectory(dir / L"new", src), 1);
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"existing", src), 1);
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"new", src), 1);
     EXPECT_TRUE(IsFolder(dir / L"new"));
-    EXPECT_EQ(tree::EnsureDirectory(dir / L"two\\levels", src), 0);
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"two\\levels", src), 0);
     EXPECT_FALSE(Exists(dir / L"two"));
-    EXPECT_EQ(tree::EnsureDirectory(dir / L"file", src), 0);  // a file is in the way
-    EXPECT_EQ(tree::EnsureDirectory(dir / L"new", dir / L"file"), 0);  // source is no folder
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"file", src), 0);  // a file is in the way
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"new", dir / L"file"), 0);  // source is no folder
 }
 
 TEST(CopyDirectoryTree, CopiesAWholeTreeIntoAnEmptyFolder)
@@ -71,7 +71,7 @@ TEST(CopyDirectoryTree, CopiesAWholeTreeIntoAnEmptyFolder)
     const std::wstring src = dir / L"src", dst = dir / L"dst";
     MakeSourceTree(src);
     ASSERT_TRUE(MakeDir(dst));
-    ASSERT_EQ(tree::CopyDirectoryTree(dst, src), 1);
+    ASSERT_EQ(sys::CopyDirectoryTree(dst, src), 1);
     EXPECT_EQ(ReadBytes(dst + L"\\a.txt"), "source a");
     EXPECT_EQ(ReadBytes(dst + L"\\hidden.txt"), "hidden");
     EXPECT_EQ(ReadBytes(dst + L"\\ro.txt"), "read-only");
@@ -79,7 +79,7 @@ TEST(CopyDirectoryTree, CopiesAWholeTreeIntoAnEmptyFolder)
     EXPECT_EQ(ReadBytes(dst + L"\\sub\\deeper\\c.txt"), "source c");
     EXPECT_TRUE(IsFolder(dst + L"\\empty"));
     // Copying again changes nothing and still succeeds, read-only files included.
-    EXPECT_EQ(tree::CopyDirectoryTree(dst, src), 1);
+    EXPECT_EQ(sys::CopyDirectoryTree(dst, src), 1);
 }
 
 TEST(CopyDirectoryTree, CompletesAndNeverOverwrites)
@@ -93,7 +93,7 @@ TEST(CopyDirectoryTree, CompletesAndNeverOverwrites)
     ASSERT_TRUE(MakeDir(dst + L"\\a.txt"));  // a folder where the source has a file
     const FILETIME before = WriteTime(dst + L"\\sub\\b.txt");
 
-    EXPECT_EQ(tree::CopyDirectoryTree(dst, src), 1);
+    EXPECT_EQ(sys::CopyDirectoryTree(dst, src), 1);
     EXPECT_EQ(ReadBytes(dst + L"\\sub\\b.txt"), "kept b");
     const FILETIME after = WriteTime(dst + L"\\sub\\b.txt");
     EXPECT_EQ(::CompareFileTime(&before, &after), 0);
@@ -109,11 +109,11 @@ TEST(CopyDirectoryTree, FailsWhereAFolderCannotBeMadeOrListed)
     MakeSourceTree(src);
     ASSERT_TRUE(MakeDir(dst));
     ASSERT_TRUE(WriteBytes(dst + L"\\sub", "a file where the source has a folder"));
-    EXPECT_EQ(tree::CopyDirectoryTree(dst, src), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(dst, src), 0);
     EXPECT_EQ(ReadBytes(dst + L"\\sub"), "a file where the source has a folder");
 
     // No destination: the files would go nowhere, which is no success.
-    EXPECT_EQ(tree::CopyDirectoryTree(dir / L"no-dst", src), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(dir / L"no-dst", src), 0);
     EXPECT_FALSE(Exists(dir / L"no-dst"));
 
     // A source folder too deep to list would silently be left out: refused.
@@ -125,7 +125,7 @@ TEST(CopyDirectoryTree, FailsWhereAFolderCannotBeMadeOrListed)
     ASSERT_TRUE(WriteBytes(L"\\\\?\\" + longFolder + L"\\f.txt", "deep"));
     const std::wstring deepDst = dir / L"deepdst";
     ASSERT_TRUE(MakeDir(deepDst));
-    EXPECT_EQ(tree::CopyDirectoryTree(deepDst, deepSrc), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(deepDst, deepSrc), 0);
 }
 
 TEST(CopyDirectoryTree, HasNothingToDoWithoutASource)
@@ -133,8 +133,8 @@ TEST(CopyDirectoryTree, HasNothingToDoWithoutASource)
     ScratchDir dir;
     ASSERT_TRUE(MakeDir(dir / L"dst"));
     ASSERT_TRUE(MakeDir(dir / L"emptysrc"));
-    EXPECT_EQ(tree::CopyDirectoryTree(dir / L"dst", dir / L"missing"), 1);
-    EXPECT_EQ(tree::CopyDirectoryTree(dir / L"dst", dir / L"emptysrc"), 1);
+    EXPECT_EQ(sys::CopyDirectoryTree(dir / L"dst", dir / L"missing"), 1);
+    EXPECT_EQ(sys::CopyDirectoryTree(dir / L"dst", dir / L"emptysrc"), 1);
     WIN32_FIND_DATAW entry;
     HANDLE listing = ::FindFirstFileW((dir / L"dst\\*.*").c_str(), &entry);
     int entries = 0;
@@ -152,7 +152,7 @@ TEST(CopyFileIfMissing, CopiesOneFileOnlyWhereItsNameIsFree)
     MakeSourceTree(src);
     ASSERT_TRUE(MakeDir(dst));
 
-    ASSERT_EQ(tree::CopyFileIfMissing(dst, src, L"ro.txt"), 1);
+    ASSERT_EQ(sys::CopyFileIfMissing(dst, src, L"ro.txt"), 1);
     EXPECT_EQ(ReadBytes(dst + L"\\ro.txt"), "read-only");
     EXPECT_TRUE(::GetFileAttributesW((dst + L"\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
     const FILETIME source = WriteTime(src + L"\\ro.txt"), copy = WriteTime(dst + L"\\ro.txt");
@@ -160,18 +160,18 @@ TEST(CopyFileIfMissing, CopiesOneFileOnlyWhereItsNameIsFree)
 
     // What holds the name already stays as it is, file or folder, and counts as there.
     ASSERT_TRUE(WriteBytes(dst + L"\\a.txt", "kept a"));
-    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"a.txt"), 1);
+    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"a.txt"), 1);
     EXPECT_EQ(ReadBytes(dst + L"\\a.txt"), "kept a");
     ASSERT_TRUE(MakeDir(dst + L"\\hidden.txt"));
-    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"hidden.txt"), 1);
+    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"hidden.txt"), 1);
     EXPECT_TRUE(IsFolder(dst + L"\\hidden.txt"));
 
     // No source file, a folder by that name, a missing destination, or a name that is a path.
-    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"none.txt"), 0);
-    EXPECT_EQ(tree::CopyFileIfMissing(dst, src, L"sub"), 0);
-    EXPECT_EQ(tree::CopyFileIfMissing(dir / L"missing", src, L"a.txt"), 0);
+    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"none.txt"), 0);
+    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"sub"), 0);
+    EXPECT_EQ(sys::CopyFileIfMissing(dir / L"missing", src, L"a.txt"), 0);
     for (const wchar_t* name : {L"", L".", L"..", L"sub\\b.txt", L"..\\a.txt", L"a.txt:s"})
-        EXPECT_EQ(tree::CopyFileIfMissing(dst, src, name), 0) << name;
+        EXPECT_EQ(sys::CopyFileIfMissing(dst, src, name), 0) << name;
     EXPECT_FALSE(Exists(dst + L"\\none.txt"));
     EXPECT_FALSE(Exists(dst + L"\\sub"));
     EXPECT_FALSE(Exists(dst + L"\\b.txt"));
@@ -181,18 +181,18 @@ TEST(DeleteDirectoryTree, RemovesTreesAndStopsAtReadOnlyFiles)
 {
     ScratchDir dir;
     MakeSourceTree(dir / L"full");
-    EXPECT_EQ(tree::DeleteDirectoryTree(dir / L"full"), 0);  // ro.txt stops it
+    EXPECT_EQ(sys::DeleteDirectoryTree(dir / L"full"), 0);  // ro.txt stops it
     EXPECT_TRUE(Exists(dir / L"full\\ro.txt"));
     EXPECT_TRUE(Exists(dir / L"full"));
 
     ::SetFileAttributesW((dir / L"full\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(tree::DeleteDirectoryTree(dir / L"full"), 1);  // hidden files go too
+    EXPECT_EQ(sys::DeleteDirectoryTree(dir / L"full"), 1);  // hidden files go too
     EXPECT_FALSE(Exists(dir / L"full"));
 
     ASSERT_TRUE(MakeDir(dir / L"empty"));
-    EXPECT_EQ(tree::DeleteDirectoryTree(dir / L"empty"), 1);
+    EXPECT_EQ(sys::DeleteDirectoryTree(dir / L"empty"), 1);
     EXPECT_FALSE(Exists(dir / L"empty"));
-    EXPECT_EQ(tree::DeleteDirectoryTree(dir / L"missing"), 0);
+    EXPECT_EQ(sys::DeleteDirectoryTree(dir / L"missing"), 0);
 
     // A read-only file deep down: entries reached before it stay deleted, it and its
     // folders stay.
@@ -200,7 +200,7 @@ TEST(DeleteDirectoryTree, RemovesTreesAndStopsAtReadOnlyFiles)
     ASSERT_TRUE(MakeDir(dir / L"t\\inner"));
     ASSERT_TRUE(WriteBytes(dir / L"t\\inner\\ro.txt", "ro"));
     ::SetFileAttributesW((dir / L"t\\inner\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(tree::DeleteDirectoryTree(dir / L"t"), 0);
+    EXPECT_EQ(sys::DeleteDirectoryTree(dir / L"t"), 0);
     EXPECT_TRUE(Exists(dir / L"t\\inner\\ro.txt"));
     EXPECT_TRUE(::GetFileAttributesW((dir / L"t\\inner\\ro.txt").c_str()) &
                 FILE_ATTRIBUTE_READONLY);  // attributes are never changed
@@ -225,14 +225,14 @@ TEST(TreePaths, RefuseWhatIsNoAbsoluteFolderAndTouchNothing)
         drive + L"\\", cwd + L"\\rel\\", cwd + L"\\rel\\..\\new", cwd + L"/rel", L"\\\\?\\" + cwd,
     };
     for (const std::wstring& path : refused) {
-        EXPECT_EQ(tree::EnsureDirectory(path, src), 0) << path;
+        EXPECT_EQ(sys::EnsureDirectory(path, src), 0) << path;
         // A drive's root may be the folder that must exist (TreeAtDriveRoot), nothing else.
         if (path != drive + L"\\") {
-            EXPECT_EQ(tree::EnsureDirectory(dst + L"\\made", path), 0) << path;
+            EXPECT_EQ(sys::EnsureDirectory(dst + L"\\made", path), 0) << path;
         }
-        EXPECT_EQ(tree::CopyDirectoryTree(path, src), 0) << path;
-        EXPECT_EQ(tree::CopyDirectoryTree(dst, path), 0) << path;
-        EXPECT_EQ(tree::DeleteDirectoryTree(path), 0) << path;
+        EXPECT_EQ(sys::CopyDirectoryTree(path, src), 0) << path;
+        EXPECT_EQ(sys::CopyDirectoryTree(dst, path), 0) << path;
+        EXPECT_EQ(sys::DeleteDirectoryTree(path), 0) << path;
     }
     ::SetCurrentDirectoryW(previous);
     EXPECT_EQ(ReadBytes(cwd + L"\\rel\\keep.txt"), "keep");
@@ -356,23 +356,23 @@ TEST_F(TreeAtDriveRoot, ReadsFromARootButNeverWritesToOne)
     const std::wstring extracted = m_dir / L"KVNew";
 
     // Staging with the program's folder at the root: what it reads from there.
-    EXPECT_EQ(tree::EnsureDirectory(extracted, m_root), 1);
+    EXPECT_EQ(sys::EnsureDirectory(extracted, m_root), 1);
     EXPECT_TRUE(IsFolder(extracted));
-    EXPECT_EQ(tree::CopyFileIfMissing(extracted, m_root, L"KVWizard.exe"), 1);
+    EXPECT_EQ(sys::CopyFileIfMissing(extracted, m_root, L"KVWizard.exe"), 1);
     EXPECT_EQ(ReadBytes(extracted + L"\\KVWizard.exe"), "local wizard");
-    EXPECT_EQ(tree::EnsureDirectory(extracted + L"\\res", m_root + L"res"), 1);
-    EXPECT_EQ(tree::CopyDirectoryTree(extracted + L"\\res", m_root + L"res"), 1);
+    EXPECT_EQ(sys::EnsureDirectory(extracted + L"\\res", m_root + L"res"), 1);
+    EXPECT_EQ(sys::CopyDirectoryTree(extracted + L"\\res", m_root + L"res"), 1);
     EXPECT_EQ(ReadBytes(extracted + L"\\res\\kavro.ini"), "[STARTUP]");
-    EXPECT_EQ(tree::CopyFileIfMissing(extracted, m_root, L"Missing.exe"), 0);
-    EXPECT_EQ(tree::EnsureDirectory(m_dir / L"other", m_root.substr(0, 2)), 0);  // "M:" alone
+    EXPECT_EQ(sys::CopyFileIfMissing(extracted, m_root, L"Missing.exe"), 0);
+    EXPECT_EQ(sys::EnsureDirectory(m_dir / L"other", m_root.substr(0, 2)), 0);  // "M:" alone
 
     // A root is never written into, copied whole or deleted.
     ASSERT_TRUE(WriteBytes(extracted + L"\\other.txt", "other"));
-    EXPECT_EQ(tree::EnsureDirectory(m_root, extracted), 0);
-    EXPECT_EQ(tree::CopyFileIfMissing(m_root, extracted, L"other.txt"), 0);
-    EXPECT_EQ(tree::CopyDirectoryTree(m_root, extracted), 0);
-    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"whole", m_root), 0);
-    EXPECT_EQ(tree::DeleteDirectoryTree(m_root), 0);
+    EXPECT_EQ(sys::EnsureDirectory(m_root, extracted), 0);
+    EXPECT_EQ(sys::CopyFileIfMissing(m_root, extracted, L"other.txt"), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(m_root, extracted), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(m_dir / L"whole", m_root), 0);
+    EXPECT_EQ(sys::DeleteDirectoryTree(m_root), 0);
     EXPECT_FALSE(Exists(m_media + L"\\other.txt"));
     EXPECT_FALSE(Exists(m_dir / L"whole"));
     EXPECT_EQ(ReadBytes(m_media + L"\\KVWizard.exe"), "local wizard");
@@ -414,7 +414,7 @@ TEST_F(TreeLinks, DeleteRemovesTheLinkNeverItsTarget)
     // Windows removes a link through a handle opened on the link itself. Wine opens the
     // target whatever the flags say, so there the delete stops with 0 and leaves the link.
     for (const wchar_t* folder : {L"tree", L"filetree", L"tree\\sub"}) {
-        const int result = tree::DeleteDirectoryTree(m_dir / folder);
+        const int result = sys::DeleteDirectoryTree(m_dir / folder);
         EXPECT_TRUE(OutsideUntouched()) << folder;
         EXPECT_EQ(result == 1, !Exists(m_dir / folder)) << folder;
     }
@@ -422,22 +422,22 @@ TEST_F(TreeLinks, DeleteRemovesTheLinkNeverItsTarget)
 
 TEST_F(TreeLinks, CopyAndEnsureNeverGoThroughALink)
 {
-    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"tree", m_dir / L"src"), 0);
-    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"tree\\sub", m_dir / L"src\\sub"), 0);
-    EXPECT_EQ(tree::EnsureDirectory(m_dir / L"tree\\sub", m_dir / L"src"), 0);
-    EXPECT_EQ(tree::EnsureDirectory(m_dir / L"tree\\sub\\child", m_dir / L"src"), 0);
-    EXPECT_EQ(tree::CopyFileIfMissing(m_dir / L"tree\\sub", m_dir / L"src\\sub", L"new.txt"), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(m_dir / L"tree", m_dir / L"src"), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(m_dir / L"tree\\sub", m_dir / L"src\\sub"), 0);
+    EXPECT_EQ(sys::EnsureDirectory(m_dir / L"tree\\sub", m_dir / L"src"), 0);
+    EXPECT_EQ(sys::EnsureDirectory(m_dir / L"tree\\sub\\child", m_dir / L"src"), 0);
+    EXPECT_EQ(sys::CopyFileIfMissing(m_dir / L"tree\\sub", m_dir / L"src\\sub", L"new.txt"), 0);
     EXPECT_TRUE(OutsideUntouched());
 
     // Links in the source are left out: neither a linked folder nor a linked file is copied.
     ASSERT_TRUE(MakeLink(m_dir / L"src\\linked", m_dir / L"outside", true));
     ASSERT_TRUE(MakeLink(m_dir / L"src\\precious.txt", m_dir / L"outside\\precious.txt", false));
     ASSERT_TRUE(MakeDir(m_dir / L"dst"));
-    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"dst", m_dir / L"src"), 1);
+    EXPECT_EQ(sys::CopyDirectoryTree(m_dir / L"dst", m_dir / L"src"), 1);
     EXPECT_EQ(ReadBytes(m_dir / L"dst\\sub\\new.txt"), "new");
     EXPECT_FALSE(Exists(m_dir / L"dst\\linked"));
     EXPECT_FALSE(Exists(m_dir / L"dst\\precious.txt"));
-    EXPECT_EQ(tree::CopyDirectoryTree(m_dir / L"dst", m_dir / L"src\\linked"), 0);
+    EXPECT_EQ(sys::CopyDirectoryTree(m_dir / L"dst", m_dir / L"src\\linked"), 0);
     EXPECT_TRUE(OutsideUntouched());
 }
 
@@ -638,7 +638,7 @@ TEST_F(TreeSwapRace, DeleteNeverReachesOutOfTheTree)
     const std::wstring held = root + L"\\" + m_first, ahead = root + L"\\" + m_second;
 
     const int result =
-        RunWithAttack(held, held, ahead, [&] { return tree::DeleteDirectoryTree(root); });
+        RunWithAttack(held, held, ahead, [&] { return sys::DeleteDirectoryTree(root); });
     ExpectTheSwapHappenedMidWalk();
     ExpectOutsideUntouched();
     // Windows deletes the link as a link and goes on; under Wine the walk meets the link's
@@ -661,7 +661,7 @@ TEST_F(TreeSwapRace, CopyNeverWritesOutOfTheTree)
     ASSERT_TRUE(MakeDir(ahead));
 
     const int result = RunWithAttack(held, held, ahead,
-                                     [&] { return tree::CopyDirectoryTree(target, source); });
+                                     [&] { return sys::CopyDirectoryTree(target, source); });
     ExpectTheSwapHappenedMidWalk();
     ExpectOutsideUntouched();
     EXPECT_EQ(result, 0);  // the folder ahead is a link now: the copy refuses to fill it

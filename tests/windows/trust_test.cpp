@@ -235,7 +235,7 @@ TEST(VerifyFileTrust, RefusesWithoutCallingTheProvider)
 // What each package is, read from the locked file: the kind the steps above are handed.
 TEST(ClassifyPackage, ReadsTheKindFromTheLockedFile)
 {
-    using trust::PackageKind;
+    using sys::PackageKind;
     ScratchDir dir;
     const struct {
         std::wstring path;
@@ -319,11 +319,11 @@ std::string PinOf(const wchar_t* signer)
 // be had that way. Both test signers below carry the mark in their names.
 TEST(VerifyPackage, PinnedKeyShutsOutOtherSignersWhoseNameHasTheMark)
 {
-    const trust::KeyPins maker = {PinOf(L"dekavroline")};
-    const trust::KeyPins impostor = {PinOf(L"impostor")};
+    const sys::KeyPins maker = {PinOf(L"dekavroline")};
+    const sys::KeyPins impostor = {PinOf(L"impostor")};
     struct {
         const wchar_t* name;
-        trust::KeyPins pins;
+        sys::KeyPins pins;
         int expected;
     } cases[] = {
         {L"signed-dekavroline.exe", maker, 1},
