@@ -21,84 +21,9 @@ namespace {
 const DWORD kControlFileLimit = 64 * 1024;
 const int kMaxRedirects = 5;
 
-// Work for a thread that the caller may stop waiting for. WinINet's own time-outs do not bound
-// a server that accepts and never answers (or drips) under Wine, so the caller waits on `done`
-// until its deadline and then walks away. The caller and the thread each hold a reference and
-// the last to let go frees the job: a thread stuck past the deadline touches only the job's
-// own copies, never the caller's frame.
-class NetworkJob {
-public:
-    NetworkJob() : m_done(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    virtual ~NetworkJob() = default;
-    NetworkJob(const NetworkJob&) = delete;
-    NetworkJob& operator=(const NetworkJob&) = delete;
-
-    // Runs the job on a thread of its own; false when no thread could be had.
-    bool Start()
-    {
-        if (!m_done) return false;
-        ::InterlockedIncrement(&m_refs);
-        // A worker of the process's pool: the control-file fetch then runs on the thread the
-        // probe has just left instead of paying for a new one.
-        if (::QueueUserWorkItem(ThreadMain, this, WT_EXECUTEDEFAULT)) return m_started = true;
-        Release();
-        return false;
-    }
-
-    // True when the started job ran to its end before the deadline; its results may then be
-    // read.
-    bool FinishedBy(const Deadline& deadline) const
-    {
-        return m_started &&
-               ::WaitForSingleObject(m_done.get(), deadline.RemainingMs()) == WAIT_OBJECT_0;
-    }
-
-    bool RunBefore(const Deadline& deadline) { return Start() && FinishedBy(deadline); }
-
-    void Release()
-    {
-        if (::InterlockedDecrement(&m_refs) == 0) delete this;
-    }
-
-protected:
-    virtual void Run() = 0;
-
-private:
-    static DWORD WINAPI ThreadMain(void* param)
-    {
-        auto* job = static_cast<NetworkJob*>(param);
-        try {
-            job->Run();
-        } catch (...) {
-        }
-        ::SetEvent(job->m_done.get());
-        job->Release();
-        return 0;
-    }
-
-    volatile LONG m_refs = 1;  // the caller's
-    win::Handle m_done;
-    bool m_started = false;
-};
-
-// The caller's reference to a job, let go on every path.
-template <class Job>
-class JobRef {
-public:
-    explicit JobRef(Job* job) : m_job(job) {}
-    ~JobRef() { m_job->Release(); }
-    JobRef(const JobRef&) = delete;
-    JobRef& operator=(const JobRef&) = delete;
-    Job* operator->() const { return m_job; }
-    Job* get() const { return m_job; }
-
-private:
-    Job* m_job;
-};
-
 }  // namespace
 
-class ServerProbe::Job : public NetworkJob {
+class ServerProbe::Job : public win::DeadlineJob {
 public:
     Job(const win::WinInetApi& api, const wchar_t* url) : m_api(api), m_url(url) {}
     int result = 0;
@@ -296,7 +221,7 @@ void ServerProbe::Job::Run()
 
 namespace {
 
-class ControlFetchJob : public NetworkJob {
+class ControlFetchJob : public win::DeadlineJob {
 public:
     ControlFetchJob(const win::WinInetApi& api, const std::wstring& url) : m_api(api), m_url(url) {}
     int result = 0;
@@ -347,26 +272,16 @@ private:
 
 }  // namespace
 
-Deadline::Deadline(unsigned long budgetMs) : m_start(::GetTickCount()), m_budgetMs(budgetMs) {}
-
-unsigned long Deadline::RemainingMs() const
-{
-    const DWORD elapsed = ::GetTickCount() - m_start;
-    return elapsed < m_budgetMs ? m_budgetMs - elapsed : 0;
-}
 
 ServerProbe::ServerProbe(const wchar_t* url)
 {
     win::WinInetApi api;
     if (!win::BindWinInet(&api)) return;
-    m_job = new Job(api, url);
+    m_job = win::Shared<Job>(new Job(api, url));
     m_job->Start();
 }
 
-ServerProbe::~ServerProbe()
-{
-    if (m_job) m_job->Release();
-}
+ServerProbe::~ServerProbe() = default;
 
 int ServerProbe::Result(const Deadline& deadline) const
 {
@@ -445,7 +360,7 @@ void SetStallLimitMs(unsigned long limitMs) { g_stallLimitMs = limitMs ? limitMs
 // One attempt's network side, on a pool thread. It writes to the file only under its lock and
 // only while its Run still waits for it: once Run has let go (a stall, a stop), the thread may
 // stay stuck inside WinINet, but it never touches the file or the PackageDownload again.
-class PackageDownload::Attempt : public NetworkJob {
+class PackageDownload::Attempt : public win::DeadlineJob {
 public:
     Attempt(const win::WinInetApi& api, std::wstring url, HANDLE file, unsigned long long have,
             std::wstring validator)
@@ -674,7 +589,7 @@ DownloadOutcome PackageDownload::Run(
         m_validator.clear();
     }
 
-    JobRef<Attempt> attempt(new Attempt(api, m_url, m_partial.get(), m_have, m_validator));
+    win::Shared<Attempt> attempt(new Attempt(api, m_url, m_partial.get(), m_have, m_validator));
     if (!attempt->Start()) return DownloadOutcome::Failed;
     // However Run is left (a progress callback that throws included), the thread's say over the
     // file ends first.
@@ -683,7 +598,7 @@ DownloadOutcome PackageDownload::Run(
     Attempt::Result reported = attempt->Snapshot();
     DWORD lastByte = ::GetTickCount();
     for (;;) {
-        if (attempt->FinishedBy(Deadline(kPollMs))) {
+        if (attempt->FinishedBy(win::Deadline(kPollMs))) {
             result = attempt->Snapshot();
             break;
         }
@@ -733,7 +648,7 @@ int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vec
     if (!win::BindWinInet(&api)) return 0;
     // The fetch neither reads nor writes the cache; an entry an earlier program left goes too.
     api.DeleteUrlCacheEntryW(url.c_str());
-    JobRef<ControlFetchJob> job(new ControlFetchJob(api, url));
+    win::Shared<ControlFetchJob> job(new ControlFetchJob(api, url));
     if (!job->RunBefore(deadline) || !job->result) return 0;
     *body = job->body;
     return 1;

@@ -10,21 +10,11 @@
 #include <vector>
 
 #include "win/handles.h"
+#include "win/thread.h"
 
 namespace sys {
 
-// A moment by which start-up stops waiting for the network, counted from construction.
-// Tick arithmetic wraps like the tick count itself, so it holds across the 49-day wrap.
-class Deadline {
-public:
-    explicit Deadline(unsigned long budgetMs);
-    // Milliseconds left, 0 once the moment has passed.
-    unsigned long RemainingMs() const;
-
-private:
-    unsigned long m_start;
-    unsigned long m_budgetMs;
-};
+using win::Deadline;
 
 // The connectivity probe of the server at `url`, begun at construction on a thread of its own,
 // so that the caller can get on with work nobody outside sees while it runs.
@@ -40,7 +30,7 @@ public:
 
 private:
     class Job;
-    Job* m_job = nullptr;
+    win::Shared<Job> m_job;
 };
 
 // The probe begun and waited for in one call.

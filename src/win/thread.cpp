@@ -13,6 +13,27 @@ bool StartDetachedThread(ThreadProc proc, void* param)
     return thread.valid();
 }
 
+bool DeadlineJob::Start()
+{
+    if (!m_done) return false;
+    AddRef();  // the thread's
+    if (::QueueUserWorkItem(ThreadMain, this, WT_EXECUTEDEFAULT)) return m_started = true;
+    Release();
+    return false;
+}
+
+DWORD WINAPI DeadlineJob::ThreadMain(void* param)
+{
+    auto* job = static_cast<DeadlineJob*>(param);
+    try {
+        job->Run();
+    } catch (...) {
+    }
+    job->m_done.Set();
+    job->Release();
+    return 0;
+}
+
 bool WaitAnswering(HANDLE object, DWORD ms)
 {
     const DWORD start = ::GetTickCount();

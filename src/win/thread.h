@@ -132,4 +132,53 @@ private:
     T* m_object = nullptr;
 };
 
+// A moment by which a caller stops waiting, counted from construction. Tick arithmetic wraps
+// like the tick count itself, so it holds across the 49-day wrap.
+class Deadline {
+public:
+    explicit Deadline(unsigned long budgetMs) : m_start(::GetTickCount()), m_budgetMs(budgetMs) {}
+    // Milliseconds left, 0 once the moment has passed.
+    unsigned long RemainingMs() const
+    {
+        const DWORD elapsed = ::GetTickCount() - m_start;
+        return elapsed < m_budgetMs ? m_budgetMs - elapsed : 0;
+    }
+
+private:
+    unsigned long m_start;
+    unsigned long m_budgetMs;
+};
+
+// Work for a pool thread that the caller may stop waiting for at a deadline. WinINet's own
+// time-outs do not bound a server that accepts and never answers (or drips) under Wine, so the
+// caller waits until its deadline and then walks away. The caller and the thread each hold a
+// reference (hold the job in a Shared), and the last to let go frees it: a thread stuck past
+// the deadline touches only the job's own copies, never the caller's frame.
+class DeadlineJob : public RefCounted {
+public:
+    DeadlineJob() = default;
+
+    // Runs the job on a thread of the process's pool (so a second job takes the thread the
+    // first has just left instead of paying for a new one); false when none could be had.
+    bool Start();
+
+    // True when the started job ran to its end before the deadline; its results may then be
+    // read.
+    bool FinishedBy(const Deadline& deadline) const
+    {
+        return m_started && m_done.WaitFor(deadline.RemainingMs());
+    }
+
+    bool RunBefore(const Deadline& deadline) { return Start() && FinishedBy(deadline); }
+
+protected:
+    virtual void Run() = 0;
+
+private:
+    static DWORD WINAPI ThreadMain(void* param);
+
+    Event m_done;
+    bool m_started = false;
+};
+
 }  // namespace win
