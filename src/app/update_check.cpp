@@ -26,6 +26,10 @@ int Refuse(const wchar_t* why)
 
 int CMorvaneApp::CheckForUpdate()
 {
+    // Without the folder the package would land in there is nothing to offer; the server is
+    // not asked.
+    if (!::PathIsDirectoryW(m_values.installation.tempDir.c_str()))
+        return Refuse(L"the temporary folder does not exist");
     // Read from the fetched bytes: a copy in the user's temporary folder could be rewritten
     // between one read and the next.
     std::vector<char> body;

@@ -110,7 +110,7 @@ class FullDisk(ScenarioTest):
             self.assertEqual(run.ui("click", NO)[0], 0)
             run.finish()
         self.assertWizardStartedOnceFromApp(run, s)
-        return message, files
+        return message, files, run
 
     def test_full_disk_ends_in_the_failed_view_without_a_partial_package(self):
         failed = harness.UI_TEXTS["English"]["DownloadError"]
@@ -120,18 +120,21 @@ class FullDisk(ScenarioTest):
             if mounted.returncode != 0:
                 self.skipTest("cannot mount a small tmpfs here (needs root and CAP_SYS_ADMIN)")
             try:
-                message, files = self.download_after_yes(s)
+                message, files, _ = self.download_after_yes(s)
             finally:
                 subprocess.run(["umount", "-l", s.temp_dir], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
             self.assertEqual(message, failed)
             self.assertEqual(files, {}, "the partial package must be removed")
-        # The same package with room to spare arrives whole (and, unsigned, is refused and left
-        # where it is).
+        # The same package with room to spare arrives whole; unsigned, it is refused and
+        # removed, never left under a name the network chose.
         with Scenario(self.build) as s:
-            message, files = self.download_after_yes(s)
+            message, files, run = self.download_after_yes(s)
             self.assertEqual(message, failed)
-            self.assertEqual(files, {"KVSetup.exe": self.PACKAGE_SIZE})
+            self.assertEqual(files, {})
+            self.assertIn("download: package stored", run.trail)
+            self.assertTrue(any(line.startswith("package check: refused") for line in run.trail),
+                            run.trail)
 
 
 if __name__ == "__main__":
