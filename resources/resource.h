@@ -9,3 +9,4 @@
 #define IDC_CAN_BTN           1002
 #define IDC_UPD_MES           1003
 #define IDC_PICTURE           1004
+#define IDC_PROGRESS          1005
