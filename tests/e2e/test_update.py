@@ -16,8 +16,8 @@ import harness  # noqa: E402
 from harness import (DIALOG_WAIT_MS, UI_TEXTS, Scenario, ScenarioTest, read_marker,  # noqa: E402
                      wait_for, wine_path)
 from packages import make_package, sign  # noqa: E402
-from test_dialog import (CANCEL, MESSAGE, NO, PICTURE, YES, DialogTest, drive,  # noqa: E402
-                         read_state, screenshot)
+from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, YES, DialogTest, drive,  # noqa: E402
+                           read_state, screenshot)
 
 TEXTS = UI_TEXTS["English"]
 FOLDER = "KVNew"
