@@ -236,6 +236,20 @@ def read_marker(path):
     return starts
 
 
+def read_records(path, kind):
+    """The stub wizard's other records of one kind ("BROADCAST", "FINISHED"): for each, its
+    fields after the kind, the time and the process id as numbers."""
+    if not os.path.exists(path):
+        return []
+    records = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            parts = line.rstrip("\r\n").split("\t")
+            if parts[0] == kind and len(parts) >= 3:
+                records.append([int(parts[1]), int(parts[2])] + parts[3:])
+    return records
+
+
 class Run:
     """One started Morvane.exe (through launch.exe); finish() waits for it and its children."""
 

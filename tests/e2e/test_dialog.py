@@ -11,7 +11,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, YES, DialogTest,  # noqa: E402
-                           drive, read_state, screenshot, unescaped)
+                           drive, read_state, screenshot)
 from harness import UI_TEXTS, Scenario, wine_path  # noqa: E402
 
 DOWNLOADING, STAGING, FAILED = 3, 4, 5

@@ -27,10 +27,12 @@ PACKAGED_MARK = b"MORVANE-PACKAGED-WIZARD"
 WIZARD_RUN_MS = 6000
 
 
-def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0):
-    """The folder a package carries: the wizard (marked, running WIZARD_RUN_MS with a window),
-    one res file of its own that the staging must leave alone, and filler files that make the
-    extraction last long enough to be seen."""
+def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0, filler_bytes=0,
+                  mode="window:%d" % WIZARD_RUN_MS):
+    """The folder a package carries: the wizard (marked, in the stub's `mode`, by default
+    running WIZARD_RUN_MS with a window), one res file of its own that the staging must leave
+    alone, filler files that make the extraction last long enough to be seen, and one file of
+    filler_bytes of noise that makes the package that large."""
     src = os.path.join(s.root, "package-src")
     shutil.rmtree(src, ignore_errors=True)
     os.makedirs(os.path.join(src, "res", "English"))
@@ -41,11 +43,14 @@ def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0):
                     wizard_bytes = stub.read() + PACKAGED_MARK
             f.write(wizard_bytes)
         with open(os.path.join(src, "wizard-mode.txt"), "w") as f:
-            f.write("window:%d\n" % WIZARD_RUN_MS)
+            f.write(mode + "\n")
     with open(os.path.join(src, "res", "English", "uistrings.ini"), "wb") as f:
         f.write(b"; the package's own copy\r\n")
-    if filler_files:
+    if filler_files or filler_bytes:
         os.makedirs(os.path.join(src, "data"))
+    if filler_bytes:
+        with open(os.path.join(src, "data", "noise.bin"), "wb") as f:
+            f.write(os.urandom(filler_bytes))
     for i in range(filler_files):
         with open(os.path.join(src, "data", "file%05d.dat" % i), "wb") as f:
             f.write(os.urandom(64))
