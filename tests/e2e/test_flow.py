@@ -66,7 +66,7 @@ class Responsiveness(FlowTest):
                 run.finish(timeout=RUN_END_S)
             self.assertIsNotNone(report, out)
             self.assertEqual(report["end"], "process", report)
-            self.assertGreater(report["samples"], 100, report)
+            self.assertGreater(report["samples"], 20, "the watch measured next to nothing")
             self.assertLessEqual(report["longest_ms"], LONGEST_ANSWER_MS, report)
             self.assertUpdatedAndCleanedUp(s, run)
 
