@@ -28,7 +28,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from harness import Build, Scenario, control_file, wine_path  # noqa: E402
 from net_fixtures import Proxy, TlsServer, make_certs  # noqa: E402
 from packages import make_package  # noqa: E402
-from test_dialog import YES, drive  # noqa: E402
+from dialog_driver import YES, drive  # noqa: E402
 from test_secure_network import SystemProxy  # noqa: E402
 
 PACKAGE_MB = 50

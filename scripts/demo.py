@@ -13,10 +13,10 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-from harness import (Build, Scenario, LANGUAGES, MESSAGE_CONTROL, read_marker,  # noqa: E402
+from harness import (Build, Scenario, LANGUAGES, read_marker,  # noqa: E402
                      wait_for, wine_path)
 from packages import make_package  # noqa: E402
-from test_dialog import CANCEL, NO, PICTURE, YES, drive, read_state, screenshot  # noqa: E402
+from dialog_driver import CANCEL, MESSAGE, NO, PICTURE, YES, drive, read_state, screenshot  # noqa: E402
 
 PICTURES = "demo-pictures"
 
@@ -36,7 +36,7 @@ def photograph(build, run, name):
 
 
 def message_of(look):
-    return look["controls"][str(MESSAGE_CONTROL)]["text"].replace("\n", " ")
+    return look["controls"][MESSAGE]["text"].replace("\n", " ")
 
 
 def click(run, *commands):

@@ -18,7 +18,6 @@ Usage from a test:
         run.wizard_starts, s.control.requests(), run.temp_files
 """
 
-import json
 import os
 import re
 import shutil
@@ -37,7 +36,6 @@ from packages import read_cmake_cache, sign  # noqa: E402
 RUN_TIMEOUT = 180  # seconds; a loaded 2-core machine under Wine can be slow
 DIALOG_WAIT_MS = 60000
 UNEXPECTED_DIALOG_WAIT = 45  # seconds before a run that should end is checked for a dialog
-MESSAGE_CONTROL = 1003  # IDC_UPD_MES in resources/resource.h
 LANGUAGES = ("English", "Spanish", "French", "Portuguese")
 # The smallest GIF: one frame, 1x1.
 TINY_GIF = (b"GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00"
@@ -132,17 +130,10 @@ def runnable_build_dir(path):
     morvane = os.path.join(path, "Morvane.exe")
     if not os.path.exists(morvane) or not is_32bit_pe(morvane) or runs_32bit_programs():
         return path
-    cache = os.path.join(path, "CMakeCache.txt")
-    source = None
-    others = []
-    with open(cache, encoding="utf-8") as f:
-        for line in f:
-            if line.startswith("CMAKE_HOME_DIRECTORY:"):
-                source = line.rstrip("\n").split("=", 1)[1]
-            elif line.startswith("MORVANE_ALSO_TEST:"):
-                others = [p for p in line.rstrip("\n").split("=", 1)[1].split(";") if p]
-    for other in others:
-        other = os.path.join(source or "", other)
+    cache = read_cmake_cache(path)
+    source = cache.get("CMAKE_HOME_DIRECTORY", "")
+    for other in filter(None, cache.get("MORVANE_ALSO_TEST", "").split(";")):
+        other = os.path.join(source, other)
         if os.path.exists(os.path.join(other, "Morvane.exe")):
             print("harness: this machine runs no 32-bit programs; scenarios run on %s" % other,
                   file=sys.stderr)
@@ -257,6 +248,20 @@ def read_marker(path):
             if len(parts) == 6 and parts[0] == "START":
                 starts.append(WizardStart(parts[1:]))
     return starts
+
+
+def read_records(path, kind):
+    """The stub wizard's other records of one kind ("BROADCAST", "FINISHED"): for each, its
+    fields after the kind, the time and the process id as numbers."""
+    if not os.path.exists(path):
+        return []
+    records = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            parts = line.rstrip("\r\n").split("\t")
+            if parts[0] == kind and len(parts) >= 3:
+                records.append([int(parts[1]), int(parts[2])] + parts[3:])
+    return records
 
 
 class Run:
@@ -559,11 +564,6 @@ class ScenarioTest(unittest.TestCase):
         # Started with verb "open" and no parameters: the command line is the path alone.
         self.assertEqual(start.command_line.strip().strip('"').lower(), start.module.lower())
         return start
-
-    def dialogMessage(self, run):
-        """The text of the dialog's message control as the run found it."""
-        self.assertIsNotNone(run.dialog, "no dialog window of the Morvane process appeared")
-        return json.loads(run.dialog)["controls"][str(MESSAGE_CONTROL)]["text"]
 
     def assertNoWizard(self, run):
         self.assertEqual(run.wizard_starts, [], "the wizard must not start")

@@ -4,127 +4,17 @@ reads and clicks, the stub wizard's record of what was started, screenshots as a
     python3 tests/e2e/test_dialog.py <build folder>
 """
 
-import json
 import os
 import shutil
-import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import (DIALOG_WAIT_MS, LOCALES, UI_TEXTS, Scenario, ScenarioTest,  # noqa: E402
-                     wine_path, write_ini)
+from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, YES, DialogTest,  # noqa: E402
+                           drive, read_state, screenshot)
+from harness import UI_TEXTS, Scenario, wine_path  # noqa: E402
 
-NO, YES, CANCEL, MESSAGE, PICTURE = "1000", "1001", "1002", "1003", "1004"
 DOWNLOADING, STAGING, FAILED = 3, 4, 5
-PLACEHOLDERS = ("YesBtn", "NoBtn", "CanBtn", "UpdMes")
-PRODUCT = "Kavro Demo"
-UNSUPPORTED = {"ProductName": PRODUCT, "OSMajor": "99", "OSMinor": "0", "SPMajor": "0",
-               "Bicon": "0"}
-
-
-def unescaped(text):
-    """What the settings reader makes of a value's backslash escapes."""
-    return text.replace("\\r", "\r").replace("\\n", "\n").replace("\\t", "\t")
-
-
-def drive(run, *commands, timeout=180):
-    """Runs ui_driver.exe on the run's process: (exit code, its output and Wine's messages)."""
-    return run.ui(*commands, timeout=timeout)
-
-
-def read_state(run, wait_ms=DIALOG_WAIT_MS):
-    code, out = drive(run, "state", wait_ms)
-    lines = [line for line in out.splitlines() if line.startswith("{")]
-    if code != 0 or not lines:
-        raise AssertionError("no dialog from process %s: %r" % (run.pid, out))
-    return json.loads(lines[-1])
-
-
-def screenshot(build, name):
-    """The whole Xvfb display the build's Wine uses, as <build>/artifacts/<name>.png."""
-    display = None
-    with open(os.path.join(build.dir, "wine.env")) as f:
-        for line in f:
-            if line.startswith("DISPLAY="):
-                display = line.strip().split("=", 1)[1]
-    folder = os.path.join(build.dir, "artifacts")
-    os.makedirs(folder, exist_ok=True)
-    path = os.path.join(folder, name + ".png")
-    time.sleep(1)  # let Wine finish painting what was just shown
-    subprocess.run(["import", "-display", display, "-window", "root", path], check=True,
-                   timeout=60)
-    return path
-
-
-class DialogTest(ScenarioTest):
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        # One persistent wineserver for the whole class (as under ctest), so no test's program
-        # is the one that starts it.
-        subprocess.run([cls.build.wine_sh, "setup", cls.build.dir], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=600, check=True)
-        # No window manager runs on the test display: unmanaged windows get the caption and
-        # close box Wine draws itself, so the screenshots show the title.
-        cls.build.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
-                        "/d", "N", "/f"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL).wait(timeout=120)
-
-    def assertCleanLook(self, state):
-        """No placeholder ever shows, and No and Cancel (one on top of the other) never both."""
-        for cid, control in state["controls"].items():
-            if cid != PICTURE and control["visible"]:
-                self.assertNotIn(control["text"], PLACEHOLDERS, state)
-        self.assertFalse(state["controls"][NO]["visible"] and state["controls"][CANCEL]["visible"],
-                         state)
-
-    def assertUnsupportedLook(self, state, texts):
-        c = state["controls"]
-        self.assertEqual(c[MESSAGE]["text"], unescaped(texts["MessageOSCap"]))
-        self.assertTrue(c[MESSAGE]["visible"])
-        self.assertFalse(c[YES]["visible"])
-        self.assertFalse(c[NO]["visible"])
-        self.assertEqual((c[CANCEL]["text"], c[CANCEL]["visible"], c[CANCEL]["enabled"]),
-                         (unescaped(texts["CloseBtn"]), True, True))
-        self.assertCleanLook(state)
-
-    def assertAskLook(self, state, texts):
-        c = state["controls"]
-        self.assertEqual(c[MESSAGE]["text"], unescaped(texts["MessageUpdate"]))
-        self.assertEqual((c[YES]["text"], c[YES]["visible"], c[YES]["enabled"]),
-                         (unescaped(texts["YesBtn"]), True, True))
-        self.assertEqual((c[NO]["text"], c[NO]["visible"], c[NO]["enabled"]),
-                         (unescaped(texts["NoBtn"]), True, True))
-        self.assertFalse(c[CANCEL]["visible"])
-        self.assertCleanLook(state)
-
-    def assertEnded(self, run, scenario):
-        code, out = drive(run, "gone", DIALOG_WAIT_MS)
-        self.assertEqual(code, 0, out)
-        run.finish()
-        self.assertEqual(run.exit_code, 0, "Morvane must end normally")
-
-    def end_with(self, run, how):
-        """Ends the dialog the way a user does without choosing: Escape or the close box."""
-        code, out = drive(run, {"escape": "escape", "close box": "close"}[how])
-        self.assertEqual(code, 0, out)
-
-    def start_unsupported(self, s, language="English", texts=None, product=PRODUCT):
-        kavro = dict(UNSUPPORTED, ProductName=product)
-        s.install(languages=(language,), kavro=kavro)
-        if texts is not None:
-            write_ini(os.path.join(s.res, language, "uistrings.ini"), {"STARTUP": texts})
-        return s.start(lang=LOCALES[language])
-
-    def start_asking(self, s, language="English", texts=None):
-        s.install(languages=(language,), revision=5)
-        if texts is not None:
-            write_ini(os.path.join(s.res, language, "uistrings.ini"), {"STARTUP": texts})
-        s.serve("ctl.ini", harness.control_file(revision=6))
-        return s.start(lang=LOCALES[language])
 
 
 class UnsupportedSystem(DialogTest):

@@ -15,6 +15,7 @@ import shutil
 import subprocess
 
 import harness
+from dialog_driver import YES
 from harness import ScenarioTest, Scenario, control_file
 from test_update import FOLDER, animated_gif, offer
 
@@ -39,8 +40,6 @@ PLANTED = BOUND + ON_DEMAND + ["morvaneprobe.dll"]
 # ends at once instead of waiting in winedbg, and the test reports what it loaded.
 NATIVE_OVERRIDES = (",".join(n[:-4] for n in BOUND + ON_DEMAND if n != "version.dll") + "=n,b"
                     ";winedbg.exe=d")
-YES = "1001"
-
 
 def imported_dlls(exe):
     arch = "i686" if harness.is_32bit_pe(exe) else "x86_64"

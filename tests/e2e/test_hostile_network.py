@@ -11,11 +11,11 @@ import os
 import subprocess
 
 import harness
+from dialog_driver import MESSAGE, NO, YES
 from harness import Scenario, ScenarioTest, control_file
 
 BOUND_MS = 15000  # from Morvane's launch to the wizard's start
 EXIT_AFTER_WIZARD_MS = 10000  # a fetch left stuck must not hold the program's end
-YES, NO, MESSAGE = "1001", "1000", "1003"
 
 
 def offer(size=0):

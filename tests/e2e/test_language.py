@@ -7,6 +7,7 @@ server's request log shows which folder decided."""
 import os
 
 import harness
+from dialog_driver import dialog_message
 from harness import ScenarioTest, Scenario, control_file, wine_path
 
 
@@ -45,7 +46,7 @@ class LanguageChoice(ScenarioTest):
             s.install(languages=("English", "French"), revision=5)
             s.serve("ctl.ini", control_file(revision=6))
             run = s.run_expecting_dialog(lang="fr_CA.UTF-8")
-            self.assertEqual(self.dialogMessage(run), harness.UI_TEXTS["French"]["MessageUpdate"])
+            self.assertEqual(dialog_message(run), harness.UI_TEXTS["French"]["MessageUpdate"])
             self.assertNoWizard(run)
 
     def test_a_file_named_like_the_folder_does_not_count(self):
@@ -77,7 +78,7 @@ class TemporaryFolder(ScenarioTest):
             s.install(revision=5)
             s.serve("ctl.ini", control_file(revision=9))
             run = s.run_expecting_dialog(temp=None, tmp=None)
-            self.assertEqual(self.dialogMessage(run), "")
+            self.assertEqual(dialog_message(run), "")
             self.assertNoWizard(run)
             self.assertNoControlRequest(s)
 

@@ -13,6 +13,7 @@ tests share the prefix.
 import subprocess
 
 import harness
+from dialog_driver import dialog_message
 from harness import ScenarioTest, Scenario, control_file
 
 APP_KEY = "HKCU\\Software\\Wine\\AppDefaults\\Morvane.exe"
@@ -58,7 +59,7 @@ class ReportedVersion(ScenarioTest):
                     self.assertEqual(s.control.requests(), ["GET /ctl.ini"])
                 else:
                     run = s.run_expecting_dialog()
-                    self.assertEqual(self.dialogMessage(run), "This system is not supported.")
+                    self.assertEqual(dialog_message(run), "This system is not supported.")
                     self.assertNoWizard(run)
                     self.assertNoControlRequest(s)
 

@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import Scenario  # noqa: E402
 from packages import make_package  # noqa: E402
-from test_dialog import YES, drive, read_state  # noqa: E402
+from dialog_driver import YES, drive, read_state  # noqa: E402
 from test_update import FOLDER, PACKAGE, TEXTS, UpdateTest, packaged_tree  # noqa: E402
 
 

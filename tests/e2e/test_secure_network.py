@@ -16,7 +16,7 @@ import harness  # noqa: E402
 from harness import Scenario, wine_path  # noqa: E402
 from net_fixtures import Proxy, TlsServer, make_certs  # noqa: E402
 from packages import make_package  # noqa: E402
-from test_dialog import YES, drive  # noqa: E402
+from dialog_driver import YES, drive  # noqa: E402
 from test_update import FOLDER, PACKAGE, UpdateTest, packaged_tree  # noqa: E402
 
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"

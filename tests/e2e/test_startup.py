@@ -9,6 +9,7 @@ import os
 import shutil
 
 import harness
+from dialog_driver import dialog_message
 from harness import ScenarioTest, Scenario, control_file, wine_path
 
 
@@ -43,7 +44,7 @@ class Decision(ScenarioTest):
             s.install(revision=5)
             s.serve("ctl.ini", control_file(revision=6))
             run = s.run_expecting_dialog()
-            self.assertEqual(self.dialogMessage(run), "A newer version is available.\nUpdate now?")
+            self.assertEqual(dialog_message(run), "A newer version is available.\nUpdate now?")
             self.assertNoWizard(run)
             self.assertEqual(s.control.requests(), ["GET /ctl.ini"])
             self.assertEqual(run.temp_files, [])
@@ -55,7 +56,7 @@ class Decision(ScenarioTest):
                              "SPMajor": "0"})
             s.serve("ctl.ini", control_file(revision=9))
             run = s.run_expecting_dialog()
-            self.assertEqual(self.dialogMessage(run), "This system is not supported.")
+            self.assertEqual(dialog_message(run), "This system is not supported.")
             self.assertNoWizard(run)
             self.assertNoControlRequest(s)
 
@@ -86,7 +87,7 @@ class SettingsChain(ScenarioTest):
                     os.remove(path)
                 s.serve("ctl.ini", control_file(revision=9))
                 run = s.run_expecting_dialog()
-                self.assertEqual(self.dialogMessage(run), case["message"])
+                self.assertEqual(dialog_message(run), case["message"])
                 self.assertNoWizard(run)
                 self.assertNoControlRequest(s)
 
@@ -106,7 +107,7 @@ class SettingsChain(ScenarioTest):
                 s.install(drvname="", kif="KV-KIF", bicon=bicon, revision=5)
                 s.serve("ctl.ini", control_file(revision=9, drvname="KV-KIF"))
                 run = s.run_expecting_dialog()
-                self.assertEqual(self.dialogMessage(run), "A newer version is available.\nUpdate now?")
+                self.assertEqual(dialog_message(run), "A newer version is available.\nUpdate now?")
                 self.assertNoWizard(run)
                 self.assertEqual(s.control.requests(), ["GET /ctl.ini"])
 
@@ -115,7 +116,7 @@ class SettingsChain(ScenarioTest):
             s.install(drvname="", bicon=1)
             s.add_driver_info("KV-KIF", bicon=0)  # Common\..., searched only when Bicon is 0
             run = s.run_expecting_dialog()
-            self.assertEqual(self.dialogMessage(run), SettingsChain.OS_MESSAGE)
+            self.assertEqual(dialog_message(run), SettingsChain.OS_MESSAGE)
             self.assertNoWizard(run)
             self.assertNoControlRequest(s)
 

@@ -16,8 +16,8 @@ import harness  # noqa: E402
 from harness import (DIALOG_WAIT_MS, UI_TEXTS, Scenario, ScenarioTest, read_marker,  # noqa: E402
                      wait_for, wine_path)
 from packages import make_package, sign  # noqa: E402
-from test_dialog import (CANCEL, MESSAGE, NO, PICTURE, YES, DialogTest, drive,  # noqa: E402
-                         read_state, screenshot)
+from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, YES, DialogTest, drive,  # noqa: E402
+                           read_state, screenshot)
 
 TEXTS = UI_TEXTS["English"]
 FOLDER = "KVNew"
@@ -27,12 +27,13 @@ PACKAGED_MARK = b"MORVANE-PACKAGED-WIZARD"
 WIZARD_RUN_MS = 6000
 
 
-def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0, wizard_signer="dekavroline",
-                  extra=None):
-    """The folder a package carries: the wizard (marked, running WIZARD_RUN_MS with a window,
-    signed by `wizard_signer` unless that is None), one res file of its own that the staging
-    must leave alone, filler files that make the extraction last long enough to be seen, and
-    `extra` files ({name: bytes}) beside the wizard."""
+def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0, filler_bytes=0,
+                  mode="window:%d" % WIZARD_RUN_MS, wizard_signer="dekavroline", extra=None):
+    """The folder a package carries: the wizard (marked, in the stub's `mode`, by default
+    running WIZARD_RUN_MS with a window, signed by `wizard_signer` unless that is None), one
+    res file of its own that the staging must leave alone, filler files that make the
+    extraction last long enough to be seen, one file of filler_bytes of noise that makes the
+    package that large, and `extra` files ({name: bytes}) beside the wizard."""
     src = os.path.join(s.root, "package-src")
     shutil.rmtree(src, ignore_errors=True)
     os.makedirs(os.path.join(src, "res", "English"))
@@ -48,14 +49,17 @@ def packaged_tree(s, wizard=True, wizard_bytes=None, filler_files=0, wizard_sign
         if wizard_signer:
             sign(s.build, wizard_path, wizard_signer)
         with open(os.path.join(src, "wizard-mode.txt"), "w") as f:
-            f.write("window:%d\n" % WIZARD_RUN_MS)
+            f.write(mode + "\n")
     with open(os.path.join(src, "res", "English", "uistrings.ini"), "wb") as f:
         f.write(b"; the package's own copy\r\n")
     for name, data in (extra or {}).items():
         with open(os.path.join(src, name), "wb") as f:
             f.write(data)
-    if filler_files:
+    if filler_files or filler_bytes:
         os.makedirs(os.path.join(src, "data"))
+    if filler_bytes:
+        with open(os.path.join(src, "data", "noise.bin"), "wb") as f:
+            f.write(os.urandom(filler_bytes))
     for i in range(filler_files):
         with open(os.path.join(src, "data", "file%05d.dat" % i), "wb") as f:
             f.write(os.urandom(64))
