@@ -18,6 +18,7 @@ Usage from a test:
         run.wizard_starts, s.control.requests(), run.temp_files
 """
 
+import contextlib
 import os
 import re
 import shutil
@@ -473,15 +474,19 @@ class Scenario:
 
     # Running ------------------------------------------------------------------------------
 
-    def start(self, lang="en_US.UTF-8", temp="default", tmp=None, env=None, program=None):
+    def start(self, lang="en_US.UTF-8", temp="default", tmp=None, env=None, program=None,
+              app=None):
         """Starts Morvane.exe (or another program of the installation) through the launcher.
-        temp: "default" gives the scenario's temp folder; None removes TEMP."""
+        temp: "default" gives the scenario's temp folder; None removes TEMP. app: the Windows
+        path the installation is started from (default its Z: path; a drive root such as
+        "M:\\" from drive_letter)."""
         args = [self.build.launcher, "--tree"]
         if temp == "default":
             temp = wine_path(self.temp_dir)
         args += ["--temp", temp] if temp is not None else ["--no-temp"]
         args += ["--tmp", tmp] if tmp is not None else ["--no-tmp"]
-        args += ["--", wine_path(os.path.join(self.app_dir, program or "Morvane.exe"))]
+        folder = app or wine_path(self.app_dir)
+        args += ["--", folder.rstrip("\\") + "\\" + (program or "Morvane.exe")]
         full_env = {"LANG": lang, "LC_ALL": lang, "MORVANE_MARKER": wine_path(self.marker),
                     "MORVANE_WINEDEBUG": "warn+seh"}
         full_env.update(env or {})
@@ -491,6 +496,20 @@ class Scenario:
         with open(output_path, "wb") as output:
             proc = self.build.wine(args, env=full_env, output=output)
         return Run(self, proc, output_path, earlier_starts)
+
+    @contextlib.contextmanager
+    def drive_letter(self, folder):
+        """A Wine drive letter mapped to `folder` (a link in the prefix's dosdevices), as
+        installation media at the root of a CD or USB stick; yields its root ("M:\\")."""
+        devices = os.path.join(self.build.dir, "wineprefix", "dosdevices")
+        letter = next(c for c in "mnopqrstuvwx" if not os.path.lexists(
+            os.path.join(devices, c + ":")))
+        link = os.path.join(devices, letter + ":")
+        os.symlink(os.path.abspath(folder), link)
+        try:
+            yield letter.upper() + ":\\"
+        finally:
+            os.remove(link)
 
     def run(self, **kwargs):
         """Starts Morvane and waits for its end. A run that is still going after a while is

@@ -193,6 +193,45 @@ class Success(UpdateTest):
             self.assertNotIn(planted, [w.module.lower() for w in read_marker(s.marker)])
 
 
+    def test_files_left_in_the_extracted_folder_never_run_beside_the_new_wizard(self):
+        """A version.dll (which the wizard's user32 would load from its own folder) and another
+        KVWizard.exe left in %TEMP%\\<folder> before Yes: the folder goes first, so the new
+        wizard runs from what the package brought alone."""
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s)
+            planted = os.path.join(s.temp_dir, FOLDER)
+            os.makedirs(planted)
+            with open(os.path.join(planted, "version.dll"), "wb") as f:
+                f.write(b"MZ planted, and no library")
+            with open(s.build.unsigned_stub_wizard, "rb") as stub, \
+                    open(os.path.join(planted, "KVWizard.exe"), "wb") as f:
+                f.write(stub.read() + b"PLANTED")
+            with s.start() as run:
+                self.assertEqual(drive(run, "click", YES)[0], 0)
+                self.assertHandedOver(s, run, s.temp_dir)
+            self.assertTrue(any(line.endswith("left by an earlier run, removed")
+                                for line in run.trail), run.trail)
+
+    def test_installation_media_at_a_drive_root_with_a_temp_that_ends_in_a_backslash(self):
+        """Morvane and the wizard at the root of a drive: the paths of the installation have
+        single backslashes, the staging completes, and the wizard's argument reads back as the
+        root itself (quoted as /PATH="M:\\\\", which CommandLineToArgvW reads as /PATH=M:\\)."""
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s)
+            with s.drive_letter(s.app_dir) as root, \
+                    s.start(app=root, temp=wine_path(s.temp_dir) + "\\") as run:
+                self.assertEqual(drive(run, "click", YES)[0], 0)
+                start = self.new_wizard_start(s, s.temp_dir)
+                self.assertTrue(start.command_line.strip().endswith(' /PATH="%s\\"' % root),
+                                start.command_line)
+                with open(os.path.join(s.temp_dir, FOLDER, "res", "kavro.ini"), "rb") as f:
+                    self.assertTrue(f.read(), "the res tree came from the drive's root")
+                run.finish(timeout=120)
+            self.assertEqual(os.listdir(s.temp_dir), [], run.trail)
+
+
 class Failures(UpdateTest):
 
     def fail_retry_and_decline(self, s, why, picture=None):
