@@ -219,6 +219,8 @@ private:
 // the stored file is held against what arrived.
 class ArrivedBytes final : public IBindStatusCallback {
 public:
+    explicit ArrivedBytes(const DownloadProgress& progress) : m_progress(progress) {}
+
     bool ended = false;
     ULONG arrived = 0;
 
@@ -242,12 +244,16 @@ public:
     HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG, ULONG status, LPCWSTR) override
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status,
+                                         LPCWSTR) override
     {
         if (status == BINDSTATUS_ENDDOWNLOADDATA) {
             ended = true;
             arrived = progress;
         }
+        if ((status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) &&
+            m_progress)
+            m_progress(progress, progressMax);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
@@ -259,6 +265,7 @@ public:
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
 private:
+    const DownloadProgress& m_progress;
     volatile LONG m_refs = 1;
 };
 
@@ -339,7 +346,8 @@ int DownloadToFile(const std::wstring& url, const std::wstring& localPath,
     return WriteWholeFile(localPath, job->body) ? 1 : 0;
 }
 
-int DownloadPackageFile(const std::wstring& url, const std::wstring& file)
+int DownloadPackageFile(const std::wstring& url, const std::wstring& file,
+                        const DownloadProgress& progress)
 {
     auto download = win::SystemFunction<UrlDownloadToFileFn>(L"urlmon.dll", "URLDownloadToFileW");
     if (!download) return 0;
@@ -347,10 +355,10 @@ int DownloadPackageFile(const std::wstring& url, const std::wstring& file)
     win::WinInetApi api;
     // Never take the package from an earlier cached copy.
     if (win::BindWinInet(&api)) api.DeleteUrlCacheEntryW(url.c_str());
-    auto* progress = new ArrivedBytes;
-    const bool stored = download(nullptr, url.c_str(), file.c_str(), 0, progress) >= 0 &&
-                        (!progress->ended || HasSize(file, progress->arrived));
-    progress->Release();
+    auto* arrived = new ArrivedBytes(progress);
+    const bool stored = download(nullptr, url.c_str(), file.c_str(), 0, arrived) >= 0 &&
+                        (!arrived->ended || HasSize(file, arrived->arrived));
+    arrived->Release();
     if (stored) return 1;
     // A failed download (a disk that filled on the way among them) leaves no partial file.
     ::DeleteFileW(file.c_str());

@@ -3,6 +3,7 @@
 // WinINet and urlmon are bound at run time from the system folder, like every library
 // Morvane needs beyond the few Windows always takes from there.
 #pragma once
+#include <functional>
 #include <string>
 
 namespace sys {
@@ -49,7 +50,10 @@ int DownloadToFile(const std::wstring& url, const std::wstring& localPath,
 
 // Fetches the package into `file`, replacing what is there, after removing the URL's cache
 // entry. Blocks until the whole file is stored or the download failed; a failed download
-// (a full disk included) leaves no file behind. 1 or 0.
-int DownloadPackageFile(const std::wstring& url, const std::wstring& file);
+// (a full disk included) leaves no file behind. 1 or 0. `progress`, when given, hears the bytes
+// so far and the length the server declared (0 while unknown), on the calling thread.
+using DownloadProgress = std::function<void(unsigned long long, unsigned long long)>;
+int DownloadPackageFile(const std::wstring& url, const std::wstring& file,
+                        const DownloadProgress& progress = nullptr);
 
 }  // namespace sys

@@ -15,7 +15,10 @@ namespace update {
 class PackageStore : public win::RefCounted {
 public:
     PackageStore(std::wstring url, std::wstring file) : m_url(std::move(url)), m_file(std::move(file)) {}
-    bool Download(const volatile LONG*) { return sys::DownloadPackageFile(m_url, m_file) != 0; }
+    bool Download(const volatile LONG*, const sys::DownloadProgress& progress)
+    {
+        return sys::DownloadPackageFile(m_url, m_file, progress) != 0;
+    }
     // A refused package goes: Retry fetches it again anyway, and it must not wait in the
     // temporary folder under a name the network chose.
     void Discard() { ::DeleteFileW(m_file.c_str()); }
@@ -129,7 +132,11 @@ private:
     bool Download()
     {
         trail::Say(L"download: fetching the package into " + m_paths.packageFile);
-        const bool stored = m_package->Download(m_attempt->StopFlag());
+        Attempt* attempt = m_attempt.get();
+        const bool stored = m_package->Download(
+            m_attempt->StopFlag(), [attempt](unsigned long long received, unsigned long long total) {
+                attempt->SetProgress(received, total);
+            });
         trail::Say(stored ? L"download: package stored" : L"download: failed");
         return stored && !m_attempt->IsAbandoned();
     }
