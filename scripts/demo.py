@@ -17,7 +17,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from harness import (Build, Scenario, LANGUAGES, MESSAGE_CONTROL, read_marker,  # noqa: E402
-                     wait_for, wine_path)
+                     screen_dpi, wait_for, wine_path)
 import fixture_server  # noqa: E402  (on the path the harness set)
 from packages import make_package  # noqa: E402
 from test_dialog import CANCEL, NO, PICTURE, YES, drive, read_state, screenshot  # noqa: E402
@@ -26,7 +26,6 @@ PICTURES = "demo-pictures"
 # The fixture server's slow/ prefix sends a file in 20 pieces; half a second between them makes
 # a 10 s download, long enough to photograph its progress bar part-filled.
 fixture_server.SLOW_PAUSE_S = 0.5
-DESKTOP_KEY = "HKCU\\Control Panel\\Desktop"
 
 
 def make_spinner(path, size=16, frames=8):
@@ -193,31 +192,12 @@ def nothing_newer(s):
     return bool(run.wizard_starts) and not run.dialog
 
 
-def registry_dword(build, key, name):
-    """The DWORD value as text ("0x90"), or None when it is not set."""
-    code, out = build.wine_output(["reg", "query", key, "/v", name])
-    for line in out.splitlines():
-        fields = line.split()
-        if code == 0 and len(fields) == 3 and fields[0].lower() == name.lower():
-            return fields[2]
-    return None
-
-
-def set_registry_dword(build, key, name, value):
-    """Sets the value, or removes it for None."""
-    args = (["add", key, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f"]
-            if value is not None else ["delete", key, "/v", name, "/f"])
-    build.wine_output(["reg"] + args)
-
-
 def high_dpi(s, section, dpi):
     """The downloading view on a screen of `dpi` (LogPixels in the demo's own Wine prefix,
     put back afterwards), then Cancel."""
     print("\n4. The same offer again, on a screen of %d DPI:" % dpi)
     s.serve("ctl.ini", section)
-    before = registry_dword(s.build, DESKTOP_KEY, "LogPixels")
-    set_registry_dword(s.build, DESKTOP_KEY, "LogPixels", dpi)
-    try:
+    with screen_dpi(s.build, dpi):
         with s.start() as run:
             click(run, "click", YES, "shown", PICTURE)
             share = wait_for_part_filled(run)
@@ -229,9 +209,6 @@ def high_dpi(s, section, dpi):
             if drive(run, "gone", 5000)[0] != 0:  # the download had ended and been refused
                 click(run, "click", NO)
             run.finish()
-    finally:
-        set_registry_dword(s.build, DESKTOP_KEY, "LogPixels",
-                           int(before, 0) if before is not None else None)
     for start in run.wizard_starts:
         print("  Cancel: the local wizard started: %s" % start.module)
     print("  Left in the temporary folder: %s" % (", ".join(run.temp_files) or "nothing"))
