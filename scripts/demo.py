@@ -2,7 +2,8 @@
 """Shows Morvane at work under Wine: a demo installation with all four language folders, a
 publisher's package made with morvane-pack and signed by a throwaway test signer, a control file
 served on loopback, and four runs: a real update, a refused package, nothing newer, and the
-dialog on a high-DPI screen (MORVANE_DEMO_DPI, default 144).
+dialog on a high-DPI screen (MORVANE_DEMO_DPI, default 144; from about 190 the dialog is wider
+than the 1024x768 display scripts/wine.sh starts, so give it a larger one in DISPLAY).
 Usage: demo.py BUILD_DIR (called by scripts/demo.sh)."""
 
 import json
