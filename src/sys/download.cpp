@@ -265,7 +265,7 @@ public:
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
 private:
-    const DownloadProgress& m_progress;
+    const DownloadProgress m_progress;  // a copy: urlmon may hold the callback past the call
     volatile LONG m_refs = 1;
 };
 
