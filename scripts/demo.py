@@ -1,24 +1,55 @@
 #!/usr/bin/env python3
 """Shows Morvane at work under Wine: a demo installation with all four language folders, a
 publisher's package made with morvane-pack and signed by a throwaway test signer, a control file
-served on loopback, and three runs: a real update, a refused package, and nothing newer.
+served on loopback, and four runs: a real update, a refused package, nothing newer, and the
+dialog on a high-DPI screen (MORVANE_DEMO_DPI, default 144; from about 190 the dialog is wider
+than the 1024x768 display scripts/wine.sh starts, so give it a larger one in DISPLAY).
 Usage: demo.py BUILD_DIR (called by scripts/demo.sh)."""
 
 import json
+import math
 import ntpath
 import os
 import shutil
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from harness import (Build, Scenario, LANGUAGES, read_marker,  # noqa: E402
-                     wait_for, wine_path)
+                     screen_dpi, wait_for, wine_path)
+import fixture_server  # noqa: E402  (on the path the harness set)
 from packages import make_package  # noqa: E402
 from dialog_driver import CANCEL, MESSAGE, NO, PICTURE, YES, drive, read_state, screenshot  # noqa: E402
 
 PICTURES = "demo-pictures"
+# The fixture server's slow/ prefix sends a file in 20 pieces; half a second between them makes
+# a 10 s download, long enough to photograph its progress bar part-filled.
+fixture_server.SLOW_PAUSE_S = 0.5
+
+
+def make_spinner(path, size=16, frames=8):
+    """A spinner GIF: a ring of dots whose dark head goes round, one step a frame, on a
+    transparent background, each frame cleared before the next."""
+    centre = (size - 1) / 2.0
+    ring = size * 0.34
+    args = ["convert", "-delay", "10", "-dispose", "Background"]
+    for frame in range(frames):
+        draws = []
+        for dot in range(frames):
+            age = (frame - dot) % frames  # 0 for the head, growing along the tail
+            fade = min(1.0, age / (frames * 0.7))
+            angle = 2 * math.pi * dot / frames - math.pi / 2
+            x, y = centre + ring * math.cos(angle), centre + ring * math.sin(angle)
+            radius = size * (0.12 - 0.05 * fade)
+            colour = "#%02x%02x%02x" % tuple(int(dark + (light - dark) * fade) for dark, light in
+                                             ((0x1f, 0xc4), (0x6f, 0xd3), (0xeb, 0xe8)))
+            draws += ["-fill", colour,
+                      "-draw", "circle %.2f,%.2f %.2f,%.2f" % (x, y, x + radius, y)]
+        args += ["(", "-size", "%dx%d" % (size, size), "xc:#f0f0f0"] + draws + \
+                ["-transparent", "#f0f0f0", ")"]
+    subprocess.run(args + ["-loop", "0", path], check=True, timeout=60)
 
 
 def photograph(build, run, name):
@@ -43,6 +74,37 @@ def click(run, *commands):
     code, out = drive(run, *commands)
     if code != 0:
         raise SystemExit("the UI driver failed: %s" % out)
+
+
+def progress_reading(run):
+    """The progress bar as the UI driver reads it, or None from a driver that cannot."""
+    code, out = drive(run, "progress")
+    lines = [json.loads(l) for l in out.splitlines() if l.startswith("{")]
+    readings = [l["progress"] for l in lines if "progress" in l]
+    return readings[-1] if code == 0 and readings else None
+
+
+def wait_for_part_filled(run):
+    """Until the bar is between a tenth and nine tenths full; a driver that cannot read the bar
+    gets a moment of the 10 s download instead. The share it saw, or None."""
+    reading = progress_reading(run)
+    if reading is None:
+        time.sleep(2)
+        return None
+
+    def share():
+        low, high = reading["min"], reading["max"]
+        return (reading["position"] - low) / float(high - low) if high > low else 0.0
+
+    deadline = time.monotonic() + 30
+    while not 0.1 <= share() <= 0.9 and time.monotonic() < deadline:
+        time.sleep(0.2)
+        reading = progress_reading(run) or reading
+    return share()
+
+
+def filled(share):
+    return "the bar %d%% full" % round(share * 100) if share is not None else "the bar filling"
 
 
 def new_wizard_folder(s):
@@ -80,8 +142,10 @@ def update(s):
         path, look = photograph(s.build, run, "1-ask")
         print('  The dialog "%s" asks: "%s"  [%s]' % (look["title"], message_of(look), path))
         click(run, "click", YES, "shown", PICTURE)
+        share = wait_for_part_filled(run)
         path, look = photograph(s.build, run, "2-downloading")
-        print('  Downloading: "%s", Cancel, the animation plays  [%s]' % (message_of(look), path))
+        print('  Downloading: "%s", Cancel, the spinner turns, %s  [%s]'
+              % (message_of(look), filled(share), path))
         click(run, "disabled", CANCEL)
         path, look = photograph(s.build, run, "3-staging")
         print("  The package passed its signature check; staging runs it hidden, Cancel disabled"
@@ -111,7 +175,8 @@ def refused(s):
         run.finish()
     for start in run.wizard_starts:
         print("  No: the local wizard started: %s" % start.module)
-    print("  The refused package stays in the temporary folder: %s" % ", ".join(run.temp_files))
+    print("  The refused package was deleted; left in the temporary folder: %s"
+          % (", ".join(run.temp_files) or "nothing"))
 
 
 def nothing_newer(s):
@@ -128,6 +193,29 @@ def nothing_newer(s):
     return bool(run.wizard_starts) and not run.dialog
 
 
+def high_dpi(s, section, dpi):
+    """The downloading view on a screen of `dpi` (LogPixels in the demo's own Wine prefix,
+    put back afterwards), then Cancel."""
+    print("\n4. The same offer again, on a screen of %d DPI:" % dpi)
+    s.serve("ctl.ini", section)
+    with screen_dpi(s.build, dpi):
+        with s.start() as run:
+            click(run, "click", YES, "shown", PICTURE)
+            share = wait_for_part_filled(run)
+            path, look = photograph(s.build, run, "5-downloading-%ddpi" % dpi)
+            width, height = look["rect"][2] - look["rect"][0], look["rect"][3] - look["rect"][1]
+            print("  Downloading, %s, the dialog %dx%d pixels  [%s]"
+                  % (filled(share), width, height, path))
+            click(run, "click", CANCEL)
+            if drive(run, "gone", 5000)[0] != 0:  # the download had ended and been refused
+                click(run, "click", NO)
+            run.finish()
+    for start in run.wizard_starts:
+        print("  Cancel: the local wizard started: %s" % start.module)
+    print("  Left in the temporary folder: %s" % (", ".join(run.temp_files) or "nothing"))
+    return bool(run.wizard_starts)
+
+
 def main():
     build = Build(sys.argv[1])
     # No window manager runs on the demo's display: unmanaged windows get the caption and close
@@ -136,9 +224,7 @@ def main():
                 "/f"]).wait(timeout=120)
     with Scenario(build) as s:
         s.install(languages=LANGUAGES, revision=5)
-        subprocess.run(["convert", "-delay", "40", "-size", "16x16", "xc:#1f6feb", "xc:#2da44e",
-                        "xc:#d29922", "-loop", "0",
-                        os.path.join(s.res, "English", "Morvane.gif")], check=True, timeout=60)
+        make_spinner(os.path.join(s.res, "English", "Morvane.gif"))
         print("Demo installation: %s" % s.app_dir)
         print("  Morvane.exe, KVWizard.exe (a stand-in that records its start), res\\kavro.ini,")
         print("  res\\{%s}; local InstallerRevision 5" % ",".join(LANGUAGES))
@@ -148,9 +234,10 @@ def main():
         print("  " + publish(s, "dekavroline").strip().replace("\n", "\n  "))
         ok = update(s)
         s.control.clear_log()
-        publish(s, "other")
+        refused_offer = publish(s, "other")
         refused(s)
         ok = nothing_newer(s) and ok
+        ok = high_dpi(s, refused_offer, int(os.environ.get("MORVANE_DEMO_DPI", "144"))) and ok
         print("\nPictures of the dialog: %s" % os.path.join(build.dir, PICTURES))
         return 0 if ok else 1
 

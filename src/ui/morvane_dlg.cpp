@@ -18,17 +18,25 @@ HICON LoadAppIcon(int metricX, int metricY)
                                            ::GetSystemMetrics(metricY), LR_DEFAULTCOLOR));
 }
 
-// "Lucida Sans Unicode" at 10 points for the screen: height -MulDiv(dpi, 100, 720).
-HFONT CreateTextFont()
+int ScreenDpi()
 {
     win::WindowDc screen(nullptr);
-    const int dpi = screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
+    return screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
+}
+
+// "Lucida Sans Unicode" at 10 points for a screen of `dpi`: height -MulDiv(dpi, 100, 720).
+HFONT CreateTextFont(int dpi)
+{
     return ::CreateFontW(-::MulDiv(dpi, 100, 720), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Lucida Sans Unicode");
 }
 
 void SetText(HWND window, const std::wstring& text) { ::SetWindowTextW(window, text.c_str()); }
+
+// The strip left of the message where the animation sits, in dialog units (the template's
+// picture at x 7, the message at x 22, both at y 17).
+constexpr RECT kPictureStrip = {7, 17, 22, 17};
 
 // The progress bar's range: fine enough for a smooth bar, small enough for any package size.
 constexpr int kProgressSteps = 1000;
@@ -121,13 +129,18 @@ void CMorvaneDlg::ApplyProgressBar(ui::ProgressBar effect)
 
 void CMorvaneDlg::SetUpFontAndTitle()
 {
-    win::GdiObject font(CreateTextFont());
+    SetTextFont(ScreenDpi());
+    SetText(hwnd(), ui::FormatTitle(m_values.texts.titleUpdate, m_values.texts.productName));
+}
+
+void CMorvaneDlg::SetTextFont(int dpi)
+{
+    win::GdiObject font(CreateTextFont(dpi));
     // The dialog and the picture keep the template's font.
     for (HWND control : {m_ctlMessage, m_btnNo, m_btnYes, m_btnCancel})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     // Replacing the old font only now: the controls no longer use it.
     m_fontText = std::move(font);
-    SetText(hwnd(), ui::FormatTitle(m_values.texts.titleUpdate, m_values.texts.productName));
 }
 
 void CMorvaneDlg::ApplyButton(HWND button, const ui::ButtonEffect& effect)
@@ -164,8 +177,24 @@ int CMorvaneDlg::ShowAnimation()
     if (!::PathFileExistsW(path.c_str())) return 0;
     ::ShowWindow(Item(IDC_PICTURE), SW_SHOW);
     m_picture.LoadFile(path);
+    PlacePicture();
     m_picture.StartAnimation();
     return 1;
+}
+
+// LoadFile gave the control the picture's own pixel size, which is never stretched: at any
+// scale it sits centred in the strip left of the message, or grows right from the strip's left
+// edge when it is wider.
+void CMorvaneDlg::PlacePicture()
+{
+    HWND picture = Item(IDC_PICTURE);
+    RECT strip = kPictureStrip;
+    ::MapDialogRect(hwnd(), &strip);
+    RECT box;
+    ::GetWindowRect(picture, &box);
+    const int room = (strip.right - strip.left) - (box.right - box.left);
+    ::SetWindowPos(picture, nullptr, strip.left + (room > 0 ? room / 2 : 0), strip.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int CMorvaneDlg::StartLocalWizardAndClose()
@@ -200,6 +229,11 @@ bool CMorvaneDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
     case WM_QUERYDRAGICON:
         result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
         return true;
+    case WM_DPICHANGED:
+        // Moved to a screen of another scale: the font we set is ours to remake; the dialog
+        // manager rescales the window, the controls and the template's font.
+        SetTextFont(HIWORD(wp));
+        return false;
     case update::WM_UPDATE_NOTE:
         OnUpdateNote(static_cast<update::Note>(wp), lp);
         result = 0;

@@ -41,6 +41,8 @@ private:
 
     void DoDataExchange();
     void SetUpFontAndTitle();
+    void SetTextFont(int dpi);
+    void PlacePicture();
     void ApplyButton(HWND button, const ui::ButtonEffect& effect);
     void ApplyProgressBar(ui::ProgressBar effect);
     const std::wstring& TextOf(ui::Text text) const;

@@ -19,6 +19,7 @@ Usage from a test:
 """
 
 import contextlib
+import json
 import os
 import re
 import shutil
@@ -538,6 +539,30 @@ class Scenario:
             if run.running and run.dialog is None:
                 run.kill()
         return run.finish()
+
+
+DESKTOP_KEY = "HKCU\\Control Panel\\Desktop"
+
+
+@contextlib.contextmanager
+def screen_dpi(build, dpi):
+    """Programs started inside the block see a screen of `dpi` pixels per inch: Wine 8 reads
+    LogPixels from the user's desktop settings when a process starts. Only the build's own
+    prefix changes, and the value it had (or its absence) comes back at the end."""
+    code, out = build.wine_output(["reg", "query", DESKTOP_KEY, "/v", "LogPixels"])
+    before = next((f[2] for f in (line.split() for line in out.splitlines())
+                   if code == 0 and len(f) == 3 and f[0].lower() == "logpixels"), None)
+
+    def put(value):
+        args = (["add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(value), "/f"]
+                if value is not None else ["delete", DESKTOP_KEY, "/v", "LogPixels", "/f"])
+        build.wine_output(["reg"] + args)
+
+    put(dpi)
+    try:
+        yield
+    finally:
+        put(int(before, 0) if before is not None else None)
 
 
 def wait_for(predicate, timeout=RUN_TIMEOUT, interval=0.1):

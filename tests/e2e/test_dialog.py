@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, YES, DialogTest,  # noqa: E402
                            drive, read_state, screenshot)
-from harness import UI_TEXTS, Scenario, wine_path  # noqa: E402
+from harness import UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
 
 DOWNLOADING, STAGING, FAILED = 3, 4, 5
 
@@ -209,6 +209,68 @@ class Title(DialogTest):
                     self.assertEqual(drive(run, "click", CANCEL)[0], 0)
                     self.assertEnded(run, s)
                 self.assertNoWizard(run)
+
+
+class Scaling(DialogTest):
+    """The dialog on screens of 96, 144 and 192 pixels per inch (LogPixels in the test prefix),
+    asking and downloading: the text font follows the scale, the animation keeps its own pixel
+    size, centred in the strip left of the message, and no shown control is clipped or lies
+    over another."""
+
+    PICTURE_SIZE = (20, 12)  # not square, so a swapped width and height shows
+
+    def layout(self, dpi, states):
+        """The host's report: fonts by id, places by id (left, top, right, bottom, visible),
+        the client size and the picture's strip."""
+        with screen_dpi(self.build, dpi), Scenario(self.build, online=False) as s:
+            report = os.path.join(s.root, "report.txt")
+            s.install()
+            subprocess.run(["convert", "-size", "%dx%d" % self.PICTURE_SIZE, "xc:#1f6feb",
+                            os.path.join(s.res, "English", "Morvane.gif")], check=True,
+                           timeout=60)
+            shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
+            with s.start(program="dialog_host.exe",
+                         env={"MORVANE_HOST_STATES": states,
+                              "MORVANE_HOST_REPORT": wine_path(report)}) as run:
+                read_state(run)
+                self.end_with(run, "close box")
+                self.assertEnded(run, s)
+            with open(report, encoding="utf-8") as f:
+                lines = [line.split(" ") for line in f.read().splitlines()]
+        fonts = {l[1]: " ".join(l[2:]) for l in lines if l[0] == "font"}
+        places = {l[1]: [int(v) for v in l[2:]] for l in lines if l[0] == "place"}
+        client = next([int(v) for v in l[1:]] for l in lines if l[0] == "client")
+        strip = next([int(v) for v in l[1:]] for l in lines if l[0] == "strip")
+        return fonts, places, client, strip
+
+    def test_font_picture_and_controls_at_each_scale(self):
+        for dpi in (96, 144, 192):
+            # Asking, the picture is there from the template but holds nothing yet.
+            for states, shown in (("", (YES, NO, MESSAGE, PICTURE)),
+                                  (str(DOWNLOADING), (CANCEL, MESSAGE, PICTURE, "1005"))):
+                with self.subTest(dpi=dpi, states=states or "asking"):
+                    fonts, places, client, strip = self.layout(dpi, states)
+                    height = (dpi * 100 + 360) // 720  # MulDiv(dpi, 100, 720)
+                    for cid in (NO, YES, CANCEL, MESSAGE):
+                        self.assertEqual(fonts[cid], "Lucida Sans Unicode -%d 1" % height, cid)
+                    visible = sorted(cid for cid, p in places.items() if p[4])
+                    self.assertEqual(visible, sorted(shown))
+                    for cid in visible:
+                        left, top, right, bottom = places[cid][:4]
+                        self.assertTrue(0 <= left < right <= client[0] and
+                                        0 <= top < bottom <= client[1], (cid, places[cid], client))
+                    for i, a in enumerate(visible):
+                        for b in visible[i + 1:]:
+                            pa, pb = places[a], places[b]
+                            apart = (pa[2] <= pb[0] or pb[2] <= pa[0] or pa[3] <= pb[1] or
+                                     pb[3] <= pa[1])
+                            self.assertTrue(apart, (a, pa, b, pb))
+                    if states:
+                        left, top, right, bottom = places[PICTURE][:4]
+                        self.assertEqual((right - left, bottom - top), self.PICTURE_SIZE)
+                        self.assertEqual(top, strip[1])
+                        self.assertLessEqual(abs((left + right) - (strip[0] + strip[2])), 1,
+                                             (places[PICTURE], strip))
 
 
 if __name__ == "__main__":
