@@ -6,6 +6,7 @@ reads and clicks, the stub wizard's record of what was started, screenshots as a
 
 import os
 import shutil
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
