@@ -66,11 +66,8 @@ void PreloadSystemLibraries(OnDemand when)
 
 void RestrictDllSearch()
 {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (auto setDefault = Kernel32().SetDefaultDllDirectories)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Also drops the current folder from the classic search order where the call above is missing.
     ::SetDllDirectoryW(L"");
 }
@@ -90,10 +87,154 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
     return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-FARPROC SystemProc(const wchar_t* library, const char* name)
+namespace {
+
+template <class Fn>
+void Bind(HMODULE module, Fn& entry, const char* name)
 {
-    HMODULE module = LoadSystemLibrary(library);
-    return module ? ::GetProcAddress(module, name) : nullptr;
+    entry = module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                   : nullptr;
 }
+
+}  // namespace
+
+// The entry's member name is the export's name.
+#define MORVANE_BIND(module, calls, entry) Bind(module, calls.entry, #entry)
+
+// Each table is a function-local static: C++11 makes its first use bind it once, whichever
+// threads race to it (mingw-w64's win32 thread model guards it with a mutex).
+const WinInetCalls& WinInet()
+{
+    static const WinInetCalls calls = [] {
+        WinInetCalls c{};
+        const HMODULE m = LoadSystemLibrary(L"wininet.dll");
+        MORVANE_BIND(m, c, InternetGetConnectedState);
+        MORVANE_BIND(m, c, InternetCheckConnectionW);
+        MORVANE_BIND(m, c, InternetOpenW);
+        MORVANE_BIND(m, c, InternetOpenUrlW);
+        MORVANE_BIND(m, c, HttpQueryInfoW);
+        MORVANE_BIND(m, c, InternetReadFile);
+        MORVANE_BIND(m, c, InternetQueryDataAvailable);
+        MORVANE_BIND(m, c, InternetCombineUrlW);
+        MORVANE_BIND(m, c, InternetQueryOptionW);
+        MORVANE_BIND(m, c, InternetCloseHandle);
+        MORVANE_BIND(m, c, DeleteUrlCacheEntryW);
+        MORVANE_BIND(m, c, CreateUrlCacheEntryW);
+        MORVANE_BIND(m, c, CommitUrlCacheEntryW);
+        MORVANE_BIND(m, c, GetUrlCacheEntryInfoW);
+        return c;
+    }();
+    return calls;
+}
+
+const UrlMonCalls& UrlMon()
+{
+    static const UrlMonCalls calls = [] {
+        UrlMonCalls c{};
+        MORVANE_BIND(LoadSystemLibrary(L"urlmon.dll"), c, URLDownloadToFileW);
+        return c;
+    }();
+    return calls;
+}
+
+const WinTrustCalls& WinTrust()
+{
+    static const WinTrustCalls calls = [] {
+        PreloadSystemLibraries(OnDemand::Trust);
+        WinTrustCalls c{};
+        MORVANE_BIND(LoadSystemLibrary(L"wintrust.dll"), c, WinVerifyTrust);
+        return c;
+    }();
+    return calls;
+}
+
+const Crypt32Calls& Crypt32()
+{
+    static const Crypt32Calls calls = [] {
+        PreloadSystemLibraries(OnDemand::Trust);
+        Crypt32Calls c{};
+        const HMODULE m = LoadSystemLibrary(L"crypt32.dll");
+        MORVANE_BIND(m, c, CryptQueryObject);
+        MORVANE_BIND(m, c, CryptMsgGetParam);
+        MORVANE_BIND(m, c, CryptMsgClose);
+        MORVANE_BIND(m, c, CertFindCertificateInStore);
+        MORVANE_BIND(m, c, CertGetNameStringW);
+        MORVANE_BIND(m, c, CertFreeCertificateContext);
+        MORVANE_BIND(m, c, CertCloseStore);
+        MORVANE_BIND(m, c, CryptSIPRetrieveSubjectGuid);
+        MORVANE_BIND(m, c, CryptSIPLoad);
+        MORVANE_BIND(m, c, CryptHashPublicKeyInfo);
+        return c;
+    }();
+    return calls;
+}
+
+const NtdllCalls& Ntdll()
+{
+    static const NtdllCalls calls = [] {
+        NtdllCalls c{};
+        const HMODULE m = LoadSystemLibrary(L"ntdll.dll");
+        MORVANE_BIND(m, c, NtCreateFile);
+        MORVANE_BIND(m, c, NtSetInformationFile);
+        MORVANE_BIND(m, c, RtlUpcaseUnicodeChar);
+        MORVANE_BIND(m, c, wine_get_version);
+        return c;
+    }();
+    return calls;
+}
+
+const Kernel32Calls& Kernel32()
+{
+    static const Kernel32Calls calls = [] {
+        Kernel32Calls c{};
+        const HMODULE m = LoadSystemLibrary(L"kernel32.dll");
+        MORVANE_BIND(m, c, SetDefaultDllDirectories);
+        MORVANE_BIND(m, c, SetFileInformationByHandle);
+        MORVANE_BIND(m, c, QueryFullProcessImageNameW);
+        MORVANE_BIND(m, c, CreateSymbolicLinkW);
+        MORVANE_BIND(m, c, wine_get_unix_file_name);
+        return c;
+    }();
+    return calls;
+}
+
+const PsapiCalls& Psapi()
+{
+    static const PsapiCalls calls = [] {
+        PsapiCalls c{};
+        const HMODULE kernel = LoadSystemLibrary(L"kernel32.dll");
+        MORVANE_BIND(kernel, c, K32EnumProcesses);
+        MORVANE_BIND(kernel, c, K32GetProcessImageFileNameW);
+        if (!c.K32EnumProcesses)
+            Bind(LoadSystemLibrary(L"psapi.dll"), c.K32EnumProcesses, "EnumProcesses");
+        if (!c.K32GetProcessImageFileNameW)
+            Bind(LoadSystemLibrary(L"psapi.dll"), c.K32GetProcessImageFileNameW,
+                 "GetProcessImageFileNameW");
+        return c;
+    }();
+    return calls;
+}
+
+const Comctl32Calls& Comctl32()
+{
+    static const Comctl32Calls calls = [] {
+        Comctl32Calls c{};
+        MORVANE_BIND(LoadSystemLibrary(L"comctl32.dll"), c, InitCommonControlsEx);
+        return c;
+    }();
+    return calls;
+}
+
+const OleAut32Calls& OleAut32()
+{
+    static const OleAut32Calls calls = [] {
+        OleAut32Calls c{};
+        MORVANE_BIND(LoadSystemLibrary(L"oleaut32.dll"), c, OleLoadPicture);
+        return c;
+    }();
+    return calls;
+}
+
+#undef MORVANE_BIND
 
 }  // namespace win
