@@ -16,8 +16,6 @@
 
 namespace {
 
-using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-
 std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
 {
     return win::Decimal(major) + L"." + win::Decimal(minor) + L" SP" + win::Decimal(servicePack);
@@ -32,8 +30,7 @@ int Step(const wchar_t* name, int result)
 
 void RegisterCommonControls()
 {
-    // Bound at run time: the manifest gives version 6 from the side-by-side store.
-    auto init = win::SystemFunction<InitCommonControlsExFn>(L"comctl32.dll", "InitCommonControlsEx");
+    auto init = win::Comctl32().InitCommonControlsEx;
     if (!init) return;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     init(&controls);

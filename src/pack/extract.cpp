@@ -25,7 +25,8 @@ namespace {
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
 constexpr NTSTATUS kPathSyntaxBad = static_cast<NTSTATUS>(0xC000003BL);
 constexpr NTSTATUS kProcedureNotFound = static_cast<NTSTATUS>(0xC000007AL);
-constexpr int kFileRenameInformation = 10;
+// FileRenameInformation, which MSVC's winternl.h leaves out of FILE_INFORMATION_CLASS.
+constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
 constexpr DWORD kWriteChunk = 1 << 20;
 
 // A held folder: filled and, on roll-back, deleted by us; without delete sharing nobody can
@@ -34,9 +35,6 @@ constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE |
                                       FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
                                       FILE_READ_ATTRIBUTES | DELETE;
 constexpr ULONG kHold = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-using NtCreateFileFn = decltype(&::NtCreateFile);
-using NtSetInformationFileFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
 
 // FILE_RENAME_INFORMATION, which only the driver kit's headers declare.
 struct RenameInformation {
@@ -70,8 +68,7 @@ std::wstring ReadVariable(const wchar_t* name)
 NTSTATUS CreateIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
                   ULONG options, PSECURITY_DESCRIPTOR security, win::File* made)
 {
-    static const NtCreateFileFn create =
-        win::SystemFunction<NtCreateFileFn>(L"ntdll.dll", "NtCreateFile");
+    const auto create = win::Ntdll().NtCreateFile;
     if (!create) return kProcedureNotFound;
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name.c_str());
@@ -91,8 +88,7 @@ NTSTATUS CreateIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access, U
 // Gives an open file a new name in its own folder.
 bool RenameInPlace(HANDLE file, HANDLE folder, const std::wstring& name)
 {
-    static const NtSetInformationFileFn setInformation =
-        win::SystemFunction<NtSetInformationFileFn>(L"ntdll.dll", "NtSetInformationFile");
+    const auto setInformation = win::Ntdll().NtSetInformationFile;
     if (!setInformation || name.size() >= MAX_PATH) return false;
     RenameInformation rename{};
     rename.fileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));

@@ -33,9 +33,7 @@ PicturePtr DecodeBlock(win::GlobalMemory block, DWORD size)
     Microsoft::WRL::ComPtr<IStream> stream;
     if (!block || FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, &stream))) return nullptr;
     block.release();
-    // Bound at run time: the path to the wizard never loads the OLE automation library.
-    static const auto loadPicture =
-        win::SystemFunction<decltype(&::OleLoadPicture)>(L"oleaut32.dll", "OleLoadPicture");
+    const auto loadPicture = win::OleAut32().OleLoadPicture;
     PicturePtr picture;
     if (!loadPicture ||
         loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,

@@ -76,23 +76,12 @@ enum class Outcome {
     Failed,     // access refused, in use, or another error
 };
 
-using NtCreateFileFn = decltype(&::NtCreateFile);
-
-// ntdll's import library also exports C runtime names, so it is not linked; the call is bound
-// at run time instead.
-NtCreateFileFn NtCreate()
-{
-    static const NtCreateFileFn create =
-        win::SystemFunction<NtCreateFileFn>(L"ntdll.dll", "NtCreateFile");
-    return create;
-}
-
 // Opens or creates `name` inside the folder `parent`. FILE_OPEN_REPARSE_POINT makes a link
 // open as itself on Windows; Wine ignores the flag, which the path check in OpenEntry covers.
 NTSTATUS OpenRelative(HANDLE parent, const std::wstring& name, const OpenMode& mode,
                       ULONG attributes, win::File* opened)
 {
-    const NtCreateFileFn create = NtCreate();
+    const auto create = win::Ntdll().NtCreateFile;
     if (!create) return kProcedureNotFound;
     if (name.empty() || name.size() > kMaxNameLength) return kNameInvalid;
     UNICODE_STRING text;

@@ -12,7 +12,6 @@
 #include "win/syslib.h"
 #include "win/thread.h"
 #include "win/trail.h"
-#include "win/wininet.h"
 
 namespace sys {
 namespace {
@@ -21,17 +20,30 @@ namespace {
 const DWORD kControlFileLimit = 64 * 1024;
 const int kMaxRedirects = 5;
 
+// The WinINet calls a fetch makes; null when the system lacks one of them.
+const win::WinInetCalls* FetchCalls()
+{
+    const win::WinInetCalls& api = win::WinInet();
+    return win::Present(api.InternetGetConnectedState, api.InternetCheckConnectionW,
+                        api.InternetOpenW, api.InternetOpenUrlW, api.HttpQueryInfoW,
+                        api.InternetReadFile, api.InternetQueryDataAvailable,
+                        api.InternetCombineUrlW, api.InternetQueryOptionW,
+                        api.InternetCloseHandle, api.DeleteUrlCacheEntryW)
+               ? &api
+               : nullptr;
+}
+
 }  // namespace
 
 class ServerProbe::Job : public win::DeadlineJob {
 public:
-    Job(const win::WinInetApi& api, const wchar_t* url) : m_api(api), m_url(url) {}
+    Job(const win::WinInetCalls& api, const wchar_t* url) : m_api(api), m_url(url) {}
     int result = 0;
 
 private:
     void Run() override;
 
-    const win::WinInetApi m_api;
+    const win::WinInetCalls& m_api;  // bound for the life of the process
     const std::wstring m_url;
 };
 
@@ -49,7 +61,7 @@ bool IsRedirect(DWORD status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-bool QueryNumber(const win::WinInetApi& api, HINTERNET request, DWORD query, DWORD* value)
+bool QueryNumber(const win::WinInetCalls& api, HINTERNET request, DWORD query, DWORD* value)
 {
     DWORD size = sizeof *value;
     return api.HttpQueryInfoW(request, query | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr) !=
@@ -57,7 +69,7 @@ bool QueryNumber(const win::WinInetApi& api, HINTERNET request, DWORD query, DWO
 }
 
 // A header's text; empty when the answer has none (or it does not fit).
-std::wstring QueryText(const win::WinInetApi& api, HINTERNET request, DWORD query)
+std::wstring QueryText(const win::WinInetCalls& api, HINTERNET request, DWORD query)
 {
     wchar_t text[1024];
     DWORD size = sizeof text;
@@ -79,7 +91,7 @@ bool ParseCount(const std::wstring& text, unsigned long long* value)
 }
 
 // The Location header resolved against the URL it came from.
-bool RedirectTarget(const win::WinInetApi& api, HINTERNET request, std::wstring* url)
+bool RedirectTarget(const win::WinInetCalls& api, HINTERNET request, std::wstring* url)
 {
     wchar_t location[INTERNET_MAX_URL_LENGTH];
     DWORD size = sizeof location;
@@ -115,7 +127,7 @@ const DWORD kFetchFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                           INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
 
 // A session that takes the system's proxy settings.
-HINTERNET OpenSession(const win::WinInetApi& api)
+HINTERNET OpenSession(const win::WinInetCalls& api)
 {
     return api.InternetOpenW(L"Morvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
 }
@@ -123,7 +135,7 @@ HINTERNET OpenSession(const win::WinInetApi& api)
 // One URL opened, its redirects followed. On true, `request` holds an answer that is neither a
 // redirect nor a proxy's 407, with its status. On false, `refusal` says why (Failed for the
 // network's and the server's faults) and `why` words it for the trail.
-bool OpenUrl(const win::WinInetApi& api, HINTERNET session, std::wstring url,
+bool OpenUrl(const win::WinInetCalls& api, HINTERNET session, std::wstring url,
              const std::wstring& headers, HINTERNET* request, DWORD* status,
              DownloadOutcome* refusal, std::wstring* why)
 {
@@ -155,7 +167,7 @@ bool OpenUrl(const win::WinInetApi& api, HINTERNET session, std::wstring url,
             }
             return false;
         }
-        win::InternetHandle answer(api, opened);
+        win::InternetHandle answer(opened);
         if (!QueryNumber(api, opened, HTTP_QUERY_STATUS_CODE, status)) {
             *why = L"no status";
             return false;
@@ -180,7 +192,7 @@ bool OpenUrl(const win::WinInetApi& api, HINTERNET session, std::wstring url,
 }
 
 // True when the system's settings send this session's requests through a proxy.
-bool UsesProxy(const win::WinInetApi& api, HINTERNET session)
+bool UsesProxy(const win::WinInetCalls& api, HINTERNET session)
 {
     // The structure is followed by the strings it points to.
     union {
@@ -198,7 +210,7 @@ void ServerProbe::Job::Run()
 {
     DWORD flags = 0;
     if (!m_api.InternetGetConnectedState(&flags, 0)) return;
-    win::InternetHandle session(m_api, OpenSession(m_api));
+    win::InternetHandle session(OpenSession(m_api));
     // Behind a proxy only the proxy can tell whether the server answers: the forced connection
     // check goes to the server directly, which such networks do not let through.
     if (!session || !UsesProxy(m_api, session.get())) {
@@ -214,7 +226,7 @@ void ServerProbe::Job::Run()
         win::Trail(L"support server through the proxy: " + why);
         return;
     }
-    win::InternetHandle answer(m_api, opened);
+    win::InternetHandle answer(opened);
     // Any answer of the server's own will do; the proxy's gateway errors say it found none.
     result = status != HTTP_STATUS_BAD_GATEWAY && status != HTTP_STATUS_GATEWAY_TIMEOUT ? 1 : 0;
 }
@@ -223,14 +235,17 @@ namespace {
 
 class ControlFetchJob : public win::DeadlineJob {
 public:
-    ControlFetchJob(const win::WinInetApi& api, const std::wstring& url) : m_api(api), m_url(url) {}
+    ControlFetchJob(const win::WinInetCalls& api, const std::wstring& url)
+        : m_api(api), m_url(url)
+    {
+    }
     int result = 0;
     std::vector<char> body;  // narrow std::string would add a whole runtime object
 
 private:
     void Run() override
     {
-        win::InternetHandle session(m_api, OpenSession(m_api));
+        win::InternetHandle session(OpenSession(m_api));
         if (!session) return;
         HINTERNET opened = nullptr;
         DWORD status = 0;
@@ -241,7 +256,7 @@ private:
             win::Trail(L"control file: " + why);
             return;
         }
-        win::InternetHandle request(m_api, opened);
+        win::InternetHandle request(opened);
         if (status != HTTP_STATUS_OK) {
             win::Trail(L"control file: status " + std::to_wstring(status));
             return;
@@ -266,7 +281,7 @@ private:
         return !hasLength || body.size() == declared;
     }
 
-    const win::WinInetApi m_api;
+    const win::WinInetCalls& m_api;  // bound for the life of the process
     const std::wstring m_url;
 };
 
@@ -275,9 +290,9 @@ private:
 
 ServerProbe::ServerProbe(const wchar_t* url)
 {
-    win::WinInetApi api;
-    if (!win::BindWinInet(&api)) return;
-    m_job = win::Shared<Job>(new Job(api, url));
+    const win::WinInetCalls* api = FetchCalls();
+    if (!api) return;
+    m_job = win::Shared<Job>(new Job(*api, url));
     m_job->Start();
 }
 
@@ -306,9 +321,7 @@ const DWORD kChunk = 64 * 1024;
 // Discard and the destructor remove a partial file.
 bool SetDeleteOnClose(HANDLE file, bool remove)
 {
-    using SetInfoFn = decltype(&::SetFileInformationByHandle);
-    static const SetInfoFn setInfo =
-        win::SystemFunction<SetInfoFn>(L"kernel32.dll", "SetFileInformationByHandle");
+    const auto setInfo = win::Kernel32().SetFileInformationByHandle;
     if (!setInfo) return false;
     FILE_DISPOSITION_INFO info = {};
     info.DeleteFile = remove ? TRUE : FALSE;
@@ -330,7 +343,7 @@ unsigned long long FileSize(HANDLE file)
 }
 
 // The validator that If-Range may carry: a strong ETag, else Last-Modified.
-std::wstring RangeValidator(const win::WinInetApi& api, HINTERNET request)
+std::wstring RangeValidator(const win::WinInetCalls& api, HINTERNET request)
 {
     const std::wstring etag = QueryText(api, request, HTTP_QUERY_ETAG);
     if (!etag.empty() && etag.compare(0, 2, L"W/") != 0) return etag;
@@ -362,7 +375,7 @@ void SetStallLimitMs(unsigned long limitMs) { g_stallLimitMs = limitMs ? limitMs
 // stay stuck inside WinINet, but it never touches the file or the PackageDownload again.
 class PackageDownload::Attempt : public win::DeadlineJob {
 public:
-    Attempt(const win::WinInetApi& api, std::wstring url, HANDLE file, unsigned long long have,
+    Attempt(const win::WinInetCalls& api, std::wstring url, HANDLE file, unsigned long long have,
             std::wstring validator)
         : m_api(api), m_url(std::move(url)), m_file(file), m_validator(std::move(validator)),
           m_base(have)
@@ -428,7 +441,7 @@ private:
 
     DownloadOutcome Fetch()
     {
-        win::InternetHandle session(m_api, OpenSession(m_api));
+        win::InternetHandle session(OpenSession(m_api));
         if (!session) return DownloadOutcome::Failed;
         std::wstring headers;
         if (m_base) {
@@ -443,7 +456,7 @@ private:
             win::Trail(L"download: " + why);
             return refusal;
         }
-        win::InternetHandle request(m_api, opened);
+        win::InternetHandle request(opened);
         if (status == HTTP_STATUS_PARTIAL_CONTENT && m_base)
             return Resume(request.get()) ? Receive(request.get()) : DownloadOutcome::Failed;
         if (status == HTTP_STATUS_OK) return Restart(request.get()) ? Receive(request.get())
@@ -519,7 +532,7 @@ private:
         return DownloadOutcome::Failed;
     }
 
-    const win::WinInetApi m_api;
+    const win::WinInetCalls& m_api;  // bound for the life of the process
     const std::wstring m_url;
     const HANDLE m_file;
     const std::wstring m_validator;
@@ -573,10 +586,10 @@ DownloadOutcome PackageDownload::Run(
     const std::function<void(unsigned long long, unsigned long long)>& progress,
     const volatile long* stop)
 {
-    win::WinInetApi api;
-    if (!win::BindWinInet(&api)) return DownloadOutcome::Failed;
+    const win::WinInetCalls* api = FetchCalls();
+    if (!api) return DownloadOutcome::Failed;
     // Never the cache: an entry an earlier program left goes, and this fetch writes none.
-    api.DeleteUrlCacheEntryW(m_url.c_str());
+    api->DeleteUrlCacheEntryW(m_url.c_str());
     if (m_stored) Discard();
     if (!m_partial) {
         // Ours alone while partial: others may read it, nobody may write or delete it.
@@ -589,7 +602,7 @@ DownloadOutcome PackageDownload::Run(
         m_validator.clear();
     }
 
-    win::Shared<Attempt> attempt(new Attempt(api, m_url, m_partial.get(), m_have, m_validator));
+    win::Shared<Attempt> attempt(new Attempt(*api, m_url, m_partial.get(), m_have, m_validator));
     if (!attempt->Start()) return DownloadOutcome::Failed;
     // However Run is left (a progress callback that throws included), the thread's say over the
     // file ends first.
@@ -644,11 +657,11 @@ int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vec
 {
     body->clear();
     if (!::PathIsURLW(url.c_str()) || !rules::IsWebUrl(url) || !deadline.RemainingMs()) return 0;
-    win::WinInetApi api;
-    if (!win::BindWinInet(&api)) return 0;
+    const win::WinInetCalls* api = FetchCalls();
+    if (!api) return 0;
     // The fetch neither reads nor writes the cache; an entry an earlier program left goes too.
-    api.DeleteUrlCacheEntryW(url.c_str());
-    win::Shared<ControlFetchJob> job(new ControlFetchJob(api, url));
+    api->DeleteUrlCacheEntryW(url.c_str());
+    win::Shared<ControlFetchJob> job(new ControlFetchJob(*api, url));
     if (!job->RunBefore(deadline) || !job->result) return 0;
     *body = job->body;
     return 1;

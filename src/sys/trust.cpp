@@ -19,58 +19,25 @@ using Bytes = std::vector<unsigned char>;
 const GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0,
                                {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
-// crypt32.dll entries, bound once from the system folder.
-struct CryptApi {
-    decltype(&::CryptQueryObject) queryObject;
-    decltype(&::CryptMsgGetParam) msgGetParam;
-    decltype(&::CryptMsgClose) msgClose;
-    decltype(&::CertFindCertificateInStore) findCertificate;
-    decltype(&::CertGetNameStringW) getNameString;
-    decltype(&::CertFreeCertificateContext) freeCertificate;
-    decltype(&::CertCloseStore) closeStore;
-    decltype(&::CryptSIPRetrieveSubjectGuid) sipSubjectGuid;
-    decltype(&::CryptSIPLoad) sipLoad;
-    decltype(&::CryptHashPublicKeyInfo) hashPublicKeyInfo;
-
-    bool complete() const
-    {
-        return queryObject && msgGetParam && msgClose && findCertificate && getNameString &&
-               freeCertificate && closeStore && sipSubjectGuid && sipLoad && hashPublicKeyInfo;
-    }
-};
-
-template <class Fn>
-void Bind(Fn& fn, const char* name)
+// The crypt32 calls the signer's name is read with; null when the system lacks one of them.
+const win::Crypt32Calls* Crypt()
 {
-    fn = win::SystemFunction<Fn>(L"crypt32.dll", name);
-}
-
-const CryptApi* Crypt()
-{
-    static const CryptApi api = [] {
-        win::PreloadSystemLibraries(win::OnDemand::Trust);
-        CryptApi a{};
-        Bind(a.queryObject, "CryptQueryObject");
-        Bind(a.msgGetParam, "CryptMsgGetParam");
-        Bind(a.msgClose, "CryptMsgClose");
-        Bind(a.findCertificate, "CertFindCertificateInStore");
-        Bind(a.getNameString, "CertGetNameStringW");
-        Bind(a.freeCertificate, "CertFreeCertificateContext");
-        Bind(a.closeStore, "CertCloseStore");
-        Bind(a.sipSubjectGuid, "CryptSIPRetrieveSubjectGuid");
-        Bind(a.sipLoad, "CryptSIPLoad");
-        Bind(a.hashPublicKeyInfo, "CryptHashPublicKeyInfo");
-        return a;
-    }();
-    return api.complete() ? &api : nullptr;
+    const win::Crypt32Calls& api = win::Crypt32();
+    return win::Present(api.CryptQueryObject, api.CryptMsgGetParam, api.CryptMsgClose,
+                        api.CertFindCertificateInStore, api.CertGetNameStringW,
+                        api.CertFreeCertificateContext, api.CertCloseStore,
+                        api.CryptSIPRetrieveSubjectGuid, api.CryptSIPLoad,
+                        api.CryptHashPublicKeyInfo)
+               ? &api
+               : nullptr;
 }
 
 class Store {
 public:
-    explicit Store(const CryptApi& api) : m_api(api) {}
+    explicit Store(const win::Crypt32Calls& api) : m_api(api) {}
     ~Store()
     {
-        if (m_store) m_api.closeStore(m_store, 0);
+        if (m_store) m_api.CertCloseStore(m_store, 0);
     }
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -78,16 +45,16 @@ public:
     HCERTSTORE get() const { return m_store; }
 
 private:
-    const CryptApi& m_api;
+    const win::Crypt32Calls& m_api;
     HCERTSTORE m_store = nullptr;
 };
 
 class Message {
 public:
-    explicit Message(const CryptApi& api) : m_api(api) {}
+    explicit Message(const win::Crypt32Calls& api) : m_api(api) {}
     ~Message()
     {
-        if (m_message) m_api.msgClose(m_message);
+        if (m_message) m_api.CryptMsgClose(m_message);
     }
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
@@ -95,23 +62,26 @@ public:
     HCRYPTMSG get() const { return m_message; }
 
 private:
-    const CryptApi& m_api;
+    const win::Crypt32Calls& m_api;
     HCRYPTMSG m_message = nullptr;
 };
 
 class Certificate {
 public:
-    Certificate(const CryptApi& api, PCCERT_CONTEXT context) : m_api(api), m_context(context) {}
+    Certificate(const win::Crypt32Calls& api, PCCERT_CONTEXT context)
+        : m_api(api), m_context(context)
+    {
+    }
     ~Certificate()
     {
-        if (m_context) m_api.freeCertificate(m_context);
+        if (m_context) m_api.CertFreeCertificateContext(m_context);
     }
     Certificate(const Certificate&) = delete;
     Certificate& operator=(const Certificate&) = delete;
     PCCERT_CONTEXT get() const { return m_context; }
 
 private:
-    const CryptApi& m_api;
+    const win::Crypt32Calls& m_api;
     PCCERT_CONTEXT m_context;
 };
 
@@ -170,13 +140,13 @@ Bytes ReadCheckedPeSignature(HANDLE file)
 
 // For the other types (msi, vbs) the platform's subject interface package knows where the
 // signature lives; it reads it from our handle, never by path.
-Bytes ReadSipSignature(const CryptApi& api, const std::wstring& path, HANDLE file)
+Bytes ReadSipSignature(const win::Crypt32Calls& api, const std::wstring& path, HANDLE file)
 {
     GUID subject{};
-    if (!api.sipSubjectGuid(path.c_str(), file, &subject)) return Bytes();
+    if (!api.CryptSIPRetrieveSubjectGuid(path.c_str(), file, &subject)) return Bytes();
     SIP_DISPATCH_INFO dispatch{};
     dispatch.cbSize = sizeof dispatch;
-    if (!api.sipLoad(&subject, 0, &dispatch) || !dispatch.pfGet) return Bytes();
+    if (!api.CryptSIPLoad(&subject, 0, &dispatch) || !dispatch.pfGet) return Bytes();
     SIP_SUBJECTINFO info{};
     info.cbSize = sizeof info;
     info.pgSubjectType = &subject;
@@ -191,7 +161,7 @@ Bytes ReadSipSignature(const CryptApi& api, const std::wstring& path, HANDLE fil
     return bytes;
 }
 
-Bytes ReadSignature(const CryptApi& api, const std::wstring& path, HANDLE file,
+Bytes ReadSignature(const win::Crypt32Calls& api, const std::wstring& path, HANDLE file,
                     sys::PackageKind kind)
 {
     switch (kind) {
@@ -204,24 +174,24 @@ Bytes ReadSignature(const CryptApi& api, const std::wstring& path, HANDLE file,
 }
 
 // The first signer's info, in a buffer of our own.
-Bytes ReadSignerInfo(const CryptApi& api, HCRYPTMSG message)
+Bytes ReadSignerInfo(const win::Crypt32Calls& api, HCRYPTMSG message)
 {
     DWORD size = 0;
-    if (!api.msgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0)
+    if (!api.CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0)
         return Bytes();
     Bytes info(size, 0);
-    if (!api.msgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, info.data(), &size))
+    if (!api.CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, info.data(), &size))
         return Bytes();
     return info;
 }
 
-std::wstring DisplayName(const CryptApi& api, PCCERT_CONTEXT certificate)
+std::wstring DisplayName(const win::Crypt32Calls& api, PCCERT_CONTEXT certificate)
 {
     const DWORD length =
-        api.getNameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+        api.CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
     if (length <= 1) return std::wstring();
     std::vector<wchar_t> name(length, L'\0');
-    const DWORD got = api.getNameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
+    const DWORD got = api.CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
                                         nullptr, name.data(), length);
     if (got <= 1 || got > length) return std::wstring();
     return std::wstring(name.data(), got - 1);
@@ -235,23 +205,23 @@ struct Signer {
     bool hasKeyHash = false;
 };
 
-bool HashPublicKey(const CryptApi& api, PCCERT_CONTEXT certificate, Signer* signer)
+bool HashPublicKey(const win::Crypt32Calls& api, PCCERT_CONTEXT certificate, Signer* signer)
 {
     DWORD size = sizeof signer->keyHash;
     CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
-    return api.hashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING, key, signer->keyHash,
+    return api.CryptHashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING, key, signer->keyHash,
                                  &size) &&
            size == sizeof signer->keyHash;
 }
 
-Signer SignerOf(const CryptApi& api, const Bytes& signature)
+Signer SignerOf(const win::Crypt32Calls& api, const Bytes& signature)
 {
     Signer result;
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()),
                          const_cast<BYTE*>(signature.data())};
     Store store(api);
     Message message(api);
-    if (!api.queryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+    if (!api.CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
                          store.out(), message.out(), nullptr))
         return result;
@@ -261,7 +231,7 @@ Signer SignerOf(const CryptApi& api, const Bytes& signature)
     CERT_INFO wanted{};
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
-    Certificate certificate(api, api.findCertificate(store.get(),
+    Certificate certificate(api, api.CertFindCertificateInStore(store.get(),
                                                      X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                                      CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
     if (!certificate.get()) return result;
@@ -273,7 +243,7 @@ Signer SignerOf(const CryptApi& api, const Bytes& signature)
 Signer ReadSigner(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
 {
     if (kind == sys::PackageKind::None) return Signer();
-    const CryptApi* api = Crypt();
+    const win::Crypt32Calls* api = Crypt();
     if (!api) return Signer();
     const Bytes signature = ReadSignature(*api, path, lockedFile, kind);
     if (signature.empty()) return Signer();
@@ -321,8 +291,8 @@ sys::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile)
     return sys::ClassifyPackage(path, head.data(), head.size());
 }
 
-int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile,
-                        sys::PackageKind kind)
+int VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,
+                        HANDLE lockedFile, sys::PackageKind kind)
 {
     if (kind == sys::PackageKind::None) return 0;
     if (!verify || !LayoutAllowsTrust(lockedFile, kind)) return 0;
@@ -350,12 +320,7 @@ int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDL
 
 int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
 {
-    static const auto winVerifyTrust = [] {
-        // wintrust and crypt32 load their own helpers by name while they check a file.
-        win::PreloadSystemLibraries(win::OnDemand::Trust);
-        return win::SystemFunction<WinVerifyTrustFn>(L"wintrust.dll", "WinVerifyTrust");
-    }();
-    return VerifyFileTrustWith(winVerifyTrust, path, lockedFile, kind);
+    return VerifyFileTrustWith(win::WinTrust().WinVerifyTrust, path, lockedFile, kind);
 }
 
 int VerifyFileTrust(const std::wstring& path)

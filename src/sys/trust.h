@@ -10,6 +10,7 @@
 // elevated from folders others can write to, so they must not be in its import table.
 #pragma once
 #include <windows.h>
+#include <wintrust.h>
 
 #include <string>
 
@@ -52,8 +53,7 @@ std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::Pac
 
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.
-using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-int VerifyFileTrustWith(WinVerifyTrustFn verify, const std::wstring& path, HANDLE lockedFile,
-                        sys::PackageKind kind);
+int VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,
+                        HANDLE lockedFile, sys::PackageKind kind);
 
 }  // namespace sys

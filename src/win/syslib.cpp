@@ -66,11 +66,8 @@ void PreloadSystemLibraries(OnDemand when)
 
 void RestrictDllSearch()
 {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (auto setDefault = Kernel32().SetDefaultDllDirectories)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Also drops the current folder from the classic search order where the call above is missing.
     ::SetDllDirectoryW(L"");
 }
@@ -90,10 +87,130 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
     return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-FARPROC SystemProc(const wchar_t* library, const char* name)
+namespace {
+
+template <class Fn>
+void Bind(HMODULE module, Fn& entry, const char* name)
 {
-    HMODULE module = LoadSystemLibrary(library);
-    return module ? ::GetProcAddress(module, name) : nullptr;
+    entry = module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                   : nullptr;
 }
+
+// The entry's member name is the export's name.
+#define MORVANE_BIND(module, calls, entry) Bind(module, calls.entry, #entry)
+
+void Fill(WinInetCalls& c)
+{
+    const HMODULE m = LoadSystemLibrary(L"wininet.dll");
+    MORVANE_BIND(m, c, InternetGetConnectedState);
+    MORVANE_BIND(m, c, InternetCheckConnectionW);
+    MORVANE_BIND(m, c, InternetOpenW);
+    MORVANE_BIND(m, c, InternetOpenUrlW);
+    MORVANE_BIND(m, c, HttpQueryInfoW);
+    MORVANE_BIND(m, c, InternetReadFile);
+    MORVANE_BIND(m, c, InternetQueryDataAvailable);
+    MORVANE_BIND(m, c, InternetCombineUrlW);
+    MORVANE_BIND(m, c, InternetQueryOptionW);
+    MORVANE_BIND(m, c, InternetCloseHandle);
+    MORVANE_BIND(m, c, DeleteUrlCacheEntryW);
+    MORVANE_BIND(m, c, CreateUrlCacheEntryW);
+    MORVANE_BIND(m, c, CommitUrlCacheEntryW);
+    MORVANE_BIND(m, c, GetUrlCacheEntryInfoW);
+}
+
+void Fill(UrlMonCalls& c)
+{
+    MORVANE_BIND(LoadSystemLibrary(L"urlmon.dll"), c, URLDownloadToFileW);
+}
+
+void Fill(WinTrustCalls& c)
+{
+    PreloadSystemLibraries(OnDemand::Trust);
+    MORVANE_BIND(LoadSystemLibrary(L"wintrust.dll"), c, WinVerifyTrust);
+}
+
+void Fill(Crypt32Calls& c)
+{
+    PreloadSystemLibraries(OnDemand::Trust);
+    const HMODULE m = LoadSystemLibrary(L"crypt32.dll");
+    MORVANE_BIND(m, c, CryptQueryObject);
+    MORVANE_BIND(m, c, CryptMsgGetParam);
+    MORVANE_BIND(m, c, CryptMsgClose);
+    MORVANE_BIND(m, c, CertFindCertificateInStore);
+    MORVANE_BIND(m, c, CertGetNameStringW);
+    MORVANE_BIND(m, c, CertFreeCertificateContext);
+    MORVANE_BIND(m, c, CertCloseStore);
+    MORVANE_BIND(m, c, CryptSIPRetrieveSubjectGuid);
+    MORVANE_BIND(m, c, CryptSIPLoad);
+    MORVANE_BIND(m, c, CryptHashPublicKeyInfo);
+}
+
+void Fill(NtdllCalls& c)
+{
+    const HMODULE m = LoadSystemLibrary(L"ntdll.dll");
+    MORVANE_BIND(m, c, NtCreateFile);
+    MORVANE_BIND(m, c, NtSetInformationFile);
+    MORVANE_BIND(m, c, RtlUpcaseUnicodeChar);
+    MORVANE_BIND(m, c, wine_get_version);
+}
+
+void Fill(Kernel32Calls& c)
+{
+    const HMODULE m = LoadSystemLibrary(L"kernel32.dll");
+    MORVANE_BIND(m, c, SetDefaultDllDirectories);
+    MORVANE_BIND(m, c, SetFileInformationByHandle);
+    MORVANE_BIND(m, c, QueryFullProcessImageNameW);
+    MORVANE_BIND(m, c, CreateSymbolicLinkW);
+    MORVANE_BIND(m, c, wine_get_unix_file_name);
+}
+
+void Fill(PsapiCalls& c)
+{
+    const HMODULE kernel = LoadSystemLibrary(L"kernel32.dll");
+    MORVANE_BIND(kernel, c, K32EnumProcesses);
+    MORVANE_BIND(kernel, c, K32GetProcessImageFileNameW);
+    if (!c.K32EnumProcesses)
+        Bind(LoadSystemLibrary(L"psapi.dll"), c.K32EnumProcesses, "EnumProcesses");
+    if (!c.K32GetProcessImageFileNameW)
+        Bind(LoadSystemLibrary(L"psapi.dll"), c.K32GetProcessImageFileNameW,
+             "GetProcessImageFileNameW");
+}
+
+void Fill(Comctl32Calls& c)
+{
+    MORVANE_BIND(LoadSystemLibrary(L"comctl32.dll"), c, InitCommonControlsEx);
+}
+
+void Fill(OleAut32Calls& c)
+{
+    MORVANE_BIND(LoadSystemLibrary(L"oleaut32.dll"), c, OleLoadPicture);
+}
+
+#undef MORVANE_BIND
+
+// A table is a function-local static: C++11 makes its first use bind it once, whichever
+// threads race to it (mingw-w64's win32 thread model guards it with a mutex).
+template <class Calls>
+const Calls& Bound()
+{
+    static const Calls calls = [] {
+        Calls c{};
+        Fill(c);
+        return c;
+    }();
+    return calls;
+}
+
+}  // namespace
+
+const WinInetCalls& WinInet() { return Bound<WinInetCalls>(); }
+const UrlMonCalls& UrlMon() { return Bound<UrlMonCalls>(); }
+const WinTrustCalls& WinTrust() { return Bound<WinTrustCalls>(); }
+const Crypt32Calls& Crypt32() { return Bound<Crypt32Calls>(); }
+const NtdllCalls& Ntdll() { return Bound<NtdllCalls>(); }
+const Kernel32Calls& Kernel32() { return Bound<Kernel32Calls>(); }
+const PsapiCalls& Psapi() { return Bound<PsapiCalls>(); }
+const Comctl32Calls& Comctl32() { return Bound<Comctl32Calls>(); }
+const OleAut32Calls& OleAut32() { return Bound<OleAut32Calls>(); }
 
 }  // namespace win

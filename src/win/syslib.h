@@ -1,9 +1,19 @@
-// Libraries bound at run time from the system folder only.
+// Libraries bound at run time from the system folder only, and the one table of the calls bound.
 //
 // Morvane runs elevated from folders that anyone may write to (downloads, media),
 // so nothing may ever be loaded from its own folder or the current folder.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
+#include <olectl.h>
+#include <psapi.h>
+#include <urlmon.h>
+#include <wininet.h>
+#include <winternl.h>
+// In this order: each needs the one before.
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <mssip.h>
 
 namespace win {
 
@@ -25,13 +35,128 @@ void PreloadSystemLibraries(OnDemand when);
 // stays loaded for the life of the process. nullptr when it cannot be loaded.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
-// Looks up an export of a system library; nullptr when the library or export is missing.
-FARPROC SystemProc(const wchar_t* library, const char* name);
+// The calls bound at run time, one table per library, each entry typed and named as the SDK
+// declares it. A table is bound once, on its first use from any thread, from the library in
+// the system folder; an entry the system lacks is null, and so is every entry of a library it
+// lacks. Nothing of these is in the import table, so a missing one costs only the call.
 
-template <class Fn>
-Fn SystemFunction(const wchar_t* library, const char* name)
+// Every entry is bound (not null).
+template <class... Fn>
+bool Present(Fn... entries)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(SystemProc(library, name)));
+    return (... && (entries != nullptr));
 }
+
+struct WinInetCalls {
+    decltype(&::InternetGetConnectedState) InternetGetConnectedState;
+    decltype(&::InternetCheckConnectionW) InternetCheckConnectionW;
+    decltype(&::InternetOpenW) InternetOpenW;
+    decltype(&::InternetOpenUrlW) InternetOpenUrlW;
+    decltype(&::HttpQueryInfoW) HttpQueryInfoW;
+    decltype(&::InternetReadFile) InternetReadFile;
+    decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
+    decltype(&::InternetCombineUrlW) InternetCombineUrlW;
+    decltype(&::InternetQueryOptionW) InternetQueryOptionW;
+    decltype(&::InternetCloseHandle) InternetCloseHandle;
+    decltype(&::DeleteUrlCacheEntryW) DeleteUrlCacheEntryW;
+    // The tests plant and read cache entries with these.
+    decltype(&::CreateUrlCacheEntryW) CreateUrlCacheEntryW;
+    decltype(&::CommitUrlCacheEntryW) CommitUrlCacheEntryW;
+    decltype(&::GetUrlCacheEntryInfoW) GetUrlCacheEntryInfoW;
+};
+const WinInetCalls& WinInet();
+
+// The tests fetch from their fixture server with it.
+struct UrlMonCalls {
+    decltype(&::URLDownloadToFileW) URLDownloadToFileW;
+};
+const UrlMonCalls& UrlMon();
+
+// Binding this table (and Crypt32's) first preloads the OnDemand::Trust set: wintrust and
+// crypt32 load their own helpers by name while they check a file.
+struct WinTrustCalls {
+    decltype(&::WinVerifyTrust) WinVerifyTrust;
+};
+const WinTrustCalls& WinTrust();
+
+struct Crypt32Calls {
+    decltype(&::CryptQueryObject) CryptQueryObject;
+    decltype(&::CryptMsgGetParam) CryptMsgGetParam;
+    decltype(&::CryptMsgClose) CryptMsgClose;
+    decltype(&::CertFindCertificateInStore) CertFindCertificateInStore;
+    decltype(&::CertGetNameStringW) CertGetNameStringW;
+    decltype(&::CertFreeCertificateContext) CertFreeCertificateContext;
+    decltype(&::CertCloseStore) CertCloseStore;
+    decltype(&::CryptSIPRetrieveSubjectGuid) CryptSIPRetrieveSubjectGuid;
+    decltype(&::CryptSIPLoad) CryptSIPLoad;
+    decltype(&::CryptHashPublicKeyInfo) CryptHashPublicKeyInfo;
+};
+const Crypt32Calls& Crypt32();
+
+// ntdll's import library also exports C runtime names, so it is never linked.
+struct NtdllCalls {
+    decltype(&::NtCreateFile) NtCreateFile;
+    decltype(&::NtSetInformationFile) NtSetInformationFile;
+    // Declared only by the driver kit's headers.
+    WCHAR(NTAPI* RtlUpcaseUnicodeChar)(WCHAR);
+    // Wine's own export, which no SDK declares: present only under Wine.
+    const char*(CDECL* wine_get_version)();
+};
+const NtdllCalls& Ntdll();
+
+// kernel32 calls that older systems lack (or, for the last, that only Wine has).
+struct Kernel32Calls {
+    decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;    // 7 with KB2533623
+    decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;  // Vista
+    decltype(&::QueryFullProcessImageNameW) QueryFullProcessImageNameW;  // Vista
+    decltype(&::CreateSymbolicLinkW) CreateSymbolicLinkW;                // Vista
+    // The Unix name of a Windows path, in a block of the process heap.
+    char*(CDECL* wine_get_unix_file_name)(LPCWSTR);
+};
+const Kernel32Calls& Kernel32();
+
+// The process-status calls live in kernel32 under these names from Windows 7 on, and in
+// psapi.dll under the names without "K32" before; each entry is taken from kernel32 where it
+// has it, else from psapi. (The psapi import library would tie the program to one of them.)
+struct PsapiCalls {
+    decltype(&::K32EnumProcesses) K32EnumProcesses;
+    decltype(&::K32GetProcessImageFileNameW) K32GetProcessImageFileNameW;
+};
+const PsapiCalls& Psapi();
+
+// Bound at run time: the manifest gives version 6 from the side-by-side store.
+struct Comctl32Calls {
+    decltype(&::InitCommonControlsEx) InitCommonControlsEx;
+};
+const Comctl32Calls& Comctl32();
+
+// Bound at run time: the path to the wizard never loads the OLE automation library.
+struct OleAut32Calls {
+    decltype(&::OleLoadPicture) OleLoadPicture;
+};
+const OleAut32Calls& OleAut32();
+
+// An internet handle, closed through the WinINet table.
+class InternetHandle {
+public:
+    explicit InternetHandle(HINTERNET handle) : m_handle(handle) {}
+    ~InternetHandle()
+    {
+        if (m_handle) WinInet().InternetCloseHandle(m_handle);
+    }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    HINTERNET get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
+    HINTERNET release()
+    {
+        HINTERNET handle = m_handle;
+        m_handle = nullptr;
+        return handle;
+    }
+
+private:
+    HINTERNET m_handle;
+};
 
 }  // namespace win

@@ -190,11 +190,8 @@ TEST(FileNamePart, CutsWhereTheShellsFileNameHelperCuts)
 // Puts a stale copy of `url` into the system's internet cache, as an earlier visit would.
 bool PlantCacheEntry(const std::wstring& url, const std::string& body)
 {
-    using CreateFn = BOOL(WINAPI*)(LPCWSTR, DWORD, LPCWSTR, LPWSTR, DWORD);
-    using CommitFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, FILETIME, FILETIME, DWORD, LPWSTR, DWORD,
-                                   LPCWSTR, LPCWSTR);
-    auto create = win::SystemFunction<CreateFn>(L"wininet.dll", "CreateUrlCacheEntryW");
-    auto commit = win::SystemFunction<CommitFn>(L"wininet.dll", "CommitUrlCacheEntryW");
+    const auto create = win::WinInet().CreateUrlCacheEntryW;
+    const auto commit = win::WinInet().CommitUrlCacheEntryW;
     wchar_t local[MAX_PATH] = {};
     if (!create || !commit || !create(url.c_str(), 0, L"ini", local, 0)) return false;
     if (!WriteBytes(local, body)) return false;
@@ -210,8 +207,7 @@ bool PlantCacheEntry(const std::wstring& url, const std::string& body)
 // The cache entry's local copy, or empty when the cache holds none for `url`.
 std::string CachedBody(const std::wstring& url)
 {
-    using InfoFn = BOOL(WINAPI*)(LPCWSTR, INTERNET_CACHE_ENTRY_INFOW*, LPDWORD);
-    auto info = win::SystemFunction<InfoFn>(L"wininet.dll", "GetUrlCacheEntryInfoW");
+    const auto info = win::WinInet().GetUrlCacheEntryInfoW;
     std::vector<char> buffer(8192);
     DWORD size = static_cast<DWORD>(buffer.size());
     auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());

@@ -10,11 +10,9 @@ using namespace testing_support;
 
 namespace {
 
-using UrlDownloadToFileFn = HRESULT(WINAPI*)(void*, const wchar_t*, const wchar_t*, DWORD, void*);
-
 HRESULT Download(const std::wstring& url, const std::wstring& path)
 {
-    auto download = win::SystemFunction<UrlDownloadToFileFn>(L"urlmon.dll", "URLDownloadToFileW");
+    const auto download = win::UrlMon().URLDownloadToFileW;
     if (!download) return E_FAIL;
     return download(nullptr, url.c_str(), path.c_str(), 0, nullptr);
 }

@@ -365,9 +365,7 @@ std::set<std::wstring> Names(const std::wstring& folder)
 // follows such a link as Windows would follow a junction.
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
 {
-    using UnixNameFn = char*(CDECL*)(LPCWSTR);
-    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto unixName = win::Kernel32().wine_get_unix_file_name;
     if (!unixName) return false;
     char* from = unixName(target.c_str());
     char* to = unixName(link.c_str());
@@ -547,7 +545,7 @@ TEST(Package, ElevatedExtractionGivesTheFolderAProtectedDescriptor)
     PSECURITY_DESCRIPTOR extracted = nullptr, control = nullptr;
     EXPECT_FALSE(grantsEveryone(temp + L"\\KVNew", &extracted));
     EXPECT_TRUE(grantsEveryone(plain, &control));
-    const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+    const bool wine = win::Ntdll().wine_get_version != nullptr;
     if (!wine && extracted) ExpectAdminOnly(extracted, "read back");
     ::LocalFree(extracted);
     ::LocalFree(control);
@@ -556,8 +554,7 @@ TEST(Package, ElevatedExtractionGivesTheFolderAProtectedDescriptor)
 // The portable table is the system's: every code unit of the BMP upper-cases alike.
 TEST(NameKey, UpcasesEveryCodeUnitAsTheSystemDoes)
 {
-    using UpcaseFn = WCHAR(NTAPI*)(WCHAR);
-    const auto upcase = win::SystemFunction<UpcaseFn>(L"ntdll.dll", "RtlUpcaseUnicodeChar");
+    const auto upcase = win::Ntdll().RtlUpcaseUnicodeChar;
     ASSERT_TRUE(upcase);
     int differ = 0;
     for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {

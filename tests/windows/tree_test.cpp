@@ -6,6 +6,7 @@
 #include <string>
 
 #include "test_support.h"
+#include "win/syslib.h"
 
 using testing_support::Exists;
 using testing_support::ReadBytes;
@@ -243,14 +244,12 @@ TEST(TreePaths, RefuseWhatIsNoAbsoluteFolderAndTouchNothing)
     EXPECT_EQ(ReadBytes(src + L"\\a.txt"), "source a");
 }
 
-bool IsWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version"); }
+bool IsWine() { return win::Ntdll().wine_get_version != nullptr; }
 
 // The Unix name Wine gives a Windows path; empty elsewhere.
 std::string UnixName(const std::wstring& path)
 {
-    using UnixNameFn = char*(CDECL*)(LPCWSTR);
-    auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto unixName = win::Kernel32().wine_get_unix_file_name;
     char* name = unixName ? unixName(path.c_str()) : nullptr;
     if (!name) return std::string();
     std::string result = name;
@@ -289,9 +288,7 @@ bool WaitFor(const std::wstring& path, int milliseconds)
 // a file. False when neither works.
 bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder)
 {
-    using CreateLinkFn = BOOLEAN(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
-    auto createLink = reinterpret_cast<CreateLinkFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
+    const auto createLink = win::Kernel32().CreateSymbolicLinkW;
     const DWORD unprivileged = 0x2;
     if (createLink) createLink(link.c_str(), target.c_str(), (folder ? 0x1 : 0) | unprivileged);
     if ((::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) && Exists(link))

@@ -8,6 +8,7 @@
 
 #include "sys/runner.h"
 #include "test_support.h"
+#include "win/syslib.h"
 
 using testing_support::Exists;
 using testing_support::FixturePath;
@@ -45,7 +46,7 @@ const auto* const g_root = ::testing::AddGlobalTestEnvironment(new TestRoot);
 // Wine's ntdll exports its version; Windows' does not.
 bool RunningOnWine()
 {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return win::Ntdll().wine_get_version != nullptr;
 }
 
 std::wstring CopyAs(const ScratchDir& dir, const std::wstring& source, const std::wstring& name)
@@ -142,9 +143,7 @@ struct TrustCall {
 std::vector<TrustCall> g_calls;
 LONG WINAPI RecordingWinVerifyTrust(HWND window, GUID* action, LPVOID data)
 {
-    using Fn = sys::WinVerifyTrustFn;
-    static const Fn real = reinterpret_cast<Fn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::LoadLibraryW(L"wintrust.dll"), "WinVerifyTrust")));
+    const auto real = win::WinTrust().WinVerifyTrust;
     auto* trust = static_cast<WINTRUST_DATA*>(data);
     const LONG result = real(window, action, data);
     g_calls.push_back({window, trust->dwStateAction, trust->pFile->hFile, result});
@@ -367,9 +366,7 @@ TEST(VerifyPackage, JudgesAWizardInAFolderLikeThePackage)
 // The Unix name Wine gives a Windows path; empty elsewhere.
 std::string UnixName(const std::wstring& path)
 {
-    using UnixNameFn = char*(CDECL*)(LPCWSTR);
-    auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto unixName = win::Kernel32().wine_get_unix_file_name;
     char* name = unixName ? unixName(path.c_str()) : nullptr;
     if (!name) return std::string();
     std::string result = name;
