@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Update benchmark under Wine, side by side in one run on loopback: Morvane's download of a
-# 50 MB package against a plain URLDownloadToFileW caller (over http, and over https), the time
-# from Yes to the new wizard split by step, Morvane's peak memory during the download and the
-# check, and the bytes a resumed download fetches after a cut at 90%.
-#   bench/update.sh [BUILD_DIR] [RUNS]     (default build/windows, 3)
+# Update benchmark under Wine, side by side in one run on loopback, with a ~40 MB signed
+# package: the dialog's longest answer and its answers over 100 ms from Yes to the end of the
+# clean-up while a 40-frame 640x480 GIF animates (the UI driver's watch); Yes to the new wizard
+# by step; Morvane's peak private memory during the download and the check, and while the large
+# GIF animates; the download against a plain URLDownloadToFileW caller (http and https, ratio of
+# medians) and the bytes a resumed download fetches after a cut at 90%.
+#   bench/update.sh [BUILD_DIR] [RUNS]     (default build/windows, 3; about 40 s a run)
 # The build must be configured with a loopback MORVANE_SUPPORT_URL (scripts/build.sh does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
