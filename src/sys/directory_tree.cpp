@@ -8,6 +8,7 @@
 
 #include "rules/names.h"
 #include "sys/tree_rules.h"
+#include "win/file_info.h"
 #include "win/handles.h"
 #include "win/syslib.h"
 
@@ -102,23 +103,6 @@ NTSTATUS OpenRelative(HANDLE parent, const std::wstring& name, const OpenMode& m
     return result;
 }
 
-// The handle's path below its volume ("\\Temp\\pkg"), as opened: short names stay short. Parent
-// and child are on one volume, so their paths compare; the call costs a fraction of
-// GetFinalPathNameByHandleW, which asks the mount manager for the volume's name each time.
-std::wstring PathOf(HANDLE handle)
-{
-    std::vector<DWORD> buffer(512);
-    for (;;) {
-        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
-        auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-        if (::GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
-            return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
-        if (::GetLastError() != ERROR_MORE_DATA || name->FileNameLength + sizeof(DWORD) <= bytes)
-            return std::wstring();
-        buffer.resize(name->FileNameLength / sizeof(DWORD) + 2);
-    }
-}
-
 bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& name)
 {
     std::wstring expected = parent.path;
@@ -140,7 +124,7 @@ Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& 
         status == kFileIsADirectory)
         return Outcome::Missing;
     if (!NT_SUCCESS(status)) return Outcome::Failed;
-    std::wstring path = PathOf(handle.get());
+    std::wstring path = win::PathBelowVolume(handle.get());
     if (path.empty()) return Outcome::Failed;
     if (!IsPathOf(path, parent, name)) return Outcome::Elsewhere;
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -166,7 +150,7 @@ Outcome OpenFolder(const FolderPath& path, const OpenMode& last, Held* folder)
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                    ? Outcome::Missing : Outcome::Failed;
     }
-    at.path = PathOf(at.handle.get());
+    at.path = win::PathBelowVolume(at.handle.get());
     if (at.path.empty()) return Outcome::Failed;
     for (size_t i = 0; i < path.names.size(); ++i) {
         const bool isLast = i + 1 == path.names.size();

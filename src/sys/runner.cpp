@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sys/runner_rules.h"
+#include "win/file_info.h"
 #include "win/trail.h"
 
 namespace sys {
@@ -109,21 +110,6 @@ bool SameFile(HANDLE a, HANDLE b)
            infoA.nFileIndexLow == infoB.nFileIndexLow;
 }
 
-// The handle's own path below its volume ("\Temp\pkg\KVWizard.exe").
-std::wstring PathBelowVolume(HANDLE handle)
-{
-    std::vector<DWORD> buffer(512);
-    for (;;) {
-        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
-        auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-        if (::GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
-            return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
-        if (::GetLastError() != ERROR_MORE_DATA || name->FileNameLength + sizeof(DWORD) <= bytes)
-            return std::wstring();
-        buffer.resize(name->FileNameLength / sizeof(DWORD) + 2);
-    }
-}
-
 // "C:\a\b.exe" (or "\\?\C:\a\b.exe") names "\a\b.exe" on its volume; other forms
 // (shares, device paths) give nothing and are refused.
 std::wstring BelowDrive(const std::wstring& path)
@@ -171,7 +157,7 @@ std::wstring WhyNotJudgedImage(HANDLE process, HANDLE judgedFile)
         return L"the image " + imagePath + L" is another file than the one judged";
     if (judgedInfo.nNumberOfLinks != 1)
         return L"the judged file has another name besides the one it was judged under";
-    if (!SameText(BelowDrive(imagePath), PathBelowVolume(ran.get())))
+    if (!SameText(BelowDrive(imagePath), win::PathBelowVolume(ran.get())))
         return L"the image " + imagePath + L" is reached through a link";
     return std::wstring();
 }

@@ -1,0 +1,21 @@
+#include "win/file_info.h"
+
+#include <vector>
+
+namespace win {
+
+std::wstring PathBelowVolume(HANDLE handle)
+{
+    std::vector<DWORD> buffer(512);
+    for (;;) {
+        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+        auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+        if (::GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
+            return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+        if (::GetLastError() != ERROR_MORE_DATA || name->FileNameLength + sizeof(DWORD) <= bytes)
+            return std::wstring();
+        buffer.resize(name->FileNameLength / sizeof(DWORD) + 2);
+    }
+}
+
+}  // namespace win
