@@ -21,11 +21,11 @@ std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
     return win::Decimal(major) + L"." + win::Decimal(minor) + L" SP" + win::Decimal(servicePack);
 }
 
-// One start-up step's outcome on the trail; passes the result on.
-int Step(const wchar_t* name, int result)
+// One start-up step's outcome on the trail; passes on whether it succeeded.
+bool Step(const wchar_t* name, int result)
 {
     win::Trail(std::wstring(name) + (result ? L": read" : L": missing"));
-    return result;
+    return result != 0;
 }
 
 void RegisterCommonControls()

@@ -16,10 +16,10 @@
 namespace {
 
 // No update: says why on the trail.
-int Refuse(const wchar_t* why)
+bool Refuse(const wchar_t* why)
 {
     win::Trail(std::wstring(L"update check: no update, ") + why);
-    return 0;
+    return false;
 }
 
 }  // namespace

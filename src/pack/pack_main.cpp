@@ -68,9 +68,9 @@ int Run(const Native& command) { return std::system(command.c_str()); }
 const char kQuiet[] = " >/dev/null 2>&1";
 #endif
 
-// 1 when the signed file holds exactly one certificate-table entry and nothing after it,
+// True when the signed file holds exactly one certificate-table entry and nothing after it,
 // the form Morvane's package check insists on.
-int CheckSignedForm(const fs::path& package)
+bool CheckSignedForm(const fs::path& package)
 {
     std::ifstream in(package, std::ios::binary);
     std::string head(sys::kHeadBytes, '\0');
@@ -80,12 +80,12 @@ int CheckSignedForm(const fs::path& package)
     if (!sys::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()),
                                   head.size(), &table) ||
         table.length == 0 || table.length > sys::kMaxTableBytes)
-        return 0;
+        return false;
     std::string bytes(table.length, '\0');
     in.clear();
     in.seekg(table.offset);
     in.read(&bytes[0], table.length);
-    if (static_cast<uint32_t>(in.gcount()) != table.length) return 0;
+    if (static_cast<uint32_t>(in.gcount()) != table.length) return false;
     std::error_code error;
     const uint64_t size = fs::file_size(package, error);
     return !error && sys::CheckCertificateTable(table, size,

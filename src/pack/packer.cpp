@@ -21,14 +21,14 @@ std::string Utf8Name(const fs::path& path)
     return std::string(name.begin(), name.end());
 }
 
-int CollectFolder(const fs::path& folder, const std::string& prefix,
-                  std::vector<SourceEntry>* out, std::string* why)
+bool CollectFolder(const fs::path& folder, const std::string& prefix,
+                   std::vector<SourceEntry>* out, std::string* why)
 {
     std::error_code error;
     std::vector<fs::directory_entry> children;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         children.push_back(*it);
-    if (error) return *why = "cannot list " + folder.u8string() + ": " + error.message(), 0;
+    if (error) return *why = "cannot list " + folder.u8string() + ": " + error.message(), false;
     std::vector<std::pair<std::string, fs::directory_entry>> named;
     for (const auto& child : children) named.emplace_back(Utf8Name(child.path()), child);
     std::sort(named.begin(), named.end(),
@@ -38,30 +38,31 @@ int CollectFolder(const fs::path& folder, const std::string& prefix,
     for (const auto& [name, child] : named) {
         const std::string stored = prefix.empty() ? name : prefix + "/" + name;
         if (!CheckNameLevel(name))
-            return *why = "\"" + stored + "\" is not a name Windows takes literally", 0;
+            return *why = "\"" + stored + "\" is not a name Windows takes literally", false;
         const auto [other, fresh] = seen.emplace(NameKey(name), name);
         if (!fresh)
             return *why = "\"" + stored + "\" and \"" + other->second +
-                          "\" are one name on Windows", 0;
+                          "\" are one name on Windows", false;
         const fs::file_status status = child.symlink_status(error);
-        if (error) return *why = "cannot read " + stored + ": " + error.message(), 0;
+        if (error) return *why = "cannot read " + stored + ": " + error.message(), false;
         SourceEntry entry;
         entry.name = stored;
         entry.path = child.path();
         if (fs::is_directory(status)) {
             entry.kind = EntryKind::Folder;
             out->push_back(entry);
-            if (!CollectFolder(child.path(), stored, out, why)) return 0;
+            if (!CollectFolder(child.path(), stored, out, why)) return false;
         } else if (fs::is_regular_file(status)) {
             entry.kind = EntryKind::File;
             entry.size = child.file_size(error);
-            if (error) return *why = "cannot read " + stored + ": " + error.message(), 0;
+            if (error) return *why = "cannot read " + stored + ": " + error.message(), false;
             out->push_back(entry);
         } else {
-            return *why = "\"" + stored + "\" is a link or special file, not a file or folder", 0;
+            return *why = "\"" + stored + "\" is a link or special file, not a file or folder",
+                   false;
         }
     }
-    return 1;
+    return true;
 }
 
 bool ReadFile(const fs::path& path, std::string* bytes)
@@ -79,42 +80,42 @@ void Hash(Sha256* hash, const std::string& bytes)
 
 // Copies one source file into the package, hashing as it goes. 0 when it cannot be read or
 // its size is not what the table promised.
-int StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
-               std::vector<char>* buffer, std::string* why)
+bool StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
+                std::vector<char>* buffer, std::string* why)
 {
     std::ifstream in(entry.path, std::ios::binary);
-    if (!in) return *why = "cannot open " + entry.name, 0;
+    if (!in) return *why = "cannot open " + entry.name, false;
     uint64_t left = entry.size;
     while (left > 0) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer->size()));
         in.read(buffer->data(), static_cast<std::streamsize>(want));
         if (static_cast<size_t>(in.gcount()) != want)
-            return *why = entry.name + " got shorter while it was packed", 0;
+            return *why = entry.name + " got shorter while it was packed", false;
         hash->Update(reinterpret_cast<const unsigned char*>(buffer->data()), want);
         out->write(buffer->data(), static_cast<std::streamsize>(want));
         left -= want;
     }
     if (in.peek() != std::ifstream::traits_type::eof())
-        return *why = entry.name + " grew while it was packed", 0;
-    return 1;
+        return *why = entry.name + " grew while it was packed", false;
+    return true;
 }
 
-int WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tree,
-                const std::string& folder, const fs::path& part, PackStats* stats,
-                std::string* why)
+bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tree,
+                 const std::string& folder, const fs::path& part, PackStats* stats,
+                 std::string* why)
 {
     std::string table;
     uint64_t dataBytes = 0;
     PackStats counted;
     for (const SourceEntry& entry : tree) {
-        if (entry.name.size() > 0xFFFF) return *why = "name too long: " + entry.name, 0;
+        if (entry.name.size() > 0xFFFF) return *why = "name too long: " + entry.name, false;
         AppendEntry(&table, entry.kind, entry.name, entry.size);
         dataBytes += entry.size;
         if (entry.kind == EntryKind::File) ++counted.files, counted.bytes += entry.size;
         else ++counted.folders;
     }
     if (tree.size() > 0xFFFFFFFFu || table.size() > 0xFFFFFFFFu)
-        return *why = "too many entries", 0;
+        return *why = "too many entries", false;
     const unsigned char noDigest[Sha256::kDigestSize] = {};
     std::string header = EncodeHeader(folder, static_cast<uint32_t>(tree.size()),
                                       static_cast<uint32_t>(table.size()), dataBytes, noDigest);
@@ -123,10 +124,10 @@ int WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tr
     ResourcePlan plan;
     if (!PlanResourceSection(reinterpret_cast<const unsigned char*>(stubBytes.data()),
                              stubBytes.size(), PackageManifest(), payloadBytes, &plan, why))
-        return 0;
+        return false;
 
     std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!out) return *why = "cannot write " + part.u8string(), 0;
+    if (!out) return *why = "cannot write " + part.u8string(), false;
     out << plan.head << plan.directory;
     const uint64_t payloadAt = plan.head.size() + plan.directory.size();
     out << header << folder << table;
@@ -138,16 +139,16 @@ int WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tr
     std::vector<char> buffer(kChunk);
     for (const SourceEntry& entry : tree)
         if (entry.kind == EntryKind::File && !StreamFile(entry, &out, &hash, &buffer, why))
-            return 0;
+            return false;
     out << std::string(plan.tailPadding, '\0');
     unsigned char digest[Sha256::kDigestSize];
     hash.Finish(digest);
     out.seekp(static_cast<std::streamoff>(payloadAt + kHashOffset));
     out.write(reinterpret_cast<const char*>(digest), sizeof(digest));
     out.close();
-    if (!out) return *why = "cannot write " + part.u8string(), 0;
+    if (!out) return *why = "cannot write " + part.u8string(), false;
     *stats = counted;
-    return 1;
+    return true;
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -168,37 +169,37 @@ bool IsRevision(const std::string& text)
 
 }  // namespace
 
-int CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why)
+bool CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why)
 {
     std::error_code error;
     if (!fs::is_directory(fs::symlink_status(from, error)))
-        return *why = from.u8string() + " is not a folder", 0;
+        return *why = from.u8string() + " is not a folder", false;
     out->clear();
     return CollectFolder(from, "", out, why);
 }
 
-int WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
-                 const std::string& folder, const fs::path& out, PackStats* stats,
-                 std::string* why)
+bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
+                  const std::string& folder, const fs::path& out, PackStats* stats,
+                  std::string* why)
 {
     if (!CheckNameLevel(folder) || folder.size() > kMaxFolderBytes)
-        return *why = "\"" + folder + "\" is not a folder name Windows takes literally", 0;
+        return *why = "\"" + folder + "\" is not a folder name Windows takes literally", false;
     std::string stubBytes;
     if (!ReadFile(stub, &stubBytes))
-        return *why = "cannot read the extractor " + stub.u8string(), 0;
+        return *why = "cannot read the extractor " + stub.u8string(), false;
     fs::path part = out;
     part += ".part";
     std::error_code error;
     if (!WritePieces(stubBytes, tree, folder, part, stats, why)) {
         fs::remove(part, error);
-        return 0;
+        return false;
     }
     fs::rename(part, out, error);
     if (error) {
         fs::remove(part, error);
-        return *why = "cannot rename into " + out.u8string(), 0;
+        return *why = "cannot rename into " + out.u8string(), false;
     }
-    return 1;
+    return true;
 }
 
 std::string ControlSection(const std::string& section, const std::string& revision,

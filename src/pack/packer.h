@@ -25,10 +25,10 @@ struct SourceEntry {
 };
 
 // Lists a folder's tree: each folder before what it holds, names in byte order, so the same
-// folder always gives the same package. 0 with `why` for a symbolic link, a special file, a
+// folder always gives the same package. False with `why` for a symbolic link, a special file, a
 // name that Windows cannot take literally, or two names of one folder that Windows takes for
 // one ("a.txt" and "A.TXT").
-int CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why);
+bool CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why);
 
 struct PackStats {
     uint64_t folders = 0, files = 0, bytes = 0;
@@ -36,11 +36,11 @@ struct PackStats {
 
 // Writes the package: the stub image with a resource section holding the manifest and the
 // payload. Written to a temporary name beside `out` and renamed into place when complete;
-// 0 with `why` on any failure, leaving nothing behind. File contents are streamed, never held
+// false with `why` on any failure, leaving nothing behind. File contents are streamed, never held
 // whole; a file whose size changes while it is packed fails the run.
-int WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
-                 const std::string& folder, const fs::path& out, PackStats* stats,
-                 std::string* why);
+bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
+                  const std::string& folder, const fs::path& out, PackStats* stats,
+                  std::string* why);
 
 // The control-file section for a package: name, DownloadUrl, ExePath (folder\KVWizard.exe)
 // and Revision, one key per line. Empty with `why` when a value could not be read back as

@@ -65,30 +65,28 @@ bool LooksLikeShortName(const std::string& level)
 
 }  // namespace
 
-int CheckNameLevel(const std::string& name)
+bool CheckNameLevel(const std::string& name)
 {
     std::wstring wide;
-    return DecodeUtf8(name, &wide) && rules::IsPlainFileName(wide) && !LooksLikeShortName(name)
-               ? 1
-               : 0;
+    return DecodeUtf8(name, &wide) && rules::IsPlainFileName(wide) && !LooksLikeShortName(name);
 }
 
-int CheckEntryName(const std::string& name)
+bool CheckEntryName(const std::string& name)
 {
-    if (name.empty()) return 0;
+    if (name.empty()) return false;
     size_t start = 0;
     for (;;) {
         const size_t slash = name.find('/', start);
         const size_t end = slash == std::string::npos ? name.size() : slash;
-        if (!CheckNameLevel(name.substr(start, end - start))) return 0;
-        if (slash == std::string::npos) return 1;
+        if (!CheckNameLevel(name.substr(start, end - start))) return false;
+        if (slash == std::string::npos) return true;
         start = slash + 1;
     }
 }
 
-int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
+bool ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
 {
-    if (length < kHeaderSize || std::memcmp(bytes, kMagic, 4) != 0) return 0;
+    if (length < kHeaderSize || std::memcmp(bytes, kMagic, 4) != 0) return false;
     uint32_t version = 0, folderBytes = 0, entryCount = 0, tableBytes = 0, reserved = 0;
     uint64_t dataBytes = 0;
     if (!rules::ReadLe32(bytes, length, 4, &version) ||
@@ -97,15 +95,15 @@ int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
         !rules::ReadLe32(bytes, length, 48, &tableBytes) ||
         !rules::ReadLe32(bytes, length, 52, &reserved) ||
         !rules::ReadLe64(bytes, length, 56, &dataBytes))
-        return 0;
-    if (version != kVersion || reserved != 0 || folderBytes > kMaxFolderBytes) return 0;
+        return false;
+    if (version != kVersion || reserved != 0 || folderBytes > kMaxFolderBytes) return false;
     // Each term is below 2^32 except dataBytes, which must fit what is left.
     const uint64_t dataStart = uint64_t{kHeaderSize} + folderBytes + tableBytes;
-    if (dataStart > length || dataBytes != length - dataStart) return 0;
+    if (dataStart > length || dataBytes != length - dataStart) return false;
 
     Payload payload;
     payload.folder.assign(reinterpret_cast<const char*>(bytes + kHeaderSize), folderBytes);
-    if (!CheckNameLevel(payload.folder)) return 0;
+    if (!CheckNameLevel(payload.folder)) return false;
 
     const unsigned char* table = bytes + kHeaderSize + folderBytes;
     std::set<std::u16string> keys;  // names as Windows compares them
@@ -116,45 +114,46 @@ int ReadPayload(const unsigned char* bytes, size_t length, Payload* out)
         uint64_t size = 0;
         if (!rules::ReadLe16(table, tableBytes, at + 2, &nameBytes) ||
             !rules::ReadLe64(table, tableBytes, at + 4, &size))
-            return 0;
+            return false;
         const unsigned char kind = table[static_cast<size_t>(at)];
         const unsigned char zero = table[static_cast<size_t>(at) + 1];
         at += kEntryHeaderSize;
-        if (zero != 0 || tableBytes - at < nameBytes) return 0;
+        if (zero != 0 || tableBytes - at < nameBytes) return false;
         Entry entry;
         entry.name.assign(reinterpret_cast<const char*>(table + at), nameBytes);
         at += nameBytes;
         if (kind == static_cast<unsigned char>(EntryKind::Folder)) {
-            if (size != 0) return 0;
+            if (size != 0) return false;
             entry.kind = EntryKind::Folder;
         } else if (kind == static_cast<unsigned char>(EntryKind::File)) {
-            if (size > length - offset) return 0;  // past the end of the data
+            if (size > length - offset) return false;  // past the end of the data
             entry.kind = EntryKind::File;
         } else {
-            return 0;
+            return false;
         }
-        if (!CheckEntryName(entry.name) || !keys.insert(NameKey(entry.name)).second) return 0;
+        if (!CheckEntryName(entry.name) || !keys.insert(NameKey(entry.name)).second) return false;
         const size_t slash = entry.name.rfind('/');
-        if (slash != std::string::npos && folders.count(entry.name.substr(0, slash)) == 0) return 0;
+        if (slash != std::string::npos && folders.count(entry.name.substr(0, slash)) == 0)
+            return false;
         if (entry.kind == EntryKind::Folder) folders.insert(entry.name);
         entry.size = size;
         entry.offset = offset;
         offset += size;
         payload.entries.push_back(std::move(entry));
     }
-    if (at != tableBytes || offset != length) return 0;
+    if (at != tableBytes || offset != length) return false;
     *out = std::move(payload);
-    return 1;
+    return true;
 }
 
-int CheckPayloadHash(const unsigned char* bytes, size_t length)
+bool CheckPayloadHash(const unsigned char* bytes, size_t length)
 {
-    if (length < kHeaderSize) return 0;
+    if (length < kHeaderSize) return false;
     Sha256 hash;
     hash.Update(bytes + kHashedFrom, length - kHashedFrom);
     unsigned char digest[Sha256::kDigestSize];
     hash.Finish(digest);
-    return std::memcmp(digest, bytes + kHashOffset, sizeof(digest)) == 0 ? 1 : 0;
+    return std::memcmp(digest, bytes + kHashOffset, sizeof(digest)) == 0;
 }
 
 std::string EncodeHeader(const std::string& folder, uint32_t entryCount, uint32_t tableBytes,

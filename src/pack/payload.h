@@ -39,26 +39,26 @@ struct Payload {
     std::vector<Entry> entries;
 };
 
-// 1 when `name` is one level of a path that every Windows API takes literally as a name below
+// True when `name` is one level of a path that every Windows API takes literally as a name below
 // its parent: strict UTF-8 that, as UTF-16, is a plain file name (rules::IsPlainFileName: no
 // separator, stream, trailing dot or space, control character or device name), and nothing that
 // looks like a short 8.3 alias (a tilde and digits before the extension: "KVWIZA~1.EXE"),
 // which could name another entry.
-int CheckNameLevel(const std::string& name);
+bool CheckNameLevel(const std::string& name);
 
-// 1 when `name` is a relative path of one or more levels joined by '/', each passing
+// True when `name` is a relative path of one or more levels joined by '/', each passing
 // CheckNameLevel: no root, no drive, no stream, no "..", no empty level.
-int CheckEntryName(const std::string& name);
+bool CheckEntryName(const std::string& name);
 
 // Reads the header and the entry table and checks them against the payload's length: magic
 // and version, every name, every parent listed first, no name twice as Windows compares names
 // (NameKey: "a.txt" and "A.TXT", a folder "x" and a file "X"), every size within the
 // data and the sizes adding up to the length exactly. Does not read the contents or the
-// digest (CheckPayloadHash does). 1 and `out` filled, or 0.
-int ReadPayload(const unsigned char* bytes, size_t length, Payload* out);
+// digest (CheckPayloadHash does). True and `out` filled, or false.
+bool ReadPayload(const unsigned char* bytes, size_t length, Payload* out);
 
-// 1 when the payload's SHA-256 field matches the digest of bytes [kHashedFrom, length).
-int CheckPayloadHash(const unsigned char* bytes, size_t length);
+// True when the payload's SHA-256 field matches the digest of bytes [kHashedFrom, length).
+bool CheckPayloadHash(const unsigned char* bytes, size_t length);
 
 // The writer's side. The header with the digest field as given (zeros while it is unknown).
 std::string EncodeHeader(const std::string& folder, uint32_t entryCount, uint32_t tableBytes,

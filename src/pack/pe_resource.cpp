@@ -41,17 +41,17 @@ struct Headers : rules::PeHeaders {
     std::vector<PeSection> sections;
 };
 
-int ReadHeaders(const unsigned char* image, size_t length, Headers* h)
+bool ReadHeaders(const unsigned char* image, size_t length, Headers* h)
 {
     if (!rules::ReadPeHeaders(image, length, h) ||
         !rules::ReadPeSections(image, length, *h, &h->sections))
-        return 0;
+        return false;
     // The same offsets in PE32 and PE32+, well inside the optional header the walk checked.
     if (!rules::ReadLe32(image, length, h->optional + 32, &h->sectionAlignment) ||
         !rules::ReadLe32(image, length, h->optional + 36, &h->fileAlignment) ||
         !rules::ReadLe32(image, length, h->optional + 60, &h->sizeOfHeaders))
-        return 0;
-    return h->sectionAlignment != 0 && h->fileAlignment != 0 ? 1 : 0;
+        return false;
+    return h->sectionAlignment != 0 && h->fileAlignment != 0;
 }
 
 // Data directory `index` as {rva, size}; {0, 0} when the image has fewer directories.
@@ -62,7 +62,7 @@ FileSpan Directory(const unsigned char* image, size_t length, const Headers& h, 
 }
 
 // File offset of `size` bytes at `rva`, when they lie in one section's raw data.
-int RvaToOffset(const Headers& h, uint64_t rva, uint64_t size, size_t length, uint64_t* offset)
+bool RvaToOffset(const Headers& h, uint64_t rva, uint64_t size, size_t length, uint64_t* offset)
 {
     for (const PeSection& s : h.sections) {
         const uint64_t extent = s.rawSize < s.virtualSize || s.virtualSize == 0 ? s.rawSize
@@ -71,11 +71,11 @@ int RvaToOffset(const Headers& h, uint64_t rva, uint64_t size, size_t length, ui
         const uint64_t inside = rva - s.virtualAddress;
         if (size > extent - inside) continue;
         const uint64_t at = s.rawPointer + inside;
-        if (at > length || size > length - at) return 0;
+        if (at > length || size > length - at) return false;
         *offset = at;
-        return 1;
+        return true;
     }
-    return 0;
+    return false;
 }
 
 // The resource directory tables: root -> type -> id -> first language -> data entry.
@@ -93,23 +93,23 @@ void PutDirectoryEntry(std::string* s, size_t at, uint32_t id, uint32_t offset)
 
 }  // namespace
 
-int PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
-                        uint64_t payloadBytes, ResourcePlan* out, std::string* why)
+bool PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
+                         uint64_t payloadBytes, ResourcePlan* out, std::string* why)
 {
     Headers h;
-    if (!ReadHeaders(stub, length, &h)) return *why = "not a PE32 or PE32+ image", 0;
+    if (!ReadHeaders(stub, length, &h)) return *why = "not a PE32 or PE32+ image", false;
     if (Directory(stub, length, h, rules::kPeResourceDirectory).length != 0)
-        return *why = "the stub already has resources", 0;
+        return *why = "the stub already has resources", false;
     if (Directory(stub, length, h, rules::kPeSecurityDirectory).length != 0)
-        return *why = "the stub is signed; sign the package after packing", 0;
+        return *why = "the stub is signed; sign the package after packing", false;
     if (h.directoryCount <= rules::kPeResourceDirectory)
-        return *why = "no resource data directory", 0;
+        return *why = "no resource data directory", false;
     uint32_t symbolTable = 0, initializedData = 0;
     if (!rules::ReadLe32(stub, length, h.fileHeader + 8, &symbolTable) ||
         !rules::ReadLe32(stub, length, h.optional + 8, &initializedData))
-        return *why = "not a PE32 or PE32+ image", 0;
-    if (symbolTable != 0) return *why = "the stub carries COFF symbols; link it stripped", 0;
-    if (payloadBytes > kMaxPayloadBytes) return *why = "the folder is larger than 1 GiB", 0;
+        return *why = "not a PE32 or PE32+ image", false;
+    if (symbolTable != 0) return *why = "the stub carries COFF symbols; link it stripped", false;
+    if (payloadBytes > kMaxPayloadBytes) return *why = "the folder is larger than 1 GiB", false;
 
     uint64_t rawEnd = h.sizeOfHeaders, virtualEnd = h.sizeOfHeaders, firstRaw = length;
     for (const PeSection& s : h.sections) {
@@ -120,12 +120,12 @@ int PlanResourceSection(const unsigned char* stub, size_t length, const std::str
         virtualEnd = std::max<uint64_t>(
             virtualEnd, uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize));
     }
-    if (rawEnd != length) return *why = "the stub has bytes after its last section", 0;
+    if (rawEnd != length) return *why = "the stub has bytes after its last section", false;
     const uint64_t newHeader = h.sectionTable + kSectionHeaderSize * h.sectionCount;
     if (newHeader + kSectionHeaderSize > std::min<uint64_t>(h.sizeOfHeaders, firstRaw))
-        return *why = "no room for another section header", 0;
+        return *why = "no room for another section header", false;
     for (uint64_t i = newHeader; i < newHeader + kSectionHeaderSize; ++i)
-        if (stub[i] != 0) return *why = "no room for another section header", 0;
+        if (stub[i] != 0) return *why = "no room for another section header", false;
 
     const uint64_t rva = AlignUp(virtualEnd, h.sectionAlignment);
     // Page-aligned in the file too: Wine maps such a section straight from the file, and reads
@@ -137,7 +137,7 @@ int PlanResourceSection(const unsigned char* stub, size_t length, const std::str
     const uint64_t virtualSize = payloadAt + payloadBytes;
     const uint64_t rawSize = AlignUp(virtualSize, h.fileAlignment);
     const uint64_t imageSize = AlignUp(rva + virtualSize, h.sectionAlignment);
-    if (imageSize > 0x7FFF0000u) return *why = "the image would be too large", 0;
+    if (imageSize > 0x7FFF0000u) return *why = "the image would be too large", false;
 
     std::string head(reinterpret_cast<const char*>(stub), length);
     head.resize(static_cast<size_t>(rawPointer), '\0');
@@ -182,19 +182,19 @@ int PlanResourceSection(const unsigned char* stub, size_t length, const std::str
     out->head = std::move(head);
     out->directory = std::move(dir);
     out->tailPadding = static_cast<size_t>(rawSize - virtualSize);
-    return 1;
+    return true;
 }
 
-int FindResourceData(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
-                     FileSpan* data)
+bool FindResourceData(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
+                      FileSpan* data)
 {
     Headers h;
-    if (!ReadHeaders(image, length, &h)) return 0;
+    if (!ReadHeaders(image, length, &h)) return false;
     const FileSpan resources = Directory(image, length, h, rules::kPeResourceDirectory);
     uint64_t base = 0;
     if (resources.length == 0 ||
         !RvaToOffset(h, resources.offset, resources.length, length, &base))
-        return 0;
+        return false;
     // RvaToOffset put the whole directory inside the image.
     const unsigned char* block = image + base;
     const size_t size = static_cast<size_t>(resources.length);
@@ -204,28 +204,28 @@ int FindResourceData(const unsigned char* image, size_t length, uint32_t type, u
         if (!rules::ReadLe16(block, size, table + 12, &named) ||
             !rules::ReadLe16(block, size, table + 14, &ids) ||
             (uint64_t{named} + ids) * 8 > size - table - 16)
-            return 0;
+            return false;
         for (uint64_t i = named; i < uint64_t{named} + ids; ++i) {
             uint32_t entryKey = 0, value = 0;
             if (!rules::ReadLe32(block, size, table + 16 + 8 * i, &entryKey) ||
                 !rules::ReadLe32(block, size, table + 20 + 8 * i, &value))
-                return 0;
-            if (anyKey || entryKey == key) return *target = value, 1;
+                return false;
+            if (anyKey || entryKey == key) return *target = value, true;
         }
-        return 0;
+        return false;
     };
     uint32_t next = 0;
-    if (!find(0, type, false, &next) || !(next & kSubdirectory)) return 0;
-    if (!find(next & ~kSubdirectory, id, false, &next) || !(next & kSubdirectory)) return 0;
-    if (!find(next & ~kSubdirectory, 0, true, &next) || (next & kSubdirectory)) return 0;
+    if (!find(0, type, false, &next) || !(next & kSubdirectory)) return false;
+    if (!find(next & ~kSubdirectory, id, false, &next) || !(next & kSubdirectory)) return false;
+    if (!find(next & ~kSubdirectory, 0, true, &next) || (next & kSubdirectory)) return false;
     uint32_t dataRva = 0, dataSize = 0;
     if (next > size || size - next < 16 || !rules::ReadLe32(block, size, next, &dataRva) ||
         !rules::ReadLe32(block, size, next + 4, &dataSize))
-        return 0;
+        return false;
     uint64_t at = 0;
-    if (!RvaToOffset(h, dataRva, dataSize, length, &at)) return 0;
+    if (!RvaToOffset(h, dataRva, dataSize, length, &at)) return false;
     *data = {at, dataSize};
-    return 1;
+    return true;
 }
 
 }  // namespace pack

@@ -23,12 +23,12 @@ struct ResourcePlan {
     size_t tailPadding = 0; // zeros after the payload, up to the file alignment
 };
 
-// Plans the package for a stub image. 1 on success; 0 with `why` set when the stub is not a
+// Plans the package for a stub image. True on success; false with `why` set when the stub is not a
 // PE32 or PE32+ image we can extend: one with a resource directory or a certificate table
 // already, COFF symbols or other bytes after its last section, or no room for one more
 // section header; or when the payload is larger than kMaxPayloadBytes.
-int PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
-                        uint64_t payloadBytes, ResourcePlan* out, std::string* why);
+bool PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
+                         uint64_t payloadBytes, ResourcePlan* out, std::string* why);
 
 struct FileSpan {
     uint64_t offset = 0;
@@ -37,8 +37,8 @@ struct FileSpan {
 
 // Finds resource `type`/`id` (first language) in an image file the way the loader resolves
 // it: resource directory from the data directory, RVAs through the section table, every
-// offset bounds-checked. 1 with its place in the file, else 0.
-int FindResourceData(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
-                     FileSpan* data);
+// offset bounds-checked. True with its place in the file, else false.
+bool FindResourceData(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
+                      FileSpan* data);
 
 }  // namespace pack

@@ -46,15 +46,15 @@ GifParser::GifParser(const unsigned char* data, std::size_t length)
     Rewind();
 }
 
-int GifParser::IsGifStream() const
+bool GifParser::IsGifStream() const
 {
-    if (!Has(0, 6) || std::memcmp(m_pData, "GIF", 3) != 0) return 0;
+    if (!Has(0, 6) || std::memcmp(m_pData, "GIF", 3) != 0) return false;
     return std::memcmp(m_pData + 3, "87a", 3) == 0 || std::memcmp(m_pData + 3, "89a", 3) == 0;
 }
 
-int GifParser::HasScreen() const
+bool GifParser::HasScreen() const
 {
-    return m_bHasScreen ? 1 : 0;
+    return m_bHasScreen;
 }
 
 std::int32_t GifParser::ScreenWidth() const
@@ -149,24 +149,24 @@ int GifParser::SkipBlock()
 }
 
 // Passes over Application and Comment extensions, which belong to no frame.
-int GifParser::SkipLeadingExtensions()
+bool GifParser::SkipLeadingExtensions()
 {
     while (IsPassOverBlock(PeekBlockKind())) {
-        if (!SkipBlock()) return 0;
+        if (!SkipBlock()) return false;
     }
     const GifBlockKind kind = PeekBlockKind();
     return kind == GifBlockKind::GraphicControl || IsRenderingBlock(kind);
 }
 
 // From a Graphic Control Extension, moves on to the image or plain text it governs.
-int GifParser::SkipToGraphicBlock()
+bool GifParser::SkipToGraphicBlock()
 {
-    if (!SkipBlock()) return 0;
+    if (!SkipBlock()) return false;
     for (;;) {
         const GifBlockKind kind = PeekBlockKind();
-        if (IsRenderingBlock(kind)) return 1;
-        if (!IsPassOverBlock(kind) && kind != GifBlockKind::GraphicControl) return 0;
-        if (!SkipBlock()) return 0;
+        if (IsRenderingBlock(kind)) return true;
+        if (!IsPassOverBlock(kind) && kind != GifBlockKind::GraphicControl) return false;
+        if (!SkipBlock()) return false;
     }
 }
 

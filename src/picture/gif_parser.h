@@ -40,11 +40,11 @@ public:
     // The bytes must outlive the parser; nothing is copied until a frame is extracted.
     GifParser(const unsigned char* data, std::size_t length);
 
-    // 1 when the data starts with "GIF87a" or "GIF89a".
-    int IsGifStream() const;
-    // 1 when the Header, Logical Screen Descriptor and Global Color Table all fit. Without
+    // True when the data starts with "GIF87a" or "GIF89a".
+    bool IsGifStream() const;
+    // True when the Header, Logical Screen Descriptor and Global Color Table all fit. Without
     // them nothing is read: the screen size is 0 and there are no frames.
-    int HasScreen() const;
+    bool HasScreen() const;
     std::int32_t ScreenWidth() const;
     std::int32_t ScreenHeight() const;
     std::uint32_t ColorTableBytes() const { return m_nColorTableBytes; }
@@ -70,8 +70,8 @@ public:
 private:
     bool Has(std::size_t offset, std::size_t count) const;
     std::uint32_t ReadU16(std::size_t offset) const;
-    int SkipLeadingExtensions();
-    int SkipToGraphicBlock();
+    bool SkipLeadingExtensions();
+    bool SkipToGraphicBlock();
     void ReadGeometry(FrameStream& frame) const;
 
     const unsigned char* m_pData;

@@ -89,7 +89,7 @@ int CPictureEx::LoadFromMemory(HGLOBAL block, DWORD size)
     return LoadStill(view.get(), size);
 }
 
-int CPictureEx::LoadGif(picture::GifParser& parser)
+bool CPictureEx::LoadGif(picture::GifParser& parser)
 {
     m_bGifStream = 1;
     m_nWidth = parser.ScreenWidth();
@@ -99,9 +99,9 @@ int CPictureEx::LoadGif(picture::GifParser& parser)
         SplitFrames(parser);
     } catch (const std::bad_alloc&) {
     }
-    if (m_vecFrames.empty()) return 0;
+    if (m_vecFrames.empty()) return false;
     m_cache.Reset(m_vecFrames.size());
-    return PrepareSurface(m_nWidth, m_nHeight);
+    return PrepareSurface(m_nWidth, m_nHeight) != 0;
 }
 
 void CPictureEx::SplitFrames(picture::GifParser& parser)
@@ -122,18 +122,18 @@ void CPictureEx::SplitFrames(picture::GifParser& parser)
     }
 }
 
-int CPictureEx::LoadStill(const unsigned char* data, DWORD size)
+bool CPictureEx::LoadStill(const unsigned char* data, DWORD size)
 {
     m_pStillPicture = picture::DecodeBytes(data, size);
-    if (!m_pStillPicture || !hwnd()) return 0;
+    if (!m_pStillPicture || !hwnd()) return false;
     {
         win::WindowDc dc(hwnd());
-        if (!dc) return 0;
+        if (!dc) return false;
         const SIZE pixels = picture::NaturalPixelSize(m_pStillPicture.Get(), dc.get());
         m_nWidth = pixels.cx;
         m_nHeight = pixels.cy;
     }
-    return PrepareSurface(m_nWidth, m_nHeight);
+    return PrepareSurface(m_nWidth, m_nHeight) != 0;
 }
 
 int CPictureEx::PrepareSurface(int width, int height)

@@ -67,9 +67,9 @@ private:
     explicit CPictureEx(HANDLE stopEvent);
 
     // Loading (picture_ex.cpp).
-    int LoadGif(picture::GifParser& parser);
+    bool LoadGif(picture::GifParser& parser);
     void SplitFrames(picture::GifParser& parser);
-    int LoadStill(const unsigned char* data, DWORD size);
+    bool LoadStill(const unsigned char* data, DWORD size);
     int PrepareSurface(int width, int height);
     void StopThread();
     void OnPaint();

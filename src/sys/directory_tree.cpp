@@ -204,21 +204,20 @@ class CopyWalk {
 public:
     CopyWalk() : m_buffer(kCopyBytes) {}
 
-    int CopyFolder(const Held& to, size_t toLength, const Held& from, size_t fromLength)
+    bool CopyFolder(const Held& to, size_t toLength, const Held& from, size_t fromLength)
     {
-        if (toLength > kMaxListedFolderLength || fromLength > kMaxListedFolderLength) return 0;
-        const bool walked = ForEachEntry(from, [&](const Listed& entry, const std::wstring& name) {
-            return CopyEntry(to, toLength, from, fromLength, entry, name) != 0;
+        if (toLength > kMaxListedFolderLength || fromLength > kMaxListedFolderLength) return false;
+        return ForEachEntry(from, [&](const Listed& entry, const std::wstring& name) {
+            return CopyEntry(to, toLength, from, fromLength, entry, name);
         });
-        return walked ? 1 : 0;
     }
 
     // The target is made first, with FILE_CREATE, which fails on anything already there,
     // link or not; what was there stays untouched (and counts as copied). Attributes that
-    // would stop our own clean-up (read-only) are set once the bytes are in. 1 as well when
+    // would stop our own clean-up (read-only) are set once the bytes are in. True as well when
     // the source is gone or a link by now: nothing of ours to copy.
-    int CopyFile(const Held& to, const Held& from, const std::wstring& name,
-                 DWORD sourceAttributes, LARGE_INTEGER lastWrite)
+    bool CopyFile(const Held& to, const Held& from, const std::wstring& name,
+                  DWORD sourceAttributes, LARGE_INTEGER lastWrite)
     {
         const DWORD attributes = sourceAttributes & kCopiedAttributes;
         const OpenMode create{GENERIC_WRITE | DELETE, 0, FILE_CREATE,
@@ -226,40 +225,41 @@ public:
         win::File target;
         const NTSTATUS status = OpenRelative(to.handle.get(), name, create,
                                              attributes & ~FILE_ATTRIBUTE_READONLY, &target);
-        if (status == kNameCollision) return 1;
-        if (!NT_SUCCESS(status)) return 0;
+        if (status == kNameCollision) return true;
+        if (!NT_SUCCESS(status)) return false;
         Held source;
         const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
         if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
             SetTimeAndAttributes(target.get(), lastWrite, attributes))
-            return 1;
+            return true;
         MarkForDeletion(target.get());  // as with CopyFileW, no half-made file stays behind
-        return outcome == Outcome::Opened || outcome == Outcome::Failed ? 0 : 1;
+        return outcome != Outcome::Opened && outcome != Outcome::Failed;
     }
 
 private:
-    int CopyEntry(const Held& to, size_t toLength, const Held& from, size_t fromLength,
-                  const Listed& entry, const std::wstring& name)
+    bool CopyEntry(const Held& to, size_t toLength, const Held& from, size_t fromLength,
+                   const Listed& entry, const std::wstring& name)
     {
         switch (ClassifyEntry(name, entry.FileAttributes)) {
         case EntryKind::Folder: return CopySubfolder(to, toLength, from, fromLength, name);
         case EntryKind::File:
             return CopyFile(to, from, name, entry.FileAttributes, entry.LastWriteTime);
-        default: return 1;  // "." and "..", and links in the source: not part of the tree we copy
+        // "." and "..", and links in the source: not part of the tree we copy.
+        default: return true;
         }
     }
 
-    int CopySubfolder(const Held& to, size_t toLength, const Held& from, size_t fromLength,
-                      const std::wstring& name)
+    bool CopySubfolder(const Held& to, size_t toLength, const Held& from, size_t fromLength,
+                       const std::wstring& name)
     {
         Held source;
         switch (OpenEntry(from, name, kSourceFolder, &source)) {
         case Outcome::Opened: break;
-        case Outcome::Failed: return 0;
-        default: return 1;  // gone, or a link by now: nothing of ours to copy
+        case Outcome::Failed: return false;
+        default: return true;  // gone, or a link by now: nothing of ours to copy
         }
         Held target;
-        if (OpenEntry(to, name, kMakeTargetFolder, &target) != Outcome::Opened) return 0;
+        if (OpenEntry(to, name, kMakeTargetFolder, &target) != Outcome::Opened) return false;
         return CopyFolder(target, toLength + 1 + name.size(), source,
                           fromLength + 1 + name.size());
     }
@@ -289,36 +289,36 @@ private:
     std::vector<char> m_buffer;
 };
 
-int DeleteHeldFolder(const Held& folder, size_t length);
+bool DeleteHeldFolder(const Held& folder, size_t length);
 
-int DeleteEntry(const Held& folder, size_t length, const Listed& entry,
-                const std::wstring& name)
+bool DeleteEntry(const Held& folder, size_t length, const Listed& entry,
+                 const std::wstring& name)
 {
     const EntryKind kind = ClassifyEntry(name, entry.FileAttributes);
-    if (kind == EntryKind::Skip) return 1;
+    if (kind == EntryKind::Skip) return true;
     Held child;
     switch (OpenEntry(folder, name, kind == EntryKind::Folder ? kDeleteFolder : kDeleteOther,
                       &child)) {
     case Outcome::Opened:
         if (child.attributes & FILE_ATTRIBUTE_DIRECTORY)
             return DeleteHeldFolder(child, length + 1 + name.size());
-        return MarkForDeletion(child.handle.get()) ? 1 : 0;
-    case Outcome::Link: return MarkForDeletion(child.handle.get()) ? 1 : 0;
-    case Outcome::Missing: return 1;  // already gone
-    default: return 0;
+        return MarkForDeletion(child.handle.get());
+    case Outcome::Link: return MarkForDeletion(child.handle.get());
+    case Outcome::Missing: return true;  // already gone
+    default: return false;
     }
 }
 
 // Deletes what the folder holds, then the folder; a folder too deep to list goes only when
 // it is empty. The deletions happen as each handle closes.
-int DeleteHeldFolder(const Held& folder, size_t length)
+bool DeleteHeldFolder(const Held& folder, size_t length)
 {
     if (length <= kMaxListedFolderLength &&
         !ForEachEntry(folder, [&](const Listed& entry, const std::wstring& name) {
-            return DeleteEntry(folder, length, entry, name) != 0;
+            return DeleteEntry(folder, length, entry, name);
         }))
-        return 0;
-    return MarkForDeletion(folder.handle.get()) ? 1 : 0;
+        return false;
+    return MarkForDeletion(folder.handle.get());
 }
 
 }  // namespace
@@ -351,22 +351,22 @@ int CopyDirectoryTree(const std::wstring& destination, const std::wstring& sourc
     return CopyWalk().CopyFolder(target, destination.size(), sourceFolder, source.size());
 }
 
-int CopyFileIfMissing(const std::wstring& destination, const std::wstring& source,
-                      const std::wstring& name)
+bool CopyFileIfMissing(const std::wstring& destination, const std::wstring& source,
+                       const std::wstring& name)
 {
     FolderPath to, from;
     if (!rules::IsPlainFileName(name) || !SplitFolderPath(destination, &to) ||
         !SplitSourceFolderPath(source, &from))
-        return 0;
+        return false;
     Held sourceFolder, target, file;
     if (OpenFolder(from, kSourceFolder, &sourceFolder) != Outcome::Opened ||
         OpenFolder(to, kTargetFolder, &target) != Outcome::Opened ||
         OpenEntry(sourceFolder, name, kSourceFile, &file) != Outcome::Opened)
-        return 0;
+        return false;
     // Held without delete sharing until the copy is made, so it cannot go meanwhile.
     FILE_BASIC_INFO basic{};
     if (!::GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic, sizeof basic))
-        return 0;
+        return false;
     return CopyWalk().CopyFile(target, sourceFolder, name, basic.FileAttributes,
                                basic.LastWriteTime);
 }

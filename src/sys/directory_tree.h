@@ -35,12 +35,12 @@ int EnsureDirectory(const std::wstring& destination, const std::wstring& source)
 int CopyDirectoryTree(const std::wstring& destination, const std::wstring& source);
 
 // Copies the file `name` (a plain file name) of the folder `source` (a root too) into the
-// folder `destination` unless something of that name is there already. 1 when the name is taken
-// afterwards: copied, or there before and left untouched. 0 when the file could not be
+// folder `destination` unless something of that name is there already. True when the name is
+// taken afterwards: copied, or there before and left untouched. False when the file could not be
 // copied (what the copy began is removed), or when either folder, or a folder on the way to
 // it, is a reparse point.
-int CopyFileIfMissing(const std::wstring& destination, const std::wstring& source,
-                      const std::wstring& name);
+bool CopyFileIfMissing(const std::wstring& destination, const std::wstring& source,
+                       const std::wstring& name);
 
 // Deletes everything below `folder` and then `folder`; 1 when `folder` was removed. Stops
 // with 0 at the first entry it cannot delete (read-only files are not made writable). A

@@ -38,7 +38,7 @@ const win::WinInetCalls* FetchCalls()
 class ServerProbe::Job : public win::DeadlineJob {
 public:
     Job(const win::WinInetCalls& api, const wchar_t* url) : m_api(api), m_url(url) {}
-    int result = 0;
+    bool result = false;
 
 private:
     void Run() override;
@@ -214,8 +214,7 @@ void ServerProbe::Job::Run()
     // Behind a proxy only the proxy can tell whether the server answers: the forced connection
     // check goes to the server directly, which such networks do not let through.
     if (!session || !UsesProxy(m_api, session.get())) {
-        result =
-            m_api.InternetCheckConnectionW(m_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) ? 1 : 0;
+        result = m_api.InternetCheckConnectionW(m_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != 0;
         return;
     }
     HINTERNET opened = nullptr;
@@ -228,7 +227,7 @@ void ServerProbe::Job::Run()
     }
     win::InternetHandle answer(opened);
     // Any answer of the server's own will do; the proxy's gateway errors say it found none.
-    result = status != HTTP_STATUS_BAD_GATEWAY && status != HTTP_STATUS_GATEWAY_TIMEOUT ? 1 : 0;
+    result = status != HTTP_STATUS_BAD_GATEWAY && status != HTTP_STATUS_GATEWAY_TIMEOUT;
 }
 
 namespace {
@@ -239,7 +238,7 @@ public:
         : m_api(api), m_url(url)
     {
     }
-    int result = 0;
+    bool result = false;
     std::vector<char> body;  // narrow std::string would add a whole runtime object
 
 private:
@@ -261,7 +260,7 @@ private:
             win::Trail(L"control file: status " + std::to_wstring(status));
             return;
         }
-        result = ReadWholeBody(request.get()) ? 1 : 0;
+        result = ReadWholeBody(request.get());
     }
 
     // The whole body, within the limit; a body shorter than its Content-Length is cut short.
@@ -298,12 +297,12 @@ ServerProbe::ServerProbe(const wchar_t* url)
 
 ServerProbe::~ServerProbe() = default;
 
-int ServerProbe::Result(const Deadline& deadline) const
+bool ServerProbe::Result(const Deadline& deadline) const
 {
-    return m_job && m_job->FinishedBy(deadline) ? m_job->result : 0;
+    return m_job && m_job->FinishedBy(deadline) && m_job->result;
 }
 
-int IsServerReachable(const wchar_t* url, const Deadline& deadline)
+bool IsServerReachable(const wchar_t* url, const Deadline& deadline)
 {
     return ServerProbe(url).Result(deadline);
 }
@@ -653,18 +652,19 @@ DownloadOutcome PackageDownload::Run(
     return result.outcome;
 }
 
-int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body)
+bool FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body)
 {
     body->clear();
-    if (!::PathIsURLW(url.c_str()) || !rules::IsWebUrl(url) || !deadline.RemainingMs()) return 0;
+    if (!::PathIsURLW(url.c_str()) || !rules::IsWebUrl(url) || !deadline.RemainingMs())
+        return false;
     const win::WinInetCalls* api = FetchCalls();
-    if (!api) return 0;
+    if (!api) return false;
     // The fetch neither reads nor writes the cache; an entry an earlier program left goes too.
     api->DeleteUrlCacheEntryW(url.c_str());
     win::Shared<ControlFetchJob> job(new ControlFetchJob(*api, url));
-    if (!job->RunBefore(deadline) || !job->result) return 0;
+    if (!job->RunBefore(deadline) || !job->result) return false;
     *body = job->body;
-    return 1;
+    return true;
 }
 
 }  // namespace sys

@@ -24,9 +24,9 @@ public:
     ~ServerProbe();
     ServerProbe(const ServerProbe&) = delete;
     ServerProbe& operator=(const ServerProbe&) = delete;
-    // 1 when the machine reports a connection and the server answers a forced connection
-    // check before the deadline; 0 otherwise. Waits at most until the deadline.
-    int Result(const Deadline& deadline) const;
+    // True when the machine reports a connection and the server answers a forced connection
+    // check before the deadline; false otherwise. Waits at most until the deadline.
+    bool Result(const Deadline& deadline) const;
 
 private:
     class Job;
@@ -34,7 +34,7 @@ private:
 };
 
 // The probe begun and waited for in one call.
-int IsServerReachable(const wchar_t* url, const Deadline& deadline);
+bool IsServerReachable(const wchar_t* url, const Deadline& deadline);
 
 enum class DownloadOutcome {
     Stored,              // the whole file is at its path, closed
@@ -95,8 +95,8 @@ private:
 // Fetches the control file into memory, where nobody else can rewrite it between the reads:
 // `url` must be an http or https URL. Never uses or fills the cache, follows a few redirects
 // to web URLs only (never from https to anything else), and takes a whole body of at most
-// 64 KiB that arrives before the deadline. 1 with the whole body in `body`, else 0 with
-// `body` empty.
-int FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body);
+// 64 KiB that arrives before the deadline. True with the whole body in `body`, else false
+// with `body` empty.
+bool FetchControlFile(const std::wstring& url, const Deadline& deadline, std::vector<char>* body);
 
 }  // namespace sys

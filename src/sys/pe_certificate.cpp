@@ -31,17 +31,17 @@ uint64_t DerSequenceSize(const unsigned char* p, size_t length)
 
 }  // namespace
 
-int IsPeImage(const unsigned char* head, size_t length)
+bool IsPeImage(const unsigned char* head, size_t length)
 {
     uint64_t signature = 0;
     return rules::FindPeSignature(head, length > kHeadBytes ? kHeadBytes : length, &signature);
 }
 
-int FindCertificateTable(const unsigned char* head, size_t length, Span* table)
+bool FindCertificateTable(const unsigned char* head, size_t length, Span* table)
 {
     if (length > kHeadBytes) length = kHeadBytes;
     rules::PeHeaders headers;
-    if (!rules::ReadPeHeaders(head, length, &headers)) return 0;
+    if (!rules::ReadPeHeaders(head, length, &headers)) return false;
     const rules::PeDirectory security =
         rules::ReadPeDirectory(head, length, headers, rules::kPeSecurityDirectory);
     table->offset = security.address;
@@ -49,47 +49,47 @@ int FindCertificateTable(const unsigned char* head, size_t length, Span* table)
     // No security directory, or an empty one: unsigned.
     if (table->offset == 0 || table->length == 0) *table = Span{};
     // A table inside the headers would overlap what the image hash covers.
-    if (table->length != 0 && table->offset < headers.optional + headers.optionalSize) return 0;
-    return 1;
+    if (table->length != 0 && table->offset < headers.optional + headers.optionalSize) return false;
+    return true;
 }
 
-int CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned char* bytes,
-                          size_t length, Span* pkcs7)
+bool CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned char* bytes,
+                           size_t length, Span* pkcs7)
 {
-    if (table.length == 0 || table.length > kMaxTableBytes || length != table.length) return 0;
-    if (uint64_t{table.offset} + table.length != fileSize) return 0;
+    if (table.length == 0 || table.length > kMaxTableBytes || length != table.length) return false;
+    if (uint64_t{table.offset} + table.length != fileSize) return false;
     uint32_t entryLength = 0;
     uint16_t revision = 0, type = 0;
     if (!rules::ReadLe32(bytes, length, 0, &entryLength) ||
         !rules::ReadLe16(bytes, length, 4, &revision) ||
         !rules::ReadLe16(bytes, length, 6, &type))
-        return 0;
-    if (entryLength < kEntryHeader || entryLength > length) return 0;
-    if (revision != kCertificateRevision || type != kPkcsSignedData) return 0;
+        return false;
+    if (entryLength < kEntryHeader || entryLength > length) return false;
+    if (revision != kCertificateRevision || type != kPkcsSignedData) return false;
     const uint64_t blob = DerSequenceSize(bytes + kEntryHeader, entryLength - kEntryHeader);
-    if (blob == 0) return 0;
+    if (blob == 0) return false;
     const uint64_t used = kEntryHeader + blob;
     // One entry, its blob, then only alignment: no second entry and no hidden bytes.
-    if (length != RoundUpTo8(used)) return 0;
+    if (length != RoundUpTo8(used)) return false;
     for (size_t i = used; i < length; ++i) {
-        if (bytes[i] != 0) return 0;
+        if (bytes[i] != 0) return false;
     }
     pkcs7->offset = static_cast<uint32_t>(kEntryHeader);
     pkcs7->length = static_cast<uint32_t>(blob);
-    return 1;
+    return true;
 }
 
-int CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7)
+bool CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7)
 {
     Span table;
-    if (!FindCertificateTable(bytes, length, &table) || table.length == 0) return 0;
-    if (uint64_t{table.offset} + table.length > length) return 0;
+    if (!FindCertificateTable(bytes, length, &table) || table.length == 0) return false;
+    if (uint64_t{table.offset} + table.length > length) return false;
     Span inTable;
     if (!CheckCertificateTable(table, length, bytes + table.offset, table.length, &inTable))
-        return 0;
+        return false;
     pkcs7->offset = table.offset + inTable.offset;
     pkcs7->length = inTable.length;
-    return 1;
+    return true;
 }
 
 }  // namespace sys

@@ -22,25 +22,26 @@ struct Span {
     uint32_t length = 0;
 };
 
-// 1 when the first `length` bytes start with "MZ" and hold, where the DOS header points, the
+// True when the first `length` bytes start with "MZ" and hold, where the DOS header points, the
 // "PE\0\0" signature the loader looks for: what Windows would run as a PE image, whatever
 // the file is called. Only the first kHeadBytes are looked at.
-int IsPeImage(const unsigned char* head, size_t length);
+bool IsPeImage(const unsigned char* head, size_t length);
 
-// Reads the security data directory of a PE image from its first bytes. 1 when the headers
+// Reads the security data directory of a PE image from its first bytes. True when the headers
 // are those of a PE32 or PE32+ image that fit in `length` bytes: `table` is the certificate
-// table's file offset and size (both 0 for an unsigned image). 0 when it is no such image.
-int FindCertificateTable(const unsigned char* head, size_t length, Span* table);
+// table's file offset and size (both 0 for an unsigned image). False when it is no such
+// image.
+bool FindCertificateTable(const unsigned char* head, size_t length, Span* table);
 
 // Checks a certificate table read from the file (`bytes`, `length` = table->length) against
-// the file's size. 1 when the table ends the file and holds exactly one PKCS#7 signed-data
+// the file's size. True when the table ends the file and holds exactly one PKCS#7 signed-data
 // entry with only zero padding to 8 after the blob's DER length; `pkcs7` is then the blob's
-// place inside the table. 0 otherwise.
-int CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned char* bytes,
-                          size_t length, Span* pkcs7);
+// place inside the table. False otherwise.
+bool CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned char* bytes,
+                           size_t length, Span* pkcs7);
 
-// Both checks over a whole image in memory. 1 only for a signed image that passes both;
+// Both checks over a whole image in memory. True only for a signed image that passes both;
 // `pkcs7` is then the blob's place in the file.
-int CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7);
+bool CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7);
 
 }  // namespace sys

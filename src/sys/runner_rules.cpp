@@ -50,10 +50,10 @@ bool IsLoaderFailure(std::uint32_t exitCode)
     return false;
 }
 
-int CanCopyCommandLine(const std::wstring& commandLine)
+bool CanCopyCommandLine(const std::wstring& commandLine)
 {
-    if (commandLine.size() >= kCommandLineCapacity) return 0;
-    return commandLine.find(L'\0') == std::wstring::npos ? 1 : 0;
+    if (commandLine.size() >= kCommandLineCapacity) return false;
+    return commandLine.find(L'\0') == std::wstring::npos;
 }
 
 std::wstring ProgramOf(const std::wstring& commandLine)

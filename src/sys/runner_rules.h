@@ -41,9 +41,9 @@ extern const std::uint32_t kLoaderFailures[];
 extern const size_t kLoaderFailureCount;
 bool IsLoaderFailure(std::uint32_t exitCode);
 
-// 1 when the command line fits the 260-character buffer with its terminator and holds no
+// True when the command line fits the 260-character buffer with its terminator and holds no
 // NUL (which would silently cut it short and start something other than what was asked).
-int CanCopyCommandLine(const std::wstring& commandLine);
+bool CanCopyCommandLine(const std::wstring& commandLine);
 
 // The program a command line starts, for the diagnostic trail: its first token, unquoted;
 // the arguments, which may carry user data, are left out.

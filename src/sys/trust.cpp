@@ -258,10 +258,10 @@ bool LayoutAllowsTrust(HANDLE file, sys::PackageKind kind)
     return !ReadCheckedPeSignature(file).empty();
 }
 
-int Refuse(const std::wstring& why)
+bool Refuse(const std::wstring& why)
 {
     win::Trail(L"package check: refused, " + why);
-    return 0;
+    return false;
 }
 
 }  // namespace
@@ -291,11 +291,11 @@ sys::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile)
     return sys::ClassifyPackage(path, head.data(), head.size());
 }
 
-int VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,
-                        HANDLE lockedFile, sys::PackageKind kind)
+bool VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,
+                         HANDLE lockedFile, sys::PackageKind kind)
 {
-    if (kind == sys::PackageKind::None) return 0;
-    if (!verify || !LayoutAllowsTrust(lockedFile, kind)) return 0;
+    if (kind == sys::PackageKind::None) return false;
+    if (!verify || !LayoutAllowsTrust(lockedFile, kind)) return false;
 
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof file;
@@ -315,7 +315,7 @@ int VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& 
     // Whatever the verifying call said, the closing call releases the provider's state.
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return verified == 0 ? 1 : 0;
+    return verified == 0;
 }
 
 int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
@@ -344,8 +344,8 @@ std::wstring GetSignerName(const std::wstring& path)
                 : std::wstring();
 }
 
-int VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
-                          win::File* lock)
+bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
+                           win::File* lock)
 {
     *lock = win::File();
     if (path.empty()) return Refuse(L"no package path");
@@ -365,7 +365,7 @@ int VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
         return Refuse(L"its signer \"" + signer.name + L"\" signed with a key not pinned");
     win::Trail(L"package check: accepted, signed by \"" + signer.name + L"\"");
     *lock = std::move(file);
-    return 1;
+    return true;
 }
 
 int VerifyPackage(const std::wstring& path, win::File* lock)

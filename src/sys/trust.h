@@ -38,8 +38,8 @@ int VerifyPackage(const std::wstring& path);
 // invalid.
 int VerifyPackage(const std::wstring& path, win::File* lock);
 // The same with the key pins passed in; empty `pins` pins nothing.
-int VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
-                          win::File* lock);
+bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
+                           win::File* lock);
 
 // Type filter, our certificate-table check for PE images (no table, or one with room for
 // unsigned bytes, is refused here), then WinVerifyTrust over the locked file. 1 when trusted.
@@ -53,7 +53,7 @@ std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::Pac
 
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.
-int VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,
-                        HANDLE lockedFile, sys::PackageKind kind);
+bool VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,
+                         HANDLE lockedFile, sys::PackageKind kind);
 
 }  // namespace sys

@@ -74,9 +74,9 @@ PackageKind ClassifyPackage(const std::wstring& path, const unsigned char* head,
     return KindOfContent(head, length) == named ? named : PackageKind::None;
 }
 
-int SignerNameHasMark(const std::wstring& signerName)
+bool SignerNameHasMark(const std::wstring& signerName)
 {
-    return win::AsciiUpper(signerName).find(L"KAVRO") != std::wstring::npos ? 1 : 0;
+    return win::AsciiUpper(signerName).find(L"KAVRO") != std::wstring::npos;
 }
 
 const KeyPins& BuiltInKeyPins()

@@ -32,8 +32,8 @@ PackageKind KindOfContent(const unsigned char* head, size_t length);
 // The content's kind when the name promises the same kind; None when they disagree.
 PackageKind ClassifyPackage(const std::wstring& path, const unsigned char* head, size_t length);
 
-// 1 when the signer name, upper-cased by the ASCII rule only, contains "KAVRO".
-int SignerNameHasMark(const std::wstring& signerName);
+// True when the signer name, upper-cased by the ASCII rule only, contains "KAVRO".
+bool SignerNameHasMark(const std::wstring& signerName);
 
 // SHA-256 digests of signer public keys (SubjectPublicKeyInfo DER), as hex text. Any trusted
 // authority can issue a certificate whose name holds the maker's mark; a pin names the maker's

@@ -55,7 +55,7 @@ bool CompleteExtractedFolder(const settings::UpdatePaths& paths,
         wizardReady = folderReady;
     } else if (folderReady) {
         // By handle, as the tree copy: the folder cannot become a link between check and write.
-        wizardReady = sys::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe") != 0;
+        wizardReady = sys::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe");
         win::Trail(wizardReady ? L"staging: local KVWizard.exe copied in"
                                : L"staging: local KVWizard.exe could not be copied in");
         // What runs elevated is judged where it lies, the copy of our own wizard too.

@@ -254,14 +254,14 @@ TEST(GifParser, RecognisesOnlyGif87aAndGif89a)
 {
     const struct {
         std::string data;
-        int gif;
+        bool gif;
     } cases[] = {
-        {gb::Screen(1, 1, true, "89a"), 1},
-        {gb::Screen(1, 1, true, "87a"), 1},
-        {gb::Screen(1, 1, true, "90a"), 0},
-        {"GIF8", 0},
-        {"\xFF\xD8\xFF\xE0", 0},
-        {"", 0},
+        {gb::Screen(1, 1, true, "89a"), true},
+        {gb::Screen(1, 1, true, "87a"), true},
+        {gb::Screen(1, 1, true, "90a"), false},
+        {"GIF8", false},
+        {"\xFF\xD8\xFF\xE0", false},
+        {"", false},
     };
     for (const auto& c : cases) {
         std::vector<unsigned char> bytes = gb::Bytes(c.data);
@@ -272,7 +272,7 @@ TEST(GifParser, RecognisesOnlyGif87aAndGif89a)
     GifParser parser(screen.data(), screen.size());
     EXPECT_EQ(parser.ScreenWidth(), 300);
     EXPECT_EQ(parser.ScreenHeight(), 2);
-    EXPECT_EQ(parser.HasScreen(), 1);
+    EXPECT_TRUE(parser.HasScreen());
     EXPECT_EQ(parser.ColorTableBytes(), 12u);
 }
 

@@ -48,18 +48,18 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         const std::string payload = testpayload::BuildPayload("KVNew", {testpayload::File("a", "x")});
         pack::ResourcePlan plan;
         std::string why;
-        ASSERT_EQ(pack::PlanResourceSection(Bytes(stub), stub.size(), pack::PackageManifest(),
-                                            payload.size(), &plan, &why), 1) << why;
+        ASSERT_TRUE(pack::PlanResourceSection(Bytes(stub), stub.size(), pack::PackageManifest(),
+                                              payload.size(), &plan, &why)) << why;
         const std::string image = Assemble(plan, payload);
         EXPECT_EQ(image.size() % 0x200, 0u);
 
         pack::FileSpan found;
-        ASSERT_EQ(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &found), 1);
+        ASSERT_TRUE(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &found));
         EXPECT_EQ(image.substr(found.offset, found.length), payload);
-        ASSERT_EQ(pack::FindResourceData(Bytes(image), image.size(), kManifest, 1, &found), 1);
+        ASSERT_TRUE(pack::FindResourceData(Bytes(image), image.size(), kManifest, 1, &found));
         const std::string manifest = image.substr(found.offset, found.length);
         EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-        EXPECT_EQ(pack::FindResourceData(Bytes(image), image.size(), kRcData, 2, &found), 0);
+        EXPECT_FALSE(pack::FindResourceData(Bytes(image), image.size(), kRcData, 2, &found));
 
         const size_t optional = 0x44 + 20;
         EXPECT_EQ(image[0x46], 2);                                   // one section more
@@ -67,7 +67,7 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         EXPECT_EQ(Read32(image, optional + 56) % 0x1000, 0u);
         // Still an unsigned image to the package check, ready for a signing tool.
         sys::Span table{1, 1};
-        EXPECT_EQ(sys::FindCertificateTable(Bytes(image), image.size(), &table), 1);
+        EXPECT_TRUE(sys::FindCertificateTable(Bytes(image), image.size(), &table));
         EXPECT_EQ(table.length, 0u);
     }
 }
@@ -94,15 +94,15 @@ TEST(ResourceSection, RefusesStubsItCannotExtendSafely)
     for (const auto& c : cases) {
         pack::ResourcePlan plan;
         std::string why;
-        EXPECT_EQ(pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", 10, &plan, &why), 0)
+        EXPECT_FALSE(pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", 10, &plan, &why))
             << c.what;
         EXPECT_FALSE(why.empty()) << c.what;
     }
     pack::ResourcePlan plan;
     std::string why;
     const std::string stub = testimage::MinimalImage();
-    EXPECT_EQ(pack::PlanResourceSection(Bytes(stub), stub.size(), "m", pack::kMaxPayloadBytes + 1,
-                                        &plan, &why), 0);
+    EXPECT_FALSE(pack::PlanResourceSection(Bytes(stub), stub.size(), "m",
+                                           pack::kMaxPayloadBytes + 1, &plan, &why));
 }
 
 class PackerFolder : public ::testing::Test {
@@ -135,7 +135,7 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
 
     std::vector<pack::SourceEntry> tree;
     std::string why;
-    ASSERT_EQ(pack::CollectTree(m_root / "src", &tree, &why), 1) << why;
+    ASSERT_TRUE(pack::CollectTree(m_root / "src", &tree, &why)) << why;
     std::vector<std::string> names;
     for (const auto& e : tree) names.push_back(e.name);
     // Byte order, each folder before what it holds.
@@ -146,19 +146,19 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
 
     WriteAll(m_root / "stub.exe", testimage::MinimalImage());
     pack::PackStats stats;
-    ASSERT_EQ(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "KVSetup.exe",
-                                 &stats, &why), 1) << why;
+    ASSERT_TRUE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "KVSetup.exe",
+                                   &stats, &why)) << why;
     EXPECT_EQ(stats.files, 4u);
     EXPECT_EQ(stats.folders, 4u);
     EXPECT_FALSE(fs::exists(m_root / "KVSetup.exe.part"));
 
     const std::string image = ReadAll(m_root / "KVSetup.exe");
     pack::FileSpan span;
-    ASSERT_EQ(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &span), 1);
+    ASSERT_TRUE(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &span));
     const unsigned char* payload = Bytes(image) + span.offset;
-    EXPECT_EQ(pack::CheckPayloadHash(payload, span.length), 1);
+    EXPECT_TRUE(pack::CheckPayloadHash(payload, span.length));
     pack::Payload read;
-    ASSERT_EQ(pack::ReadPayload(payload, span.length, &read), 1);
+    ASSERT_TRUE(pack::ReadPayload(payload, span.length, &read));
     EXPECT_EQ(read.folder, "KVNew");
     ASSERT_EQ(read.entries.size(), tree.size());
     for (size_t i = 0; i < tree.size(); ++i) {
@@ -192,7 +192,7 @@ TEST_F(PackerFolder, RefusesWhatCannotUnpackAsIs)
         c.make(Src("sub"));
         std::vector<pack::SourceEntry> tree;
         std::string why;
-        EXPECT_EQ(pack::CollectTree(m_root / "src", &tree, &why), 0) << c.what;
+        EXPECT_FALSE(pack::CollectTree(m_root / "src", &tree, &why)) << c.what;
         EXPECT_NE(why.find("sub/"), std::string::npos) << c.what << ": " << why;
     }
 }
@@ -203,14 +203,14 @@ TEST_F(PackerFolder, LeavesNothingWhenTheStubIsRefused)
     WriteAll(m_root / "stub.exe", "not an image");
     std::vector<pack::SourceEntry> tree;
     std::string why;
-    ASSERT_EQ(pack::CollectTree(m_root / "src", &tree, &why), 1);
+    ASSERT_TRUE(pack::CollectTree(m_root / "src", &tree, &why));
     pack::PackStats stats;
-    EXPECT_EQ(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "out.exe", &stats,
-                                 &why), 0);
+    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "out.exe", &stats,
+                                    &why));
     EXPECT_FALSE(fs::exists(m_root / "out.exe"));
     EXPECT_FALSE(fs::exists(m_root / "out.exe.part"));
-    EXPECT_EQ(pack::WritePackage(m_root / "stub.exe", tree, "..", m_root / "out.exe", &stats,
-                                 &why), 0);
+    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "..", m_root / "out.exe", &stats,
+                                    &why));
 }
 
 TEST(ControlSection, PrintsTheThreeKeysOrSaysWhyNot)

@@ -70,7 +70,7 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         "CONSOLE", "COM10", "LPTX", "nul_", "con-fig.ini", "KVWizard.exe",
         "a~", "a~b1.txt", "a~1b", "x.y~1", "a~1 .txt",
     };
-    for (const char* name : accepted) EXPECT_EQ(pack::CheckEntryName(name), 1) << name;
+    for (const char* name : accepted) EXPECT_TRUE(pack::CheckEntryName(name)) << name;
 
     const char* refused[] = {
         "", "/a", "a/", "a//b", ".", "..", "./a", "a/./b", "../a", "a/..", "a/../../b",
@@ -88,8 +88,8 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         // Short 8.3 aliases: Windows would also find another entry under them.
         "KVWIZA~1.EXE", "progra~1", "res/ENGLIS~2", "a~12.tar.gz", "~0",
     };
-    for (const char* name : refused) EXPECT_EQ(pack::CheckEntryName(name), 0) << name;
-    EXPECT_EQ(pack::CheckEntryName(std::string("a\0b", 3)), 0);
+    for (const char* name : refused) EXPECT_FALSE(pack::CheckEntryName(name)) << name;
+    EXPECT_FALSE(pack::CheckEntryName(std::string("a\0b", 3)));
 }
 
 // Upper-cases code units as Windows' table does: simple mappings only, nothing beyond the BMP.
@@ -123,8 +123,8 @@ TEST(ReadPayload, ListsEntriesWithTheirPlaceInTheData)
         "KVNew", {Folder("res"), File("res/a.ini", "alpha"), File("zero", ""), Folder("empty"),
                   File("big", std::string(70000, 'x'))});
     pack::Payload read;
-    ASSERT_EQ(pack::ReadPayload(Bytes(payload), payload.size(), &read), 1);
-    EXPECT_EQ(pack::CheckPayloadHash(Bytes(payload), payload.size()), 1);
+    ASSERT_TRUE(pack::ReadPayload(Bytes(payload), payload.size(), &read));
+    EXPECT_TRUE(pack::CheckPayloadHash(Bytes(payload), payload.size()));
     EXPECT_EQ(read.folder, "KVNew");
     ASSERT_EQ(read.entries.size(), 5u);
     EXPECT_EQ(read.entries[0].kind, pack::EntryKind::Folder);
@@ -168,7 +168,7 @@ TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
     for (const auto& c : cases) {
         const std::string payload = BuildPayload(c.folder, c.entries);
         pack::Payload read;
-        EXPECT_EQ(pack::ReadPayload(Bytes(payload), payload.size(), &read), 0) << c.what;
+        EXPECT_FALSE(pack::ReadPayload(Bytes(payload), payload.size(), &read)) << c.what;
     }
 }
 
@@ -176,7 +176,7 @@ TEST(ReadPayload, RefusesHeadersThatDoNotAddUpToTheLength)
 {
     const std::string good = BuildPayload("KVNew", {Folder("a"), File("a/b", "content")});
     pack::Payload read;
-    ASSERT_EQ(pack::ReadPayload(Bytes(good), good.size(), &read), 1);
+    ASSERT_TRUE(pack::ReadPayload(Bytes(good), good.size(), &read));
 
     auto patched = [&](size_t at, unsigned char value) {
         std::string p = good;
@@ -205,19 +205,19 @@ TEST(ReadPayload, RefusesHeadersThatDoNotAddUpToTheLength)
         {"name length past the table", patched(pack::kHeaderSize + 5 + 3, 0x7F)},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(pack::ReadPayload(Bytes(c.payload), c.payload.size(), &read), 0) << c.what;
+        EXPECT_FALSE(pack::ReadPayload(Bytes(c.payload), c.payload.size(), &read)) << c.what;
 }
 
 TEST(CheckPayloadHash, CoversTheTableAndTheContentButNotItself)
 {
     const std::string good = BuildPayload("KVNew", {File("a", "content")});
-    EXPECT_EQ(pack::CheckPayloadHash(Bytes(good), good.size()), 1);
+    EXPECT_TRUE(pack::CheckPayloadHash(Bytes(good), good.size()));
     for (size_t at : {size_t{9}, pack::kHashedFrom, pack::kHeaderSize + 5, good.size() - 1}) {
         std::string flipped = good;
         flipped[at] ^= 0x01;
-        EXPECT_EQ(pack::CheckPayloadHash(Bytes(flipped), flipped.size()), 0) << at;
+        EXPECT_FALSE(pack::CheckPayloadHash(Bytes(flipped), flipped.size())) << at;
     }
-    EXPECT_EQ(pack::CheckPayloadHash(Bytes(good), 20), 0);
+    EXPECT_FALSE(pack::CheckPayloadHash(Bytes(good), 20));
 }
 
 }  // namespace

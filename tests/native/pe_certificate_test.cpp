@@ -87,7 +87,7 @@ Bytes Sign(Bytes image, const Bytes& table, uint32_t declaredLength = 0)
     return image;
 }
 
-int Check(const Bytes& b)
+bool Check(const Bytes& b)
 {
     sys::Span blob;
     return sys::CheckSignedImage(b.data(), b.size(), &blob);
@@ -99,7 +99,7 @@ TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
         const Bytes blob = Der(0x101);  // 0x105 bytes: 3 bytes of padding after it
         const Bytes file = Sign(MakeImage(plus), Entry(blob));
         sys::Span where;
-        ASSERT_EQ(sys::CheckSignedImage(file.data(), file.size(), &where), 1) << plus;
+        ASSERT_TRUE(sys::CheckSignedImage(file.data(), file.size(), &where)) << plus;
         EXPECT_EQ(where.offset, 0x400u + 8);
         EXPECT_EQ(where.length, blob.size());
         EXPECT_EQ(file[where.offset], 0x30);
@@ -110,14 +110,14 @@ TEST(PeCertificate, UnsignedImageHasAnEmptyTable)
 {
     const Bytes image = MakeImage();
     sys::Span table{1, 1};
-    EXPECT_EQ(sys::FindCertificateTable(image.data(), image.size(), &table), 1);
+    EXPECT_TRUE(sys::FindCertificateTable(image.data(), image.size(), &table));
     EXPECT_EQ(table.offset, 0u);
     EXPECT_EQ(table.length, 0u);
-    EXPECT_EQ(Check(image), 0);
+    EXPECT_FALSE(Check(image));
 
     Bytes few = MakeImage();  // too few data directories to hold a security entry
     Put32(few, kOptional + 92, 4);
-    EXPECT_EQ(sys::FindCertificateTable(few.data(), few.size(), &table), 1);
+    EXPECT_TRUE(sys::FindCertificateTable(few.data(), few.size(), &table));
     EXPECT_EQ(table.length, 0u);
 }
 
@@ -128,64 +128,64 @@ TEST(PeCertificate, RefusesBytesTheSignatureDoesNotCover)
 
     Bytes appended = good;  // data after the table: the table no longer ends the file
     appended.insert(appended.end(), {'M', 'Z', 0, 0});
-    EXPECT_EQ(Check(appended), 0) << "bytes after the table";
+    EXPECT_FALSE(Check(appended)) << "bytes after the table";
 
     Bytes zerosAppended = good;
     zerosAppended.insert(zerosAppended.end(), 8, 0);
-    EXPECT_EQ(Check(zerosAppended), 0) << "zeros after the table";
+    EXPECT_FALSE(Check(zerosAppended)) << "zeros after the table";
 
     Bytes dirty = good;  // a payload in the alignment padding
     dirty.back() = 0x01;
-    EXPECT_EQ(Check(dirty), 0) << "non-zero padding";
+    EXPECT_FALSE(Check(dirty)) << "non-zero padding";
 
     Bytes grown = MakeImage();  // table grown by 8 zero bytes beyond the alignment
     Bytes entry = Entry(blob);
     entry.insert(entry.end(), 8, 0);
     Put32(entry, 0, static_cast<uint32_t>(entry.size()));
-    EXPECT_EQ(Check(Sign(grown, entry)), 0) << "padding beyond 8";
+    EXPECT_FALSE(Check(Sign(grown, entry))) << "padding beyond 8";
 
     Bytes twoEntries = Entry(blob);  // a second certificate entry
     const Bytes second = Entry(Der(0x20));
     twoEntries.insert(twoEntries.end(), second.begin(), second.end());
-    EXPECT_EQ(Check(Sign(MakeImage(), twoEntries)), 0) << "two entries";
+    EXPECT_FALSE(Check(Sign(MakeImage(), twoEntries))) << "two entries";
 
     Bytes blobWithTail = Entry(Der(0x100));  // entry claims more than the DER blob holds
     blobWithTail.insert(blobWithTail.end(), 16, 0x41);
     Put32(blobWithTail, 0, static_cast<uint32_t>(blobWithTail.size()));
-    EXPECT_EQ(Check(Sign(MakeImage(), blobWithTail)), 0) << "bytes inside the entry";
+    EXPECT_FALSE(Check(Sign(MakeImage(), blobWithTail))) << "bytes inside the entry";
 }
 
 TEST(PeCertificate, RefusesMalformedTables)
 {
     const Bytes blob = Der(0x80);
-    EXPECT_EQ(Check(Sign(MakeImage(), Entry(blob, 0x100))), 0) << "revision";
-    EXPECT_EQ(Check(Sign(MakeImage(), Entry(blob, 0x200, 1))), 0) << "X.509 type";
+    EXPECT_FALSE(Check(Sign(MakeImage(), Entry(blob, 0x100)))) << "revision";
+    EXPECT_FALSE(Check(Sign(MakeImage(), Entry(blob, 0x200, 1)))) << "X.509 type";
 
     Bytes overlong = Entry(blob);
     Put32(overlong, 0, static_cast<uint32_t>(overlong.size() + 8));
-    EXPECT_EQ(Check(Sign(MakeImage(), overlong)), 0) << "entry longer than table";
+    EXPECT_FALSE(Check(Sign(MakeImage(), overlong))) << "entry longer than table";
 
     Bytes shortEntry = Entry(blob);
     Put32(shortEntry, 0, 4);
-    EXPECT_EQ(Check(Sign(MakeImage(), shortEntry)), 0) << "entry shorter than its header";
+    EXPECT_FALSE(Check(Sign(MakeImage(), shortEntry))) << "entry shorter than its header";
 
     Bytes notDer = Entry(blob);
     notDer[8] = 0x31;
-    EXPECT_EQ(Check(Sign(MakeImage(), notDer)), 0) << "not a SEQUENCE";
+    EXPECT_FALSE(Check(Sign(MakeImage(), notDer))) << "not a SEQUENCE";
 
     Bytes derTooLong = Entry(blob);
     derTooLong[10] = 0x7F;  // DER length far beyond the entry
-    EXPECT_EQ(Check(Sign(MakeImage(), derTooLong)), 0) << "DER length beyond entry";
+    EXPECT_FALSE(Check(Sign(MakeImage(), derTooLong))) << "DER length beyond entry";
 
     const Bytes entry = Entry(blob);
-    EXPECT_EQ(Check(Sign(MakeImage(), entry, static_cast<uint32_t>(entry.size() + 8))), 0)
+    EXPECT_FALSE(Check(Sign(MakeImage(), entry, static_cast<uint32_t>(entry.size() + 8))))
         << "directory size beyond the file";
 
     // A sound table that ends the file but starts inside the optional header: the image is
     // cut just past its last data directory, and the table's first bytes are that directory.
     Bytes headers = MakeImage();
     headers.resize(kOptional + 224 - 8);
-    EXPECT_EQ(Check(Sign(headers, entry)), 0) << "table inside the headers";
+    EXPECT_FALSE(Check(Sign(headers, entry))) << "table inside the headers";
 }
 
 TEST(PeCertificate, RefusesWhatIsNoPeImage)
@@ -194,19 +194,19 @@ TEST(PeCertificate, RefusesWhatIsNoPeImage)
     sys::Span table;
     Bytes noMz = image;
     noMz[0] = 'X';
-    EXPECT_EQ(sys::FindCertificateTable(noMz.data(), noMz.size(), &table), 0);
+    EXPECT_FALSE(sys::FindCertificateTable(noMz.data(), noMz.size(), &table));
     Bytes noPe = image;
     noPe[kPe + 2] = 'X';
-    EXPECT_EQ(sys::FindCertificateTable(noPe.data(), noPe.size(), &table), 0);
+    EXPECT_FALSE(sys::FindCertificateTable(noPe.data(), noPe.size(), &table));
     Bytes magic = image;
     Put16(magic, kOptional, 0x107);
-    EXPECT_EQ(sys::FindCertificateTable(magic.data(), magic.size(), &table), 0);
+    EXPECT_FALSE(sys::FindCertificateTable(magic.data(), magic.size(), &table));
     Bytes farHeader = image;
     Put32(farHeader, 0x3C, 0xFFFFFFF0u);
-    EXPECT_EQ(sys::FindCertificateTable(farHeader.data(), farHeader.size(), &table), 0);
+    EXPECT_FALSE(sys::FindCertificateTable(farHeader.data(), farHeader.size(), &table));
     Bytes smallOptional = image;
     Put16(smallOptional, kPe + 20, 96);
-    EXPECT_EQ(sys::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table), 0);
+    EXPECT_FALSE(sys::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table));
 }
 
 // Every prefix of a signed image is read without going past its end (ASan watches).
@@ -215,7 +215,7 @@ TEST(PeCertificate, TruncatedInputsStayInBounds)
     const Bytes file = Sign(MakeImage(), Entry(Der(0x40)));
     for (size_t length = 0; length < file.size(); ++length) {
         Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
-        EXPECT_EQ(Check(prefix), 0) << length;
+        EXPECT_FALSE(Check(prefix)) << length;
     }
 }
 
@@ -246,20 +246,20 @@ TEST(PeCertificateRealFiles, OneEntryPassesAndASecondEntryIsRefused)
                   sys::PackageKind::PortableExecutable);
 
     sys::Span blob;
-    ASSERT_EQ(sys::CheckSignedImage(grub.data(), grub.size(), &blob), 1);
+    ASSERT_TRUE(sys::CheckSignedImage(grub.data(), grub.size(), &blob));
     EXPECT_EQ(grub[blob.offset], 0x30);
 
     sys::Span table;
-    ASSERT_EQ(sys::FindCertificateTable(shim.data(), shim.size(), &table), 1);
+    ASSERT_TRUE(sys::FindCertificateTable(shim.data(), shim.size(), &table));
     ASSERT_EQ(uint64_t{table.offset} + table.length, shim.size()) << "the table ends the file";
     const uint32_t first = (Read32(shim, table.offset) + 7) & ~7u;
     ASSERT_LT(first, table.length) << "this shim has a single entry now; find one with two";
-    EXPECT_EQ(Check(shim), 0) << "two entries";
+    EXPECT_FALSE(Check(shim)) << "two entries";
 
     // Cut back to its first entry, the same shim passes: the second entry alone is refused.
     Bytes firstOnly(shim.begin(), shim.begin() + table.offset + first);
     Put32(firstOnly, SecurityEntry(firstOnly) + 4, first);
-    EXPECT_EQ(Check(firstOnly), 1);
+    EXPECT_TRUE(Check(firstOnly));
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ TEST(OneRule, EveryAskerGivesTheSameAnswerForAName)
     for (const Case& c : cases) {
         const std::string shown = testing::PrintToString(c.name);
         EXPECT_EQ(rules::IsPlainFileName(c.name), c.plain) << shown;
-        EXPECT_EQ(pack::CheckNameLevel(Utf8(c.name)) == 1, c.plain) << shown;
+        EXPECT_EQ(pack::CheckNameLevel(Utf8(c.name)), c.plain) << shown;
         EXPECT_EQ(rules::IsSafeExePath(L"KVNew\\" + c.name), c.plain) << shown;
         EXPECT_EQ(rules::IsSafeExePath(c.name + L"\\KVWizard.exe"), c.plain) << shown;
         sys::FolderPath split;

@@ -23,11 +23,11 @@ TEST(RunnerRules, LoopEndsOnlyThroughAWait)
 
 TEST(RunnerRules, CommandLineMustFitTheBufferWhole)
 {
-    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(259, L'a')), 1);
-    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(260, L'a')), 0);
-    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(1000, L'a')), 0);
-    EXPECT_EQ(sys::CanCopyCommandLine(L""), 1);
-    EXPECT_EQ(sys::CanCopyCommandLine(std::wstring(L"a.exe\0evil", 10)), 0);
+    EXPECT_TRUE(sys::CanCopyCommandLine(std::wstring(259, L'a')));
+    EXPECT_FALSE(sys::CanCopyCommandLine(std::wstring(260, L'a')));
+    EXPECT_FALSE(sys::CanCopyCommandLine(std::wstring(1000, L'a')));
+    EXPECT_TRUE(sys::CanCopyCommandLine(L""));
+    EXPECT_FALSE(sys::CanCopyCommandLine(std::wstring(L"a.exe\0evil", 10)));
 }
 
 // The trail names the program and never its arguments.

@@ -133,17 +133,17 @@ TEST(TrustRules, MarkIsAnAsciiCaseFreeSubstringOfTheSignerName)
 {
     struct {
         const wchar_t* name;
-        int hasMark;
+        bool hasMark;
     } cases[] = {
-        {L"KAVRO", 1},
-        {L"Kavro Systems Inc.", 1},
-        {L"Dekavroline Software", 1},
-        {L"kAvRo", 1},
-        {L"\u00C9kavro\u00DC", 1},         // accented neighbours stay as they are
-        {L"K\u00C0VRO", 0},                // an accented letter is no A
-        {L"KAV RO", 0},
-        {L"Other Signer Ltd", 0},
-        {L"", 0},
+        {L"KAVRO", true},
+        {L"Kavro Systems Inc.", true},
+        {L"Dekavroline Software", true},
+        {L"kAvRo", true},
+        {L"\u00C9kavro\u00DC", true},      // accented neighbours stay as they are
+        {L"K\u00C0VRO", false},             // an accented letter is no A
+        {L"KAV RO", false},
+        {L"Other Signer Ltd", false},
+        {L"", false},
     };
     for (const auto& c : cases) EXPECT_EQ(sys::SignerNameHasMark(c.name), c.hasMark) << c.name;
 }

@@ -80,8 +80,8 @@ TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
     ASSERT_TRUE(WriteBytes(testing_support::ServerRoot() + L"\\" + name, control));
 
     std::vector<char> body(5, 'x');
-    ASSERT_EQ(sys::FetchControlFile(testing_support::ServerUrl(name), sys::Deadline(10000), &body),
-              1);
+    ASSERT_TRUE(
+        sys::FetchControlFile(testing_support::ServerUrl(name), sys::Deadline(10000), &body));
     ASSERT_EQ(std::string(body.begin(), body.end()), control);
     const app::IniText text(reinterpret_cast<const unsigned char*>(body.data()), body.size());
     EXPECT_EQ(text.Value(L"kv universal", L"ExePath", L""), L"KVNew\\KVWizard.exe");
@@ -94,7 +94,7 @@ TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
     };
     for (const std::wstring& url : failing) {
         body.assign(5, 'x');
-        EXPECT_EQ(sys::FetchControlFile(url, sys::Deadline(10000), &body), 0) << url;
+        EXPECT_FALSE(sys::FetchControlFile(url, sys::Deadline(10000), &body)) << url;
         EXPECT_TRUE(body.empty()) << url;
     }
 }

@@ -45,11 +45,11 @@ protected:
 
     // Runs the fetch with a fresh deadline into `got`; records how long it took. `got` holds
     // something before, so a fetch that fails must be seen to empty it.
-    int Fetch(const std::wstring& url, unsigned long deadlineMs = 10000)
+    bool Fetch(const std::wstring& url, unsigned long deadlineMs = 10000)
     {
         std::vector<char> body(5, 'x');
         const DWORD start = ::GetTickCount();
-        const int result = sys::FetchControlFile(url, sys::Deadline(deadlineMs), &body);
+        const bool result = sys::FetchControlFile(url, sys::Deadline(deadlineMs), &body);
         tookMs = ::GetTickCount() - start;
         got.assign(body.begin(), body.end());
         return result;
@@ -63,12 +63,12 @@ TEST_F(ControlFetch, WholeBodyUpTo64KiBArrivesAsIs)
 {
     const std::string exact = ControlText(64 * 1024);
     const std::wstring name = Serve(L"exact.ini", exact);
-    EXPECT_EQ(Fetch(ServerUrl(name)), 1);
+    EXPECT_TRUE(Fetch(ServerUrl(name)));
     EXPECT_EQ(got, exact);
 
     // Redirects to web URLs are followed.
     const std::wstring small = Serve(L"small.ini", ControlText(40));
-    EXPECT_EQ(Fetch(ServerUrl(L"redirect/" + small)), 1);
+    EXPECT_TRUE(Fetch(ServerUrl(L"redirect/" + small)));
     EXPECT_EQ(got, ControlText(40));
 }
 
@@ -88,7 +88,7 @@ TEST_F(ControlFetch, HostileAnswersFailFastAndLeaveNothing)
         L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/x.ini",
     };
     for (const auto& url : cases) {
-        EXPECT_EQ(Fetch(url), 0) << url;
+        EXPECT_FALSE(Fetch(url)) << url;
         EXPECT_LT(tookMs, 8000u) << url;
         EXPECT_EQ(got, "") << url;  // no partial body is handed on
     }
@@ -97,7 +97,7 @@ TEST_F(ControlFetch, HostileAnswersFailFastAndLeaveNothing)
 TEST_F(ControlFetch, RedirectLoopStopsAfterAFewHops)
 {
     const std::string before = ReadBytes(ServerLogPath());
-    EXPECT_EQ(Fetch(ServerUrl(L"loop/count.ini")), 0);
+    EXPECT_FALSE(Fetch(ServerUrl(L"loop/count.ini")));
     const std::string log = ReadBytes(ServerLogPath()).substr(before.size());
     size_t hops = 0;
     for (size_t at = log.find("GET /loop/count.ini"); at != std::string::npos;
@@ -115,7 +115,7 @@ TEST_F(ControlFetch, SilentOrDrippingServerEndsAtTheDeadline)
     const std::wstring cases[] = {ServerUrl(L"silent/x.ini"), ServerUrl(L"drip/" + body),
                                   ServerUrl(L"stall/" + body)};
     for (const auto& url : cases) {
-        EXPECT_EQ(Fetch(url, kShortDeadlineMs), 0) << url;
+        EXPECT_FALSE(Fetch(url, kShortDeadlineMs)) << url;
         EXPECT_GE(tookMs + 50, kShortDeadlineMs) << url;
         EXPECT_LT(tookMs, kShortDeadlineMs + kSlackMs) << url;
         EXPECT_EQ(got, "") << url;
@@ -125,7 +125,7 @@ TEST_F(ControlFetch, SilentOrDrippingServerEndsAtTheDeadline)
 TEST_F(ControlFetch, PassedDeadlineAsksNothing)
 {
     const std::wstring name = Serve(L"late.ini", ControlText(40));
-    EXPECT_EQ(Fetch(ServerUrl(name), 0), 0);
+    EXPECT_FALSE(Fetch(ServerUrl(name), 0));
     EXPECT_EQ(got, "");
     EXPECT_EQ(ReadBytes(ServerLogPath()).find("late.ini"), std::string::npos);
 }
@@ -133,11 +133,11 @@ TEST_F(ControlFetch, PassedDeadlineAsksNothing)
 TEST(ServerProbe, AnswersForAListeningServerAndNotForAClosedPort)
 {
     ASSERT_GT(ServerPort(), 0) << "fixture server not running";
-    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 1);
+    EXPECT_TRUE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)));
     const std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(ClosedPort());
-    EXPECT_EQ(sys::IsServerReachable(closed.c_str(), sys::Deadline(10000)), 0);
+    EXPECT_FALSE(sys::IsServerReachable(closed.c_str(), sys::Deadline(10000)));
     // No time left: no answer, whatever the server would say.
-    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(0)), 0);
+    EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(0)));
 }
 
 TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
@@ -294,13 +294,13 @@ TEST_F(PackageFetch, ControlFileOverHttpsAndItsRefusals)
 {
     const std::wstring name = Serve(L"https.ini", ControlText(300));
     std::vector<char> body;
-    EXPECT_EQ(sys::FetchControlFile(HttpsUrl("https", name), sys::Deadline(10000), &body), 1);
+    EXPECT_TRUE(sys::FetchControlFile(HttpsUrl("https", name), sys::Deadline(10000), &body));
     EXPECT_EQ(std::string(body.begin(), body.end()), ControlText(300));
     const std::wstring refused[] = {
         HttpsUrl("expired", name), HttpsUrl("othername", name), HttpsUrl("unknown", name),
         HttpsUrl("https", L"tohttp/" + std::to_wstring(ServerPort()) + L"/" + name)};
     for (const auto& url : refused) {
-        EXPECT_EQ(sys::FetchControlFile(url, sys::Deadline(10000), &body), 0) << url;
+        EXPECT_FALSE(sys::FetchControlFile(url, sys::Deadline(10000), &body)) << url;
         EXPECT_TRUE(body.empty()) << url;
     }
 }

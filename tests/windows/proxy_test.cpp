@@ -24,9 +24,9 @@ TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
         EXPECT_EQ(Run(download), sys::DownloadOutcome::ProxyRefused) << url;
         EXPECT_FALSE(Exists(file)) << url;
         std::vector<char> body;
-        EXPECT_EQ(sys::FetchControlFile(url, sys::Deadline(10000), &body), 0) << url;
+        EXPECT_FALSE(sys::FetchControlFile(url, sys::Deadline(10000), &body)) << url;
     }    // The support server counts as unreachable: no update is offered.
-    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 0);
+    EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)));
 }
 
 TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
@@ -41,10 +41,11 @@ TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
         EXPECT_EQ(ReadBytes(file), body);
         EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
     }
-    EXPECT_EQ(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)), 1);
+    EXPECT_TRUE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)));
     const std::wstring control = ServeBytes(L"proxied.ini", "[KV]\r\nRevision=7\r\n");
     std::vector<char> controlBody;
-    EXPECT_EQ(sys::FetchControlFile(HttpsUrl("https", control), sys::Deadline(10000), &controlBody), 1);
+    EXPECT_TRUE(
+        sys::FetchControlFile(HttpsUrl("https", control), sys::Deadline(10000), &controlBody));
     const std::string log = Since(before, NetLog());
     const std::wstring plain = ServerUrl(name);
     EXPECT_NE(log.find("PROXY GET " + std::string(plain.begin(), plain.end())), std::string::npos)

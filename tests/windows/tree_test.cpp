@@ -153,7 +153,7 @@ TEST(CopyFileIfMissing, CopiesOneFileOnlyWhereItsNameIsFree)
     MakeSourceTree(src);
     ASSERT_TRUE(MakeDir(dst));
 
-    ASSERT_EQ(sys::CopyFileIfMissing(dst, src, L"ro.txt"), 1);
+    ASSERT_TRUE(sys::CopyFileIfMissing(dst, src, L"ro.txt"));
     EXPECT_EQ(ReadBytes(dst + L"\\ro.txt"), "read-only");
     EXPECT_TRUE(::GetFileAttributesW((dst + L"\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
     const FILETIME source = WriteTime(src + L"\\ro.txt"), copy = WriteTime(dst + L"\\ro.txt");
@@ -161,18 +161,18 @@ TEST(CopyFileIfMissing, CopiesOneFileOnlyWhereItsNameIsFree)
 
     // What holds the name already stays as it is, file or folder, and counts as there.
     ASSERT_TRUE(WriteBytes(dst + L"\\a.txt", "kept a"));
-    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"a.txt"), 1);
+    EXPECT_TRUE(sys::CopyFileIfMissing(dst, src, L"a.txt"));
     EXPECT_EQ(ReadBytes(dst + L"\\a.txt"), "kept a");
     ASSERT_TRUE(MakeDir(dst + L"\\hidden.txt"));
-    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"hidden.txt"), 1);
+    EXPECT_TRUE(sys::CopyFileIfMissing(dst, src, L"hidden.txt"));
     EXPECT_TRUE(IsFolder(dst + L"\\hidden.txt"));
 
     // No source file, a folder by that name, a missing destination, or a name that is a path.
-    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"none.txt"), 0);
-    EXPECT_EQ(sys::CopyFileIfMissing(dst, src, L"sub"), 0);
-    EXPECT_EQ(sys::CopyFileIfMissing(dir / L"missing", src, L"a.txt"), 0);
+    EXPECT_FALSE(sys::CopyFileIfMissing(dst, src, L"none.txt"));
+    EXPECT_FALSE(sys::CopyFileIfMissing(dst, src, L"sub"));
+    EXPECT_FALSE(sys::CopyFileIfMissing(dir / L"missing", src, L"a.txt"));
     for (const wchar_t* name : {L"", L".", L"..", L"sub\\b.txt", L"..\\a.txt", L"a.txt:s"})
-        EXPECT_EQ(sys::CopyFileIfMissing(dst, src, name), 0) << name;
+        EXPECT_FALSE(sys::CopyFileIfMissing(dst, src, name)) << name;
     EXPECT_FALSE(Exists(dst + L"\\none.txt"));
     EXPECT_FALSE(Exists(dst + L"\\sub"));
     EXPECT_FALSE(Exists(dst + L"\\b.txt"));
@@ -355,18 +355,18 @@ TEST_F(TreeAtDriveRoot, ReadsFromARootButNeverWritesToOne)
     // Staging with the program's folder at the root: what it reads from there.
     EXPECT_EQ(sys::EnsureDirectory(extracted, m_root), 1);
     EXPECT_TRUE(IsFolder(extracted));
-    EXPECT_EQ(sys::CopyFileIfMissing(extracted, m_root, L"KVWizard.exe"), 1);
+    EXPECT_TRUE(sys::CopyFileIfMissing(extracted, m_root, L"KVWizard.exe"));
     EXPECT_EQ(ReadBytes(extracted + L"\\KVWizard.exe"), "local wizard");
     EXPECT_EQ(sys::EnsureDirectory(extracted + L"\\res", m_root + L"res"), 1);
     EXPECT_EQ(sys::CopyDirectoryTree(extracted + L"\\res", m_root + L"res"), 1);
     EXPECT_EQ(ReadBytes(extracted + L"\\res\\kavro.ini"), "[STARTUP]");
-    EXPECT_EQ(sys::CopyFileIfMissing(extracted, m_root, L"Missing.exe"), 0);
+    EXPECT_FALSE(sys::CopyFileIfMissing(extracted, m_root, L"Missing.exe"));
     EXPECT_EQ(sys::EnsureDirectory(m_dir / L"other", m_root.substr(0, 2)), 0);  // "M:" alone
 
     // A root is never written into, copied whole or deleted.
     ASSERT_TRUE(WriteBytes(extracted + L"\\other.txt", "other"));
     EXPECT_EQ(sys::EnsureDirectory(m_root, extracted), 0);
-    EXPECT_EQ(sys::CopyFileIfMissing(m_root, extracted, L"other.txt"), 0);
+    EXPECT_FALSE(sys::CopyFileIfMissing(m_root, extracted, L"other.txt"));
     EXPECT_EQ(sys::CopyDirectoryTree(m_root, extracted), 0);
     EXPECT_EQ(sys::CopyDirectoryTree(m_dir / L"whole", m_root), 0);
     EXPECT_EQ(sys::DeleteDirectoryTree(m_root), 0);
@@ -423,7 +423,7 @@ TEST_F(TreeLinks, CopyAndEnsureNeverGoThroughALink)
     EXPECT_EQ(sys::CopyDirectoryTree(m_dir / L"tree\\sub", m_dir / L"src\\sub"), 0);
     EXPECT_EQ(sys::EnsureDirectory(m_dir / L"tree\\sub", m_dir / L"src"), 0);
     EXPECT_EQ(sys::EnsureDirectory(m_dir / L"tree\\sub\\child", m_dir / L"src"), 0);
-    EXPECT_EQ(sys::CopyFileIfMissing(m_dir / L"tree\\sub", m_dir / L"src\\sub", L"new.txt"), 0);
+    EXPECT_FALSE(sys::CopyFileIfMissing(m_dir / L"tree\\sub", m_dir / L"src\\sub", L"new.txt"));
     EXPECT_TRUE(OutsideUntouched());
 
     // Links in the source are left out: neither a linked folder nor a linked file is copied.

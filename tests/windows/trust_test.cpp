@@ -154,10 +154,10 @@ TEST(VerifyFileTrust, ClosesTheProviderStateAfterEveryVerify)
 {
     struct {
         const wchar_t* name;
-        int expected;
-    } cases[] = {{L"signed-dekavroline.exe", 1}, {L"tampered.exe", 0},
-                 {L"signed-dekavroline.msi", 1}, {L"unsigned.msi", 0},
-                 {L"bad-signature.msi", 0},      {L"unsigned.vbs", 0}};
+        bool expected;
+    } cases[] = {{L"signed-dekavroline.exe", true}, {L"tampered.exe", false},
+                 {L"signed-dekavroline.msi", true}, {L"unsigned.msi", false},
+                 {L"bad-signature.msi", false},     {L"unsigned.vbs", false}};
     for (const auto& c : cases) {
         g_calls.clear();
         win::File locked = sys::OpenLocked(Pki(c.name));
@@ -169,7 +169,7 @@ TEST(VerifyFileTrust, ClosesTheProviderStateAfterEveryVerify)
         ASSERT_EQ(g_calls.size(), 2u) << c.name;
         EXPECT_EQ(g_calls[0].window, nullptr);
         EXPECT_EQ(g_calls[0].stateAction, DWORD{WTD_STATEACTION_VERIFY});
-        EXPECT_EQ(g_calls[0].result == 0, c.expected == 1) << c.name;
+        EXPECT_EQ(g_calls[0].result == 0, c.expected) << c.name;
         EXPECT_EQ(g_calls[1].window, static_cast<HWND>(INVALID_HANDLE_VALUE));
         EXPECT_EQ(g_calls[1].stateAction, DWORD{WTD_STATEACTION_CLOSE});
         // The provider judged our locked handle, not whatever the path names now.
@@ -186,18 +186,18 @@ TEST(VerifyPackage, RefusesAnInstallerPackageChangedAfterSigning)
     const std::wstring path = Pki(L"tampered.msi");
     win::File locked = sys::OpenLocked(path);
     ASSERT_TRUE(locked);
-    const int verdict = sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get(),
-                                                 sys::ClassifyPackage(path, locked.get()));
+    const bool verdict = sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get(),
+                                                  sys::ClassifyPackage(path, locked.get()));
     ASSERT_EQ(g_calls.size(), 2u);
     if (RunningOnWine()) {
         // Wine limit: its provider checks the signature over the signed digest but never
         // hashes an installer database's streams against that digest, so WinVerifyTrust
         // returns 0 for the changed package. Windows' provider answers TRUST_E_BAD_DIGEST.
         EXPECT_EQ(g_calls[0].result, 0) << "Wine now refuses it: keep only the check below";
-        EXPECT_EQ(verdict, 1);
+        EXPECT_TRUE(verdict);
     } else {
         EXPECT_NE(g_calls[0].result, 0);
-        EXPECT_EQ(verdict, 0);
+        EXPECT_FALSE(verdict);
     }
 }
 
@@ -223,9 +223,8 @@ TEST(VerifyFileTrust, RefusesWithoutCallingTheProvider)
         g_calls.clear();
         win::File locked = sys::OpenLocked(path);
         ASSERT_TRUE(locked) << path;
-        EXPECT_EQ(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get(),
-                                           sys::ClassifyPackage(path, locked.get())),
-                  0)
+        EXPECT_FALSE(sys::VerifyFileTrustWith(RecordingWinVerifyTrust, path, locked.get(),
+                                              sys::ClassifyPackage(path, locked.get())))
             << path;
         EXPECT_TRUE(g_calls.empty()) << path;
     }
@@ -323,23 +322,23 @@ TEST(VerifyPackage, PinnedKeyShutsOutOtherSignersWhoseNameHasTheMark)
     struct {
         const wchar_t* name;
         sys::KeyPins pins;
-        int expected;
+        bool expected;
     } cases[] = {
-        {L"signed-dekavroline.exe", maker, 1},
-        {L"signed-dekavroline.msi", maker, 1},
-        {L"signed-impostor.exe", maker, 0},
-        {L"signed-accented.exe", maker, 0},
-        {L"signed-impostor.exe", {}, 1},  // without pins the name alone decides
-        {L"signed-impostor.exe", impostor, 1},
-        {L"signed-dekavroline.exe", impostor, 0},
-        {L"signed-impostor.exe", {impostor[0], maker[0]}, 1},  // a key rotation's two pins
-        {L"signed-other.exe", {PinOf(L"dekavroline")}, 0},
-        {L"unsigned.exe", maker, 0},
+        {L"signed-dekavroline.exe", maker, true},
+        {L"signed-dekavroline.msi", maker, true},
+        {L"signed-impostor.exe", maker, false},
+        {L"signed-accented.exe", maker, false},
+        {L"signed-impostor.exe", {}, true},  // without pins the name alone decides
+        {L"signed-impostor.exe", impostor, true},
+        {L"signed-dekavroline.exe", impostor, false},
+        {L"signed-impostor.exe", {impostor[0], maker[0]}, true},  // a key rotation's two pins
+        {L"signed-other.exe", {PinOf(L"dekavroline")}, false},
+        {L"unsigned.exe", maker, false},
     };
     for (const auto& c : cases) {
         win::File lock;
         EXPECT_EQ(sys::VerifyPackageWithPins(Pki(c.name), c.pins, &lock), c.expected) << c.name;
-        EXPECT_EQ(lock.valid(), c.expected == 1) << c.name;
+        EXPECT_EQ(lock.valid(), c.expected) << c.name;
     }
 }
 
