@@ -13,10 +13,12 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 
 import harness
 from dialog_driver import YES
 from harness import ScenarioTest, Scenario, control_file
+from net_fixtures import TlsServer, make_certs  # noqa: E402
 from test_update import FOLDER, animated_gif, offer
 
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
@@ -108,9 +110,37 @@ class PlantedDll(ScenarioTest):
                 # The run went the whole way, through the download, with the real libraries.
                 self.assertEqual(s.control.requests()[0], "GET /ctl.ini")
 
-    def update(self, s):
+    def test_update_over_https_never_loads_a_planted_dll(self):
+        """The TLS helpers Wine's WinINet loads by name at the first https request come from the
+        system folder: the whole update, control file and package over https, with every name
+        planted beside Morvane.exe."""
+        certs_dir = tempfile.mkdtemp(prefix="morvane-certs-")
+        try:
+            certs = make_certs(os.path.join(self.build.fixtures, "pki"), certs_dir)
+            code, out = self.build.wine_output([
+                os.path.join(self.build.fixtures, "install_root.exe"),
+                harness.wine_path(os.path.join(self.build.fixtures, "pki", "root.der")),
+                "machine"])
+            self.assertEqual(code, 0, out)
+            with Scenario(self.build) as s:
+                tls = TlsServer(s.www, certs["good"]).start()
+                try:
+                    s.install(revision=5, ctl_name=tls.url("ctl.ini"))
+                    self.plant_all(s)
+                    with self.assertNothingPlantedLoadedBy(s, "Morvane.exe"):
+                        self.update(s, url=tls.url("pkg/KVSetup.exe"))
+                    self.assertEqual(tls.requests()[:2], ["GET /ctl.ini", "GET /pkg/KVSetup.exe"])
+                finally:
+                    tls.stop()
+        finally:
+            shutil.rmtree(certs_dir, ignore_errors=True)
+
+    def update(self, s, url=None):
         animated_gif(os.path.join(s.res, "English", "Morvane.gif"))
-        offer(s, url_prefix="slow/")
+        if url:
+            offer(s, url=url)
+        else:
+            offer(s, url_prefix="slow/")
         new_wizard = harness.wine_path(os.path.join(s.temp_dir, FOLDER, "KVWizard.exe")).lower()
         with s.start(env=self.run_env()) as run:
             code, out = run.ui("state", harness.DIALOG_WAIT_MS, "click", YES)

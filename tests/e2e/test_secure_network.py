@@ -16,7 +16,7 @@ import harness  # noqa: E402
 from harness import Scenario, wine_path  # noqa: E402
 from net_fixtures import Proxy, TlsServer, make_certs  # noqa: E402
 from packages import make_package  # noqa: E402
-from dialog_driver import YES, drive  # noqa: E402
+from dialog_driver import NO, PICTURE, YES, drive  # noqa: E402
 from test_update import FOLDER, PACKAGE, UpdateTest, packaged_tree  # noqa: E402
 
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
@@ -139,6 +139,32 @@ class SecureNetwork(UpdateTest):
                 finally:
                     tls.stop()
                     proxy.stop()
+
+    def test_refused_package_server_shows_the_failed_view(self):
+        """The control file comes over plain http; the package's https server is refused for its
+        certificate, or redirects to http: the failed view, No opens the local wizard, and the
+        trail names the fault."""
+        cases = [("expired", "download: certificate refused, expired"),
+                 ("othername", "download: certificate refused, wrong name"),
+                 ("unknown", "download: certificate refused, unknown root"),
+                 ("redirect", "download: redirect from https to http://")]
+        for case, line in cases:
+            with self.subTest(case), Scenario(self.build) as s:
+                tls = TlsServer(s.www, self.certs.get(case, self.certs["good"])).start()
+                try:
+                    s.install()
+                    name = ("tohttp/%d/pkg/%s" % (s.control.port, PACKAGE) if case == "redirect"
+                            else "pkg/" + PACKAGE)
+                    serve_package(s, tls.url(name))
+                    with s.start() as run:
+                        self.assertFailedLook(self.click_and_wait(run, YES, "hidden", PICTURE))
+                        self.assertEqual(drive(run, "click", NO)[0], 0)
+                        run.finish()
+                    self.assertTrue(any(l.startswith(line) for l in run.trail), run.trail)
+                    self.assertWizardStartedOnceFromApp(run, s)
+                    self.assertEqual(os.listdir(s.temp_dir), [], "nothing of the package stays")
+                finally:
+                    tls.stop()
 
 
 if __name__ == "__main__":

@@ -72,12 +72,14 @@ def animated_gif(path):
                     "xc:#d29922", "-loop", "0", path], check=True, timeout=60)
 
 
-def offer(s, url_prefix="", signer="dekavroline", exe_path=FOLDER + "\\KVWizard.exe", **tree):
-    """Packs, signs and serves a package, and a control file offering it as revision 6."""
+def offer(s, url_prefix="", signer="dekavroline", exe_path=FOLDER + "\\KVWizard.exe", url=None,
+          **tree):
+    """Packs, signs and serves a package, and a control file offering it as revision 6 (at
+    `url`, or on the control server under url_prefix)."""
     path = os.path.join(s.www, "pkg", PACKAGE)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     make_package(s.build, packaged_tree(s, **tree), FOLDER, path, signer=signer)
-    url = s.control.url(url_prefix + "pkg/" + PACKAGE)
+    url = url or s.control.url(url_prefix + "pkg/" + PACKAGE)
     s.serve("ctl.ini", harness.control_file(revision=6, download_url=url, exe_path=exe_path))
     return path
 
