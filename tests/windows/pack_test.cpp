@@ -27,6 +27,8 @@ using testing_support::ExeDir;
 using testing_support::FixturePath;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
+using testing_support::StartUnix;
+using testing_support::UnixName;
 using testing_support::WriteBytes;
 using testpayload::BuildPayload;
 using testpayload::File;
@@ -365,24 +367,10 @@ std::set<std::wstring> Names(const std::wstring& folder)
 // follows such a link as Windows would follow a junction.
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
 {
-    const auto unixName = win::Kernel32().wine_get_unix_file_name;
-    if (!unixName) return false;
-    char* from = unixName(target.c_str());
-    char* to = unixName(link.c_str());
-    const std::string command =
-        from && to ? std::string("/bin/ln -sT \"") + from + "\" \"" + to + "\"" : "";
-    ::HeapFree(::GetProcessHeap(), 0, from);
-    ::HeapFree(::GetProcessHeap(), 0, to);
+    const std::string from = UnixName(target), to = UnixName(link);
     // Wine may report a Unix child's end before it has run: look for the link instead.
-    std::wstring wide(command.begin(), command.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (wide.empty() || !::CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                          nullptr, &startup, &started))
+    if (from.empty() || to.empty() || !StartUnix("/bin/ln -sT \"" + from + "\" \"" + to + "\""))
         return false;
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
     for (int waited = 0; waited < 10000 && !Exists(link); ++waited) ::Sleep(1);
     return Exists(link);
 }

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "win/syslib.h"
+
 #include <shellapi.h>
 
 namespace testing_support {
@@ -97,6 +99,30 @@ void RemoveTree(const std::wstring& path)
         ::FindClose(find);
     }
     ::RemoveDirectoryW(path.c_str());
+}
+
+std::string UnixName(const std::wstring& path)
+{
+    const auto unixName = win::Kernel32().wine_get_unix_file_name;
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return std::string();
+    std::string result = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+bool StartUnix(const std::string& command)
+{
+    std::wstring wide(command.begin(), command.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (wide.empty() || !::CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &startup, &started))
+        return false;
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return true;
 }
 
 }  // namespace testing_support

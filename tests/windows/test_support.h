@@ -35,4 +35,10 @@ bool Exists(const std::wstring& path);
 // Removes a folder and everything below it (test clean-up only: read-only files included).
 void RemoveTree(const std::wstring& path);
 
+// The Unix name Wine gives a Windows path; empty elsewhere.
+std::string UnixName(const std::wstring& path);
+// Runs a Unix command line under Wine and forgets it. Wine may signal a Unix child's handle
+// before the child has run, so callers look for what it makes instead.
+bool StartUnix(const std::string& command);
+
 }  // namespace testing_support

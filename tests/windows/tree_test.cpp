@@ -11,6 +11,8 @@
 using testing_support::Exists;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
+using testing_support::StartUnix;
+using testing_support::UnixName;
 using testing_support::WriteBytes;
 
 namespace {
@@ -245,33 +247,6 @@ TEST(TreePaths, RefuseWhatIsNoAbsoluteFolderAndTouchNothing)
 }
 
 bool IsWine() { return win::Ntdll().wine_get_version != nullptr; }
-
-// The Unix name Wine gives a Windows path; empty elsewhere.
-std::string UnixName(const std::wstring& path)
-{
-    const auto unixName = win::Kernel32().wine_get_unix_file_name;
-    char* name = unixName ? unixName(path.c_str()) : nullptr;
-    if (!name) return std::string();
-    std::string result = name;
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    return result;
-}
-
-// Runs a Unix command line under Wine and forgets it (Wine may signal a Unix child's handle
-// before the child has run, so callers look for what it makes instead).
-bool StartUnix(const std::string& command)
-{
-    std::wstring wide(command.begin(), command.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started))
-        return false;
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
-    return true;
-}
 
 bool WaitFor(const std::wstring& path, int milliseconds)
 {

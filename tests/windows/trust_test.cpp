@@ -14,6 +14,8 @@ using testing_support::Exists;
 using testing_support::FixturePath;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
+using testing_support::StartUnix;
+using testing_support::UnixName;
 
 namespace {
 
@@ -362,17 +364,6 @@ TEST(VerifyPackage, JudgesAWizardInAFolderLikeThePackage)
     }
 }
 
-// The Unix name Wine gives a Windows path; empty elsewhere.
-std::string UnixName(const std::wstring& path)
-{
-    const auto unixName = win::Kernel32().wine_get_unix_file_name;
-    char* name = unixName ? unixName(path.c_str()) : nullptr;
-    if (!name) return std::string();
-    std::string result = name;
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    return result;
-}
-
 bool SameFile(const std::wstring& a, const std::wstring& b)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -395,16 +386,7 @@ bool PointLink(const std::wstring& link, const std::wstring& target, const std::
 {
     const std::string unixLink = UnixName(link), unixTarget = UnixName(target);
     if (unixLink.empty() || unixTarget.empty()) return false;
-    std::string command = "/bin/ln -sfnT \"" + unixTarget + "\" \"" + unixLink + "\"";
-    std::wstring wide(command.begin(), command.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started))
-        return false;
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
+    if (!StartUnix("/bin/ln -sfnT \"" + unixTarget + "\" \"" + unixLink + "\"")) return false;
     for (int waited = 0; waited < 30000; waited += 10) {
         if (SameFile(probe, expected)) return true;
         ::Sleep(10);
