@@ -35,6 +35,19 @@ std::uint32_t ColorTableSize(unsigned char packed)
     return 3u * (2u << (packed & 7));
 }
 
+GifScreen ReadGifScreen(const unsigned char* head, std::size_t headLength, std::uint64_t streamLength)
+{
+    GifScreen screen;
+    if (!head || !GifParser(head, headLength).IsGifStream()) return screen;
+    screen.kind = GifHead::NoScreen;
+    if (headLength < kScreenHeaderBytes) return screen;
+    if (streamLength < std::uint64_t{kScreenHeaderBytes} + ColorTableSize(head[10])) return screen;
+    screen.kind = GifHead::Screen;
+    screen.nWidth = static_cast<std::int32_t>(head[6] | head[7] << 8);
+    screen.nHeight = static_cast<std::int32_t>(head[8] | head[9] << 8);
+    return screen;
+}
+
 GifParser::GifParser(const unsigned char* data, std::size_t length)
     : m_pData(data), m_nDataLength(data ? length : 0)
 {

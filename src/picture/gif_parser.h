@@ -84,4 +84,20 @@ private:
 // Size in bytes of a colour table whose flag and size field sit in `packed`.
 std::uint32_t ColorTableSize(unsigned char packed);
 
+// What the first bytes of a stream say, judged as GifParser judges the whole stream.
+enum class GifHead {
+    NotGif,
+    // A GIF whose Header, Logical Screen Descriptor or Global Color Table is cut short.
+    NoScreen,
+    Screen,
+};
+struct GifScreen {
+    GifHead kind = GifHead::NotGif;
+    std::int32_t nWidth = 0;
+    std::int32_t nHeight = 0;
+};
+// `head` holds the first min(kScreenHeaderBytes, streamLength) bytes of a stream of
+// `streamLength` bytes.
+GifScreen ReadGifScreen(const unsigned char* head, std::size_t headLength, std::uint64_t streamLength);
+
 }  // namespace picture

@@ -18,6 +18,7 @@ unsigned __stdcall CPictureEx::AnimationThreadProc(void* param)
 
 void CPictureEx::RunAnimation()
 {
+    SplitFile();
     BeginFrames();
     while (!m_bStopRequested) {
         const picture::PicturePtr decoded = ObtainFrame();

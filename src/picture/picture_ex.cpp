@@ -66,17 +66,42 @@ int CPictureEx::LoadFile(const std::wstring& path)
         return 0;
     }
     const DWORD size = length.LowPart;
+    unsigned char head[picture::kScreenHeaderBytes];
+    const DWORD wanted = size < sizeof head ? size : static_cast<DWORD>(sizeof head);
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), head, wanted, &read, nullptr) || read != wanted) return 0;
+    const picture::GifScreen screen = picture::ReadGifScreen(head, read, size);
+    if (screen.kind != picture::GifHead::NotGif)
+        return LoadGifHead(std::move(file), size, screen) ? 1 : 0;
+    return LoadWholeFile(file.get(), size) ? 1 : 0;
+}
+
+bool CPictureEx::LoadWholeFile(HANDLE file, DWORD size)
+{
+    if (::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
     win::GlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE, size));
-    if (!block) return 0;
+    if (!block) return false;
     {
         GlobalView view(block.get());
         DWORD read = 0;
-        if (!view.get() || !::ReadFile(file.get(), view.get(), size, &read, nullptr) || read != size) {
-            return 0;
-        }
+        if (!view.get() || !::ReadFile(file, view.get(), size, &read, nullptr) || read != size)
+            return false;
     }
-    file.reset();
-    return LoadFromMemory(block.get(), size);
+    return LoadFromMemory(block.get(), size) != 0;
+}
+
+bool CPictureEx::LoadGifHead(win::File file, DWORD size, const picture::GifScreen& screen)
+{
+    StopAnimation();
+    m_bGifStream = 1;
+    // A head cut short has no screen and no frames, as GifParser reads it.
+    if (screen.kind != picture::GifHead::Screen) return false;
+    m_nWidth = screen.nWidth;
+    m_nHeight = screen.nHeight;
+    if (!PrepareSurface(m_nWidth, m_nHeight)) return false;
+    m_gifFile = std::move(file);
+    m_nGifFileBytes = size;
+    return true;
 }
 
 int CPictureEx::LoadFromMemory(HGLOBAL block, DWORD size)
@@ -101,14 +126,36 @@ bool CPictureEx::LoadGif(picture::GifParser& parser)
     }
     if (m_vecFrames.empty()) return false;
     m_cache.Reset(m_vecFrames.size());
+    m_bFramesSplit = 1;
     return PrepareSurface(m_nWidth, m_nHeight) != 0;
+}
+
+void CPictureEx::SplitFile()
+{
+    if (!m_gifFile) return;
+    const win::File file = std::move(m_gifFile);
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(m_nGifFileBytes);
+        DWORD read = 0;
+        if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+            ::ReadFile(file.get(), bytes.data(), m_nGifFileBytes, &read, nullptr) && read == m_nGifFileBytes) {
+            picture::GifParser parser(bytes.data(), bytes.size());
+            SplitFrames(parser);
+        }
+    } catch (const std::bad_alloc&) {
+        // As at a load from memory: the frames split so far remain.
+    }
+    m_cache.Reset(m_vecFrames.size());
+    m_bFramesSplit = 1;
 }
 
 void CPictureEx::SplitFrames(picture::GifParser& parser)
 {
     parser.Rewind();
     picture::FrameStream stream;
-    while (parser.ExtractNextFrame(stream)) {
+    // A stop ends the split: the frames are about to be released.
+    while (!m_bStopRequested && parser.ExtractNextFrame(stream)) {
         GifFrame frame;
         frame.stream = std::move(stream.bytes);
         frame.nWidth = stream.nWidth;
@@ -156,9 +203,10 @@ int CPictureEx::PrepareSurface(int width, int height)
 int CPictureEx::StartAnimation()
 {
     if (!m_bSurfaceReady) return 0;
-    if (m_bGifStream && !m_vecFrames.empty()) {
+    if (m_bGifStream) {
         // A second thread would draw over the same surface and leak the first one's handle.
-        if (m_hAnimThread) return 0;
+        // Once started, the thread owns the file and the frames.
+        if (m_hAnimThread || (!m_gifFile && m_vecFrames.empty())) return 0;
         // Created suspended so that the handle is stored before the thread can run.
         m_hAnimThread.reset(reinterpret_cast<HANDLE>(
             ::_beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, this, CREATE_SUSPENDED, nullptr)));
@@ -201,6 +249,9 @@ void CPictureEx::StopAnimation()
     StopThread();
     m_pStillPicture.Reset();
     m_vecFrames.clear();
+    m_gifFile.reset();
+    m_nGifFileBytes = 0;
+    m_bFramesSplit = 0;
     m_cache.Reset(0);
     m_surface.Reset();
     m_saved.Reset();

@@ -1,7 +1,8 @@
 // The animated picture control: a static control that shows a picture file, animating GIFs.
 //
-// Loading a GIF only splits it into stand-alone one-image GIFs, kept compressed. A thread of
-// the control's own has each decoded by OleLoadPicture when it first comes round, draws the
+// Loading a GIF file reads only its Header and Logical Screen Descriptor, which size the
+// control. A thread of the control's own then reads the file, splits it into stand-alone
+// one-image GIFs, kept compressed, has each decoded by OleLoadPicture when it first comes round, draws the
 // frames in turn into an offscreen surface that WM_PAINT copies to the screen, and keeps
 // decoded frames within a byte budget (picture::FrameCache). Anything other than a GIF is
 // decoded at load and drawn once.
@@ -22,6 +23,7 @@
 
 namespace picture {
 class GifParser;
+struct GifScreen;
 }
 
 // One frame of an animation, compressed, with where and how long it shows.
@@ -44,12 +46,14 @@ public:
     CPictureEx();
     ~CPictureEx() override;
 
-    // 1 when the file was split into frames (or, not being a GIF, decoded) and the surface
-    // prepared; the control then takes the picture's size in pixels. No frame is decoded
-    // here. A file that cannot be opened or read leaves what was shown before; any other
+    // 1 when the surface was prepared for a GIF whose screen fits in the file (its frames are
+    // found later, by the animation thread: a GIF broken past its head then shows nothing),
+    // or for any other picture, decoded here; the control takes the picture's size in
+    // pixels. A file that cannot be opened or read leaves what was shown before; any other
     // outcome starts from an empty control.
     int LoadFile(const std::wstring& path);
-    // The caller keeps the block and frees it afterwards.
+    // As LoadFile, with a GIF split into frames here. The caller keeps the block and frees it
+    // afterwards.
     int LoadFromMemory(HGLOBAL block, DWORD size);
     // Draws a still picture once (1), or starts the thread that decodes and animates a GIF (0).
     int StartAnimation();
@@ -67,7 +71,12 @@ private:
     explicit CPictureEx(HANDLE stopEvent);
 
     // Loading (picture_ex.cpp).
+    bool LoadWholeFile(HANDLE file, DWORD size);
+    bool LoadGifHead(win::File file, DWORD size, const picture::GifScreen& screen);
     bool LoadGif(picture::GifParser& parser);
+    // On the animation thread, before its first decode: reads the file LoadFile kept open
+    // and splits it. Nothing when the frames came from memory.
+    void SplitFile();
     void SplitFrames(picture::GifParser& parser);
     bool LoadStill(const unsigned char* data, DWORD size);
     int PrepareSurface(int width, int height);
@@ -102,6 +111,12 @@ private:
     picture::PicturePtr m_pStillPicture;
     std::vector<GifFrame> m_vecFrames;
     picture::FrameCache m_cache;
+    // A GIF file whose frames are still to be split, and its length. Kept open (shared with
+    // readers only) so that what the thread splits is what LoadFile sized the control for.
+    win::File m_gifFile;
+    DWORD m_nGifFileBytes = 0;
+    // 1 once m_vecFrames is final: at load from memory, or once the thread has split the file.
+    std::atomic<int> m_bFramesSplit{0};
 
     // Offscreen surface, and the area saved under a frame that restores what it covered.
     win::BitmapDc m_surface;

@@ -284,3 +284,37 @@ TEST(GifParser, ColorTableSizes)
     EXPECT_EQ(picture::ColorTableSize(0x81), 12u);
     EXPECT_EQ(picture::ColorTableSize(0xF7), 768u);
 }
+
+// The head LoadFile reads alone must be judged as the parser judges the whole stream.
+TEST(GifParser, HeadAloneJudgesTheScreenAsTheWholeStreamDoes)
+{
+    const std::string whole = gb::Screen(300, 200) + gb::SolidImage(0, 0, 4, 4, gb::kRed) + gb::Trailer();
+    const struct {
+        const char* name;
+        std::string stream;
+        picture::GifHead kind;
+    } cases[] = {
+        {"whole GIF", whole, picture::GifHead::Screen},
+        {"screen and table only", whole.substr(0, kHead), picture::GifHead::Screen},
+        {"cut inside the colour table", whole.substr(0, kHead - 1), picture::GifHead::NoScreen},
+        {"cut inside the screen", whole.substr(0, 12), picture::GifHead::NoScreen},
+        {"signature only", whole.substr(0, 6), picture::GifHead::NoScreen},
+        {"no table", gb::Screen(7, 9, false), picture::GifHead::Screen},
+        {"unknown version", "GIF90a" + whole.substr(6), picture::GifHead::NotGif},
+        {"too short to say", whole.substr(0, 5), picture::GifHead::NotGif},
+        {"not a GIF", std::string(40, 'x'), picture::GifHead::NotGif},
+    };
+    for (const auto& c : cases) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(c.stream.data());
+        const std::size_t head = c.stream.size() < picture::kScreenHeaderBytes ? c.stream.size()
+                                                                                : picture::kScreenHeaderBytes;
+        const picture::GifScreen screen = picture::ReadGifScreen(bytes, head, c.stream.size());
+        EXPECT_EQ(screen.kind, c.kind) << c.name;
+        const GifParser parser(bytes, c.stream.size());
+        EXPECT_EQ(screen.kind != picture::GifHead::NotGif, parser.IsGifStream() == 1) << c.name;
+        if (!parser.IsGifStream()) continue;
+        EXPECT_EQ(screen.kind == picture::GifHead::Screen, parser.HasScreen() == 1) << c.name;
+        EXPECT_EQ(screen.nWidth, parser.ScreenWidth()) << c.name;
+        EXPECT_EQ(screen.nHeight, parser.ScreenHeight()) << c.name;
+    }
+}

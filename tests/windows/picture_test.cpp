@@ -150,8 +150,10 @@ TEST_F(PictureControl, PicturesLoadAtTheirPixelSize)
     EXPECT_EQ(ControlSize().cy, 32);
     EXPECT_EQ(ControlPosition().x, before.x);
     EXPECT_EQ(ControlPosition().y, before.y);
-    EXPECT_EQ(P::FrameCount(m_picture), 2u);
     EXPECT_FALSE(P::HasStillPicture(m_picture));
+    EXPECT_EQ(m_picture.StartAnimation(), 0);
+    ASSERT_TRUE(WaitFor([&] { return P::FramesSplit(m_picture); }));
+    EXPECT_EQ(P::FrameCount(m_picture), 2u);
 
     const struct {
         const char* name;
@@ -183,10 +185,10 @@ TEST_F(PictureControl, PicturesLoadAtTheirPixelSize)
             // A GIF of one image is a one-frame animation: its thread decodes it, draws it
             // once and ends.
             EXPECT_FALSE(P::HasStillPicture(m_picture)) << c.name;
-            EXPECT_EQ(P::FrameCount(m_picture), 1u) << c.name;
             EXPECT_EQ(m_picture.StartAnimation(), 0) << c.name;
             EXPECT_TRUE(WaitForPixel(c.width / 2, c.height / 2, c.color)) << c.name;
             EXPECT_TRUE(WaitFor([&] { return P::ThreadEnded(m_picture); })) << c.name;
+            EXPECT_EQ(P::FrameCount(m_picture), 1u) << c.name;
             continue;
         }
         // Anything else is decoded at load and drawn once, without a thread.
@@ -216,6 +218,7 @@ TEST_F(PictureControl, FramesAreDrawnHeldAndDisposed)
                              gb::SolidImage(0, 0, 2, 2, gb::kBlue) + gb::SolidImage(5, 5, 2, 2, gb::kWhite) +
                              gb::Trailer();
     ASSERT_EQ(Load(file), 1);
+    P::SplitFile(m_picture);
     ASSERT_EQ(P::FrameCount(m_picture), 4u);
 
     P::BeginFrames(m_picture);
@@ -260,6 +263,7 @@ TEST_F(PictureControl, FirstFrameThatClearsIsClearedBeforeItIsDrawn)
     const std::string file = gb::Screen(8, 8) + gb::GraphicControl(2, 10) + gb::SolidImage(2, 2, 2, 2, gb::kRed) +
                              gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 8, 8, gb::kGreen) + gb::Trailer();
     ASSERT_EQ(Load(file), 1);
+    P::SplitFile(m_picture);
     P::BeginFrames(m_picture);
     EXPECT_EQ(P::SurfacePixel(m_picture, 2, 2), kButtonFace);
     EXPECT_EQ(P::SurfacePixel(m_picture, 3, 3), kButtonFace);
@@ -278,6 +282,7 @@ TEST_F(PictureControl, HoldOfEachDelay)
         file += gb::SolidImage(0, 0, 2, 2, gb::kRed);
     }
     ASSERT_EQ(Load(file + gb::Trailer()), 1);
+    P::SplitFile(m_picture);
     ASSERT_EQ(P::FrameCount(m_picture), sizeof cases / sizeof cases[0]);
     for (const auto& c : cases) {
         EXPECT_EQ(P::DrawFrame(m_picture), c.holdMs) << c.delayCs;
@@ -343,8 +348,9 @@ TEST_F(PictureControl, FramesTheDecoderRejectsAreDropped)
     };
     for (const auto& c : cases) {
         ASSERT_EQ(Load(gb::Screen(4, 4) + c.frames + gb::Trailer()), 1) << c.name;
-        EXPECT_EQ(P::FrameCount(m_picture), c.count) << c.name;
         EXPECT_EQ(m_picture.StartAnimation(), 0) << c.name;
+        ASSERT_TRUE(WaitFor([&] { return P::FramesSplit(m_picture); })) << c.name;
+        EXPECT_EQ(P::FrameCount(m_picture), c.count) << c.name;
         if (c.other != CLR_INVALID) {
             EXPECT_TRUE(WaitForPixel(1, 1, c.other)) << c.name;
             EXPECT_TRUE(WaitForPixel(1, 1, c.shown)) << c.name;
@@ -363,6 +369,7 @@ TEST_F(PictureControl, FailedLoadsAndWhatTheyLeave)
     ASSERT_EQ(Load(TwoFrames(4, 10)), 1);
     m_picture.StartAnimation();
     ASSERT_NE(P::AnimationThread(m_picture), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return P::FramesSplit(m_picture); }));
 
     // A path that cannot be opened leaves the animation running.
     EXPECT_EQ(m_picture.LoadFile(m_dir / L"missing.gif"), 0);
@@ -376,10 +383,10 @@ TEST_F(PictureControl, FailedLoadsAndWhatTheyLeave)
         const char* name;
         std::string bytes;
     } cases[] = {
-        {"trailer first", gb::Screen(4, 4) + gb::Trailer()},
-        {"cut inside the first frame", TwoFrames(4, 10).substr(0, 40)},
         {"not a picture", "this is no picture at all"},
         {"not a picture, named GIF", "GIF90a is no GIF version"},
+        {"GIF cut inside its screen", gb::Screen(4, 4).substr(0, 12)},
+        {"GIF cut inside its colour table", gb::Screen(4, 4).substr(0, 14)},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(Load(TwoFrames(4, 10)), 1) << c.name;
@@ -390,6 +397,26 @@ TEST_F(PictureControl, FailedLoadsAndWhatTheyLeave)
         EXPECT_FALSE(P::HasStillPicture(m_picture)) << c.name;
         EXPECT_EQ(P::SurfacePixel(m_picture, 0, 0), CLR_INVALID) << c.name;
         EXPECT_EQ(m_picture.StartAnimation(), 0) << c.name;
+    }
+
+    // A GIF broken past its head is only found out by the thread: it sized the control and
+    // shows nothing, the surface as prepared.
+    const struct {
+        const char* name;
+        std::string bytes;
+    } broken[] = {
+        {"trailer first", gb::Screen(4, 4) + gb::Trailer()},
+        {"cut inside the first frame", TwoFrames(4, 10).substr(0, 40)},
+    };
+    for (const auto& c : broken) {
+        ASSERT_EQ(Load(TwoFrames(4, 10)), 1) << c.name;
+        m_picture.StartAnimation();
+        EXPECT_EQ(Load(c.bytes, L"second.gif"), 1) << c.name;
+        EXPECT_EQ(m_picture.StartAnimation(), 0) << c.name;
+        EXPECT_TRUE(WaitFor([&] { return P::ThreadEnded(m_picture); })) << c.name;
+        EXPECT_EQ(P::FrameCount(m_picture), 0u) << c.name;
+        EXPECT_EQ(P::FramesDrawn(m_picture), 0u) << c.name;
+        EXPECT_EQ(P::SurfacePixel(m_picture, 1, 1), kMenu) << c.name;
     }
 }
 
@@ -496,9 +523,6 @@ TEST_F(PictureControl, LargeAnimationDecodesOnItsThreadWithinItsBudget)
     const std::size_t budget = 4u << 20;
     P::SetBudget(m_picture, budget);
     ASSERT_EQ(Load(NoiseGif(), L"noise.gif"), 1);
-    // Split only: the frames are known, none is decoded.
-    EXPECT_EQ(P::FrameCount(m_picture), 40u);
-    EXPECT_EQ(P::Width(m_picture), 640);
     EXPECT_EQ(P::Decodes(m_picture), 0u);
     EXPECT_EQ(P::HeldFrames(m_picture), 0u);
     EXPECT_EQ(m_picture.StartAnimation(), 0);
@@ -515,6 +539,28 @@ TEST_F(PictureControl, LargeAnimationDecodesOnItsThreadWithinItsBudget)
     EXPECT_LE(P::HeldBytes(m_picture), budget);
     m_picture.StopAnimation();
     EXPECT_EQ(P::HeldFrames(m_picture), 0u);
+}
+
+TEST_F(PictureControl, LoadingALargeAnimationReadsOnlyItsHead)
+{
+    ASSERT_EQ(Load(NoiseGif(), L"noise.gif"), 1);
+    // Sized from the head alone: no frame split, the file held for the thread.
+    EXPECT_EQ(P::Width(m_picture), 640);
+    EXPECT_EQ(P::Height(m_picture), 480);
+    EXPECT_EQ(ControlSize().cx, 640);
+    EXPECT_FALSE(P::FramesSplit(m_picture));
+    EXPECT_EQ(P::FrameCount(m_picture), 0u);
+    EXPECT_TRUE(P::HoldsGifFile(m_picture));
+    EXPECT_EQ(P::SurfacePixel(m_picture, 320, 240), kMenu);
+
+    // The thread reads and splits it, then animates.
+    EXPECT_EQ(m_picture.StartAnimation(), 0);
+    ASSERT_TRUE(WaitFor([&] { return P::FramesSplit(m_picture); }, 60));
+    EXPECT_EQ(P::FrameCount(m_picture), 40u);
+    EXPECT_TRUE(WaitFor([&] { return P::FramesDrawn(m_picture) >= 2; }, 60));
+    m_picture.StopAnimation();
+    EXPECT_FALSE(P::HoldsGifFile(m_picture));
+    EXPECT_EQ(P::FrameCount(m_picture), 0u);
 }
 
 TEST_F(PictureControl, StopDuringADecodeLeavesNothingThatPaintsLater)

@@ -17,6 +17,9 @@ struct PictureTestAccess {
     }
     static win::Lock& SurfaceLock(CPictureEx& p) { return p.m_surfaceLock; }
 
+    // Read the frames only once they are split (or no thread runs).
+    static bool FramesSplit(const CPictureEx& p) { return p.m_bFramesSplit.load() != 0; }
+    static bool HoldsGifFile(const CPictureEx& p) { return static_cast<bool>(p.m_gifFile); }
     static std::size_t FrameCount(const CPictureEx& p) { return p.m_vecFrames.size(); }
     static std::uint32_t FrameIndex(const CPictureEx& p) { return p.m_nFrameIndex; }
     static bool HasStillPicture(const CPictureEx& p) { return p.m_pStillPicture != nullptr; }
@@ -40,6 +43,7 @@ struct PictureTestAccess {
     static void SetBudget(CPictureEx& p, std::size_t bytes) { p.m_cache.SetBudget(bytes); }
 
     // One step of the animation, as its thread runs them, with no thread running.
+    static void SplitFile(CPictureEx& p) { p.SplitFile(); }
     static void BeginFrames(CPictureEx& p) { p.BeginFrames(); }
     // Decodes and draws the current frame; its hold in milliseconds, 0 when it does not decode.
     static DWORD DrawFrame(CPictureEx& p)
