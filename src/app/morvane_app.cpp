@@ -7,8 +7,9 @@
 #include "app/startup_rules.h"
 #include "sys/download.h"
 #include "sys/instance_guard.h"
-#include "sys/shell.h"
+#include "sys/local_wizard.h"
 #include "ui/morvane_dlg.h"
+#include "update/work_folder.h"
 #include "win/com.h"
 #include "win/syslib.h"
 #include "win/trail.h"
@@ -57,6 +58,9 @@ int CMorvaneApp::InitInstance()
                               Step(L"UI texts", ReadUiStrings()) &&
                               Step(L"driver name", FindDriverName());
     if (settingsRead) m_values.osSupported = IsOsSupported() != 0;
+    // What a run that died left of an update goes now, before anything new is made.
+    if (!m_values.installation.tempDir.empty())
+        update::RemoveLeftoverWorkFolders(m_values.installation.tempDir);
     m_bConnected = probe.Result(m_networkDeadline);
     win::Trail(m_bConnected ? L"support server reachable" : L"support server not reachable");
     if (m_values.osSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
@@ -65,7 +69,7 @@ int CMorvaneApp::InitInstance()
         app::Action::ShowDialog) {
         win::Trail(m_values.osSupported ? L"decision: ask about the update"
                                   : L"decision: show that the system is not supported");
-        ShowDialog();
+        ShowDialog(ui::STATE_ASK);
     } else {
         win::Trail(m_bConnected ? L"decision: local wizard, no newer revision offered"
                                 : L"decision: local wizard, offline");
@@ -97,11 +101,15 @@ int CMorvaneApp::IsOsSupported()
 
 int CMorvaneApp::LaunchLocalWizard()
 {
-    sys::StartLocalWizard(m_values.installation.localWizard);
-    return 1;
+    if (sys::StartLocalWizard(m_values.installation.localWizard)) return 1;
+    // Nothing was started: the user is told why rather than left with nothing. Without the
+    // texts (a settings file missing) there is nothing to tell it with.
+    if (m_values.texts.messageWizardRefused.empty()) return 0;
+    ShowDialog(ui::STATE_WIZARD_REFUSED);
+    return 0;
 }
 
-void CMorvaneApp::ShowDialog()
+void CMorvaneApp::ShowDialog(ui::State opening)
 {
     // The apartment's hidden window and the control classes load the window helpers by name:
     // the system copies come first.
@@ -111,6 +119,6 @@ void CMorvaneApp::ShowDialog()
     win::ComApartment com;
     // Only the dialog needs the control classes: the path to the wizard never pays for them.
     RegisterCommonControls();
-    CMorvaneDlg dialog(m_values);
+    CMorvaneDlg dialog(m_values, opening);
     dialog.DoModal();
 }

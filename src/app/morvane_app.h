@@ -4,6 +4,7 @@
 
 #include "settings/values.h"
 #include "sys/download.h"
+#include "ui/dialog_states.h"
 
 class CMorvaneApp {
 public:
@@ -35,7 +36,7 @@ private:
     // after InitInstance starts, which leaves the wizard well within 15 s of launch.
     static const unsigned long kNetworkBudgetMs = 10000;
     sys::Deadline m_networkDeadline{kNetworkBudgetMs};
-    void ShowDialog();
+    void ShowDialog(ui::State opening);
 };
 
 // Reads one value of an INI file: at most 259 characters, escape sequences converted.

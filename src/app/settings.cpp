@@ -87,6 +87,9 @@ int CMorvaneApp::ReadUiStrings()
     t.closeBtn = ReadIniValue(section, L"CloseBtn", L"", file);
     t.retryBtn = ReadIniValue(section, L"RetryBtn", L"", file);
     t.messageOSCap = ReadIniValue(section, L"MessageOSCap", L"", file);
+    t.messageWizardRefused = ReadIniValue(
+        section, L"MessageWizardRefused",
+        app::WizardRefusedText(m_values.installation.language), file);
     return 1;
 }
 

@@ -36,6 +36,19 @@ const wchar_t* LanguageFolderFor(unsigned primaryLanguage)
     }
 }
 
+const wchar_t* WizardRefusedText(const std::wstring& languageFolder)
+{
+    if (languageFolder == L"Spanish")
+        return L"No se ha iniciado KVWizard.exe: no lleva la firma v\u00e1lida del editor.";
+    if (languageFolder == L"French")
+        return L"KVWizard.exe n'a pas \u00e9t\u00e9 lanc\u00e9 : il ne porte pas la signature "
+               L"valide de l'\u00e9diteur.";
+    if (languageFolder == L"Portuguese")
+        return L"O KVWizard.exe n\u00e3o foi iniciado: n\u00e3o tem a assinatura v\u00e1lida do "
+               L"editor.";
+    return L"KVWizard.exe was not started: it does not carry the publisher's valid signature.";
+}
+
 bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint32_t servicePack,
                       std::int32_t minMajor, std::int32_t minMinor, std::int32_t minServicePack)
 {

@@ -15,6 +15,11 @@ std::wstring UnescapeControlChars(const std::wstring& text);
 // The language folder for a primary language id (locale id masked with 0x3FF).
 const wchar_t* LanguageFolderFor(unsigned primaryLanguage);
 
+// What the user is told when the local wizard fails its check and nothing was started, in the
+// language folder's language (English for any other): the text built in for a language whose
+// uistrings.ini has no MessageWizardRefused key.
+const wchar_t* WizardRefusedText(const std::wstring& languageFolder);
+
 // Lexicographic at-least comparison of (major, minor, service pack) as unsigned values, so a
 // negative minimum read from a settings file is never reached.
 bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint32_t servicePack,

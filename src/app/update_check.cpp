@@ -60,6 +60,5 @@ int CMorvaneApp::CheckForUpdate()
                (newer ? L" offered, newer than " : L" offered, not newer than ") +
                win::Decimal(static_cast<unsigned>(local)));
     m_values.offer = offer;
-    m_values.update = settings::MakeUpdatePaths(m_values.installation, offer);
     return newer ? 1 : 0;
 }

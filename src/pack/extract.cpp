@@ -11,6 +11,7 @@
 #include "pack/sha256.h"
 #include "rules/folders.h"
 #include "win/handles.h"
+#include "win/nt_file.h"
 #include "win/security.h"
 #include "win/syslib.h"
 
@@ -22,9 +23,6 @@
 namespace pack {
 namespace {
 
-constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
-constexpr NTSTATUS kPathSyntaxBad = static_cast<NTSTATUS>(0xC000003BL);
-constexpr NTSTATUS kProcedureNotFound = static_cast<NTSTATUS>(0xC000007AL);
 // FileRenameInformation, which MSVC's winternl.h leaves out of FILE_INFORMATION_CLASS.
 constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
 constexpr DWORD kWriteChunk = 1 << 20;
@@ -68,21 +66,7 @@ std::wstring ReadVariable(const wchar_t* name)
 NTSTATUS CreateIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
                   ULONG options, PSECURITY_DESCRIPTOR security, win::File* made)
 {
-    const auto create = win::Ntdll().NtCreateFile;
-    if (!create) return kProcedureNotFound;
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, security);
-    IO_STATUS_BLOCK status{};
-    HANDLE handle = nullptr;
-    const NTSTATUS result =
-        create(&handle, access | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
-               share, FILE_CREATE, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (NT_SUCCESS(result)) made->reset(handle);
-    return result;
+    return win::OpenInFolder(parent, name, {access, share, FILE_CREATE, options}, made, security);
 }
 
 // Gives an open file a new name in its own folder.
@@ -98,7 +82,7 @@ bool RenameInPlace(HANDLE file, HANDLE folder, const std::wstring& name)
     // instead would open it again, which our handle's sharing refuses. Wine takes only the
     // root form (STATUS_OBJECT_PATH_SYNTAX_BAD for the bare name).
     NTSTATUS result = setInformation(file, &status, &rename, sizeof rename, kFileRenameInformation);
-    if (result == kPathSyntaxBad) {
+    if (result == win::kStatusPathSyntaxBad) {
         rename.rootDirectory = folder;
         result = setInformation(file, &status, &rename, sizeof rename, kFileRenameInformation);
     }
@@ -199,7 +183,7 @@ Made Extraction::MakeTop(HANDLE temp, const std::wstring& name, PSECURITY_DESCRI
     win::File folder;
     const NTSTATUS status =
         CreateIn(temp, name, kFolderAccess, kHold, FILE_DIRECTORY_FILE, security, &folder);
-    if (status == kNameCollision) return Made::Exists;
+    if (status == win::kStatusNameCollision) return Made::Exists;
     if (!NT_SUCCESS(status)) return Made::Failed;
     m_folders.push_back(std::move(folder));
     return Made::Done;

@@ -1,7 +1,7 @@
 // morvane-pack: makes a package from a folder and prints the control-file section offering it.
 //
-//   morvane-pack --from DIR --folder NAME --out PACKAGE.exe [--stub morvane-sfx.exe]
-//                [--section NAME --revision N --url URL]
+//   morvane-pack --from DIR --folder NAME --out PACKAGE.exe --section NAME --revision N
+//                [--stub morvane-sfx.exe] [--url URL]
 //                [--sign-cert CERT --sign-key KEY [--timestamp URL]]
 //
 // Messages go to stderr; the section alone goes to stdout, ready to paste into the control
@@ -23,8 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kUsage[] =
-    "usage: morvane-pack --from DIR --folder NAME --out PACKAGE.exe [--stub EXTRACTOR]\n"
-    "                    [--section NAME --revision N --url URL]\n"
+    "usage: morvane-pack --from DIR --folder NAME --out PACKAGE.exe --section NAME --revision N\n"
+    "                    [--stub EXTRACTOR] [--url URL]\n"
     "                    [--sign-cert CERT --sign-key KEY [--timestamp URL]]\n";
 const char kStubName[] = "morvane-sfx.exe";
 
@@ -145,21 +145,21 @@ int Main(const std::vector<std::string>& args)
         given[args[i]] = args[i + 1];
     }
     auto value = [&](const char* name) { return given.count(name) ? given[name] : std::string(); };
-    if (value("--from").empty() || value("--folder").empty() || value("--out").empty()) {
+    // The section and the revision go into the package itself: Morvane runs a package only
+    // when they are the ones the control file offers.
+    if (value("--from").empty() || value("--folder").empty() || value("--out").empty() ||
+        value("--section").empty() || value("--revision").empty()) {
         std::fputs(kUsage, stderr);
         return 1;
     }
-    const int sectionParts = given.count("--section") + given.count("--revision") +
-                             given.count("--url");
     const int signParts = given.count("--sign-cert") + given.count("--sign-key");
-    if ((sectionParts != 0 && sectionParts != 3) || signParts == 1 ||
-        (given.count("--timestamp") && signParts == 0)) {
-        Say("--section, --revision and --url go together, as do --sign-cert and --sign-key");
+    if (signParts == 1 || (given.count("--timestamp") && signParts == 0)) {
+        Say("--sign-cert and --sign-key go together");
         return 1;
     }
     std::string why, section;
     const std::string folder = value("--folder");
-    if (sectionParts == 3) {
+    if (given.count("--url")) {
         section = pack::ControlSection(value("--section"), value("--revision"), value("--url"),
                                        folder, &why);
         if (section.empty()) return Say(why), 1;
@@ -171,10 +171,12 @@ int Main(const std::vector<std::string>& args)
     std::vector<pack::SourceEntry> tree;
     if (!pack::CollectTree(from, &tree, &why)) return Say(why), 2;
     pack::PackStats stats;
-    if (!pack::WritePackage(stub, tree, folder, out, &stats, &why)) return Say(why), 2;
+    const pack::PackageIdentity identity{value("--section"), value("--revision")};
+    if (!pack::WritePackage(stub, tree, folder, identity, out, &stats, &why)) return Say(why), 2;
     Say("wrote " + out.u8string() + ": " + std::to_string(stats.files) + " files, " +
         std::to_string(stats.folders) + " folders, " + std::to_string(stats.bytes) +
-        " bytes, unpacking into %TEMP%\\" + folder);
+        " bytes, unpacking into %TEMP%\\" + folder + ", for [" + identity.section +
+        "] revision " + identity.revision);
     std::error_code error;
     if (!fs::exists(from / pack::kWizardName, error))
         Say(std::string("the folder has no ") + pack::kWizardName +
@@ -186,7 +188,7 @@ int Main(const std::vector<std::string>& args)
                       value("--timestamp"));
     if (section.empty()) {
         Say(std::string("ExePath for the control file: ") + folder + "\\" + pack::kWizardName +
-            " (give --section, --revision and --url for the whole section)");
+            " (give --url for the whole section)");
     } else {
         std::fputs(section.c_str(), stdout);
     }

@@ -8,6 +8,7 @@
 #include "pack/name_case.h"
 #include "pack/pe_resource.h"
 #include "pack/sha256.h"
+#include "rules/package_record.h"
 
 namespace pack {
 namespace {
@@ -101,8 +102,8 @@ bool StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
 }
 
 bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tree,
-                 const std::string& folder, const fs::path& part, PackStats* stats,
-                 std::string* why)
+                 const std::string& folder, const std::string& record, const fs::path& part,
+                 PackStats* stats, std::string* why)
 {
     std::string table;
     uint64_t dataBytes = 0;
@@ -123,7 +124,8 @@ bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& t
 
     ResourcePlan plan;
     if (!PlanResourceSection(reinterpret_cast<const unsigned char*>(stubBytes.data()),
-                             stubBytes.size(), PackageManifest(), payloadBytes, &plan, why))
+                             stubBytes.size(), PackageManifest(), record, payloadBytes, &plan,
+                             why))
         return false;
 
     std::ofstream out(part, std::ios::binary | std::ios::trunc);
@@ -179,18 +181,24 @@ bool CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::strin
 }
 
 bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
-                  const std::string& folder, const fs::path& out, PackStats* stats,
-                  std::string* why)
+                  const std::string& folder, const PackageIdentity& identity, const fs::path& out,
+                  PackStats* stats, std::string* why)
 {
     if (!CheckNameLevel(folder) || folder.size() > kMaxFolderBytes)
         return *why = "\"" + folder + "\" is not a folder name Windows takes literally", false;
+    const std::string record =
+        rules::EncodePackageRecord(identity.section, identity.revision, folder, kWizardName);
+    if (record.empty())
+        return *why = "the section name must be one line without brackets, and the revision a "
+                      "number from 1 to 2147483647",
+               false;
     std::string stubBytes;
     if (!ReadFile(stub, &stubBytes))
         return *why = "cannot read the extractor " + stub.u8string(), false;
     fs::path part = out;
     part += ".part";
     std::error_code error;
-    if (!WritePieces(stubBytes, tree, folder, part, stats, why)) {
+    if (!WritePieces(stubBytes, tree, folder, record, part, stats, why)) {
         fs::remove(part, error);
         return false;
     }

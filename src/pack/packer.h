@@ -34,13 +34,20 @@ struct PackStats {
     uint64_t folders = 0, files = 0, bytes = 0;
 };
 
-// Writes the package: the stub image with a resource section holding the manifest and the
-// payload. Written to a temporary name beside `out` and renamed into place when complete;
+// What the package says it is, in the record its signature covers (rules/package_record.h):
+// the control-file section it is packed for and its revision.
+struct PackageIdentity {
+    std::string section;
+    std::string revision;  // decimal, 1 to 2147483647
+};
+
+// Writes the package: the stub image with a resource section holding the manifest, the
+// package's record (the identity, the folder and kWizardName) and the payload. Written to a temporary name beside `out` and renamed into place when complete;
 // false with `why` on any failure, leaving nothing behind. File contents are streamed, never held
 // whole; a file whose size changes while it is packed fails the run.
 bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
-                  const std::string& folder, const fs::path& out, PackStats* stats,
-                  std::string* why);
+                  const std::string& folder, const PackageIdentity& identity, const fs::path& out,
+                  PackStats* stats, std::string* why);
 
 // The control-file section for a package: name, DownloadUrl, ExePath (folder\KVWizard.exe)
 // and Revision, one key per line. Empty with `why` when a value could not be read back as

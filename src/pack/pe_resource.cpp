@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "rules/little_endian.h"
+#include "rules/package_record.h"
 #include "rules/pe_headers.h"
 
 namespace pack {
 namespace {
 
-constexpr uint32_t kRcData = 10;
-constexpr uint32_t kManifest = 24;
+constexpr uint32_t kRcData = rules::kPeRcData;
+constexpr uint32_t kManifest = rules::kPeManifest;
 constexpr uint32_t kSubdirectory = 0x80000000u;
 constexpr uint32_t kInitializedReadOnly = 0x40000040u;  // CNT_INITIALIZED_DATA | MEM_READ
 constexpr uint64_t kPageSize = 0x1000;
@@ -54,28 +55,10 @@ bool ReadHeaders(const unsigned char* image, size_t length, Headers* h)
     return h->sectionAlignment != 0 && h->fileAlignment != 0;
 }
 
-// Data directory `index` as {rva, size}; {0, 0} when the image has fewer directories.
-FileSpan Directory(const unsigned char* image, size_t length, const Headers& h, uint32_t index)
+// Data directory `index`; {0, 0} when the image has fewer directories.
+uint32_t DirectorySize(const unsigned char* image, size_t length, const Headers& h, uint32_t index)
 {
-    const rules::PeDirectory d = rules::ReadPeDirectory(image, length, h, index);
-    return {d.address, d.size};
-}
-
-// File offset of `size` bytes at `rva`, when they lie in one section's raw data.
-bool RvaToOffset(const Headers& h, uint64_t rva, uint64_t size, size_t length, uint64_t* offset)
-{
-    for (const PeSection& s : h.sections) {
-        const uint64_t extent = s.rawSize < s.virtualSize || s.virtualSize == 0 ? s.rawSize
-                                                                                 : s.virtualSize;
-        if (rva < s.virtualAddress || rva - s.virtualAddress > extent) continue;
-        const uint64_t inside = rva - s.virtualAddress;
-        if (size > extent - inside) continue;
-        const uint64_t at = s.rawPointer + inside;
-        if (at > length || size > length - at) return false;
-        *offset = at;
-        return true;
-    }
-    return false;
+    return rules::ReadPeDirectory(image, length, h, index).size;
 }
 
 // The resource directory tables: root -> type -> id -> first language -> data entry.
@@ -94,13 +77,14 @@ void PutDirectoryEntry(std::string* s, size_t at, uint32_t id, uint32_t offset)
 }  // namespace
 
 bool PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
-                         uint64_t payloadBytes, ResourcePlan* out, std::string* why)
+                         const std::string& record, uint64_t payloadBytes, ResourcePlan* out,
+                         std::string* why)
 {
     Headers h;
     if (!ReadHeaders(stub, length, &h)) return *why = "not a PE32 or PE32+ image", false;
-    if (Directory(stub, length, h, rules::kPeResourceDirectory).length != 0)
+    if (DirectorySize(stub, length, h, rules::kPeResourceDirectory) != 0)
         return *why = "the stub already has resources", false;
-    if (Directory(stub, length, h, rules::kPeSecurityDirectory).length != 0)
+    if (DirectorySize(stub, length, h, rules::kPeSecurityDirectory) != 0)
         return *why = "the stub is signed; sign the package after packing", false;
     if (h.directoryCount <= rules::kPeResourceDirectory)
         return *why = "no resource data directory", false;
@@ -131,9 +115,13 @@ bool PlanResourceSection(const unsigned char* stub, size_t length, const std::st
     // Page-aligned in the file too: Wine maps such a section straight from the file, and reads
     // any other into fresh memory, a whole copy of the payload before the first page is used.
     const uint64_t rawPointer = AlignUp(length, std::max<uint64_t>(h.fileAlignment, kPageSize));
-    // Tables: root (2 types), two type tables and two id tables (1 entry each), two data entries.
-    const size_t tables = 16 + 2 * 8 + 4 * (16 + 8) + 2 * 16;
-    const size_t payloadAt = static_cast<size_t>(AlignUp(tables + manifest.size(), 8));
+    // Tables: the root (2 types); RT_RCDATA's type table (2 ids) and its two id tables;
+    // RT_MANIFEST's type and id tables (1 entry each); three data entries. The manifest and
+    // the record follow them, then the payload.
+    const size_t rcType = 32, payloadId = 64, recordId = 88, manifestType = 112;
+    const size_t manifestId = 136, payloadData = 160, recordData = 176, manifestData = 192;
+    const size_t manifestAt = 208, recordAt = manifestAt + manifest.size();
+    const size_t payloadAt = static_cast<size_t>(AlignUp(recordAt + record.size(), 8));
     const uint64_t virtualSize = payloadAt + payloadBytes;
     const uint64_t rawSize = AlignUp(virtualSize, h.fileAlignment);
     const uint64_t imageSize = AlignUp(rva + virtualSize, h.sectionAlignment);
@@ -160,71 +148,32 @@ bool PlanResourceSection(const unsigned char* stub, size_t length, const std::st
     Write32(&head, resourceEntry + 4, static_cast<uint32_t>(virtualSize));
 
     std::string dir(payloadAt, '\0');
-    const size_t rcType = 32, rcId = 56, manifestType = 80, manifestId = 104;
-    const size_t rcData = 128, manifestData = 144, manifestAt = 160;
     PutDirectory(&dir, 0, 2);  // ids in ascending order, as the loader's search expects
     PutDirectoryEntry(&dir, 16, kRcData, kSubdirectory | rcType);
     PutDirectoryEntry(&dir, 24, kManifest, kSubdirectory | manifestType);
-    PutDirectory(&dir, rcType, 1);
-    PutDirectoryEntry(&dir, rcType + 16, 1, kSubdirectory | rcId);
-    PutDirectory(&dir, rcId, 1);
-    PutDirectoryEntry(&dir, rcId + 16, 0, rcData);  // language neutral
+    PutDirectory(&dir, rcType, 2);
+    PutDirectoryEntry(&dir, rcType + 16, 1, kSubdirectory | payloadId);
+    PutDirectoryEntry(&dir, rcType + 24, rules::kPackageRecordId, kSubdirectory | recordId);
+    PutDirectory(&dir, payloadId, 1);
+    PutDirectoryEntry(&dir, payloadId + 16, 0, payloadData);  // language neutral
+    PutDirectory(&dir, recordId, 1);
+    PutDirectoryEntry(&dir, recordId + 16, 0, recordData);
     PutDirectory(&dir, manifestType, 1);
     PutDirectoryEntry(&dir, manifestType + 16, 1, kSubdirectory | manifestId);
     PutDirectory(&dir, manifestId, 1);
     PutDirectoryEntry(&dir, manifestId + 16, 0, manifestData);
-    Write32(&dir, rcData, static_cast<uint32_t>(rva + payloadAt));
-    Write32(&dir, rcData + 4, static_cast<uint32_t>(payloadBytes));
+    Write32(&dir, payloadData, static_cast<uint32_t>(rva + payloadAt));
+    Write32(&dir, payloadData + 4, static_cast<uint32_t>(payloadBytes));
+    Write32(&dir, recordData, static_cast<uint32_t>(rva + recordAt));
+    Write32(&dir, recordData + 4, static_cast<uint32_t>(record.size()));
     Write32(&dir, manifestData, static_cast<uint32_t>(rva + manifestAt));
     Write32(&dir, manifestData + 4, static_cast<uint32_t>(manifest.size()));
     dir.replace(manifestAt, manifest.size(), manifest);
+    dir.replace(recordAt, record.size(), record);
 
     out->head = std::move(head);
     out->directory = std::move(dir);
     out->tailPadding = static_cast<size_t>(rawSize - virtualSize);
-    return true;
-}
-
-bool FindResourceData(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
-                      FileSpan* data)
-{
-    Headers h;
-    if (!ReadHeaders(image, length, &h)) return false;
-    const FileSpan resources = Directory(image, length, h, rules::kPeResourceDirectory);
-    uint64_t base = 0;
-    if (resources.length == 0 ||
-        !RvaToOffset(h, resources.offset, resources.length, length, &base))
-        return false;
-    // RvaToOffset put the whole directory inside the image.
-    const unsigned char* block = image + base;
-    const size_t size = static_cast<size_t>(resources.length);
-    // One level: the entry with `key` among a table's id entries (after its named ones).
-    auto find = [&](uint64_t table, uint32_t key, bool anyKey, uint32_t* target) {
-        uint16_t named = 0, ids = 0;
-        if (!rules::ReadLe16(block, size, table + 12, &named) ||
-            !rules::ReadLe16(block, size, table + 14, &ids) ||
-            (uint64_t{named} + ids) * 8 > size - table - 16)
-            return false;
-        for (uint64_t i = named; i < uint64_t{named} + ids; ++i) {
-            uint32_t entryKey = 0, value = 0;
-            if (!rules::ReadLe32(block, size, table + 16 + 8 * i, &entryKey) ||
-                !rules::ReadLe32(block, size, table + 20 + 8 * i, &value))
-                return false;
-            if (anyKey || entryKey == key) return *target = value, true;
-        }
-        return false;
-    };
-    uint32_t next = 0;
-    if (!find(0, type, false, &next) || !(next & kSubdirectory)) return false;
-    if (!find(next & ~kSubdirectory, id, false, &next) || !(next & kSubdirectory)) return false;
-    if (!find(next & ~kSubdirectory, 0, true, &next) || (next & kSubdirectory)) return false;
-    uint32_t dataRva = 0, dataSize = 0;
-    if (next > size || size - next < 16 || !rules::ReadLe32(block, size, next, &dataRva) ||
-        !rules::ReadLe32(block, size, next + 4, &dataSize))
-        return false;
-    uint64_t at = 0;
-    if (!RvaToOffset(h, dataRva, dataSize, length, &at)) return false;
-    *data = {at, dataSize};
     return true;
 }
 

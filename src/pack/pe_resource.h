@@ -1,4 +1,5 @@
-// Puts a resource section onto a prebuilt extractor image, and finds it again.
+// Puts a resource section onto a prebuilt extractor image (rules::FindPeResource finds it
+// again).
 //
 // The extractor is linked without resources; the packer appends one .rsrc section holding
 // the manifest (RT_MANIFEST 1) and the payload (RT_RCDATA 1) and fixes the headers, so the
@@ -23,22 +24,13 @@ struct ResourcePlan {
     size_t tailPadding = 0; // zeros after the payload, up to the file alignment
 };
 
-// Plans the package for a stub image. True on success; false with `why` set when the stub is not a
+// Plans the package for a stub image, with the manifest (RT_MANIFEST 1), the package's record
+// (RT_RCDATA 2, rules::kPackageRecordId) and the payload (RT_RCDATA 1). True on success; false with `why` set when the stub is not a
 // PE32 or PE32+ image we can extend: one with a resource directory or a certificate table
 // already, COFF symbols or other bytes after its last section, or no room for one more
 // section header; or when the payload is larger than kMaxPayloadBytes.
 bool PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
-                         uint64_t payloadBytes, ResourcePlan* out, std::string* why);
-
-struct FileSpan {
-    uint64_t offset = 0;
-    uint64_t length = 0;
-};
-
-// Finds resource `type`/`id` (first language) in an image file the way the loader resolves
-// it: resource directory from the data directory, RVAs through the section table, every
-// offset bounds-checked. True with its place in the file, else false.
-bool FindResourceData(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
-                      FileSpan* data);
+                         const std::string& record, uint64_t payloadBytes, ResourcePlan* out,
+                         std::string* why);
 
 }  // namespace pack

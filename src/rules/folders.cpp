@@ -53,6 +53,13 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
     return path;
 }
 
+std::wstring ParentFolder(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return std::wstring();
+    return path.substr(0, slash + 1 == RootLength(path) ? slash + 1 : slash);
+}
+
 std::wstring QuoteArgument(const std::wstring& argument)
 {
     std::wstring quoted = L"\"";
@@ -73,5 +80,33 @@ std::wstring QuoteArgument(const std::wstring& argument)
 }
 
 std::wstring PathArgument(const std::wstring& folder) { return L"/PATH=" + QuoteArgument(folder); }
+
+namespace {
+const wchar_t kWorkFolderPrefix[] = L"Morvane-";
+constexpr size_t kWorkFolderPrefixLength = sizeof kWorkFolderPrefix / sizeof(wchar_t) - 1;
+}  // namespace
+
+std::wstring WorkFolderName(const unsigned char (&random)[kWorkFolderRandomBytes])
+{
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring name = kWorkFolderPrefix;
+    for (unsigned char byte : random) {
+        name += kHex[byte >> 4];
+        name += kHex[byte & 0x0F];
+    }
+    return name;
+}
+
+bool IsWorkFolderName(const std::wstring& name)
+{
+    if (name.size() != kWorkFolderPrefixLength + 2 * kWorkFolderRandomBytes ||
+        name.compare(0, kWorkFolderPrefixLength, kWorkFolderPrefix) != 0)
+        return false;
+    for (size_t i = kWorkFolderPrefixLength; i < name.size(); ++i) {
+        const wchar_t c = name[i];
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+    }
+    return true;
+}
 
 }  // namespace rules

@@ -27,6 +27,10 @@ std::wstring NormaliseFolder(const std::wstring& folder);
 // "E:\res", "C:\Temp\" and "a.exe" give "C:\Temp\a.exe".
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
+// The folder part of `path`, as PathRemoveFileSpecW leaves it: "C:\a\b.exe" gives "C:\a",
+// "E:\b.exe" gives the root "E:\"; empty when the path has no backslash.
+std::wstring ParentFolder(const std::wstring& path);
+
 // One command-line argument, in quotes, as CommandLineToArgvW and the C runtime read it back:
 // backslashes before a quote and before the closing quote are doubled, quotes inside are
 // escaped. "E:\" becomes "E:\\" in quotes, which reads back as E:\ (a lone backslash there
@@ -36,5 +40,12 @@ std::wstring QuoteArgument(const std::wstring& argument);
 // The new wizard's argument that names the installation's folder: /PATH="<folder>", quoted by
 // QuoteArgument, so /PATH="E:\\" for the root of E:.
 std::wstring PathArgument(const std::wstring& folder);
+
+// The run's work folder below the temporary folder: "Morvane-" and 32 lower-case hex digits of
+// 16 random bytes, a name no one can guess ahead of the run.
+constexpr size_t kWorkFolderRandomBytes = 16;
+std::wstring WorkFolderName(const unsigned char (&random)[kWorkFolderRandomBytes]);
+// True for a name WorkFolderName can give, and only for such a name.
+bool IsWorkFolderName(const std::wstring& name);
 
 }  // namespace rules

@@ -1,5 +1,7 @@
 #include "rules/names.h"
 
+#include <cstdint>
+
 namespace rules {
 namespace {
 
@@ -68,6 +70,38 @@ bool IsWebUrl(const std::wstring& url)
 }
 
 bool IsHttpsUrl(const std::wstring& url) { return WebScheme(url) == L"HTTPS"; }
+
+bool DecodeUtf8(const std::string& text, std::wstring* out)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    std::wstring units;
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        size_t extra = 0;
+        uint32_t cp = c, least = 0;
+        if (c < 0x80) extra = 0;
+        else if ((c & 0xE0) == 0xC0) extra = 1, cp = c & 0x1F, least = 0x80;
+        else if ((c & 0xF0) == 0xE0) extra = 2, cp = c & 0x0F, least = 0x800;
+        else if ((c & 0xF8) == 0xF0) extra = 3, cp = c & 0x07, least = 0x10000;
+        else return false;
+        if (n - i <= extra) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        if (cp >= 0x10000) {
+            units += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            units += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<wchar_t>(cp);
+        }
+        i += extra + 1;
+    }
+    *out = std::move(units);
+    return true;
+}
 
 bool IsSafeExePath(const std::wstring& exePath)
 {

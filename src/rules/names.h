@@ -25,6 +25,10 @@ bool IsWebUrl(const std::wstring& url);
 // IsWebUrl with the https scheme.
 bool IsHttpsUrl(const std::wstring& url);
 
+// Strict UTF-8 (shortest forms only, no surrogates, nothing past U+10FFFF) as UTF-16 code
+// units, the way Windows will see a name that arrives as bytes; false for anything else.
+bool DecodeUtf8(const std::string& text, std::wstring* out);
+
 // A path relative to a folder that stays inside it: at least one folder and a file, separated
 // by single backslashes, each component a plain file name (so no ".", "..", drive, root, UNC,
 // stream or device, and no "KVNew.\" or "KVNew \", which Win32 would read as "KVNew\").

@@ -85,4 +85,72 @@ bool ReadPeSections(const unsigned char* image, size_t length, const PeHeaders& 
     return true;
 }
 
+namespace {
+
+constexpr uint32_t kSubdirectory = 0x80000000u;
+
+// File offset of `size` bytes at `rva`, when they lie in one section's raw data.
+bool RvaToOffset(const std::vector<PeSection>& sections, uint64_t rva, uint64_t size, size_t length, uint64_t* offset)
+{
+    for (const PeSection& s : sections) {
+        const uint64_t extent = s.rawSize < s.virtualSize || s.virtualSize == 0 ? s.rawSize
+                                                                                 : s.virtualSize;
+        if (rva < s.virtualAddress || rva - s.virtualAddress > extent) continue;
+        const uint64_t inside = rva - s.virtualAddress;
+        if (size > extent - inside) continue;
+        const uint64_t at = s.rawPointer + inside;
+        if (at > length || size > length - at) return false;
+        *offset = at;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool FindPeResource(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
+                    PeSpan* data)
+{
+    PeHeaders h;
+    std::vector<PeSection> sections;
+    if (!ReadPeHeaders(image, length, &h) || !ReadPeSections(image, length, h, &sections))
+        return false;
+    const PeDirectory resources = ReadPeDirectory(image, length, h, kPeResourceDirectory);
+    uint64_t base = 0;
+    if (resources.size == 0 ||
+        !RvaToOffset(sections, resources.address, resources.size, length, &base))
+        return false;
+    // RvaToOffset put the whole directory inside the image.
+    const unsigned char* block = image + base;
+    const size_t size = static_cast<size_t>(resources.size);
+    // One level: the entry with `key` among a table's id entries (after its named ones).
+    auto find = [&](uint64_t table, uint32_t key, bool anyKey, uint32_t* target) {
+        uint16_t named = 0, ids = 0;
+        if (!ReadLe16(block, size, table + 12, &named) ||
+            !ReadLe16(block, size, table + 14, &ids) ||
+            (uint64_t{named} + ids) * 8 > size - table - 16)
+            return false;
+        for (uint64_t i = named; i < uint64_t{named} + ids; ++i) {
+            uint32_t entryKey = 0, value = 0;
+            if (!ReadLe32(block, size, table + 16 + 8 * i, &entryKey) ||
+                !ReadLe32(block, size, table + 20 + 8 * i, &value))
+                return false;
+            if (anyKey || entryKey == key) return *target = value, true;
+        }
+        return false;
+    };
+    uint32_t next = 0;
+    if (!find(0, type, false, &next) || !(next & kSubdirectory)) return false;
+    if (!find(next & ~kSubdirectory, id, false, &next) || !(next & kSubdirectory)) return false;
+    if (!find(next & ~kSubdirectory, 0, true, &next) || (next & kSubdirectory)) return false;
+    uint32_t dataRva = 0, dataSize = 0;
+    if (next > size || size - next < 16 || !ReadLe32(block, size, next, &dataRva) ||
+        !ReadLe32(block, size, next + 4, &dataSize))
+        return false;
+    uint64_t at = 0;
+    if (!RvaToOffset(sections, dataRva, dataSize, length, &at)) return false;
+    *data = {at, dataSize};
+    return true;
+}
+
 }  // namespace rules

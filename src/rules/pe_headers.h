@@ -58,4 +58,19 @@ PeDirectory ReadPeDirectory(const unsigned char* image, size_t length, const PeH
 bool ReadPeSections(const unsigned char* image, size_t length, const PeHeaders& headers,
                     std::vector<PeSection>* out);
 
+// Resource types.
+constexpr uint32_t kPeRcData = 10;
+constexpr uint32_t kPeManifest = 24;
+
+struct PeSpan {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+
+// Finds resource `type`/`id` (first language) in an image file the way the loader resolves
+// it: resource directory from the data directory, RVAs through the section table, every
+// offset bounds-checked. True with its place in the file, else false.
+bool FindPeResource(const unsigned char* image, size_t length, uint32_t type, uint32_t id,
+                    PeSpan* data);
+
 }  // namespace rules

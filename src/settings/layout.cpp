@@ -3,16 +3,6 @@
 #include "rules/folders.h"
 
 namespace settings {
-namespace {
-
-// What the shell's PathRemoveFileSpecW leaves of a path with a folder part.
-std::wstring WithoutLastComponent(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-}  // namespace
 
 Installation MakeInstallation(const std::wstring& appDir, const std::wstring& tempDir,
                               const std::wstring& language)
@@ -29,14 +19,17 @@ Installation MakeInstallation(const std::wstring& appDir, const std::wstring& te
     return i;
 }
 
-UpdatePaths MakeUpdatePaths(const Installation& installation, const Offer& offer)
+UpdatePaths MakeUpdatePaths(const std::wstring& workFolder, const Offer& offer)
 {
     UpdatePaths p;
+    p.workFolder = rules::NormaliseFolder(workFolder);
     if (!offer.packageName.empty())
-        p.packageFile = rules::JoinPath(installation.tempDir, offer.packageName);
+        p.packageFile = rules::JoinPath(p.workFolder, offer.packageName);
     if (offer.exePath.empty()) return p;
-    p.newWizard = rules::JoinPath(installation.tempDir, offer.exePath);
-    p.extractedFolder = WithoutLastComponent(p.newWizard);
+    const std::wstring firstLevel = offer.exePath.substr(0, offer.exePath.find(L'\\'));
+    p.unpackedFolder = rules::JoinPath(p.workFolder, firstLevel);
+    p.newWizard = rules::JoinPath(p.workFolder, offer.exePath);
+    p.extractedFolder = rules::ParentFolder(p.newWizard);
     p.wizardCopy = rules::JoinPath(p.extractedFolder, L"KVWizard.exe");
     p.targetRes = rules::JoinPath(p.extractedFolder, L"res");
     return p;

@@ -16,6 +16,7 @@ struct Texts {
     std::wstring messageDownload;
     std::wstring downloadError;
     std::wstring messageOSCap;
+    std::wstring messageWizardRefused;  // the local wizard failed its check
     std::wstring yesBtn;
     std::wstring noBtn;
     std::wstring retryBtn;
@@ -55,20 +56,24 @@ Installation MakeInstallation(const std::wstring& appDir, const std::wstring& te
 struct Offer {
     std::wstring downloadUrl;
     std::wstring packageName;  // a plain file name, from the URL
-    std::wstring exePath;      // the new wizard, relative to the temporary folder
+    std::wstring exePath;      // the new wizard, relative to where the package unpacks
     std::int32_t revision = 0;
 };
 
-// The paths of one offer's update, all below the temporary folder.
+// The paths of one offer's update, all inside the run's work folder: a folder of its own below
+// the temporary folder that only administrators can write (update::WorkFolder). The package
+// runs with the work folder as its temporary folder, so it unpacks there too.
 struct UpdatePaths {
-    std::wstring packageFile;      // tempDir\<package name>
-    std::wstring newWizard;        // tempDir\ExePath
+    std::wstring workFolder;
+    std::wstring packageFile;      // workFolder\<package name>
+    std::wstring unpackedFolder;   // workFolder\<ExePath's first level>, made by the package
+    std::wstring newWizard;        // workFolder\ExePath
     std::wstring extractedFolder;  // the new wizard's folder
     std::wstring wizardCopy;       // KVWizard.exe in the extracted folder
     std::wstring targetRes;        // res in the extracted folder
 };
 
-UpdatePaths MakeUpdatePaths(const Installation& installation, const Offer& offer);
+UpdatePaths MakeUpdatePaths(const std::wstring& workFolder, const Offer& offer);
 
 // The package alone, quoted: an unquoted path with a space would let Windows start a program
 // at one of its prefixes first ("C:\a b\p.exe" runs "C:\a.exe").
@@ -84,7 +89,6 @@ struct Values {
     Settings settings;
     Installation installation;
     Offer offer;
-    UpdatePaths update;
     bool osSupported = false;
 };
 

@@ -10,6 +10,7 @@
 #include "sys/tree_rules.h"
 #include "win/file_info.h"
 #include "win/handles.h"
+#include "win/nt_file.h"
 #include "win/syslib.h"
 
 // Every folder and file is opened by handle, relative to the folder that lists it, and what is
@@ -19,15 +20,6 @@
 namespace sys {
 namespace {
 
-constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
-constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003AL);
-constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
-constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
-constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
-constexpr NTSTATUS kNameInvalid = static_cast<NTSTATUS>(0xC0000033L);
-constexpr NTSTATUS kProcedureNotFound = static_cast<NTSTATUS>(0xC000007AL);
-
-constexpr size_t kMaxNameLength = 255;
 constexpr DWORD kListingBytes = 32 * 1024;
 constexpr DWORD kCopyBytes = 64 * 1024;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -37,12 +29,7 @@ constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HID
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-struct OpenMode {
-    ACCESS_MASK access;
-    ULONG share;
-    ULONG disposition;
-    ULONG options;
-};
+using OpenMode = win::EntryOpen;
 
 constexpr ACCESS_MASK kListFolder = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 constexpr ACCESS_MASK kFillFolder = kListFolder | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
@@ -77,32 +64,6 @@ enum class Outcome {
     Failed,     // access refused, in use, or another error
 };
 
-// Opens or creates `name` inside the folder `parent`. FILE_OPEN_REPARSE_POINT makes a link
-// open as itself on Windows; Wine ignores the flag, which the path check in OpenEntry covers.
-NTSTATUS OpenRelative(HANDLE parent, const std::wstring& name, const OpenMode& mode,
-                      ULONG attributes, win::File* opened)
-{
-    const auto create = win::Ntdll().NtCreateFile;
-    if (!create) return kProcedureNotFound;
-    if (name.empty() || name.size() > kMaxNameLength) return kNameInvalid;
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
-    IO_STATUS_BLOCK status{};
-    HANDLE handle = nullptr;
-    const NTSTATUS result =
-        create(&handle, mode.access | SYNCHRONIZE, &object, &status, nullptr, attributes,
-               mode.share, mode.disposition,
-               mode.options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
-                   FILE_OPEN_FOR_BACKUP_INTENT,
-               nullptr, 0);
-    if (NT_SUCCESS(result)) opened->reset(handle);
-    return result;
-}
-
 bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& name)
 {
     std::wstring expected = parent.path;
@@ -119,9 +80,9 @@ Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& 
                   Held* entry)
 {
     win::File handle;
-    const NTSTATUS status = OpenRelative(parent.handle.get(), name, mode, 0, &handle);
-    if (status == kNameNotFound || status == kPathNotFound || status == kNotADirectory ||
-        status == kFileIsADirectory)
+    const NTSTATUS status = win::OpenInFolder(parent.handle.get(), name, mode, &handle);
+    if (status == win::kStatusNameNotFound || status == win::kStatusPathNotFound ||
+        status == win::kStatusNotADirectory || status == win::kStatusFileIsADirectory)
         return Outcome::Missing;
     if (!NT_SUCCESS(status)) return Outcome::Failed;
     std::wstring path = win::PathBelowVolume(handle.get());
@@ -221,11 +182,11 @@ public:
     {
         const DWORD attributes = sourceAttributes & kCopiedAttributes;
         const OpenMode create{GENERIC_WRITE | DELETE, 0, FILE_CREATE,
-                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY};
+                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY,
+                              attributes & ~FILE_ATTRIBUTE_READONLY};
         win::File target;
-        const NTSTATUS status = OpenRelative(to.handle.get(), name, create,
-                                             attributes & ~FILE_ATTRIBUTE_READONLY, &target);
-        if (status == kNameCollision) return true;
+        const NTSTATUS status = win::OpenInFolder(to.handle.get(), name, create, &target);
+        if (status == win::kStatusNameCollision) return true;
         if (!NT_SUCCESS(status)) return false;
         Held source;
         const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
@@ -369,6 +330,22 @@ bool CopyFileIfMissing(const std::wstring& destination, const std::wstring& sour
         return false;
     return CopyWalk().CopyFile(target, sourceFolder, name, basic.FileAttributes,
                                basic.LastWriteTime);
+}
+
+bool DeleteHeldDirectoryTree(win::File folder)
+{
+    Held held;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!folder || !::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag,
+                                                   sizeof tag) ||
+        !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    held.path = win::PathBelowVolume(folder.get());
+    held.attributes = tag.FileAttributes;
+    held.handle = std::move(folder);
+    if (held.path.empty() || !DeleteHeldFolder(held, held.path.size())) return false;
+    held.handle.reset();
+    return true;
 }
 
 int DeleteDirectoryTree(const std::wstring& folder)

@@ -18,6 +18,8 @@
 #pragma once
 #include <string>
 
+#include "win/handles.h"
+
 namespace sys {
 
 // 0 when `source` (a root too) is not an existing folder (checked first); 1 when
@@ -47,5 +49,11 @@ bool CopyFileIfMissing(const std::wstring& destination, const std::wstring& sour
 // reparse point is removed as a link, never entered; where the system cannot open a link as
 // itself (Wine follows them), the delete stops with 0 at the link instead.
 int DeleteDirectoryTree(const std::wstring& folder);
+
+// Deletes everything below the folder `folder` holds and then the folder itself, through that
+// handle: nothing is looked up by path again. `folder` must have been opened with DELETE and
+// FILE_LIST_DIRECTORY access; it is closed here, which completes the deletion. True when the
+// folder went.
+bool DeleteHeldDirectoryTree(win::File folder);
 
 }  // namespace sys

@@ -593,7 +593,7 @@ DownloadOutcome PackageDownload::Run(
     if (!m_partial) {
         // Ours alone while partial: others may read it, nobody may write or delete it.
         m_partial.reset(::CreateFileW(m_file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                      FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!m_partial) return DownloadOutcome::Failed;
         SetDeleteOnClose(m_partial.get(), true);

@@ -162,7 +162,21 @@ std::wstring WhyNotJudgedImage(HANDLE process, HANDLE judgedFile)
     return std::wstring();
 }
 
-bool Create(const std::wstring& commandLine, bool hidden, DWORD flags, PROCESS_INFORMATION* info)
+// The environment block for a program whose TEMP and TMP are `temp`; empty when ours will do.
+std::wstring EnvironmentFor(const std::wstring& temp)
+{
+    if (temp.empty()) return std::wstring();
+    const LPWCH ours = ::GetEnvironmentStringsW();
+    if (!ours) return std::wstring();
+    const wchar_t* end = ours;
+    while (*end) end += std::char_traits<wchar_t>::length(end) + 1;
+    const std::wstring block(ours, static_cast<size_t>(end - ours));
+    ::FreeEnvironmentStringsW(ours);
+    return sys::WithTemporaryFolder(block, temp);
+}
+
+bool Create(const std::wstring& commandLine, const JudgedStart& how, DWORD flags,
+            PROCESS_INFORMATION* info)
 {
     if (!sys::CanCopyCommandLine(commandLine)) {
         win::Trail(L"runner: command line too long or malformed; nothing started");
@@ -176,9 +190,16 @@ bool Create(const std::wstring& commandLine, bool hidden, DWORD flags, PROCESS_I
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(hidden ? SW_HIDE : SW_SHOWDEFAULT);
-    if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                          &startup, info)) {
+    startup.wShowWindow = static_cast<WORD>(how.hidden ? SW_HIDE : SW_SHOWDEFAULT);
+    std::wstring environment = EnvironmentFor(how.temp);
+    if (!how.temp.empty() && environment.empty()) {
+        win::Trail(L"runner: no environment for " + sys::ProgramOf(commandLine));
+        return false;
+    }
+    if (!environment.empty()) flags |= CREATE_UNICODE_ENVIRONMENT;
+    if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, flags,
+                          environment.empty() ? nullptr : &environment[0],
+                          how.folder.empty() ? nullptr : how.folder.c_str(), &startup, info)) {
         win::Trail(L"runner: could not start " + sys::ProgramOf(commandLine));
         return false;
     }
@@ -205,7 +226,9 @@ StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
 {
     StartedProcess started;
     PROCESS_INFORMATION info{};
-    if (!Create(commandLine, hidden, 0, &info)) return started;
+    JudgedStart how;
+    how.hidden = hidden;
+    if (!Create(commandLine, how, 0, &info)) return started;
     win::Trail(L"runner: started " + sys::ProgramOf(commandLine));
     ::CloseHandle(info.hThread);
     started.process.reset(info.hProcess);
@@ -214,12 +237,12 @@ StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
 }
 
 StartedProcess StartJudgedProcess(const std::wstring& commandLine, HANDLE judgedFile,
-                                  bool hidden)
+                                  const JudgedStart& how)
 {
     StartedProcess started;
     if (!judgedFile || judgedFile == INVALID_HANDLE_VALUE) return started;
     PROCESS_INFORMATION info{};
-    if (!Create(commandLine, hidden, CREATE_SUSPENDED, &info)) return started;
+    if (!Create(commandLine, how, CREATE_SUSPENDED, &info)) return started;
     win::Handle process(info.hProcess);
     win::Handle thread(info.hThread);
     const std::wstring why = WhyNotJudgedImage(process.get(), judgedFile);
@@ -239,6 +262,16 @@ StartedProcess StartJudgedProcess(const std::wstring& commandLine, HANDLE judged
     started.process = std::move(process);
     started.id = info.dwProcessId;
     return started;
+}
+
+bool ExitCodeOf(const StartedProcess& started, unsigned long* code)
+{
+    DWORD exitCode = 0;
+    if (!started || !::GetExitCodeProcess(started.process.get(), &exitCode) ||
+        exitCode == STILL_ACTIVE)
+        return false;
+    *code = exitCode;
+    return true;
 }
 
 ProcessEnd WaitForProcess(const StartedProcess& started, HangPolicy policy)

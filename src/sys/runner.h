@@ -20,13 +20,25 @@ struct StartedProcess {
 // ours). Nothing is started for a command line of 260 characters or more.
 StartedProcess StartProcess(const std::wstring& commandLine, bool hidden);
 
+// Where and how a judged program starts. Nothing is inherited from where Morvane was started
+// (often the user's downloads or the installation media): the current folder is given, and
+// the folders a program's library search reaches are ones only administrators can write.
+struct JudgedStart {
+    bool hidden = false;
+    std::wstring folder;  // its current folder
+    std::wstring temp;    // TEMP and TMP in its environment; empty: ours
+};
+
 // Starts `commandLine` as StartProcess does, but suspended, and lets it run only when the
 // image the system loaded is the very file `judgedFile` (a handle from sys::VerifyPackage,
 // which shuts out writers and deleters) and that file has no name but the one it was judged
 // under. Otherwise the process is terminated before its first instruction and nothing is
 // returned. The caller keeps `judgedFile` open until this returns.
 StartedProcess StartJudgedProcess(const std::wstring& commandLine, HANDLE judgedFile,
-                                  bool hidden);
+                                  const JudgedStart& how);
+
+// The program's exit code once it has ended; false while it runs or when the system cannot say.
+bool ExitCodeOf(const StartedProcess& started, unsigned long* code);
 
 // Whether a watched window that stops answering ends the program.
 enum class HangPolicy {

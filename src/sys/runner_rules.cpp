@@ -56,6 +56,38 @@ bool CanCopyCommandLine(const std::wstring& commandLine)
     return commandLine.find(L'\0') == std::wstring::npos;
 }
 
+std::wstring WithTemporaryFolder(const std::wstring& block, const std::wstring& temp)
+{
+    // Names compare as Windows compares them here: without regard to ASCII case.
+    auto named = [](const std::wstring& entry, const wchar_t* name) {
+        const size_t length = std::char_traits<wchar_t>::length(name);
+        if (entry.size() <= length || entry[length] != L'=') return false;
+        for (size_t i = 0; i < length; ++i) {
+            wchar_t c = entry[i];
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+            if (c != name[i]) return false;
+        }
+        return true;
+    };
+    std::wstring out;
+    bool hasTemp = false, hasTmp = false;
+    for (size_t at = 0; at < block.size();) {
+        size_t end = block.find(L'\0', at);
+        if (end == std::wstring::npos) end = block.size();
+        if (end == at) break;  // the empty entry that ends the block
+        std::wstring entry = block.substr(at, end - at);
+        if (named(entry, L"TEMP")) entry = L"TEMP=" + temp, hasTemp = true;
+        else if (named(entry, L"TMP")) entry = L"TMP=" + temp, hasTmp = true;
+        out += entry;
+        out += L'\0';
+        at = end + 1;
+    }
+    if (!hasTemp) out += L"TEMP=" + temp + L'\0';
+    if (!hasTmp) out += L"TMP=" + temp + L'\0';
+    out += L'\0';
+    return out;
+}
+
 std::wstring ProgramOf(const std::wstring& commandLine)
 {
     if (!commandLine.empty() && commandLine[0] == L'"') {

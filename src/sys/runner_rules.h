@@ -45,6 +45,12 @@ bool IsLoaderFailure(std::uint32_t exitCode);
 // NUL (which would silently cut it short and start something other than what was asked).
 bool CanCopyCommandLine(const std::wstring& commandLine);
 
+// An environment block (NAME=value entries each ending in a NUL, the block in one more) with
+// TEMP and TMP set to `temp`: entries of those names, in any case, are replaced where they
+// stand and added at the end when missing; every other entry stays as it is. A block without
+// its final NUL is read up to its end.
+std::wstring WithTemporaryFolder(const std::wstring& block, const std::wstring& temp);
+
 // The program a command line starts, for the diagnostic trail: its first token, unquoted;
 // the arguments, which may carry user data, are left out.
 std::wstring ProgramOf(const std::wstring& commandLine);

@@ -20,6 +20,7 @@ const wchar_t* StateName(State state)
     case STATE_DOWNLOADING: return L"downloading";
     case STATE_STAGING: return L"staging";
     case STATE_FAILED: return L"failed";
+    case STATE_WIZARD_REFUSED: return L"wizard refused";
     default: return L"unknown";
     }
 }
@@ -46,6 +47,9 @@ StateEffects EffectsOf(State state)
     case STATE_FAILED:
         return {false, Text::DownloadError, Shown(Text::RetryBtn), Shown(Text::NoBtn), kHide,
                 Animation::StopAndHide, ProgressBar::Hide};
+    case STATE_WIZARD_REFUSED:
+        return {false, Text::MessageWizardRefused, kHide, kHide, Shown(Text::CloseBtn),
+                Animation::StopAndHide, ProgressBar::Hide};
     default:
         return {false, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep};
     }
@@ -57,7 +61,7 @@ bool NoStartsLocalWizard(State state) { return state == STATE_ASK || state == ST
 
 CancelAction CancelActionOf(State state)
 {
-    if (state == STATE_OS_UNSUPPORTED) return CancelAction::Close;
+    if (state == STATE_OS_UNSUPPORTED || state == STATE_WIZARD_REFUSED) return CancelAction::Close;
     if (state == STATE_DOWNLOADING) return CancelAction::StartLocalWizardAndClose;
     return CancelAction::Nothing;
 }

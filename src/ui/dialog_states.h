@@ -1,4 +1,4 @@
-// The update dialog's six states and what entering each one does to its controls.
+// The update dialog's seven states and what entering each one does to its controls.
 // Portable: the Win32 dialog applies these effects; the table itself is tested natively.
 #pragma once
 
@@ -11,6 +11,7 @@ enum class State {
     Downloading = 3,    // Cancel, animation plays, the progress bar fills
     Staging = 4,        // Cancel visible but disabled
     Failed = 5,         // Retry or No
+    WizardRefused = 6,  // only a message and Close: the local wizard failed its check
 };
 constexpr State STATE_SETUP = State::Setup;
 constexpr State STATE_OS_UNSUPPORTED = State::OsUnsupported;
@@ -18,11 +19,13 @@ constexpr State STATE_ASK = State::Ask;
 constexpr State STATE_DOWNLOADING = State::Downloading;
 constexpr State STATE_STAGING = State::Staging;
 constexpr State STATE_FAILED = State::Failed;
+constexpr State STATE_WIZARD_REFUSED = State::WizardRefused;
 
 // The settings texts a state can put on the message or a button.
 enum class Text {
     Keep,  // leave the current text alone
     MessageOSCap,
+    MessageWizardRefused,
     MessageUpdate,
     MessageDownload,
     DownloadError,
@@ -59,10 +62,10 @@ struct StateEffects {
 };
 
 // The state's name for the diagnostic trail ("asking", "downloading"...); "unknown" outside
-// the six.
+// the seven.
 const wchar_t* StateName(State state);
 
-// The effects of entering `state`; a value outside the six changes nothing.
+// The effects of entering `state`; a value outside the seven changes nothing.
 StateEffects EffectsOf(State state);
 
 // What a button's click does in a state. Buttons are hidden or disabled where they do

@@ -59,9 +59,10 @@ void SetMarquee(HWND bar, bool on)
 
 }  // namespace
 
-CMorvaneDlg::CMorvaneDlg(const settings::Values& values)
+CMorvaneDlg::CMorvaneDlg(const settings::Values& values, ui::State opening)
     : win::ModalDialog(IDD),
       m_values(values),
+      m_nOpening(opening),
       m_hIcon(LoadAppIcon(SM_CXICON, SM_CYICON)),
       m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON)),
       m_flow(values)
@@ -89,7 +90,7 @@ BOOL CMorvaneDlg::OnInitDialog()
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon.get()));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.get()));
     SetState(ui::STATE_SETUP);
-    SetState(m_values.osSupported ? ui::STATE_ASK : ui::STATE_OS_UNSUPPORTED);
+    SetState(m_values.osSupported ? m_nOpening : ui::STATE_OS_UNSUPPORTED);
     return TRUE;
 }
 
@@ -158,6 +159,7 @@ const std::wstring& CMorvaneDlg::TextOf(ui::Text text) const
     const settings::Texts& t = m_values.texts;
     switch (text) {
     case ui::Text::MessageOSCap: return t.messageOSCap;
+    case ui::Text::MessageWizardRefused: return t.messageWizardRefused;
     case ui::Text::MessageUpdate: return t.messageUpdate;
     case ui::Text::MessageDownload: return t.messageDownload;
     case ui::Text::DownloadError: return t.downloadError;
@@ -204,8 +206,14 @@ int CMorvaneDlg::StartLocalWizardAndClose()
     win::Trail(L"dialog: handing over to the local wizard");
     // The dialog is the application's main window; it disappears before the wizard appears.
     ::ShowWindow(hwnd(), SW_HIDE);
-    // Fire and forget: the dialog closes whether or not the wizard could be started.
-    m_flow.StartLocalWizard();
+    // Fire and forget once started. A wizard that failed its check is not started, and the
+    // user is told rather than left with nothing: Retry may bring a good one.
+    if (!m_flow.StartLocalWizard()) {
+        m_bEnding = false;
+        SetState(ui::STATE_FAILED);
+        ::ShowWindow(hwnd(), SW_SHOW);
+        return 0;
+    }
     ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
     return 1;
 }

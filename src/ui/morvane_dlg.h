@@ -19,13 +19,16 @@ class CMorvaneDlg : public win::ModalDialog {
 public:
     enum { IDD = IDD_MORVANE_DIALOG };
 
-    // The dialog reads the values and never writes them; they must outlive the dialog.
-    explicit CMorvaneDlg(const settings::Values& values);
+    // The dialog reads the values and never writes them; they must outlive the dialog. It opens
+    // asking, or with what stopped start-up: an unsupported system (as the values say), or a
+    // local wizard that failed its check (STATE_WIZARD_REFUSED).
+    explicit CMorvaneDlg(const settings::Values& values, ui::State opening = ui::STATE_ASK);
     ~CMorvaneDlg() override;
 
     // Enters a state; every state change of the dialog goes through here.
     int SetState(ui::State nState);
-    // Hides the dialog, opens the local wizard and closes the dialog.
+    // Hides the dialog, starts the local wizard and closes the dialog; when the local wizard is
+    // refused, the dialog comes back in its failed view instead. 0 then.
     int StartLocalWizardAndClose();
     // Shows the picture and plays Morvane.gif from the language folder; 0 when it is missing.
     int ShowAnimation();
@@ -57,6 +60,7 @@ private:
     void ShowTaskbarProgress(TBPFLAG state, unsigned long long done, unsigned long long total);
 
     const settings::Values& m_values;
+    const ui::State m_nOpening;
     Icon m_hIcon;
     Icon m_hSmallIcon;
     HWND m_ctlMessage = nullptr;

@@ -3,25 +3,58 @@
 #include <memory>
 
 #include "sys/download.h"
-#include "sys/shell.h"
+#include "sys/local_wizard.h"
 #include "sys/trust.h"
+#include "sys/package_file.h"
 #include "update/staging.h"
+#include "update/work_folder.h"
 #include "win/com.h"
 #include "win/trail.h"
 
 namespace update {
 
-// The package file across attempts: a cut download goes on where it stopped on Retry, and a
-// partial file is ours alone until it is whole. Shared by the flow and the attempt's worker,
-// so an attempt given up while it still downloads never touches a freed object. When the
-// last holder lets go (the dialog closed), a partial file goes with it.
-class PackageStore : public win::RefCounted {
+// What attempts share across Retry: the run's work folder and the package file in it, so a
+// cut download goes on where it stopped. Made by the first attempt's worker; shared with the
+// flow, so an attempt given up while it still downloads never touches a freed object. The
+// partial package goes with the download, then the work folder with the last holder (or
+// earlier, at the clean-up or the end of the run).
+class UpdateStore : public win::RefCounted {
 public:
-    PackageStore(const std::wstring& url, const std::wstring& file) : m_download(url, file) {}
-    sys::PackageDownload& download() { return m_download; }
+    UpdateStore(const std::wstring& tempDir, const settings::Offer& offer)
+        : m_tempDir(tempDir), m_offer(offer), m_work(new WorkFolder)
+    {
+    }
+
+    // The work folder made and the paths in it, on the first call; true when they are there.
+    bool Prepare()
+    {
+        if (m_download) return true;
+        if (!m_work->Make(m_tempDir)) return false;
+        m_paths = settings::MakeUpdatePaths(m_work->path(), m_offer);
+        m_download.reset(new sys::PackageDownload(m_offer.downloadUrl, m_paths.packageFile));
+        return true;
+    }
+    const settings::UpdatePaths& paths() const { return m_paths; }
+    sys::PackageDownload& download() { return *m_download; }
+    // Everything of the update goes: the package and the work folder with all it holds.
+    void RemoveAll()
+    {
+        if (m_download) m_download->Discard();
+        m_work->Remove();
+    }
 
 private:
-    sys::PackageDownload m_download;
+    ~UpdateStore() override
+    {
+        m_download.reset();  // the partial package goes before its folder
+        m_work->Remove();
+    }
+
+    const std::wstring m_tempDir;
+    const settings::Offer m_offer;
+    win::Shared<WorkFolder> m_work;
+    settings::UpdatePaths m_paths;
+    std::unique_ptr<sys::PackageDownload> m_download;
 };
 
 // What the dialog and one attempt's worker share. The phase moves forward only, by
@@ -88,12 +121,12 @@ constexpr DWORD kPauseAfterWizardMs = 3000;
 class AttemptJob {
 public:
     AttemptJob(const settings::Values& values, win::Shared<Attempt> attempt,
-               win::Shared<PackageStore> package)
-        : m_installation(values.installation),
+               win::Shared<UpdateStore> store)
+        : m_settings(values.settings),
+          m_installation(values.installation),
           m_offer(values.offer),
-          m_paths(values.update),
           m_attempt(attempt),
-          m_package(package)
+          m_store(store)
     {
     }
 
@@ -102,6 +135,8 @@ public:
         // No window on this thread, so a multithreaded apartment: nothing here ever has to
         // answer a message while it waits.
         win::ComApartment com(win::ComApartment::MultiThreaded);
+        if (!m_store->Prepare()) return Fail();
+        m_paths = m_store->paths();
         if (!Download()) return Fail();
         win::File judged;
         if (!Check(&judged)) return Fail();
@@ -129,7 +164,7 @@ private:
     {
         win::Trail(L"download: fetching the package into " + m_paths.packageFile);
         Attempt& attempt = *m_attempt;
-        const sys::DownloadOutcome outcome = m_package->download().Run(
+        const sys::DownloadOutcome outcome = m_store->download().Run(
             [&attempt](unsigned long long received, unsigned long long total) {
                 attempt.SetProgress(received, total);
             },
@@ -142,16 +177,35 @@ private:
 
     bool Check(win::File* judged)
     {
-        if (sys::VerifyPackage(m_paths.packageFile, judged)) return !m_attempt->IsAbandoned();
-        // Retry fetches it again anyway, and a refused file must not wait in the temporary
-        // folder under a name the network chose.
-        m_package->download().Discard();
+        if (sys::VerifyPackage(m_paths.packageFile, judged) && IsPackageOffered(judged->get()))
+            return !m_attempt->IsAbandoned();
+        judged->reset();
+        // Retry fetches it again anyway, and a refused file must not wait under a name the
+        // network chose.
+        m_store->download().Discard();
         return false;
+    }
+
+    // A signature proves who made the package, not which package it is: its record, which the
+    // signature covers, must name the offer itself. Read from the judged file, never by name.
+    bool IsPackageOffered(HANDLE judged)
+    {
+        rules::PackageRecord record;
+        if (!sys::ReadPackageRecord(judged, &record)) {
+            win::Trail(L"check: the package carries no record of what it is; refused");
+            return false;
+        }
+        const rules::RecordMatch match =
+            rules::MatchPackageRecord(record, m_settings.drvName, m_offer.revision,
+                                      m_settings.installerRevision, m_offer.exePath);
+        win::Trail(L"check: the package's record " +
+                   std::wstring(rules::DescribeRecordMatch(match)));
+        return match == rules::RecordMatch::Matches;
     }
 
     bool Stage(win::File judged)
     {
-        return ClearExtractedFolder(m_paths) && RunPackage(m_paths, std::move(judged)) &&
+        return ClearUnpackedFolder(m_paths) && RunPackage(m_paths, std::move(judged)) &&
                CompleteExtractedFolder(m_paths, m_installation);
     }
 
@@ -160,8 +214,8 @@ private:
     bool JudgeWizard(win::File* judged)
     {
         if (sys::VerifyPackage(m_paths.newWizard, judged)) return true;
-        win::Trail(L"staging: the new wizard was refused; removing " + m_paths.extractedFolder);
-        ClearExtractedFolder(m_paths);
+        win::Trail(L"staging: the new wizard was refused; removing " + m_paths.unpackedFolder);
+        ClearUnpackedFolder(m_paths);
         return false;
     }
 
@@ -173,25 +227,31 @@ private:
             sys::StartLocalWizard(m_installation.localWizard);
         }
         ::Sleep(kPauseAfterWizardMs);
-        CleanUp(m_paths, m_offer);
+        m_store->RemoveAll();
     }
 
+    const settings::Settings m_settings;
     const settings::Installation m_installation;
     const settings::Offer m_offer;
-    const settings::UpdatePaths m_paths;
+    settings::UpdatePaths m_paths;
     win::Shared<Attempt> m_attempt;
-    win::Shared<PackageStore> m_package;
+    win::Shared<UpdateStore> m_store;
 };
 
 }  // namespace
 
 Flow::Flow(const settings::Values& values)
-    : m_values(values),
-      m_package(new PackageStore(values.offer.downloadUrl, values.update.packageFile))
+    : m_values(values), m_store(new UpdateStore(values.installation.tempDir, values.offer))
 {
 }
 
-Flow::~Flow() { Abandon(); }
+Flow::~Flow()
+{
+    Abandon();
+    // Whatever ended the run (No, Cancel, the close box, a failure), nothing of the update
+    // stays. A worker still stuck in the network keeps the store itself alive.
+    m_store->RemoveAll();
+}
 
 bool Flow::Start(HWND window)
 {
@@ -199,7 +259,7 @@ bool Flow::Start(HWND window)
     win::Shared<Attempt> attempt(new Attempt(++m_lastId, window));
     m_attempt = attempt;
     // Without a worker the dialog stays as it is; Cancel still hands over to the local wizard.
-    return win::StartWorker(std::make_unique<AttemptJob>(m_values, attempt, m_package));
+    return win::StartWorker(std::make_unique<AttemptJob>(m_values, attempt, m_store));
 }
 
 bool Flow::Abandon() { return !m_attempt || m_attempt->Abandon(); }
@@ -209,7 +269,10 @@ bool Flow::IsCurrent(LPARAM attempt) const
     return m_attempt && m_attempt->id() == attempt && !m_attempt->IsAbandoned();
 }
 
-void Flow::StartLocalWizard() const { sys::StartLocalWizard(m_values.installation.localWizard); }
+bool Flow::StartLocalWizard() const
+{
+    return sys::StartLocalWizard(m_values.installation.localWizard);
+}
 
 Progress Flow::CurrentProgress() const
 {

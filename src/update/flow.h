@@ -27,7 +27,7 @@ struct Progress {
 };
 
 class Attempt;
-class PackageStore;
+class UpdateStore;
 
 class Flow {
 public:
@@ -52,13 +52,15 @@ public:
     Progress CurrentProgress() const;
 
     // The one hand-over to the local wizard, for No, Cancel and a flow that cannot finish.
-    void StartLocalWizard() const;
+    // false when the local wizard was refused by the package check or could not start.
+    bool StartLocalWizard() const;
 
 private:
     const settings::Values& m_values;
     win::Shared<Attempt> m_attempt;
-    // The package file between attempts, so a cut download can go on where it stopped.
-    win::Shared<PackageStore> m_package;
+    // The work folder and the package file between attempts, so a cut download can go on
+    // where it stopped.
+    win::Shared<UpdateStore> m_store;
     LPARAM m_lastId = 0;
 };
 

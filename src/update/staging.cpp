@@ -1,33 +1,53 @@
 #include "update/staging.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 
-#include "rules/names.h"
 #include "sys/directory_tree.h"
 #include "sys/trust.h"
 #include "win/trail.h"
+#include "win/wstr.h"
 
 namespace update {
+namespace {
 
-bool ClearExtractedFolder(const settings::UpdatePaths& paths)
+// The package's exit code when it unpacked everything.
+constexpr unsigned long kPackageSucceeded = 0;
+
+// A folder itself, not a link to one. The work folder is ours alone, so what is there was made
+// by us or by the package we ran.
+bool IsRealFolder(const std::wstring& path)
 {
-    if (::GetFileAttributesW(paths.extractedFolder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
+bool ClearUnpackedFolder(const settings::UpdatePaths& paths)
+{
+    if (::GetFileAttributesW(paths.unpackedFolder.c_str()) == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
     }
-    const bool removed = sys::DeleteDirectoryTree(paths.extractedFolder) != 0;
-    win::Trail(L"staging: " + paths.extractedFolder +
-               (removed ? L" left by an earlier run, removed"
-                        : L" left by an earlier run could not be removed"));
+    const bool removed = sys::DeleteDirectoryTree(paths.unpackedFolder) != 0;
+    win::Trail(L"staging: " + paths.unpackedFolder +
+               (removed ? L" left by an earlier attempt, removed"
+                        : L" left by an earlier attempt could not be removed"));
     return removed;
 }
 
 bool RunPackage(const settings::UpdatePaths& paths, win::File judged)
 {
+    // The package and whatever it loads see only the work folder: it is the folder the package
+    // runs from, its current folder and its temporary folder, so it unpacks there too.
+    sys::JudgedStart how;
+    how.hidden = true;
+    how.folder = paths.workFolder;
+    how.temp = paths.workFolder;
     // Only the very file that was judged runs, whatever its name points at by now.
     const sys::StartedProcess package =
-        sys::StartJudgedProcess(settings::PackageCommandLine(paths), judged.get(), true);
+        sys::StartJudgedProcess(settings::PackageCommandLine(paths), judged.get(), how);
     // Its process holds the image now; the package no longer needs our lock.
     judged.reset();
     if (!package) {
@@ -40,6 +60,16 @@ bool RunPackage(const settings::UpdatePaths& paths, win::File judged)
         win::Trail(L"staging: package ended as hung; its extraction is incomplete");
         return false;
     }
+    unsigned long code = 0;
+    if (!sys::ExitCodeOf(package, &code) || code != kPackageSucceeded) {
+        win::Trail(L"staging: package failed with exit code " + win::Decimal(code));
+        return false;
+    }
+    if (!IsRealFolder(paths.unpackedFolder) || !IsRealFolder(paths.extractedFolder)) {
+        win::Trail(L"staging: the package did not make " + paths.extractedFolder);
+        return false;
+    }
+    win::Trail(L"staging: package unpacked " + paths.unpackedFolder);
     return true;
 }
 
@@ -47,25 +77,21 @@ bool CompleteExtractedFolder(const settings::UpdatePaths& paths,
                              const settings::Installation& installation)
 {
     const std::wstring& appDir = installation.appDir;
-    const bool folderReady = sys::EnsureDirectory(paths.extractedFolder, appDir) != 0;
-    win::Trail(L"staging: extracted folder " + paths.extractedFolder +
-               (folderReady ? L" ready" : L" missing and not made"));
-    bool wizardReady = false;
-    if (::PathFileExistsW(paths.wizardCopy.c_str())) {
-        wizardReady = folderReady;
-    } else if (folderReady) {
+    if (::GetFileAttributesW(paths.wizardCopy.c_str()) == INVALID_FILE_ATTRIBUTES) {
         // By handle, as the tree copy: the folder cannot become a link between check and write.
-        wizardReady = sys::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe");
-        win::Trail(wizardReady ? L"staging: local KVWizard.exe copied in"
-                               : L"staging: local KVWizard.exe could not be copied in");
+        if (!sys::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe")) {
+            win::Trail(L"staging: local KVWizard.exe could not be copied in");
+            return false;
+        }
+        win::Trail(L"staging: local KVWizard.exe copied in");
         // What runs elevated is judged where it lies, the copy of our own wizard too.
-        if (wizardReady && paths.wizardCopy != paths.newWizard) {
-            win::File copyJudged;
-            wizardReady = sys::VerifyPackage(paths.wizardCopy, &copyJudged) != 0;
-            if (!wizardReady) win::Trail(L"staging: the copy of the local KVWizard.exe was refused");
+        win::File copyJudged;
+        if (paths.wizardCopy != paths.newWizard &&
+            !sys::VerifyPackage(paths.wizardCopy, &copyJudged)) {
+            win::Trail(L"staging: the copy of the local KVWizard.exe was refused");
+            return false;
         }
     }
-    if (!wizardReady) return false;
     const bool resReady = sys::EnsureDirectory(paths.targetRes, installation.resFolder) &&
                           sys::CopyDirectoryTree(paths.targetRes, installation.resFolder);
     win::Trail(resReady ? L"staging: res tree completed" : L"staging: res tree not completed");
@@ -75,8 +101,10 @@ bool CompleteExtractedFolder(const settings::UpdatePaths& paths,
 bool RunNewWizard(const settings::UpdatePaths& paths, const settings::Installation& installation,
                   win::File judged)
 {
+    sys::JudgedStart how;
+    how.folder = paths.extractedFolder;
     const sys::StartedProcess wizard = sys::StartJudgedProcess(
-        settings::NewWizardCommandLine(paths, installation), judged.get(), false);
+        settings::NewWizardCommandLine(paths, installation), judged.get(), how);
     judged.reset();
     if (!wizard) {
         win::Trail(L"hand-over: the new wizard could not be started");
@@ -91,18 +119,6 @@ bool RunNewWizard(const settings::UpdatePaths& paths, const settings::Installati
         return false;
     }
     return true;
-}
-
-void CleanUp(const settings::UpdatePaths& paths, const settings::Offer& offer)
-{
-    // The same rule the update check applied: never the temporary folder or anything outside.
-    if (!paths.extractedFolder.empty() && rules::IsSafeExePath(offer.exePath)) {
-        const bool removed = sys::DeleteDirectoryTree(paths.extractedFolder) != 0;
-        win::Trail(L"clean-up: " + paths.extractedFolder +
-                   (removed ? L" removed" : L" could not be removed whole"));
-    }
-    const bool packageRemoved = ::DeleteFileW(paths.packageFile.c_str()) != FALSE;
-    win::Trail(L"clean-up: " + paths.packageFile + (packageRemoved ? L" removed" : L" not removed"));
 }
 
 }  // namespace update

@@ -75,12 +75,19 @@ struct IconTraits {
     static void Close(Type h) { ::DestroyIcon(h); }
 };
 
+struct ViewTraits {
+    using Type = const void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::UnmapViewOfFile(h); }
+};
+
 using Handle = Unique<HandleTraits>;          // kernel objects: processes, threads, events
 using File = Unique<FileTraits>;              // CreateFileW results
 using FindHandle = Unique<FindTraits>;        // FindFirstFileW results
 using MemoryDc = Unique<MemoryDcTraits>;      // CreateCompatibleDC results
 using GdiObject = Unique<GdiTraits>;          // bitmaps, brushes, fonts
 using GlobalMemory = Unique<GlobalTraits>;    // GlobalAlloc blocks
+using MappedView = Unique<ViewTraits>;        // MapViewOfFile results
 
 // A window's DC, released with the window it came from.
 class WindowDc {

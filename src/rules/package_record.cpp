@@ -1,0 +1,127 @@
+#include "rules/package_record.h"
+
+#include <vector>
+
+#include "rules/names.h"
+#include "win/wstr.h"
+
+namespace rules {
+namespace {
+
+const char* const kKeys[] = {"Morvane-Package: ", "Section: ", "Revision: ", "Folder: ",
+                             "Wizard: "};
+constexpr size_t kLines = sizeof kKeys / sizeof kKeys[0];
+const char kVersion[] = "1";
+constexpr size_t kMaxSectionChars = 259;
+
+bool IsRevisionText(const std::string& text, uint32_t* value)
+{
+    if (text.empty() || text.size() > 10 || text[0] == '0') return false;
+    uint64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (number > 2147483647u) return false;
+    *value = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool IsSectionName(const std::wstring& section)
+{
+    if (section.empty() || section.size() > kMaxSectionChars) return false;
+    for (wchar_t c : section)
+        if (c < 0x20 || c == 0x7F || c == L'[' || c == L']') return false;
+    return true;
+}
+
+// The profile reader's blanks around a name (tab to carriage return, 0x1C to 0x20, Ctrl-Z).
+std::wstring TrimBlanks(const std::wstring& text)
+{
+    auto blank = [](wchar_t c) { return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x1A; };
+    size_t begin = 0, end = text.size();
+    while (begin < end && blank(text[begin])) ++begin;
+    while (end > begin && blank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b)
+{
+    return a.size() == b.size() && win::AsciiLower(a) == win::AsciiLower(b);
+}
+
+// The record's lines as given, or false when the text is not exactly kLines lines.
+bool SplitLines(const std::string& text, std::vector<std::string>* values)
+{
+    size_t at = 0;
+    for (const char* key : kKeys) {
+        const std::string prefix(key);
+        const size_t end = text.find('\n', at);
+        if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0 ||
+            end < at + prefix.size())
+            return false;
+        values->push_back(text.substr(at + prefix.size(), end - at - prefix.size()));
+        at = end + 1;
+    }
+    return at == text.size();
+}
+
+}  // namespace
+
+std::string EncodePackageRecord(const std::string& section, const std::string& revision,
+                                const std::string& folder, const std::string& wizard)
+{
+    const std::string values[kLines] = {kVersion, section, revision, folder, wizard};
+    std::string text;
+    for (size_t i = 0; i < kLines; ++i) text += kKeys[i] + values[i] + "\n";
+    PackageRecord check;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    if (text.size() > kMaxPackageRecordBytes || !ReadPackageRecord(bytes, text.size(), &check))
+        return std::string();
+    return text;
+}
+
+bool ReadPackageRecord(const unsigned char* bytes, size_t length, PackageRecord* out)
+{
+    if (!bytes || length > kMaxPackageRecordBytes) return false;
+    std::vector<std::string> values;
+    if (!SplitLines(std::string(reinterpret_cast<const char*>(bytes), length), &values) ||
+        values[0] != kVersion)
+        return false;
+    PackageRecord record;
+    if (!DecodeUtf8(values[1], &record.section) || !IsSectionName(record.section) ||
+        !IsRevisionText(values[2], &record.revision) || !DecodeUtf8(values[3], &record.folder) ||
+        !IsPlainFileName(record.folder) || !DecodeUtf8(values[4], &record.wizard) ||
+        !IsSafeExePath(record.folder + L"\\" + record.wizard))
+        return false;
+    *out = std::move(record);
+    return true;
+}
+
+RecordMatch MatchPackageRecord(const PackageRecord& record, const std::wstring& drvName,
+                               int32_t offeredRevision, int32_t installedRevision,
+                               const std::wstring& exePath)
+{
+    if (!SameIgnoringAsciiCase(TrimBlanks(record.section), TrimBlanks(drvName)))
+        return RecordMatch::OtherSection;
+    if (record.revision != static_cast<uint32_t>(offeredRevision))
+        return RecordMatch::OtherRevision;
+    if (record.revision <= static_cast<uint32_t>(installedRevision)) return RecordMatch::NotNewer;
+    if (!SameIgnoringAsciiCase(exePath, record.folder + L"\\" + record.wizard))
+        return RecordMatch::OtherExePath;
+    return RecordMatch::Matches;
+}
+
+const wchar_t* DescribeRecordMatch(RecordMatch match)
+{
+    switch (match) {
+    case RecordMatch::Matches: return L"matches the offer";
+    case RecordMatch::OtherSection: return L"was packed for another section";
+    case RecordMatch::OtherRevision: return L"is another revision than the one offered";
+    case RecordMatch::NotNewer: return L"is not newer than the installed revision";
+    case RecordMatch::OtherExePath: return L"does not hold the offered ExePath";
+    }
+    return L"unknown";
+}
+
+}  // namespace rules
