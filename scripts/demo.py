@@ -17,6 +17,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+import harness  # noqa: E402
 from harness import (Build, Scenario, LANGUAGES, read_marker,  # noqa: E402
                      screen_dpi, wait_for, wine_path)
 import fixture_server  # noqa: E402  (on the path the harness set)
@@ -150,12 +151,14 @@ def update(s):
         path, look = photograph(s.build, run, "3-staging")
         print("  The package passed its signature check; staging runs it hidden, Cancel disabled"
               "  [%s]" % path)
-        expected = wine_path(os.path.join(s.temp_dir, "KVNew", "KVWizard.exe")).lower()
-        wait_for(lambda: any(w.module.lower() == expected for w in read_marker(s.marker)), 120)
-        start = next((w for w in read_marker(s.marker) if w.module.lower() == expected), None)
+        expected = harness.in_work_folder(s.temp_dir, "KVNew", "KVWizard.exe")
+        wait_for(lambda: any(expected.fullmatch(w.module.lower())
+                             for w in read_marker(s.marker)), 120)
+        start = next((w for w in read_marker(s.marker) if expected.fullmatch(w.module.lower())),
+                     None)
         if start:
             print("  The dialog hid; the new wizard started: %s" % start.command_line)
-            folder = os.path.join(s.temp_dir, "KVNew")
+            folder = os.path.join(harness.work_folder_path(s.temp_dir, start.module), "KVNew")
             print("  Extracted folder %s holds: %s" % (
                 ntpath.dirname(start.module), ", ".join(sorted(os.listdir(folder)))))
         run.finish()

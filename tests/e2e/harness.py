@@ -240,6 +240,38 @@ def unescape_debugstr(text):
     return re.sub(r"\\(x[0-9a-fA-F]{2}|.)", one, text)
 
 
+# Morvane's work folder for one run's update, below the temporary folder.
+WORK_FOLDER = re.compile(r"Morvane-[0-9a-f]{32}")
+
+
+def work_folders(temp_dir):
+    """The work folders in a temporary folder."""
+    if not os.path.isdir(temp_dir):
+        return []
+    return sorted(n for n in os.listdir(temp_dir) if WORK_FOLDER.fullmatch(n))
+
+
+def work_files(temp_dir):
+    """Every file inside the work folders of a temporary folder, relative to it."""
+    found = []
+    for name in work_folders(temp_dir):
+        for folder, _, files in os.walk(os.path.join(temp_dir, name)):
+            found += [os.path.relpath(os.path.join(folder, f), temp_dir) for f in files]
+    return sorted(found)
+
+
+def in_work_folder(temp_dir, *parts):
+    """A pattern of the lower-case Wine path of a file inside a work folder of temp_dir."""
+    return re.compile(re.escape(wine_path(temp_dir).lower()) + r"\\morvane-[0-9a-f]{32}" +
+                      "".join(re.escape("\\" + p.lower()) for p in parts))
+
+
+def work_folder_path(temp_dir, module):
+    """The Unix path of the work folder a started module (its Wine path) lies in."""
+    name = module.lower()[len(wine_path(temp_dir)) + 1:].split("\\")[0]
+    return os.path.join(temp_dir, "Morvane-" + name[len("morvane-"):])
+
+
 def read_marker(path):
     if not os.path.exists(path):
         return []

@@ -9,11 +9,12 @@ from the test PKI.
 morvane-sfx.exe. The packer is the native one when the build's MORVANE_ALSO_TEST names a native
 build that has it (fast, and it signs through osslsigncode itself), else the build's own
 morvane-pack.exe under Wine (then osslsigncode signs afterwards). signer=None leaves the package
-unsigned. Returns the control-file section the packer printed ("" without section/revision/url).
+unsigned. The package records the section and revision it is for (by default those the harness
+offers: KV-1000, revision 6). Returns the control-file section the packer printed ("" without url).
 
 As a program, for ctest set-up steps:
     packages.py BUILD SRC_DIR FOLDER OUT [--signer NAME | --unsigned]
-                [--section NAME --revision N --url URL]
+                [--section NAME] [--revision N] [--url URL]
 """
 
 import argparse
@@ -85,8 +86,8 @@ def sign(build, path, signer="dekavroline"):
     os.replace(signed, path)
 
 
-def make_package(build, src_dir, folder, out_path, signer="dekavroline", section=None,
-                 revision=None, url=None):
+def make_package(build, src_dir, folder, out_path, signer="dekavroline", section="KV-1000",
+                 revision=6, url=None):
     """Packs src_dir into out_path (unpacking into %TEMP%\\<folder>), signs it unless signer is
     None, and returns the printed control-file section."""
     build_dir = _build_dir(build)
@@ -94,9 +95,7 @@ def make_package(build, src_dir, folder, out_path, signer="dekavroline", section
     if not os.path.exists(stub):
         raise RuntimeError("morvane-sfx.exe is not built in %s" % build_dir)
     pki = os.path.join(build_dir, "fixtures", "pki")
-    offer = []
-    if section is not None:
-        offer = ["--section", section, "--revision", str(revision), "--url", url]
+    offer = ["--section", section, "--revision", str(revision)] + (["--url", url] if url else [])
     packer = native_packer(build_dir)
     if packer:
         args = [packer, "--from", src_dir, "--folder", folder, "--out", out_path, "--stub", stub]
@@ -129,8 +128,8 @@ def main():
     parser.add_argument("out")
     parser.add_argument("--signer", default="dekavroline")
     parser.add_argument("--unsigned", action="store_true")
-    parser.add_argument("--section")
-    parser.add_argument("--revision")
+    parser.add_argument("--section", default="KV-1000")
+    parser.add_argument("--revision", default="6")
     parser.add_argument("--url")
     args = parser.parse_args()
     os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)

@@ -141,12 +141,13 @@ class PlantedDll(ScenarioTest):
             offer(s, url=url)
         else:
             offer(s, url_prefix="slow/")
-        new_wizard = harness.wine_path(os.path.join(s.temp_dir, FOLDER, "KVWizard.exe")).lower()
+        new_wizard = harness.in_work_folder(s.temp_dir, FOLDER, "KVWizard.exe")
         with s.start(env=self.run_env()) as run:
             code, out = run.ui("state", harness.DIALOG_WAIT_MS, "click", YES)
             self.assertEqual(code, 0, out)
             def handed_over():
-                return any(w.module.lower() == new_wizard for w in harness.read_marker(s.marker))
+                return any(new_wizard.fullmatch(w.module.lower())
+                           for w in harness.read_marker(s.marker))
             # A Morvane that took a planted copy has crashed: no point waiting for the wizard.
             harness.wait_for(lambda: handed_over() or not run.running)
             self.assertTrue(handed_over(), harness.read_marker(s.marker))

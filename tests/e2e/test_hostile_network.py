@@ -106,7 +106,8 @@ class FullDisk(ScenarioTest):
                 message = json.loads(out.strip().splitlines()[-1])["controls"][MESSAGE]["text"]
                 if message != texts["MessageDownload"]:
                     break
-            files = {f: os.path.getsize(os.path.join(s.temp_dir, f)) for f in os.listdir(s.temp_dir)}
+            files = {f: os.path.getsize(os.path.join(s.temp_dir, f))
+                     for f in harness.work_files(s.temp_dir)}
             self.assertEqual(run.ui("click", NO)[0], 0)
             run.finish()
         self.assertWizardStartedOnceFromApp(run, s)

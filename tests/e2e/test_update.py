@@ -116,21 +116,21 @@ class UpdateTest(DialogTest):
 
     def new_wizard_start(self, s, temp_dir):
         """The marker's start of the wizard inside the extracted folder, once it has one."""
-        expected = wine_path(os.path.join(temp_dir, FOLDER, "KVWizard.exe")).lower()
+        expected = harness.in_work_folder(temp_dir, FOLDER, "KVWizard.exe")
         found = []
 
         def started():
-            found[:] = [w for w in read_marker(s.marker) if w.module.lower() == expected]
+            found[:] = [w for w in read_marker(s.marker) if expected.fullmatch(w.module.lower())]
             return bool(found)
         self.assertTrue(wait_for(started, timeout=120), read_marker(s.marker))
         return found[0]
 
-    def assertHandedOver(self, s, run, temp_dir):
+    def assertHandedOver(self, s, run, temp_dir, leftovers=()):
         """The new wizard started once with the exact command line and a completed folder; the
         program ended after it and three more seconds, having removed the folder and the
         package and nothing else."""
         start = self.new_wizard_start(s, temp_dir)
-        extracted = os.path.join(temp_dir, FOLDER)
+        extracted = os.path.join(harness.work_folder_path(temp_dir, start.module), FOLDER)
         expected_cmd = '"%s" /PATH="%s"' % (wine_path(os.path.join(extracted, "KVWizard.exe")),
                                            wine_path(s.app_dir))
         self.assertEqual(start.command_line.strip(), expected_cmd)
@@ -151,10 +151,10 @@ class UpdateTest(DialogTest):
         self.assertEqual([w.module for w in run.wizard_starts], [start.module],
                          "exactly the new wizard, once")
         self.assertTrue(os.path.isdir(temp_dir), "the temporary folder itself stays")
-        self.assertEqual(os.listdir(temp_dir), [])
+        self.assertEqual(sorted(os.listdir(temp_dir)), sorted(leftovers))
         self.assertTrue(any(line.startswith("package check: accepted, signed by")
                             for line in run.trail), run.trail)
-        self.assertTrue(any(line.startswith("clean-up: ") and line.endswith(" removed")
+        self.assertTrue(any(line.startswith("work folder: ") and line.endswith(" removed")
                             for line in run.trail), run.trail)
 
 
@@ -197,8 +197,9 @@ class Success(UpdateTest):
 
     def test_files_left_in_the_extracted_folder_never_run_beside_the_new_wizard(self):
         """A version.dll (which the wizard's user32 would load from its own folder) and another
-        KVWizard.exe left in %TEMP%\\<folder> before Yes: the folder goes first, so the new
-        wizard runs from what the package brought alone."""
+        KVWizard.exe left in %TEMP%\\<folder> before Yes: the update unpacks in its own work
+        folder, so the new wizard runs from what the package brought alone, and the user's
+        folder is not Morvane's to touch."""
         with Scenario(self.build) as s:
             s.install()
             offer(s)
@@ -211,9 +212,10 @@ class Success(UpdateTest):
                 f.write(stub.read() + b"PLANTED")
             with s.start() as run:
                 self.assertEqual(drive(run, "click", YES)[0], 0)
-                self.assertHandedOver(s, run, s.temp_dir)
-            self.assertTrue(any(line.endswith("left by an earlier run, removed")
-                                for line in run.trail), run.trail)
+                self.assertHandedOver(s, run, s.temp_dir, leftovers=[FOLDER])
+            self.assertEqual(sorted(os.listdir(planted)), ["KVWizard.exe", "version.dll"])
+            self.assertNotIn(wine_path(os.path.join(planted, "KVWizard.exe")).lower(),
+                             [w.module.lower() for w in read_marker(s.marker)])
 
     def test_installation_media_at_a_drive_root_with_a_temp_that_ends_in_a_backslash(self):
         """Morvane and the wizard at the root of a drive: the paths of the installation have
@@ -228,7 +230,8 @@ class Success(UpdateTest):
                 start = self.new_wizard_start(s, s.temp_dir)
                 self.assertTrue(start.command_line.strip().endswith(' /PATH="%s\\"' % root),
                                 start.command_line)
-                with open(os.path.join(s.temp_dir, FOLDER, "res", "kavro.ini"), "rb") as f:
+                work = harness.work_folder_path(s.temp_dir, start.module)
+                with open(os.path.join(work, FOLDER, "res", "kavro.ini"), "rb") as f:
                     self.assertTrue(f.read(), "the res tree came from the drive's root")
                 run.finish(timeout=120)
             self.assertEqual(os.listdir(s.temp_dir), [], run.trail)
@@ -249,8 +252,11 @@ class Failures(UpdateTest):
             state = self.click_and_wait(run, YES, "hidden", PICTURE)
             self.assertFailedLook(state)
             self.assertEqual(len(package_requests(s)), before + 1, "Retry downloads again")
+            # What the failed view leaves in the work folder, for Retry; it goes at the end.
+            run.work_files = [os.path.basename(f) for f in harness.work_files(s.temp_dir)]
             self.assertEqual(drive(run, "click", NO)[0], 0)
             run.finish()
+        self.assertEqual(harness.work_folders(s.temp_dir), [], run.trail)
         self.assertTrue(any(line.startswith(why) for line in run.trail), (why, run.trail))
         # A package made from the stub wizard records its own runs; only wizards count here.
         run.wizard_starts = [w for w in run.wizard_starts if not w.module.endswith(PACKAGE)]
@@ -275,13 +281,14 @@ class Failures(UpdateTest):
         def not_found(s):
             offer(s, url_prefix="404/")
 
-        def cannot_start(s):
-            # A signed library under the package's name: trusted, but no program.
+        def signed_library(s):
+            # A signed library under the package's name: trusted, but no package of ours.
             path = offer(s)
             shutil.copy(os.path.join(s.build.fixtures, "pki", "signed-dekavroline.dll"), path)
 
-        def hangs(s):
-            # A signed program whose window stops answering: ended as hung, never staged.
+        def makers_wizard(s):
+            # Another program the maker signed (here its wizard, whose window would stop
+            # answering) served as the package: it says nothing of what it is, so it never runs.
             path = offer(s)
             shutil.copy(s.build.stub_wizard, path)
             sign(s.build, path)
@@ -294,15 +301,16 @@ class Failures(UpdateTest):
         wizard_refused = "staging: the new wizard was refused"
 
         refused = "package check: refused"
+        no_record = "check: the package carries no record"
         # A 404 is a failed download: its error page is never taken for the package.
         rows = {"404": (not_found, "download: status 404"),
                 "unsigned": (unsigned, refused),
                 "another signer": (other_signer, refused),
                 "tampered": (tampered, refused),
-                "cannot be started": (cannot_start, "staging: package could not be started"),
-                "ended as hung": (hangs, "staging: package ended as hung"),
-                "ExePath two levels the package did not make": (deep_exe_path,
-                                                                "staging: extracted folder"),
+                "a signed library": (signed_library, no_record),
+                "the maker's signed wizard": (makers_wizard, no_record),
+                "ExePath two levels the package did not make": (
+                    deep_exe_path, "check: the package's record does not hold the offered ExePath"),
                 # The new wizard runs elevated: judged like the package, never run unjudged.
                 "unsigned wizard": (lambda s: offer(s, wizard_signer=None), wizard_refused),
                 "wizard of another signer": (lambda s: offer(s, wizard_signer="other"),
@@ -314,16 +322,18 @@ class Failures(UpdateTest):
             with self.subTest(name), Scenario(self.build) as s:
                 s.install()
                 prepare(s)
-                self.fail_retry_and_decline(
+                self.last_run = self.fail_retry_and_decline(
                     s, why, picture="update-4-failed" if name == "another signer" else None)
-                # A refused package must not wait in the temporary folder under a name the
-                # network chose, and a failed download leaves none; one that passed its check
-                # and then failed to stage stays.
-                kept = os.path.exists(os.path.join(s.temp_dir, PACKAGE))
-                self.assertEqual(kept, why not in (refused, rows["404"][1]),
+                # A refused package must not wait under a name the network chose, and a failed
+                # download leaves none; one that passed its check and then failed to stage
+                # stays for Retry.
+                run = self.last_run
+                kept = PACKAGE in run.work_files
+                refused_or_missing = why.startswith(("package check:", "check:", "download:"))
+                self.assertEqual(kept, not refused_or_missing,
                                  "the package's file after the failure")
                 if why == wizard_refused:
-                    self.assertFalse(os.path.exists(os.path.join(s.temp_dir, FOLDER)),
+                    self.assertEqual(run.work_files, [PACKAGE],
                                      "the folder of a refused wizard goes")
                     self.assertFalse(any(w.module.lower().startswith(
                         wine_path(s.temp_dir).lower()) for w in read_marker(s.marker)),

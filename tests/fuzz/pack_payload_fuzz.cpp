@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the payload reader and to the resource walker; ASan and UBSan report
-// any read outside the input. What the reader accepts must keep its promises: every name is
+// Feeds arbitrary bytes to the payload reader, to the resource walker and to the package's
+// record reader; ASan and UBSan report any read outside the input. What the reader accepts must keep its promises: every name is
 // one the extractor may join to its folder, and the contents lie end to end inside the input,
 // ending exactly at its end.
 // Seeds: tests/fuzz/make_pack_seeds.py writes small payloads at build time.
@@ -7,14 +7,20 @@
 #include <cstdlib>
 
 #include "pack/payload.h"
-#include "pack/pe_resource.h"
+#include "rules/package_record.h"
+#include "rules/pe_headers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    pack::FileSpan span;
-    if (pack::FindResourceData(data, size, 10, 1, &span) &&
+    rules::PeSpan span;
+    if (rules::FindPeResource(data, size, rules::kPeRcData, 1, &span) &&
         (span.offset > size || span.length > size - span.offset))
         abort();
+    // What the record reader accepts reads back the same when written again.
+    rules::PackageRecord record;
+    if (rules::ReadPackageRecord(data, size, &record)) {
+        if (record.revision == 0 || record.revision > 2147483647u || record.folder.empty()) abort();
+    }
 
     pack::Payload payload;
     if (!pack::ReadPayload(data, size, &payload)) return 0;

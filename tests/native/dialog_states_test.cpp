@@ -32,6 +32,7 @@ std::string Name(Text text)
     switch (text) {
     case Text::Keep: return "";
     case Text::MessageOSCap: return "MessageOSCap";
+    case Text::MessageWizardRefused: return "MessageWizardRefused";
     case Text::MessageUpdate: return "MessageUpdate";
     case Text::MessageDownload: return "MessageDownload";
     case Text::DownloadError: return "DownloadError";
@@ -117,6 +118,17 @@ TEST(DialogStates, EachStateShowsItsRowAfterTheStateBeforeIt)
     EXPECT_EQ(Look(os.yes), "-");
     EXPECT_EQ(Look(os.no), "-");
     EXPECT_EQ(Look(os.cancel), "CloseBtn");
+
+    // A local wizard that failed its check on the quiet path: only why, and Close.
+    DialogModel refused;
+    Enter(STATE_SETUP, refused);
+    Enter(STATE_WIZARD_REFUSED, refused);
+    EXPECT_EQ(Look(refused.message), "MessageWizardRefused");
+    EXPECT_EQ(Look(refused.yes), "-");
+    EXPECT_EQ(Look(refused.no), "-");
+    EXPECT_EQ(Look(refused.cancel), "CloseBtn");
+    EXPECT_FALSE(refused.animating);
+    EXPECT_FALSE(refused.progressVisible);
 }
 
 TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
@@ -148,7 +160,7 @@ TEST(DialogStates, OnlySetupSetsFontAndTitleAndUnknownStatesChangeNothing)
         const StateEffects e = EffectsOf(static_cast<State>(value));
         EXPECT_EQ(e.setUpFontAndTitle, value == 0) << value;
     }
-    for (int value : {-1, 6, 100}) {
+    for (int value : {-1, 7, 100}) {
         DialogModel d;
         Enter(STATE_SETUP, d);
         Enter(STATE_ASK, d);
@@ -207,8 +219,9 @@ TEST(DialogStates, ButtonsActOnlyInTheStatesThatOfferThem)
         {STATE_DOWNLOADING, false, false, CancelAction::StartLocalWizardAndClose},
         {STATE_STAGING, false, false, CancelAction::Nothing},
         {STATE_FAILED, true, true, CancelAction::Nothing},
+        {STATE_WIZARD_REFUSED, false, false, CancelAction::Close},
         {static_cast<State>(-1), false, false, CancelAction::Nothing},
-        {static_cast<State>(6), false, false, CancelAction::Nothing},
+        {static_cast<State>(7), false, false, CancelAction::Nothing},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.state));

@@ -5,6 +5,8 @@
 
 #include "pack/packer.h"
 #include "pack/pe_resource.h"
+#include "rules/package_record.h"
+#include "rules/pe_headers.h"
 #include "pe_image_builder.h"
 #include "payload_builder.h"
 #include "sys/pe_certificate.h"
@@ -39,6 +41,8 @@ void WriteAll(const fs::path& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+const pack::PackageIdentity kIdentity{"KV Universal", "7"};
+
 TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
 {
     for (bool plus : {false, true}) {
@@ -48,18 +52,23 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         const std::string payload = testpayload::BuildPayload("KVNew", {testpayload::File("a", "x")});
         pack::ResourcePlan plan;
         std::string why;
+        const std::string record =
+            rules::EncodePackageRecord("KV Universal", "7", "KVNew", "KVWizard.exe");
         ASSERT_TRUE(pack::PlanResourceSection(Bytes(stub), stub.size(), pack::PackageManifest(),
-                                              payload.size(), &plan, &why)) << why;
+                                              record, payload.size(), &plan, &why)) << why;
         const std::string image = Assemble(plan, payload);
         EXPECT_EQ(image.size() % 0x200, 0u);
 
-        pack::FileSpan found;
-        ASSERT_TRUE(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &found));
+        rules::PeSpan found;
+        ASSERT_TRUE(rules::FindPeResource(Bytes(image), image.size(), kRcData, 1, &found));
         EXPECT_EQ(image.substr(found.offset, found.length), payload);
-        ASSERT_TRUE(pack::FindResourceData(Bytes(image), image.size(), kManifest, 1, &found));
+        ASSERT_TRUE(rules::FindPeResource(Bytes(image), image.size(), kManifest, 1, &found));
         const std::string manifest = image.substr(found.offset, found.length);
         EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-        EXPECT_FALSE(pack::FindResourceData(Bytes(image), image.size(), kRcData, 2, &found));
+        ASSERT_TRUE(rules::FindPeResource(Bytes(image), image.size(), kRcData,
+                                          rules::kPackageRecordId, &found));
+        EXPECT_EQ(image.substr(found.offset, found.length), record);
+        EXPECT_FALSE(rules::FindPeResource(Bytes(image), image.size(), kRcData, 3, &found));
 
         const size_t optional = 0x44 + 20;
         EXPECT_EQ(image[0x46], 2);                                   // one section more
@@ -94,14 +103,14 @@ TEST(ResourceSection, RefusesStubsItCannotExtendSafely)
     for (const auto& c : cases) {
         pack::ResourcePlan plan;
         std::string why;
-        EXPECT_FALSE(pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", 10, &plan, &why))
+        EXPECT_FALSE(pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", "r", 10, &plan, &why))
             << c.what;
         EXPECT_FALSE(why.empty()) << c.what;
     }
     pack::ResourcePlan plan;
     std::string why;
     const std::string stub = testimage::MinimalImage();
-    EXPECT_FALSE(pack::PlanResourceSection(Bytes(stub), stub.size(), "m",
+    EXPECT_FALSE(pack::PlanResourceSection(Bytes(stub), stub.size(), "m", "r",
                                            pack::kMaxPayloadBytes + 1, &plan, &why));
 }
 
@@ -146,17 +155,28 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
 
     WriteAll(m_root / "stub.exe", testimage::MinimalImage());
     pack::PackStats stats;
-    ASSERT_TRUE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "KVSetup.exe",
-                                   &stats, &why)) << why;
+    ASSERT_TRUE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", kIdentity,
+                                   m_root / "KVSetup.exe", &stats, &why)) << why;
     EXPECT_EQ(stats.files, 4u);
     EXPECT_EQ(stats.folders, 4u);
     EXPECT_FALSE(fs::exists(m_root / "KVSetup.exe.part"));
 
     const std::string image = ReadAll(m_root / "KVSetup.exe");
-    pack::FileSpan span;
-    ASSERT_TRUE(pack::FindResourceData(Bytes(image), image.size(), kRcData, 1, &span));
+    rules::PeSpan span;
+    ASSERT_TRUE(rules::FindPeResource(Bytes(image), image.size(), kRcData, 1, &span));
     const unsigned char* payload = Bytes(image) + span.offset;
     EXPECT_TRUE(pack::CheckPayloadHash(payload, span.length));
+    // The package says what it is, inside what its signature will cover.
+    rules::PeSpan recordSpan;
+    rules::PackageRecord record;
+    ASSERT_TRUE(rules::FindPeResource(Bytes(image), image.size(), kRcData,
+                                      rules::kPackageRecordId, &recordSpan));
+    ASSERT_TRUE(rules::ReadPackageRecord(Bytes(image) + recordSpan.offset,
+                                         static_cast<size_t>(recordSpan.length), &record));
+    EXPECT_EQ(record.section, L"KV Universal");
+    EXPECT_EQ(record.revision, 7u);
+    EXPECT_EQ(record.folder, L"KVNew");
+    EXPECT_EQ(record.wizard, L"KVWizard.exe");
     pack::Payload read;
     ASSERT_TRUE(pack::ReadPayload(payload, span.length, &read));
     EXPECT_EQ(read.folder, "KVNew");
@@ -205,12 +225,22 @@ TEST_F(PackerFolder, LeavesNothingWhenTheStubIsRefused)
     std::string why;
     ASSERT_TRUE(pack::CollectTree(m_root / "src", &tree, &why));
     pack::PackStats stats;
-    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", m_root / "out.exe", &stats,
-                                    &why));
+    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", kIdentity,
+                                    m_root / "out.exe", &stats, &why));
     EXPECT_FALSE(fs::exists(m_root / "out.exe"));
     EXPECT_FALSE(fs::exists(m_root / "out.exe.part"));
-    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "..", m_root / "out.exe", &stats,
-                                    &why));
+    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "..", kIdentity,
+                                    m_root / "out.exe", &stats, &why));
+    // A package says what it is, or it is not written: no section, a revision out of range.
+    WriteAll(m_root / "stub.exe", testimage::MinimalImage());
+    for (const pack::PackageIdentity& bad :
+         {pack::PackageIdentity{"", "7"}, pack::PackageIdentity{"KV", "0"},
+          pack::PackageIdentity{"KV[1]", "7"}, pack::PackageIdentity{"KV", "2147483648"}}) {
+        EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", bad,
+                                        m_root / "out.exe", &stats, &why))
+            << bad.section << " " << bad.revision;
+        EXPECT_FALSE(fs::exists(m_root / "out.exe"));
+    }
 }
 
 TEST(ControlSection, PrintsTheThreeKeysOrSaysWhyNot)

@@ -182,6 +182,42 @@ TEST(FolderRules, RootsKeepTheirBackslashAndJoinsNeverDoubleIt)
     }
 }
 
+TEST(FolderRules, ParentFolderIsWhatPathRemoveFileSpecLeaves)
+{
+    const struct {
+        const wchar_t* path;
+        const wchar_t* parent;
+    } cases[] = {
+        {L"C:\\a\\b.exe", L"C:\\a"},         {L"C:\\a\\b\\c.exe", L"C:\\a\\b"},
+        {L"E:\\KVWizard.exe", L"E:\\"},        {L"\\\\srv\\share\\w.exe", L"\\\\srv\\share\\"},
+        {L"\\\\srv\\share\\d\\w.exe", L"\\\\srv\\share\\d"}, {L"w.exe", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rules::ParentFolder(c.path), c.parent) << testing::PrintToString(std::wstring(c.path));
+}
+
+// The work folder's name carries 128 random bits; only that exact form is ever taken for a
+// leftover of an earlier run and removed.
+TEST(FolderRules, WorkFolderNamesAreRecognisedByTheirWholeForm)
+{
+    unsigned char random[rules::kWorkFolderRandomBytes];
+    for (size_t i = 0; i < sizeof random; ++i) random[i] = static_cast<unsigned char>(i * 17 + 10);
+    const std::wstring name = rules::WorkFolderName(random);
+    EXPECT_EQ(name, L"Morvane-0a1b2c3d4e5f708192a3b4c5d6e7f809");
+    EXPECT_TRUE(rules::IsWorkFolderName(name));
+    const wchar_t* others[] = {
+        L"Morvane-0a1b2c3d4e5f708192a3b4c5d6e7f80",    // one digit short
+        L"Morvane-0a1b2c3d4e5f708192a3b4c5d6e7f8090",  // one more
+        L"Morvane-0A1B2C3D4E5F708192A3B4C5D6E7F809",   // not as we write it
+        L"Morvane-0a1b2c3d4e5f708192a3b4c5d6e7f80g",
+        L"morvane-0a1b2c3d4e5f708192a3b4c5d6e7f809",
+        L"Morvane_0a1b2c3d4e5f708192a3b4c5d6e7f809",
+        L"Morvane-", L"KVNew", L"",
+    };
+    for (const wchar_t* other : others)
+        EXPECT_FALSE(rules::IsWorkFolderName(other)) << testing::PrintToString(std::wstring(other));
+}
+
 // What CommandLineToArgvW and the C runtime read back is checked against the real call in
 // the Windows tier; here, the exact text the rule writes.
 TEST(FolderRules, ArgumentsAreQuotedTheWayArgvReadsThem)

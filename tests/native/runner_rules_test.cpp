@@ -52,3 +52,23 @@ TEST(RunnerRules, OnlyLoaderFailuresMeanTheProgramNeverRan)
                                  0x40010004u, 0xC0000136u, 0xFFFFFFFFu})
         EXPECT_FALSE(sys::IsLoaderFailure(status)) << std::hex << status;
 }
+
+// The package's TEMP and TMP are the work folder, whatever case the names have in ours; nothing
+// else of the environment changes, and the block stays a block.
+TEST(RunnerRules, TemporaryFolderReplacesTempAndTmpOnly)
+{
+    using namespace std::string_literals;
+    const struct {
+        std::wstring block;
+        std::wstring want;
+    } cases[] = {
+        {L"A=1\0TEMP=C:\\T\0tmp=C:\\T\0Z=2\0\0"s, L"A=1\0TEMP=W\0TMP=W\0Z=2\0\0"s},
+        {L"=C:=C:\\\0Path=x\0\0"s, L"=C:=C:\\\0Path=x\0TEMP=W\0TMP=W\0\0"s},
+        {L"TEMPDIR=a\0TMPX=b\0\0"s, L"TEMPDIR=a\0TMPX=b\0TEMP=W\0TMP=W\0\0"s},
+        {L"Temp=a\0\0"s, L"TEMP=W\0TMP=W\0\0"s},
+        {L""s, L"TEMP=W\0TMP=W\0\0"s},
+        {L"A=1"s, L"A=1\0TEMP=W\0TMP=W\0\0"s},  // a block cut short is read to its end
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sys::WithTemporaryFolder(c.block, L"W"), c.want);
+}

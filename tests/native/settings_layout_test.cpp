@@ -24,13 +24,16 @@ TEST(SettingsLayout, PathsFollowTheFoldersAndTheNewWizardsFolder)
     EXPECT_EQ(i.animation, L"D:\\App\\res\\French\\Morvane.gif");
     EXPECT_EQ(i.localWizard, L"D:\\App\\KVWizard.exe");
 
-    const settings::UpdatePaths p =
-        MakeUpdatePaths(i, OfferOf(L"KVSetup.exe", L"KV New\\Setup\\KVWizard.exe"));
-    EXPECT_EQ(p.packageFile, L"C:\\Temp dir\\KVSetup.exe");
-    EXPECT_EQ(p.newWizard, L"C:\\Temp dir\\KV New\\Setup\\KVWizard.exe");
-    EXPECT_EQ(p.extractedFolder, L"C:\\Temp dir\\KV New\\Setup");
-    EXPECT_EQ(p.wizardCopy, L"C:\\Temp dir\\KV New\\Setup\\KVWizard.exe");
-    EXPECT_EQ(p.targetRes, L"C:\\Temp dir\\KV New\\Setup\\res");
+    // Everything of the update lies in the run's work folder.
+    const settings::UpdatePaths p = MakeUpdatePaths(
+        L"C:\\Temp dir\\W", OfferOf(L"KVSetup.exe", L"KV New\\Setup\\KVWizard.exe"));
+    EXPECT_EQ(p.workFolder, L"C:\\Temp dir\\W");
+    EXPECT_EQ(p.packageFile, L"C:\\Temp dir\\W\\KVSetup.exe");
+    EXPECT_EQ(p.unpackedFolder, L"C:\\Temp dir\\W\\KV New");
+    EXPECT_EQ(p.newWizard, L"C:\\Temp dir\\W\\KV New\\Setup\\KVWizard.exe");
+    EXPECT_EQ(p.extractedFolder, L"C:\\Temp dir\\W\\KV New\\Setup");
+    EXPECT_EQ(p.wizardCopy, L"C:\\Temp dir\\W\\KV New\\Setup\\KVWizard.exe");
+    EXPECT_EQ(p.targetRes, L"C:\\Temp dir\\W\\KV New\\Setup\\res");
 }
 
 // Installation media at a drive root, and a TEMP that ends in a backslash: no path of the
@@ -45,19 +48,21 @@ TEST(SettingsLayout, FoldersAreNormalisedOnceAtARootAndWithTrailingBackslashes)
         const wchar_t* wantPackage;
     };
     const Row rows[] = {
-        {L"E:\\", L"C:\\Temp\\", L"E:\\", L"E:\\res", L"C:\\Temp\\KVSetup.exe"},
-        {L"E:\\Setup\\\\", L"C:\\Temp", L"E:\\Setup", L"E:\\Setup\\res", L"C:\\Temp\\KVSetup.exe"},
-        {L"\\\\server\\share\\", L"T:\\", L"\\\\server\\share\\", L"\\\\server\\share\\res",
-         L"T:\\KVSetup.exe"},
-        {L"\\\\server\\share\\kv\\", L"C:\\Temp", L"\\\\server\\share\\kv",
-         L"\\\\server\\share\\kv\\res", L"C:\\Temp\\KVSetup.exe"},
+        {L"E:\\", L"C:\\Temp\\W\\", L"E:\\", L"E:\\res", L"C:\\Temp\\W\\KVSetup.exe"},
+        {L"E:\\Setup\\\\", L"C:\\Temp\\W", L"E:\\Setup", L"E:\\Setup\\res",
+         L"C:\\Temp\\W\\KVSetup.exe"},
+        {L"\\\\server\\share\\", L"T:\\W", L"\\\\server\\share\\", L"\\\\server\\share\\res",
+         L"T:\\W\\KVSetup.exe"},
+        {L"\\\\server\\share\\kv\\", L"C:\\Temp\\W", L"\\\\server\\share\\kv",
+         L"\\\\server\\share\\kv\\res", L"C:\\Temp\\W\\KVSetup.exe"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.appDir << " " << r.tempDir);
         const settings::Installation i = MakeInstallation(r.appDir, r.tempDir, L"English");
         EXPECT_EQ(i.appDir, r.wantApp);
         EXPECT_EQ(i.resFolder, r.wantRes);
-        const settings::UpdatePaths p = MakeUpdatePaths(i, OfferOf(L"KVSetup.exe", L"KV\\KVWizard.exe"));
+        const settings::UpdatePaths p =
+            MakeUpdatePaths(r.tempDir, OfferOf(L"KVSetup.exe", L"KV\\KVWizard.exe"));
         EXPECT_EQ(p.packageFile, r.wantPackage);
         EXPECT_EQ(p.newWizard.find(L"\\\\", 2), std::wstring::npos) << p.newWizard;
     }
@@ -78,7 +83,8 @@ TEST(SettingsLayout, CommandLinesQuoteEachArgumentByTheStandardRule)
     };
     for (const Row& r : rows) {
         const settings::Installation i = MakeInstallation(r.appDir, L"C:\\Temp dir", L"English");
-        const settings::UpdatePaths p = MakeUpdatePaths(i, OfferOf(L"KVSetup.exe", L"KVNew\\Setup.exe"));
+        const settings::UpdatePaths p =
+            MakeUpdatePaths(L"C:\\Temp dir", OfferOf(L"KVSetup.exe", L"KVNew\\Setup.exe"));
         EXPECT_EQ(settings::NewWizardCommandLine(p, i), r.want);
         EXPECT_EQ(settings::PackageCommandLine(p), L"\"C:\\Temp dir\\KVSetup.exe\"");
     }

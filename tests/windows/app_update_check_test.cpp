@@ -78,7 +78,7 @@ TEST_F(UpdateCheck, ComparesRevisionsAsUnsignedAndRemovesTheLocalCopy)
         EXPECT_FALSE(Exists(localCopy));
     }
     EXPECT_EQ(app.m_values.offer.downloadUrl, L"http://127.0.0.1:1/pkg/KVUpdate.exe");
-    EXPECT_EQ(app.m_values.update.packageFile, temp / L"KVUpdate.exe");
+    EXPECT_EQ(app.m_values.offer.packageName, L"KVUpdate.exe");
     EXPECT_EQ(app.m_values.offer.exePath, L"KV\\KVWizard.exe");
     EXPECT_EQ(app.m_values.offer.revision, 1);
 }
@@ -100,7 +100,7 @@ TEST_F(UpdateCheck, MissingSectionOrKeysGiveNoUpdate)
     EXPECT_FALSE(Exists(localCopy));
     // An offer is made whole or not at all: nothing of a refused control file is kept.
     EXPECT_EQ(app.m_values.offer.downloadUrl, L"");
-    EXPECT_EQ(app.m_values.update.packageFile, L"");
+    EXPECT_EQ(app.m_values.offer.packageName, L"");
 }
 
 TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
@@ -115,7 +115,7 @@ TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
         Serve(Section("99", "KV\\KVWizard.exe", url));
         fresh.m_values.settings.installerCtlFile = app.m_values.settings.installerCtlFile;
         EXPECT_EQ(fresh.CheckForUpdate(), 0) << url;
-        EXPECT_EQ(fresh.m_values.update.packageFile, L"") << url;
+        EXPECT_EQ(fresh.m_values.offer.packageName, L"") << url;
         EXPECT_FALSE(Exists(localCopy)) << url;
     }
 }

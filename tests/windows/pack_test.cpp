@@ -220,7 +220,7 @@ bool WritePackage(const std::wstring& path, const std::string& payload)
     std::string why;
     const std::string stub = Stub();
     if (!pack::PlanResourceSection(testpayload::Bytes(stub), stub.size(),
-                                   pack::PackageManifest(), payload.size(), &plan, &why))
+                                   pack::PackageManifest(), "", payload.size(), &plan, &why))
         return false;
     return WriteBytes(path, plan.head + plan.directory + payload +
                                 std::string(plan.tailPadding, '\0'));

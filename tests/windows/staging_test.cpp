@@ -16,13 +16,16 @@ using testing_support::WriteBytes;
 
 namespace {
 
-settings::UpdatePaths PathsOf(const settings::Installation& installation, const wchar_t* exePath,
-                              const wchar_t* packageName = L"KVSetup.exe")
+// The signed package tests/e2e/packages.py makes from the stub wizard's folder; it unpacks
+// KVSigned.
+const wchar_t kPackedFolder[] = L"KVSigned";
+
+settings::UpdatePaths PathsOf(const ScratchDir& work, const wchar_t* exePath)
 {
     settings::Offer offer;
-    offer.packageName = packageName;
+    offer.packageName = L"KVSetup.exe";
     offer.exePath = exePath;
-    return settings::MakeUpdatePaths(installation, offer);
+    return settings::MakeUpdatePaths(work.path(), offer);
 }
 
 // An application folder as staging reads it: the local wizard and a res tree.
@@ -36,78 +39,99 @@ void MakeAppFolder(const ScratchDir& app)
     ASSERT_TRUE(WriteBytes(app / L"res\\English\\uistrings.ini", "[STARTUP]\r\n"));
 }
 
-// The package that was judged is the package that runs: from the check until its process
-// exists, another process can neither rewrite, rename, replace nor delete it.
-TEST(StagePackage, RunsExactlyTheJudgedPackage)
+win::File PlacePackage(const settings::UpdatePaths& paths)
 {
-    ScratchDir temp;
+    if (!::CopyFileW(FixturePath(L"pack\\signed-dekavroline.exe").c_str(),
+                     paths.packageFile.c_str(), FALSE))
+        return win::File();
+    win::File judged;
+    return sys::VerifyPackage(paths.packageFile, &judged) ? std::move(judged) : win::File();
+}
+
+// The package that was judged is the package that runs: from the check until its process
+// exists, another process can neither rewrite, rename, replace nor delete it. It runs with the
+// work folder as its temporary folder, so it unpacks there.
+TEST(StagePackage, RunsExactlyTheJudgedPackageIntoTheWorkFolder)
+{
+    ScratchDir work;
     ScratchDir app;
     MakeAppFolder(app);
-    const std::wstring package = temp / L"KVSetup.exe";
-    ASSERT_TRUE(::CopyFileW(FixturePath(L"pki\\signed-dekavroline.exe").c_str(), package.c_str(),
-                            FALSE));
-    const std::string judgedBytes = ReadBytes(package);
-
-    win::File judged;
-    ASSERT_EQ(sys::VerifyPackage(package, &judged), 1);
-    const std::wstring marker = temp / L"tamper.txt";
+    const settings::UpdatePaths paths = PathsOf(work, L"KVSigned\\KVWizard.exe");
+    win::File judged = PlacePackage(paths);
+    ASSERT_TRUE(judged);
+    const std::string judgedBytes = ReadBytes(paths.packageFile);
+    const std::wstring marker = app / L"tamper.txt";
     ASSERT_EQ(sys::RunProcessAndWait(L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" +
-                                         marker + L"\" tamper \"" + package + L"\"",
+                                         marker + L"\" tamper \"" + paths.packageFile + L"\"",
                                      true),
               1);
     EXPECT_EQ(ReadBytes(marker), "started show=0 refused refused refused refused finished");
 
     const settings::Installation installation =
-        settings::MakeInstallation(app.path(), temp.path(), L"English");
-    const settings::UpdatePaths paths = PathsOf(installation, L"KV New\\KVWizard.exe");
-    EXPECT_TRUE(update::ClearExtractedFolder(paths));
+        settings::MakeInstallation(app.path(), app.path(), L"English");
+    EXPECT_TRUE(update::ClearUnpackedFolder(paths));
     EXPECT_TRUE(update::RunPackage(paths, std::move(judged)));
     EXPECT_TRUE(update::CompleteExtractedFolder(paths, installation));
-    EXPECT_EQ(ReadBytes(package), judgedBytes);
-    // The folder the package would have made is completed from the application folder.
-    EXPECT_TRUE(Exists(temp / L"KV New\\KVWizard.exe"));
-    EXPECT_TRUE(Exists(temp / L"KV New\\res\\kavro.ini"));
-    EXPECT_TRUE(Exists(temp / L"KV New\\res\\English\\uistrings.ini"));
-    EXPECT_TRUE(::DeleteFileW(package.c_str())) << "the package is still locked";
+    EXPECT_EQ(ReadBytes(paths.packageFile), judgedBytes);
+    // The package brought its wizard; the res tree is completed from the application folder.
+    EXPECT_TRUE(Exists(work / L"KVSigned\\KVWizard.exe"));
+    EXPECT_TRUE(Exists(work / L"KVSigned\\res\\kavro.ini"));
+    EXPECT_TRUE(Exists(work / L"KVSigned\\res\\English\\uistrings.ini"));
+    EXPECT_TRUE(::DeleteFileW(paths.packageFile.c_str())) << "the package is still locked";
 }
 
-TEST(StagePackage, FailsWhenThePackageCannotStartOrTheFolderCannotBeCompleted)
+// The package succeeded only when it ended with its success code and left the folders it
+// promised; staging never makes them itself, whatever the package did.
+TEST(StagePackage, EveryExitCounts)
 {
-    ScratchDir temp;
     ScratchDir app;
     MakeAppFolder(app);
     const settings::Installation installation =
-        settings::MakeInstallation(app.path(), temp.path(), L"English");
-
-    settings::UpdatePaths paths = PathsOf(installation, L"KV\\KVWizard.exe", L"missing.exe");
-    EXPECT_FALSE(update::RunPackage(paths, win::File()));
-
-    paths = PathsOf(installation, L"Not\\Made\\KVWizard.exe");  // one level is made, never two
-    ASSERT_TRUE(::CopyFileW(FixturePath(L"pki\\signed-dekavroline.exe").c_str(),
-                            paths.packageFile.c_str(), FALSE));
-    EXPECT_FALSE(update::RunPackage(paths, win::File())) << "nothing runs unjudged";
-    win::File judged;
-    ASSERT_EQ(sys::VerifyPackage(paths.packageFile, &judged), 1);
-    EXPECT_TRUE(update::RunPackage(paths, std::move(judged)));
-    EXPECT_FALSE(update::CompleteExtractedFolder(paths, installation));
-    EXPECT_FALSE(Exists(temp / L"Not"));
+        settings::MakeInstallation(app.path(), app.path(), L"English");
+    {
+        // Nothing runs unjudged.
+        ScratchDir work;
+        const settings::UpdatePaths paths = PathsOf(work, L"KVSigned\\KVWizard.exe");
+        EXPECT_FALSE(update::RunPackage(paths, win::File()));
+    }
+    {
+        // Something of the folder's name is there already: the extractor writes nothing and
+        // ends with its own code; what is there is never completed nor started.
+        ScratchDir work;
+        const settings::UpdatePaths paths = PathsOf(work, L"KVSigned\\KVWizard.exe");
+        win::File judged = PlacePackage(paths);
+        ASSERT_TRUE(judged);
+        ASSERT_TRUE(::CreateDirectoryW((work / kPackedFolder).c_str(), nullptr));
+        ASSERT_TRUE(WriteBytes(work / L"KVSigned\\version.dll", "planted"));
+        EXPECT_FALSE(update::RunPackage(paths, std::move(judged)));
+        EXPECT_FALSE(Exists(work / L"KVSigned\\KVWizard.exe"));
+    }
+    {
+        // The wizard's folder is one the package does not make: it unpacks and succeeds, but
+        // the folder is not made for it.
+        ScratchDir work;
+        const settings::UpdatePaths paths = PathsOf(work, L"Other\\KVWizard.exe");
+        win::File judged = PlacePackage(paths);
+        ASSERT_TRUE(judged);
+        EXPECT_FALSE(update::RunPackage(paths, std::move(judged)));
+        EXPECT_FALSE(Exists(work / L"Other"));
+        EXPECT_FALSE(update::CompleteExtractedFolder(paths, installation));
+        EXPECT_FALSE(Exists(work / L"Other"));
+    }
 }
 
-// Whatever an earlier run, or another program, left where the package will unpack goes
-// first, through no link; the package never unpacks beside it.
-TEST(StagePackage, AFolderLeftBehindIsRemovedBeforeThePackageRuns)
+// What an earlier attempt left where the package will unpack goes first, through no link.
+TEST(StagePackage, WhatAnEarlierAttemptUnpackedIsRemovedBeforeThePackageRuns)
 {
-    ScratchDir temp;
-    ScratchDir app;
-    MakeAppFolder(app);
-    const settings::Installation installation =
-        settings::MakeInstallation(app.path(), temp.path(), L"English");
-    const settings::UpdatePaths paths = PathsOf(installation, L"KV\\KVWizard.exe");
-    EXPECT_TRUE(update::ClearExtractedFolder(paths)) << "nothing there is fine";
-    ASSERT_TRUE(::CreateDirectoryW((temp / L"KV").c_str(), nullptr));
-    ASSERT_TRUE(WriteBytes(temp / L"KV\\version.dll", "planted"));
-    EXPECT_TRUE(update::ClearExtractedFolder(paths));
-    EXPECT_FALSE(Exists(temp / L"KV"));
+    ScratchDir work;
+    const settings::UpdatePaths paths = PathsOf(work, L"KV\\Sub\\KVWizard.exe");
+    EXPECT_EQ(paths.unpackedFolder, work / L"KV");
+    EXPECT_EQ(paths.extractedFolder, work / L"KV\\Sub");
+    EXPECT_TRUE(update::ClearUnpackedFolder(paths)) << "nothing there is fine";
+    ASSERT_TRUE(::CreateDirectoryW((work / L"KV").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(work / L"KV\\version.dll", "left"));
+    EXPECT_TRUE(update::ClearUnpackedFolder(paths));
+    EXPECT_FALSE(Exists(work / L"KV"));
 }
 
 }  // namespace

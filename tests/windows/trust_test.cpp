@@ -405,6 +405,8 @@ struct JudgedRun {
     bool helperRan = false;
 };
 
+const sys::JudgedStart kHidden{true, L"", L""};
+
 JudgedRun JudgeSwapAndStart(const ScratchDir& dir, Swap swap)
 {
     JudgedRun run;
@@ -450,7 +452,7 @@ JudgedRun JudgeSwapAndStart(const ScratchDir& dir, Swap swap)
     }
     const std::wstring marker = dir / L"marker.txt";
     const sys::StartedProcess started = sys::StartJudgedProcess(
-        L"\"" + path + L"\" \"" + marker + L"\" quick", lock.get(), true);
+        L"\"" + path + L"\" \"" + marker + L"\" quick", lock.get(), kHidden);
     run.started = static_cast<bool>(started);
     if (started) ::WaitForSingleObject(started.process.get(), 30000);
     ::Sleep(500);  // a process resumed by mistake would have written by now
@@ -493,12 +495,12 @@ TEST(StartJudgedProcess, RefusesWithoutAJudgedFile)
     const std::wstring marker = dir / L"marker.txt";
     const std::wstring command =
         L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" + marker + L"\" quick";
-    EXPECT_FALSE(sys::StartJudgedProcess(command, INVALID_HANDLE_VALUE, true));
-    EXPECT_FALSE(sys::StartJudgedProcess(command, nullptr, true));
+    EXPECT_FALSE(sys::StartJudgedProcess(command, INVALID_HANDLE_VALUE, kHidden));
+    EXPECT_FALSE(sys::StartJudgedProcess(command, nullptr, kHidden));
     // A judged file that is not the program started: refused before it runs.
     win::File other = sys::OpenLocked(Pki(L"signed-dekavroline.exe"));
     ASSERT_TRUE(other);
-    EXPECT_FALSE(sys::StartJudgedProcess(command, other.get(), true));
+    EXPECT_FALSE(sys::StartJudgedProcess(command, other.get(), kHidden));
     ::Sleep(500);
     EXPECT_FALSE(Exists(marker));
 }
