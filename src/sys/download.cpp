@@ -591,7 +591,8 @@ DownloadOutcome PackageDownload::Run(
     api->DeleteUrlCacheEntryW(m_url.c_str());
     if (m_stored) Discard();
     if (!m_partial) {
-        // Ours alone while partial: others may read it, nobody may write or delete it.
+        // Ours alone while partial: others may read it, nobody may write or delete it. Made
+        // fresh: whatever is there already (a file, a link) is never written over.
         m_partial.reset(::CreateFileW(m_file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                       FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));

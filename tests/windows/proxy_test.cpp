@@ -36,6 +36,8 @@ TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
     const std::string before = NetLog();
     SystemProxy proxy(NetPort("proxy"));
     for (const std::wstring& url : {ServerUrl(name), HttpsUrl("https", name)}) {
+        // A download never writes over a file that is there: the first one's goes first.
+        ::DeleteFileW(file.c_str());
         sys::PackageDownload download(url, file);
         ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored) << url;
         EXPECT_EQ(ReadBytes(file), body);

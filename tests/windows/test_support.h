@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -40,5 +41,16 @@ std::string UnixName(const std::wstring& path);
 // Runs a Unix command line under Wine and forgets it. Wine may signal a Unix child's handle
 // before the child has run, so callers look for what it makes instead.
 bool StartUnix(const std::string& command);
+
+// The SID of a well-known account or group; empty when the system cannot make it.
+std::vector<unsigned char> WellKnown(WELL_KNOWN_SID_TYPE type);
+// Asserts that `descriptor` is win::AdminOnlyFolder's: owner Administrators; a protected DACL
+// of exactly Administrators and SYSTEM full control and the user read and execute, each
+// inherited by folders and files.
+void ExpectAdminOnly(PSECURITY_DESCRIPTOR descriptor, const char* what);
+// Asserts that `folder`, made elevated, has that descriptor, as far as the system keeps it:
+// read back whole on Windows; under Wine, an ACL that grants Everyone nothing where a folder
+// made without a descriptor (`plainFolder`, made here) grants Everyone read.
+void ExpectAdminOnlyFolder(const std::wstring& folder, const std::wstring& plainFolder);
 
 }  // namespace testing_support
