@@ -637,8 +637,10 @@ class ScenarioTest(unittest.TestCase):
         start = run.wizard_starts[0]
         self.assertEqual(start.module.lower(),
                          wine_path(os.path.join(scenario.app_dir, "KVWizard.exe")).lower())
-        # Started with verb "open" and no parameters: the command line is the path alone.
+        # Started with no parameters: the command line is the path alone; and from its own
+        # folder, never from wherever Morvane was started.
         self.assertEqual(start.command_line.strip().strip('"').lower(), start.module.lower())
+        self.assertEqual(start.cwd.rstrip("\\").lower(), wine_path(scenario.app_dir).lower())
         return start
 
     def assertNoWizard(self, run):

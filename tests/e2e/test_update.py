@@ -73,14 +73,17 @@ def animated_gif(path):
 
 
 def offer(s, url_prefix="", signer="dekavroline", exe_path=FOLDER + "\\KVWizard.exe", url=None,
-          **tree):
-    """Packs, signs and serves a package, and a control file offering it as revision 6 (at
-    `url`, or on the control server under url_prefix)."""
+          revision=6, packed_section="KV-1000", packed_revision=6, **tree):
+    """Packs, signs and serves a package (which says it is revision packed_revision of
+    packed_section), and a control file offering it as `revision` (at `url`, or on the control
+    server under url_prefix)."""
     path = os.path.join(s.www, "pkg", PACKAGE)
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    make_package(s.build, packaged_tree(s, **tree), FOLDER, path, signer=signer)
+    make_package(s.build, packaged_tree(s, **tree), FOLDER, path, signer=signer,
+                 section=packed_section, revision=packed_revision)
     url = url or s.control.url(url_prefix + "pkg/" + PACKAGE)
-    s.serve("ctl.ini", harness.control_file(revision=6, download_url=url, exe_path=exe_path))
+    s.serve("ctl.ini", harness.control_file(revision=revision, download_url=url,
+                                            exe_path=exe_path))
     return path
 
 
