@@ -52,7 +52,7 @@ MILESTONES = [
     ("checked", "package check: accepted", 0),    # the package; the wizard's check is the 2nd
     ("staged", "staging: res tree completed", 0),
     ("wizard", "hand-over: the new wizard runs", 0),
-    ("cleaned", "clean-up: ", 1),                  # the package's removal, the last line
+    ("cleaned", "work folder: ", 1),               # its removal with all it held, the last line
 ]
 # Spans of "Yes to the new wizard", named by what happens in them.
 STEPS = [("yes", "fetching", "start"), ("fetching", "stored", "download"),
@@ -302,7 +302,7 @@ def https_and_resume(build, s, package, name, runs):
         proxy.stop()
     sent = [int(line.split()[-1]) for line in proxy.requests() if line.startswith("PROXY SENT ")]
     size = os.path.getsize(package)
-    if len(sent) != 2 or [r[0] for r in rows] != ["failed", "stored"]:
+    if len(sent) != 2 or [r[0] for r in rows] != ["cut", "stored"]:
         raise SystemExit("the cut and resumed download went otherwise: %r %r" % (rows, sent))
     rest = size - size * 9 // 10
     print("resume_first_attempt_bytes %d (cut at 90%% of %d)" % (sent[0], size))

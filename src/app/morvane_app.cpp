@@ -5,7 +5,7 @@
 #include <shellapi.h>
 
 #include "app/startup_rules.h"
-#include "sys/download.h"
+#include "sys/server_probe.h"
 #include "sys/instance_guard.h"
 #include "sys/local_wizard.h"
 #include "ui/morvane_dlg.h"
@@ -41,7 +41,7 @@ void RegisterCommonControls()
 
 int CMorvaneApp::InitInstance()
 {
-    m_networkDeadline = sys::Deadline(kNetworkBudgetMs);
+    m_networkDeadline = win::Deadline(kNetworkBudgetMs);
     if (IsAnotherInstanceRunning()) {
         win::Trail(L"another copy runs: ending at once");
         return 0;
@@ -119,6 +119,7 @@ void CMorvaneApp::ShowDialog(ui::State opening)
     win::ComApartment com;
     // Only the dialog needs the control classes: the path to the wizard never pays for them.
     RegisterCommonControls();
+    ReadFailureReasons();
     CMorvaneDlg dialog(m_values, opening);
     dialog.DoModal();
 }

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "settings/values.h"
-#include "sys/download.h"
+#include "sys/server_probe.h"
 #include "ui/dialog_states.h"
 
 class CMorvaneApp {
@@ -21,6 +21,8 @@ public:
     int ReadMainSettings();
     int ReadLanguageSettings();
     int ReadUiStrings();
+    // The texts of the failed view's reasons, only when the dialog opens.
+    void ReadFailureReasons();
     int FindDriverName();
     int IsOsSupported();
     int CheckForUpdate();
@@ -35,7 +37,8 @@ private:
     // Whatever the servers do, the probe and the control-file fetch together end this long
     // after InitInstance starts, which leaves the wizard well within 15 s of launch.
     static const unsigned long kNetworkBudgetMs = 10000;
-    sys::Deadline m_networkDeadline{kNetworkBudgetMs};
+    win::Deadline m_networkDeadline{kNetworkBudgetMs};
+    std::wstring m_strUiStrings;  // the language's uistrings file, once ReadUiStrings found it
     void ShowDialog(ui::State opening);
 };
 

@@ -3,7 +3,9 @@
 #include <shlwapi.h>
 
 #include "app/morvane_app.h"
+
 #include "app/startup_rules.h"
+#include "rules/failure.h"
 #include "rules/folders.h"
 #include "win/handles.h"
 
@@ -76,6 +78,7 @@ int CMorvaneApp::ReadUiStrings()
         ChooseLanguageFile(m_values.installation.languageFolder, L"uistrings");
     if (file.empty()) return 0;
     const std::wstring section = L"STARTUP";
+    m_strUiStrings = file;
     settings::Texts& t = m_values.texts;
     t.titleUpdate = ReadIniValue(section, L"TitleUpdate", L"", file);
     t.messageUpdate = ReadIniValue(section, L"MessageUpdate", L"", file);
@@ -91,6 +94,21 @@ int CMorvaneApp::ReadUiStrings()
         section, L"MessageWizardRefused",
         app::WizardRefusedText(m_values.installation.language), file);
     return 1;
+}
+
+void CMorvaneApp::ReadFailureReasons()
+{
+    const std::wstring& language = m_values.installation.language;
+    std::vector<std::wstring>& reasons = m_values.texts.reasons;
+    reasons.clear();
+    for (size_t i = 0; i < rules::kFailureCauseCount; ++i) {
+        const auto cause = static_cast<rules::FailureCause>(i);
+        const std::wstring builtIn = rules::BuiltInReason(cause, language);
+        reasons.push_back(m_strUiStrings.empty()
+                              ? builtIn
+                              : ReadIniValue(L"STARTUP", rules::ReasonKey(cause), builtIn,
+                                             m_strUiStrings));
+    }
 }
 
 int CMorvaneApp::FindDriverName()

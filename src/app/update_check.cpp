@@ -9,7 +9,7 @@
 #include "app/ini_text.h"
 #include "app/startup_rules.h"
 #include "rules/names.h"
-#include "sys/download.h"
+#include "sys/control_fetch.h"
 #include "win/trail.h"
 #include "win/wstr.h"
 

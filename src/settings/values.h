@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace settings {
 
@@ -17,6 +18,9 @@ struct Texts {
     std::wstring downloadError;
     std::wstring messageOSCap;
     std::wstring messageWizardRefused;  // the local wizard failed its check
+    // Why an update failed, by rules::FailureCause: the uistrings.ini key (rules::ReasonKey)
+    // or the text built in for the language. Read only when the dialog opens.
+    std::vector<std::wstring> reasons;
     std::wstring yesBtn;
     std::wstring noBtn;
     std::wstring retryBtn;

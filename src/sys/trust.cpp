@@ -258,10 +258,10 @@ bool LayoutAllowsTrust(HANDLE file, sys::PackageKind kind)
     return !ReadCheckedPeSignature(file).empty();
 }
 
-bool Refuse(const std::wstring& why)
+PackageVerdict Refuse(PackageVerdict verdict, const std::wstring& why)
 {
     win::Trail(L"package check: refused, " + why);
-    return false;
+    return verdict;
 }
 
 }  // namespace
@@ -344,28 +344,40 @@ std::wstring GetSignerName(const std::wstring& path)
                 : std::wstring();
 }
 
+PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, win::File* lock)
+{
+    *lock = win::File();
+    if (path.empty()) return Refuse(PackageVerdict::BadSignature, L"no package path");
+    win::File file = OpenLocked(path);
+    if (!file)
+        return Refuse(PackageVerdict::BadSignature,
+                      L"the file cannot be opened with writers and deleters shut out");
+    const sys::PackageKind kind = ClassifyPackage(path, file.get());
+    if (kind == sys::PackageKind::None)
+        return Refuse(PackageVerdict::BadSignature,
+                      L"its name is of no signed type, or promises another kind than its content");
+    if (!LayoutAllowsTrust(file.get(), kind))
+        return Refuse(PackageVerdict::BadSignature,
+                      L"a PE image without one sound certificate table ending the file");
+    if (!VerifyFileTrust(path, file.get(), kind))
+        return Refuse(PackageVerdict::BadSignature,
+                      L"the trust provider does not accept its signature");
+    const Signer signer = ReadSigner(path, file.get(), kind);
+    if (!sys::SignerNameHasMark(signer.name))
+        return Refuse(PackageVerdict::OtherSigner,
+                      L"its signer \"" + signer.name + L"\" lacks the maker's mark");
+    if (!sys::IsKeyPinned(signer.hasKeyHash ? signer.keyHash : nullptr, pins))
+        return Refuse(PackageVerdict::OtherSigner,
+                      L"its signer \"" + signer.name + L"\" signed with a key not pinned");
+    win::Trail(L"package check: accepted, signed by \"" + signer.name + L"\"");
+    *lock = std::move(file);
+    return PackageVerdict::Accepted;
+}
+
 bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
                            win::File* lock)
 {
-    *lock = win::File();
-    if (path.empty()) return Refuse(L"no package path");
-    win::File file = OpenLocked(path);
-    if (!file) return Refuse(L"the file cannot be opened with writers and deleters shut out");
-    const sys::PackageKind kind = ClassifyPackage(path, file.get());
-    if (kind == sys::PackageKind::None)
-        return Refuse(L"its name is of no signed type, or promises another kind than its content");
-    if (!LayoutAllowsTrust(file.get(), kind))
-        return Refuse(L"a PE image without one sound certificate table ending the file");
-    if (!VerifyFileTrust(path, file.get(), kind))
-        return Refuse(L"the trust provider does not accept its signature");
-    const Signer signer = ReadSigner(path, file.get(), kind);
-    if (!sys::SignerNameHasMark(signer.name))
-        return Refuse(L"its signer \"" + signer.name + L"\" lacks the maker's mark");
-    if (!sys::IsKeyPinned(signer.hasKeyHash ? signer.keyHash : nullptr, pins))
-        return Refuse(L"its signer \"" + signer.name + L"\" signed with a key not pinned");
-    win::Trail(L"package check: accepted, signed by \"" + signer.name + L"\"");
-    *lock = std::move(file);
-    return true;
+    return CheckPackage(path, pins, lock) == PackageVerdict::Accepted;
 }
 
 int VerifyPackage(const std::wstring& path, win::File* lock)

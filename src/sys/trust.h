@@ -41,6 +41,15 @@ int VerifyPackage(const std::wstring& path, win::File* lock);
 bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
                            win::File* lock);
 
+// What the check found, for the user and the trail.
+enum class PackageVerdict {
+    Accepted,
+    BadSignature,  // no file of a signed type, no sound signature, or one the provider refuses
+    OtherSigner,   // a good signature by a signer without the maker's mark or pinned key
+};
+// The check behind VerifyPackage, with its verdict; on Accepted `lock` holds the judged file.
+PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, win::File* lock);
+
 // Type filter, our certificate-table check for PE images (no table, or one with room for
 // unsigned bytes, is refused here), then WinVerifyTrust over the locked file. 1 when trusted.
 int VerifyFileTrust(const std::wstring& path);

@@ -49,8 +49,9 @@ struct ButtonEffect {
 };
 
 // Applied in the order of the members: font and title, message, Yes, No, Cancel, animation,
-// progress bar; within a button: visibility, enabled flag, caption. Whatever says Keep keeps
-// its look.
+// progress bar, the failure's reason line; within a button: visibility, enabled flag,
+// caption. Whatever says Keep keeps its look. The reason line's text is the failure's, set by
+// the dialog before it enters the failed view.
 struct StateEffects {
     bool setUpFontAndTitle;
     Text message;
@@ -59,6 +60,7 @@ struct StateEffects {
     ButtonEffect cancel;
     Animation animation;
     ProgressBar progress;
+    Visibility reason;
 };
 
 // The state's name for the diagnostic trail ("asking", "downloading"...); "unknown" outside

@@ -76,6 +76,7 @@ CMorvaneDlg::~CMorvaneDlg() = default;
 void CMorvaneDlg::DoDataExchange()
 {
     m_ctlMessage = Item(IDC_UPD_MES);
+    m_ctlReason = Item(IDC_REASON);
     m_btnNo = Item(IDC_NO_BTN);
     m_btnYes = Item(IDC_YES_BTN);
     m_btnCancel = Item(IDC_CAN_BTN);
@@ -111,7 +112,36 @@ int CMorvaneDlg::SetState(ui::State nState)
         ::ShowWindow(Item(IDC_PICTURE), SW_HIDE);
     }
     ApplyProgressBar(effects.progress);
+    if (effects.reason != ui::Visibility::Keep)
+        ::ShowWindow(m_ctlReason, effects.reason == ui::Visibility::Show ? SW_SHOW : SW_HIDE);
+    FocusFirstButton();
+    // A screen reader reads the view that just appeared: its message and, failed, why.
+    ::NotifyWinEvent(EVENT_SYSTEM_ALERT, m_ctlMessage, OBJID_CLIENT, CHILDID_SELF);
     return 1;
+}
+
+// The first button shown and enabled takes the focus and answers Enter, so every state can be
+// driven by the keyboard alone (Escape is the close box).
+void CMorvaneDlg::FocusFirstButton()
+{
+    for (HWND button : {m_btnYes, m_btnNo, m_btnCancel}) {
+        if (!::IsWindowVisible(button) || !::IsWindowEnabled(button)) continue;
+        ::SendMessageW(hwnd(), DM_SETDEFID, static_cast<WPARAM>(::GetDlgCtrlID(button)), 0);
+        ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+        return;
+    }
+}
+
+void CMorvaneDlg::ShowFailure(const rules::Failure& failure)
+{
+    const size_t index = static_cast<size_t>(failure.cause);
+    const std::vector<std::wstring>& reasons = m_values.texts.reasons;
+    const std::wstring text = index < reasons.size() && !reasons[index].empty()
+                                  ? reasons[index]
+                                  : rules::BuiltInReason(failure.cause,
+                                                         m_values.installation.language);
+    SetText(m_ctlReason, rules::ReasonLine(text, failure.cause));
+    SetState(ui::STATE_FAILED);
 }
 
 void CMorvaneDlg::ApplyProgressBar(ui::ProgressBar effect)
@@ -138,7 +168,7 @@ void CMorvaneDlg::SetTextFont(int dpi)
 {
     win::GdiObject font(CreateTextFont(dpi));
     // The dialog and the picture keep the template's font.
-    for (HWND control : {m_ctlMessage, m_btnNo, m_btnYes, m_btnCancel})
+    for (HWND control : {m_ctlMessage, m_ctlReason, m_btnNo, m_btnYes, m_btnCancel})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     // Replacing the old font only now: the controls no longer use it.
     m_fontText = std::move(font);
@@ -210,7 +240,10 @@ int CMorvaneDlg::StartLocalWizardAndClose()
     // user is told rather than left with nothing: Retry may bring a good one.
     if (!m_flow.StartLocalWizard()) {
         m_bEnding = false;
-        SetState(ui::STATE_FAILED);
+        const rules::Failure refused{rules::FailureStep::Start,
+                                     rules::FailureCause::LocalWizardRefused};
+        win::Trail(L"failure: " + rules::FailureName(refused));
+        ShowFailure(refused);
         ::ShowWindow(hwnd(), SW_SHOW);
         return 0;
     }
@@ -276,8 +309,9 @@ void CMorvaneDlg::OnYesButton()
 {
     if (!ui::YesStartsDownload(m_nState)) return;
     SetState(ui::STATE_DOWNLOADING);
-    // Without a worker the dialog stays as it is; Cancel still hands over to the local wizard.
-    m_flow.Start(hwnd());
+    // Without a worker, a failure like any other: the failed view says why, and Retry tries
+    // again.
+    if (!m_flow.Start(hwnd())) ShowFailure(m_flow.LastFailure());
 }
 
 void CMorvaneDlg::OnUpdateNote(update::Note note, LPARAM attempt)
@@ -301,7 +335,7 @@ void CMorvaneDlg::OnUpdateNote(update::Note note, LPARAM attempt)
         break;
     case update::Note::Failed:
         if (m_nState == ui::STATE_DOWNLOADING || m_nState == ui::STATE_STAGING)
-            SetState(ui::STATE_FAILED);
+            ShowFailure(m_flow.LastFailure());
         break;
     case update::Note::Ended:
         m_bEnding = true;

@@ -6,8 +6,10 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 #include "picture/picture_ex.h"
+#include "rules/failure.h"
 #include "resource.h"
 #include "settings/values.h"
 #include "ui/dialog_states.h"
@@ -48,6 +50,9 @@ private:
     void PlacePicture();
     void ApplyButton(HWND button, const ui::ButtonEffect& effect);
     void ApplyProgressBar(ui::ProgressBar effect);
+    void FocusFirstButton();
+    // The failed view, with the failure's reason line under the message.
+    void ShowFailure(const rules::Failure& failure);
     const std::wstring& TextOf(ui::Text text) const;
 
     bool OnPaint();
@@ -64,6 +69,7 @@ private:
     Icon m_hIcon;
     Icon m_hSmallIcon;
     HWND m_ctlMessage = nullptr;
+    HWND m_ctlReason = nullptr;
     HWND m_btnNo = nullptr;
     HWND m_btnYes = nullptr;
     HWND m_btnCancel = nullptr;

@@ -2,9 +2,10 @@
 
 #include <memory>
 
-#include "sys/download.h"
+#include "sys/package_download.h"
 #include "sys/local_wizard.h"
 #include "sys/trust.h"
+#include "rules/failure.h"
 #include "sys/package_file.h"
 #include "update/staging.h"
 #include "update/work_folder.h"
@@ -66,12 +67,13 @@ public:
     Attempt(LPARAM id, HWND window) : m_id(id), m_window(window) {}
 
     LPARAM id() const { return m_id; }
-    const volatile LONG* StopFlag() const { return &m_stop; }
+    // The one cancellation signal: the download's loop watches it.
+    const win::StopFlag& stop() const { return m_stop; }
     bool IsAbandoned() const { return m_phase == Abandoned; }
 
     bool Abandon()
     {
-        ::InterlockedExchange(&m_stop, 1);
+        m_stop.Request();
         return ::InterlockedCompareExchange(&m_phase, Abandoned, Downloading) != Staging;
     }
     // The point of no return: true when the attempt was not given up first.
@@ -102,19 +104,63 @@ public:
         return m_progress;
     }
 
+    // The attempt failed: the value is kept for the dialog, the trail says it once, and the
+    // dialog is told unless the attempt was given up.
+    void Fail(rules::FailureStep step, rules::FailureCause cause)
+    {
+        const rules::Failure failure{step, cause};
+        {
+            win::Locked hold(m_lock);
+            m_failure = failure;
+        }
+        win::Trail(L"failure: " + rules::FailureName(failure));
+        if (!IsAbandoned()) Tell(Note::Failed);
+    }
+    rules::Failure failure()
+    {
+        win::Locked hold(m_lock);
+        return m_failure;
+    }
+
 private:
     const LPARAM m_id;
     const HWND m_window;
     volatile LONG m_phase = Downloading;
-    volatile LONG m_stop = 0;
+    win::StopFlag m_stop;
     volatile LONG m_progressPosted = 0;
     win::Lock m_lock;
     Progress m_progress;
+    rules::Failure m_failure;
 };
 
 namespace {
 
 constexpr DWORD kPauseAfterWizardMs = 3000;
+
+// The download's fault as the user is told of it.
+rules::FailureCause CauseOf(sys::NetFault fault)
+{
+    using rules::FailureCause;
+    switch (fault) {
+    case sys::NetFault::ProxyAuth: return FailureCause::ProxyAuth;
+    case sys::NetFault::CertUnknownRoot: return FailureCause::CertUnknownRoot;
+    case sys::NetFault::CertWrongName: return FailureCause::CertWrongName;
+    case sys::NetFault::CertExpired: return FailureCause::CertExpired;
+    case sys::NetFault::CertRevoked: return FailureCause::CertRevoked;
+    case sys::NetFault::CertInvalid: return FailureCause::CertInvalid;
+    case sys::NetFault::InsecureRedirect: return FailureCause::InsecureRedirect;
+    case sys::NetFault::Cut: return FailureCause::Cut;
+    case sys::NetFault::Stalled: return FailureCause::Stalled;
+    case sys::NetFault::DiskFull: return FailureCause::DiskFull;
+    case sys::NetFault::ServerError:
+    case sys::NetFault::BadRedirect:
+    case sys::NetFault::TooLarge: return FailureCause::ServerError;
+    case sys::NetFault::None:
+    case sys::NetFault::NoConnection:
+    case sys::NetFault::Stopped: break;
+    }
+    return FailureCause::NoConnection;
+}
 
 // One attempt, from the download to the end of the clean-up, on a worker of its own. It holds
 // its own copies of the values, so it never touches the dialog or the application.
@@ -135,54 +181,65 @@ public:
         // No window on this thread, so a multithreaded apartment: nothing here ever has to
         // answer a message while it waits.
         win::ComApartment com(win::ComApartment::MultiThreaded);
-        if (!m_store->Prepare()) return Fail();
+        if (!m_store->Prepare())
+            return m_attempt->Fail(rules::FailureStep::Start, rules::FailureCause::NoWorker);
         m_paths = m_store->paths();
-        if (!Download()) return Fail();
+        if (!Download()) return;
         win::File judged;
-        if (!Check(&judged)) return Fail();
+        if (!Check(&judged)) return;
         if (!m_attempt->EnterStaging()) {
             win::Trail(L"update: given up before the package ran");
             return;
         }
         m_attempt->Tell(Note::Checked);
-        if (!Stage(std::move(judged))) return Fail();
+        if (!Stage(std::move(judged))) {
+            return m_attempt->Fail(rules::FailureStep::Staging, rules::FailureCause::UnpackFailed);
+        }
         win::File wizard;
-        if (!JudgeWizard(&wizard)) return Fail();
+        if (!JudgeWizard(&wizard)) {
+            return m_attempt->Fail(rules::FailureStep::Wizard, rules::FailureCause::WizardRefused);
+        }
         m_attempt->Tell(Note::HandingOver);
         HandOver(std::move(wizard));
         m_attempt->Tell(Note::Ended);
     }
 
 private:
-    void Fail()
-    {
-        if (m_attempt->IsAbandoned()) return;
-        m_attempt->Tell(Note::Failed);
-    }
-
     bool Download()
     {
         win::Trail(L"download: fetching the package into " + m_paths.packageFile);
         Attempt& attempt = *m_attempt;
-        const sys::DownloadOutcome outcome = m_store->download().Run(
+        const sys::NetFault fault = m_store->download().Run(
             [&attempt](unsigned long long received, unsigned long long total) {
                 attempt.SetProgress(received, total);
             },
-            attempt.StopFlag());
-        win::Trail(outcome == sys::DownloadOutcome::Stored
-                       ? std::wstring(L"download: package stored")
-                       : L"download: failed, " + std::wstring(sys::DescribeOutcome(outcome)));
-        return outcome == sys::DownloadOutcome::Stored && !m_attempt->IsAbandoned();
+            attempt.stop());
+        if (fault == sys::NetFault::None) {
+            win::Trail(L"download: package stored");
+            return !m_attempt->IsAbandoned();
+        }
+        if (fault != sys::NetFault::Stopped)
+            m_attempt->Fail(rules::FailureStep::Download, CauseOf(fault));
+        return false;
     }
 
     bool Check(win::File* judged)
     {
-        if (sys::VerifyPackage(m_paths.packageFile, judged) && IsPackageOffered(judged->get()))
-            return !m_attempt->IsAbandoned();
+        const sys::PackageVerdict verdict =
+            sys::CheckPackage(m_paths.packageFile, sys::BuiltInKeyPins(), judged);
+        rules::FailureCause cause = rules::FailureCause::NotTheOffer;
+        if (verdict == sys::PackageVerdict::Accepted) {
+            if (IsPackageOffered(judged->get())) return !m_attempt->IsAbandoned();
+        } else {
+            cause = verdict == sys::PackageVerdict::OtherSigner
+                        ? rules::FailureCause::OtherSigner
+                        : rules::FailureCause::BadSignature;
+        }
         judged->reset();
         // Retry fetches it again anyway, and a refused file must not wait under a name the
         // network chose.
         m_store->download().Discard();
+        m_attempt->Fail(rules::FailureStep::Check, cause);
         return false;
     }
 
@@ -223,6 +280,9 @@ private:
     {
         // The user is never left without a wizard: without the new one, the local one starts.
         if (!RunNewWizard(m_paths, m_installation, std::move(wizard))) {
+            // The dialog is hidden by now: the value goes to the trail alone.
+            win::Trail(L"failure: " + rules::FailureName({rules::FailureStep::HandOver,
+                                                           rules::FailureCause::WizardNotStarted}));
             win::Trail(L"hand-over: starting the local wizard instead");
             sys::StartLocalWizard(m_installation.localWizard);
         }
@@ -258,8 +318,16 @@ bool Flow::Start(HWND window)
     Abandon();
     win::Shared<Attempt> attempt(new Attempt(++m_lastId, window));
     m_attempt = attempt;
-    // Without a worker the dialog stays as it is; Cancel still hands over to the local wizard.
-    return win::StartWorker(std::make_unique<AttemptJob>(m_values, attempt, m_store));
+    if (win::StartWorker(std::make_unique<AttemptJob>(m_values, attempt, m_store))) return true;
+    // Without a worker, a failure like any other: the caller shows the failed view.
+    win::Trail(L"failure: " +
+               rules::FailureName({rules::FailureStep::Start, rules::FailureCause::NoWorker}));
+    return false;
+}
+
+rules::Failure Flow::LastFailure() const
+{
+    return m_attempt ? m_attempt->failure() : rules::Failure();
 }
 
 bool Flow::Abandon() { return !m_attempt || m_attempt->Abandon(); }

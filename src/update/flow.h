@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 
+#include "rules/failure.h"
 #include "settings/values.h"
 #include "win/thread.h"
 
@@ -38,8 +39,12 @@ public:
     Flow& operator=(const Flow&) = delete;
 
     // Yes or Retry: starts a new attempt on a worker of its own, which posts its notes to
-    // `window`. false when no worker could be started.
+    // `window`. false when no worker could be started: the attempt has failed then (LastFailure
+    // says so), and no note will come.
     bool Start(HWND window);
+
+    // What made the latest attempt fail, once its Failed note arrived (or Start said false).
+    rules::Failure LastFailure() const;
 
     // Cancel or No: the running attempt, if any, is given up and its later notes are stale.
     // false when the attempt is past its point of no return (its package already runs);

@@ -81,6 +81,13 @@ struct ViewTraits {
     static void Close(Type h) { ::UnmapViewOfFile(h); }
 };
 
+// WinINet handles (HINTERNET) close through the run-time-bound table in win/syslib.cpp.
+struct InternetTraits {
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h);
+};
+
 using Handle = Unique<HandleTraits>;          // kernel objects: processes, threads, events
 using File = Unique<FileTraits>;              // CreateFileW results
 using FindHandle = Unique<FindTraits>;        // FindFirstFileW results
@@ -88,6 +95,7 @@ using MemoryDc = Unique<MemoryDcTraits>;      // CreateCompatibleDC results
 using GdiObject = Unique<GdiTraits>;          // bitmaps, brushes, fonts
 using GlobalMemory = Unique<GlobalTraits>;    // GlobalAlloc blocks
 using MappedView = Unique<ViewTraits>;        // MapViewOfFile results
+using InternetHandle = Unique<InternetTraits>;  // InternetOpenW and InternetOpenUrlW results
 
 // A window's DC, released with the window it came from.
 class WindowDc {

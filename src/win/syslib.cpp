@@ -1,5 +1,7 @@
 #include "win/syslib.h"
 
+#include "win/handles.h"
+
 #include <string>
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -212,5 +214,7 @@ const Kernel32Calls& Kernel32() { return Bound<Kernel32Calls>(); }
 const PsapiCalls& Psapi() { return Bound<PsapiCalls>(); }
 const Comctl32Calls& Comctl32() { return Bound<Comctl32Calls>(); }
 const OleAut32Calls& OleAut32() { return Bound<OleAut32Calls>(); }
+
+void InternetTraits::Close(Type h) { WinInet().InternetCloseHandle(h); }
 
 }  // namespace win

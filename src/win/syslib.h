@@ -136,27 +136,4 @@ struct OleAut32Calls {
 };
 const OleAut32Calls& OleAut32();
 
-// An internet handle, closed through the WinINet table.
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : m_handle(handle) {}
-    ~InternetHandle()
-    {
-        if (m_handle) WinInet().InternetCloseHandle(m_handle);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET get() const { return m_handle; }
-    explicit operator bool() const { return m_handle != nullptr; }
-    HINTERNET release()
-    {
-        HINTERNET handle = m_handle;
-        m_handle = nullptr;
-        return handle;
-    }
-
-private:
-    HINTERNET m_handle;
-};
-
 }  // namespace win

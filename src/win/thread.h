@@ -56,6 +56,20 @@ private:
     Handle m_handle;
 };
 
+// A request to stop, made once by one thread and seen by others: the one cancellation signal
+// of an update attempt, from the dialog's Cancel to the download's loop.
+class StopFlag {
+public:
+    StopFlag() = default;
+    StopFlag(const StopFlag&) = delete;
+    StopFlag& operator=(const StopFlag&) = delete;
+    void Request() { ::InterlockedExchange(&m_requested, 1); }
+    bool IsRequested() const { return ::InterlockedCompareExchange(&m_requested, 0, 0) != 0; }
+
+private:
+    mutable volatile LONG m_requested = 0;
+};
+
 // A lock for a few instructions' worth of shared state.
 class Lock {
 public:

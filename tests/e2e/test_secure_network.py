@@ -64,7 +64,9 @@ def serve_package(s, package_url):
                                             exe_path=FOLDER + "\\KVWizard.exe"))
 
 
-class SecureNetwork(UpdateTest):
+class CertificatesMixin:
+    """The test server certificates (good, expired, othername, unknown) in cls.certs, and the
+    test root trusted by the prefix, for the scenarios of a test class."""
 
     @classmethod
     def setUpClass(cls):
@@ -79,6 +81,10 @@ class SecureNetwork(UpdateTest):
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.certs_dir, ignore_errors=True)
+        super().tearDownClass()
+
+
+class SecureNetwork(CertificatesMixin, UpdateTest):
 
     def yes_until_handed_over(self, s):
         with s.start() as run:
@@ -118,7 +124,7 @@ class SecureNetwork(UpdateTest):
         cases = [("expired", "control file: certificate refused, expired"),
                  ("othername", "control file: certificate refused, wrong name"),
                  ("unknown", "control file: certificate refused, unknown root"),
-                 ("redirect", "control file: redirect from https to http://"),
+                 ("redirect", "control file: insecure redirect refused"),
                  ("proxy", "support server through the proxy: proxy refused")]
         for case, line in cases:
             with self.subTest(case), Scenario(self.build) as s:
@@ -144,10 +150,10 @@ class SecureNetwork(UpdateTest):
         """The control file comes over plain http; the package's https server is refused for its
         certificate, or redirects to http: the failed view, No opens the local wizard, and the
         trail names the fault."""
-        cases = [("expired", "download: certificate refused, expired"),
-                 ("othername", "download: certificate refused, wrong name"),
-                 ("unknown", "download: certificate refused, unknown root"),
-                 ("redirect", "download: redirect from https to http://")]
+        cases = [("expired", "failure: download/certificate-expired"),
+                 ("othername", "failure: download/certificate-wrong-name"),
+                 ("unknown", "failure: download/certificate-unknown-root"),
+                 ("redirect", "failure: download/insecure-redirect")]
         for case, line in cases:
             with self.subTest(case), Scenario(self.build) as s:
                 tls = TlsServer(s.www, self.certs.get(case, self.certs["good"])).start()

@@ -73,13 +73,13 @@ def animated_gif(path):
 
 
 def offer(s, url_prefix="", signer="dekavroline", exe_path=FOLDER + "\\KVWizard.exe", url=None,
-          revision=6, packed_section="KV-1000", packed_revision=6, **tree):
+          revision=6, packed_section="KV-1000", packed_revision=6, packed_folder=FOLDER, **tree):
     """Packs, signs and serves a package (which says it is revision packed_revision of
     packed_section), and a control file offering it as `revision` (at `url`, or on the control
     server under url_prefix)."""
     path = os.path.join(s.www, "pkg", PACKAGE)
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    make_package(s.build, packaged_tree(s, **tree), FOLDER, path, signer=signer,
+    make_package(s.build, packaged_tree(s, **tree), packed_folder, path, signer=signer,
                  section=packed_section, revision=packed_revision)
     url = url or s.control.url(url_prefix + "pkg/" + PACKAGE)
     s.serve("ctl.ini", harness.control_file(revision=revision, download_url=url,
@@ -260,7 +260,7 @@ class Failures(UpdateTest):
             self.assertEqual(drive(run, "click", NO)[0], 0)
             run.finish()
         self.assertEqual(harness.work_folders(s.temp_dir), [], run.trail)
-        self.assertTrue(any(line.startswith(why) for line in run.trail), (why, run.trail))
+        self.assertIn(why, run.trail)
         # A package made from the stub wizard records its own runs; only wizards count here.
         run.wizard_starts = [w for w in run.wizard_starts if not w.module.endswith(PACKAGE)]
         self.assertWizardStartedOnceFromApp(run, s)
@@ -301,19 +301,18 @@ class Failures(UpdateTest):
         def deep_exe_path(s):
             offer(s, exe_path="Not\\Made\\KVWizard.exe")
 
-        wizard_refused = "staging: the new wizard was refused"
-
-        refused = "package check: refused"
-        no_record = "check: the package carries no record"
+        # What each failure is, as the trail's one "failure:" line gives it.
+        wizard_refused = "failure: wizard/wizard-refused"
+        bad_signature = "failure: check/bad-signature"
+        not_the_offer = "failure: check/not-the-offer"
         # A 404 is a failed download: its error page is never taken for the package.
-        rows = {"404": (not_found, "download: status 404"),
-                "unsigned": (unsigned, refused),
-                "another signer": (other_signer, refused),
-                "tampered": (tampered, refused),
-                "a signed library": (signed_library, no_record),
-                "the maker's signed wizard": (makers_wizard, no_record),
-                "ExePath two levels the package did not make": (
-                    deep_exe_path, "check: the package's record does not hold the offered ExePath"),
+        rows = {"404": (not_found, "failure: download/server-error"),
+                "unsigned": (unsigned, bad_signature),
+                "another signer": (other_signer, "failure: check/other-signer"),
+                "tampered": (tampered, bad_signature),
+                "a signed library": (signed_library, not_the_offer),
+                "the maker's signed wizard": (makers_wizard, not_the_offer),
+                "ExePath two levels the package did not make": (deep_exe_path, not_the_offer),
                 # The new wizard runs elevated: judged like the package, never run unjudged.
                 "unsigned wizard": (lambda s: offer(s, wizard_signer=None), wizard_refused),
                 "wizard of another signer": (lambda s: offer(s, wizard_signer="other"),
@@ -332,7 +331,7 @@ class Failures(UpdateTest):
                 # stays for Retry.
                 run = self.last_run
                 kept = PACKAGE in run.work_files
-                refused_or_missing = why.startswith(("package check:", "check:", "download:"))
+                refused_or_missing = why.startswith(("failure: check/", "failure: download/"))
                 self.assertEqual(kept, not refused_or_missing,
                                  "the package's file after the failure")
                 if why == wizard_refused:

@@ -158,6 +158,7 @@ class ElevatedWork(UpdateTest):
                     self.assertFailedLook(self.click_and_wait(run, YES, "hidden", PICTURE))
                     self.assertEqual(drive(run, "click", NO)[0], 0)
                     run.finish()
+                self.assertIn("failure: check/not-the-offer", run.trail)
                 self.assertTrue(any(line.startswith(why) for line in run.trail), (why, run.trail))
                 self.assertFalse(any(line.startswith("runner: started the judged") and
                                      PACKAGE in line for line in run.trail), run.trail)

@@ -25,6 +25,7 @@ struct DialogModel {
     bool pictureVisible = true;
     bool animating = false;
     bool progressVisible = false;  // hidden in the template
+    bool reasonVisible = false;    // hidden in the template
 };
 
 std::string Name(Text text)
@@ -73,6 +74,7 @@ void Enter(State state, DialogModel& d)
         d.animating = false;
     }
     if (e.progress != ProgressBar::Keep) d.progressVisible = e.progress == ProgressBar::ShowEmpty;
+    if (e.reason != Visibility::Keep) d.reasonVisible = e.reason == Visibility::Show;
 }
 
 std::string Look(const Control& c)
@@ -144,14 +146,20 @@ TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
     Enter(STATE_STAGING, d);  // both stay while the package is staged
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.progressVisible);
+    EXPECT_FALSE(d.reasonVisible);
     Enter(STATE_FAILED, d);
     EXPECT_FALSE(d.animating);
     EXPECT_FALSE(d.pictureVisible);
     EXPECT_FALSE(d.progressVisible);
-    Enter(STATE_DOWNLOADING, d);  // Retry shows them again
+    EXPECT_TRUE(d.reasonVisible) << "the failed view says why";
+    Enter(STATE_DOWNLOADING, d);  // Retry shows them again, and the reason goes
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.pictureVisible);
     EXPECT_TRUE(d.progressVisible);
+    EXPECT_FALSE(d.reasonVisible);
+    Enter(STATE_FAILED, d);
+    Enter(STATE_WIZARD_REFUSED, d);  // the message says it all there
+    EXPECT_FALSE(d.reasonVisible);
 }
 
 TEST(DialogStates, OnlySetupSetsFontAndTitleAndUnknownStatesChangeNothing)

@@ -8,7 +8,7 @@
 
 #include "app/morvane_app.h"
 #include "fixture_server.h"
-#include "sys/download.h"
+#include "sys/control_fetch.h"
 #include "test_support.h"
 
 using testing_support::ScratchDir;
@@ -81,7 +81,7 @@ TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
 
     std::vector<char> body(5, 'x');
     ASSERT_TRUE(
-        sys::FetchControlFile(testing_support::ServerUrl(name), sys::Deadline(10000), &body));
+        sys::FetchControlFile(testing_support::ServerUrl(name), win::Deadline(10000), &body));
     ASSERT_EQ(std::string(body.begin(), body.end()), control);
     const app::IniText text(reinterpret_cast<const unsigned char*>(body.data()), body.size());
     EXPECT_EQ(text.Value(L"kv universal", L"ExePath", L""), L"KVNew\\KVWizard.exe");
@@ -94,7 +94,7 @@ TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
     };
     for (const std::wstring& url : failing) {
         body.assign(5, 'x');
-        EXPECT_FALSE(sys::FetchControlFile(url, sys::Deadline(10000), &body)) << url;
+        EXPECT_FALSE(sys::FetchControlFile(url, win::Deadline(10000), &body)) << url;
         EXPECT_TRUE(body.empty()) << url;
     }
 }

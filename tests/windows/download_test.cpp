@@ -1,5 +1,7 @@
 // The network primitives against the loopback fixture server, hostile modes included.
-#include "sys/download.h"
+#include "sys/control_fetch.h"
+#include "sys/package_download.h"
+#include "sys/server_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "sys/download_seam.h"
 #include "win/handles.h"
 
 #include "fixture_server.h"
@@ -49,7 +50,7 @@ protected:
     {
         std::vector<char> body(5, 'x');
         const DWORD start = ::GetTickCount();
-        const bool result = sys::FetchControlFile(url, sys::Deadline(deadlineMs), &body);
+        const bool result = sys::FetchControlFile(url, win::Deadline(deadlineMs), &body);
         tookMs = ::GetTickCount() - start;
         got.assign(body.begin(), body.end());
         return result;
@@ -133,11 +134,11 @@ TEST_F(ControlFetch, PassedDeadlineAsksNothing)
 TEST(ServerProbe, AnswersForAListeningServerAndNotForAClosedPort)
 {
     ASSERT_GT(ServerPort(), 0) << "fixture server not running";
-    EXPECT_TRUE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)));
+    EXPECT_TRUE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(10000)));
     const std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(ClosedPort());
-    EXPECT_FALSE(sys::IsServerReachable(closed.c_str(), sys::Deadline(10000)));
+    EXPECT_FALSE(sys::IsServerReachable(closed.c_str(), win::Deadline(10000)));
     // No time left: no answer, whatever the server would say.
-    EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(0)));
+    EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(0)));
 }
 
 TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
@@ -145,7 +146,7 @@ TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
     const std::string body = PackageBytes(3 * 1024 * 1024, 1);
     const std::wstring name = Serve(L"progress.bin", body);
     sys::PackageDownload download(ServerUrl(L"slow/" + name), file);
-    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), body);
     ASSERT_GE(seen.size(), 3u) << "the bytes of a slow server arrive in steps";
     for (size_t i = 0; i < seen.size(); ++i) {
@@ -167,15 +168,15 @@ TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
 
 TEST_F(PackageFetch, StopEndsAnEndlessBodyThatGivesNoLength)
 {
-    volatile long stop = 0;
+    win::StopFlag stop;
     sys::PackageDownload download(ServerUrl(L"endless/x.bin"), file);
-    const sys::DownloadOutcome outcome = download.Run(
+    const sys::NetFault fault = download.Run(
         [&](unsigned long long received, unsigned long long total) {
             seen.emplace_back(received, total);
-            if (received > 2 * 1024 * 1024) stop = 1;
+            if (received > 2 * 1024 * 1024) stop.Request();
         },
-        &stop);
-    EXPECT_EQ(outcome, sys::DownloadOutcome::Stopped);
+        stop);
+    EXPECT_EQ(fault, sys::NetFault::Stopped);
     ASSERT_FALSE(seen.empty());
     for (const Progress& p : seen) EXPECT_EQ(p.second, 0u);
     // Nothing to resume from a server without a length or validators.
@@ -184,12 +185,13 @@ TEST_F(PackageFetch, StopEndsAnEndlessBodyThatGivesNoLength)
 
 TEST_F(PackageFetch, SilentOrStalledServerEndsAsStalled)
 {
-    sys::test_seam::SetStallLimitMs(2000);
+    sys::DownloadLimits limits;
+    limits.stallMs = 2000;
     const std::wstring name = Serve(L"stalled.bin", PackageBytes(100000, 2));
     for (const std::wstring& url : {ServerUrl(L"stall/" + name), ServerUrl(L"silent/x.bin")}) {
-        sys::PackageDownload download(url, file);
+        sys::PackageDownload download(url, file, limits);
         const DWORD start = ::GetTickCount();
-        EXPECT_EQ(Run(download), sys::DownloadOutcome::Stalled) << url;
+        EXPECT_EQ(Run(download), sys::NetFault::Stalled) << url;
         const DWORD took = ::GetTickCount() - start;
         EXPECT_GE(took, 1900u) << url;
         EXPECT_LT(took, 2000u + kSlackMs) << url;
@@ -201,12 +203,12 @@ TEST_F(PackageFetch, CutAttemptResumesWithARangeForTheRest)
     const std::string body = PackageBytes(1000000, 3);
     const std::wstring name = Serve(L"cut90.bin", body);
     sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
-    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    EXPECT_EQ(Run(download), sys::NetFault::Cut);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), Progress(900000, body.size()));
 
     const std::string before = ReadBytes(ServerLogPath());
-    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_NE(Since(before, ReadBytes(ServerLogPath())).find("RANGE bytes=900000- -> 206"),
               std::string::npos);
     ASSERT_FALSE(seen.empty());
@@ -219,17 +221,17 @@ TEST_F(PackageFetch, ChangedFileComesWholeAfterACut)
 {
     const std::wstring name = Serve(L"changed.bin", PackageBytes(500000, 4));
     sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
-    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    EXPECT_EQ(Run(download), sys::NetFault::Cut);
     ::Sleep(20);  // a new modification time, so a new ETag
     const std::string changed = PackageBytes(500000, 5);
     Serve(L"changed.bin", changed);
 
     const std::string before = ReadBytes(ServerLogPath());
     // The whole changed file comes with the ranged request's 200, and is cut at 90% again.
-    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    EXPECT_EQ(Run(download), sys::NetFault::Cut);
     EXPECT_NE(Since(before, ReadBytes(ServerLogPath())).find("RANGE bytes=450000- -> 200"),
               std::string::npos);
-    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), changed);
 }
 
@@ -237,10 +239,10 @@ TEST_F(PackageFetch, ServerWithoutRangesStartsOver)
 {
     const std::wstring name = Serve(L"norange.bin", PackageBytes(400000, 6));
     sys::PackageDownload download(ServerUrl(L"cut/" + name), file);
-    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    EXPECT_EQ(Run(download), sys::NetFault::Cut);
     EXPECT_FALSE(Exists(file)) << "nothing to resume is kept";
     const std::string before = ReadBytes(ServerLogPath());
-    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    EXPECT_EQ(Run(download), sys::NetFault::Cut);
     const std::string log = Since(before, ReadBytes(ServerLogPath()));
     EXPECT_NE(log.find("GET /cut/" + std::string(name.begin(), name.end())), std::string::npos);
     EXPECT_EQ(log.find("RANGE"), std::string::npos);
@@ -251,7 +253,7 @@ TEST_F(PackageFetch, PartialFileGoesWithTheObjectAndIsNobodyElsesToWrite)
     const std::wstring name = Serve(L"partial.bin", PackageBytes(300000, 7));
     {
         sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
-        EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+        EXPECT_EQ(Run(download), sys::NetFault::Cut);
         win::File writer(::CreateFileW(file.c_str(), GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, 0, nullptr));
@@ -260,18 +262,19 @@ TEST_F(PackageFetch, PartialFileGoesWithTheObjectAndIsNobodyElsesToWrite)
     EXPECT_FALSE(Exists(file));
 }
 
-// Each ends with its outcome and leaves no file.
-TEST_F(PackageFetch, RefusalsEndTheFetchAndLeaveNothing)
+// Each ends with its own fault, the one the user is told of, and leaves no file.
+TEST_F(PackageFetch, RefusalsEndTheFetchWithTheirFaultAndLeaveNothing)
 {
     const std::wstring name = Serve(L"refused.bin", PackageBytes(10000, 8));
-    const std::pair<std::wstring, sys::DownloadOutcome> cases[] = {
-        {ServerUrl(L"404/x.bin"), sys::DownloadOutcome::Failed},
-        {ServerUrl(L"tofile/" + name), sys::DownloadOutcome::Failed},
-        {HttpsUrl("expired", name), sys::DownloadOutcome::CertificateRefused},
-        {HttpsUrl("othername", name), sys::DownloadOutcome::CertificateRefused},
-        {HttpsUrl("unknown", name), sys::DownloadOutcome::CertificateRefused},
+    const std::pair<std::wstring, sys::NetFault> cases[] = {
+        {ServerUrl(L"404/x.bin"), sys::NetFault::ServerError},
+        {ServerUrl(L"tofile/" + name), sys::NetFault::BadRedirect},
+        {HttpsUrl("expired", name), sys::NetFault::CertExpired},
+        {HttpsUrl("othername", name), sys::NetFault::CertWrongName},
+        {HttpsUrl("unknown", name), sys::NetFault::CertUnknownRoot},
         {HttpsUrl("https", L"tohttp/" + std::to_wstring(ServerPort()) + L"/" + name),
-         sys::DownloadOutcome::InsecureRedirect},
+         sys::NetFault::InsecureRedirect},
+        {L"http://127.0.0.1:1/closed.bin", sys::NetFault::NoConnection},
     };
     for (const auto& c : cases) {
         sys::PackageDownload download(c.first, file);
@@ -285,7 +288,7 @@ TEST_F(PackageFetch, HttpsFetchStoresTheWholeFile)
     const std::string body = PackageBytes(700000, 9);
     const std::wstring name = Serve(L"https.bin", body);
     sys::PackageDownload download(HttpsUrl("https", name), file);
-    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), body);
     EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
 }
@@ -294,13 +297,13 @@ TEST_F(PackageFetch, ControlFileOverHttpsAndItsRefusals)
 {
     const std::wstring name = Serve(L"https.ini", ControlText(300));
     std::vector<char> body;
-    EXPECT_TRUE(sys::FetchControlFile(HttpsUrl("https", name), sys::Deadline(10000), &body));
+    EXPECT_TRUE(sys::FetchControlFile(HttpsUrl("https", name), win::Deadline(10000), &body));
     EXPECT_EQ(std::string(body.begin(), body.end()), ControlText(300));
     const std::wstring refused[] = {
         HttpsUrl("expired", name), HttpsUrl("othername", name), HttpsUrl("unknown", name),
         HttpsUrl("https", L"tohttp/" + std::to_wstring(ServerPort()) + L"/" + name)};
     for (const auto& url : refused) {
-        EXPECT_FALSE(sys::FetchControlFile(url, sys::Deadline(10000), &body)) << url;
+        EXPECT_FALSE(sys::FetchControlFile(url, win::Deadline(10000), &body)) << url;
         EXPECT_TRUE(body.empty()) << url;
     }
 }

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "fixture_server.h"
-#include "sys/download.h"
-#include "sys/download_seam.h"
+#include "sys/control_fetch.h"
+#include "sys/package_download.h"
+#include "sys/server_probe.h"
 #include "test_support.h"
 
 namespace testing_support {
@@ -136,15 +137,14 @@ protected:
         ASSERT_GT(NetPort("https"), 0) << "net fixtures not running";
         ASSERT_TRUE(trusted) << "the test root could not be added to the machine's Root store";
     }
-    void TearDown() override { sys::test_seam::SetStallLimitMs(0); }
-
-    sys::DownloadOutcome Run(sys::PackageDownload& download, const volatile long* stop = nullptr)
+    sys::NetFault Run(sys::PackageDownload& download)
     {
+        const win::StopFlag never;
         seen.clear();
         auto record = [this](unsigned long long received, unsigned long long total) {
             seen.emplace_back(received, total);
         };
-        return download.Run(record, stop);
+        return download.Run(record, never);
     }
 
     // The server log's lines written since `before`.

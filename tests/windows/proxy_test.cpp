@@ -21,12 +21,12 @@ TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
     SystemProxy proxy(NetPort("refusing"));
     for (const std::wstring& url : {ServerUrl(name), HttpsUrl("https", name)}) {
         sys::PackageDownload download(url, file);
-        EXPECT_EQ(Run(download), sys::DownloadOutcome::ProxyRefused) << url;
+        EXPECT_EQ(Run(download), sys::NetFault::ProxyAuth) << url;
         EXPECT_FALSE(Exists(file)) << url;
         std::vector<char> body;
-        EXPECT_FALSE(sys::FetchControlFile(url, sys::Deadline(10000), &body)) << url;
+        EXPECT_FALSE(sys::FetchControlFile(url, win::Deadline(10000), &body)) << url;
     }    // The support server counts as unreachable: no update is offered.
-    EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)));
+    EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(10000)));
 }
 
 TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
@@ -39,15 +39,15 @@ TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
         // A download never writes over a file that is there: the first one's goes first.
         ::DeleteFileW(file.c_str());
         sys::PackageDownload download(url, file);
-        ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored) << url;
+        ASSERT_EQ(Run(download), sys::NetFault::None) << url;
         EXPECT_EQ(ReadBytes(file), body);
         EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
     }
-    EXPECT_TRUE(sys::IsServerReachable(ServerUrl(L"").c_str(), sys::Deadline(10000)));
+    EXPECT_TRUE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(10000)));
     const std::wstring control = ServeBytes(L"proxied.ini", "[KV]\r\nRevision=7\r\n");
     std::vector<char> controlBody;
     EXPECT_TRUE(
-        sys::FetchControlFile(HttpsUrl("https", control), sys::Deadline(10000), &controlBody));
+        sys::FetchControlFile(HttpsUrl("https", control), win::Deadline(10000), &controlBody));
     const std::string log = Since(before, NetLog());
     const std::wstring plain = ServerUrl(name);
     EXPECT_NE(log.find("PROXY GET " + std::string(plain.begin(), plain.end())), std::string::npos)
