@@ -53,6 +53,14 @@ setup)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$wine" wineboot.exe -i >/dev/null 2>&1 || true
     fi
+    # Debian's Wine 8 looks for its own fonts (fonts-wine's /usr/share/wine/fonts) at
+    # "<data dir>\../fonts", a path it never finds, so it has no Marlett (the caption's close
+    # box comes out as the letter "r") and no Tahoma for "MS Shell Dlg". It does load every
+    # font in the prefix's windows\Fonts, so they are linked there, into old prefixes too.
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    for font in /usr/share/wine/fonts/*; do
+        if [ -e "$font" ]; then ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"; fi
+    done
     # One persistent server for the whole run, so each test does not pay for a new one.
     wineserver -p >/dev/null 2>&1 || true
     "$wine" cmd /c ver >/dev/null 2>&1
