@@ -1,30 +1,10 @@
 #include "app/ini_text.h"
 
 #include "app/startup_rules.h"
-#include "win/wstr.h"
+#include "rules/names.h"
 
 namespace app {
 namespace {
-
-// The profile reader's blanks: what iswspace counts among the first 128 characters (tab to
-// carriage return, the four separators 0x1C to 0x1F, space) and Ctrl-Z, the old end-of-file mark.
-bool IsBlank(wchar_t c)
-{
-    return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x1A;
-}
-
-std::wstring Trim(const std::wstring& text)
-{
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b)
-{
-    return a.size() == b.size() && win::AsciiLower(a) == win::AsciiLower(b);
-}
 
 void AppendUtf16(unsigned long codePoint, std::wstring* text)
 {
@@ -124,7 +104,8 @@ std::wstring IniText::RawValue(const std::wstring& section, const std::wstring& 
                             const std::wstring& defaultValue) const
 {
     const std::wstring fallback = CopyEntry(TrimEnd(defaultValue));
-    const std::wstring wantedSection = Trim(section), wantedKey = Trim(key);
+    const std::wstring wantedSection = rules::TrimProfileBlanks(section);
+    const std::wstring wantedKey = rules::TrimProfileBlanks(key);
     if (wantedKey.empty()) return fallback;
     // Lines before the first section header belong to a section without a name.
     bool inWanted = wantedSection.empty();
@@ -134,23 +115,23 @@ std::wstring IniText::RawValue(const std::wstring& section, const std::wstring& 
         // A carriage return alone ends a line as a line feed does.
         size_t end = m_text.find_first_of(L"\r\n", start);
         if (end == std::wstring::npos) end = m_text.size();
-        const std::wstring line = Trim(m_text.substr(start, end - start));
+        const std::wstring line = rules::TrimProfileBlanks(m_text.substr(start, end - start));
         start = end + 1;
 
         const size_t close = line.rfind(L']');
         if (!line.empty() && line[0] == L'[' && close != std::wstring::npos && close > 0) {
             // Only the first section of that name is read.
             if (seenWanted && inWanted) return fallback;
-            inWanted = !seenWanted && SameName(Trim(line.substr(1, close - 1)), wantedSection);
+            inWanted = !seenWanted && rules::IsSameProfileName(rules::TrimProfileBlanks(line.substr(1, close - 1)), wantedSection);
             seenWanted = seenWanted || inWanted;
             continue;
         }
         if (!inWanted) continue;
         const size_t equals = line.find(L'=');
-        const std::wstring name = Trim(line.substr(0, equals));
-        if (!SameName(name, wantedKey)) continue;
+        const std::wstring name = rules::TrimProfileBlanks(line.substr(0, equals));
+        if (!rules::IsSameProfileName(name, wantedKey)) continue;
         if (equals == std::wstring::npos) return fallback;  // a key without a value
-        std::wstring value = Trim(line.substr(equals + 1));
+        std::wstring value = rules::TrimProfileBlanks(line.substr(equals + 1));
         value = value.substr(0, value.find(L'\0'));  // the reader's strings end at a NUL
         return CopyEntry(value);
     }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "win/wstr.h"
+
 namespace rules {
 namespace {
 
@@ -70,6 +72,22 @@ bool IsWebUrl(const std::wstring& url)
 }
 
 bool IsHttpsUrl(const std::wstring& url) { return WebScheme(url) == L"HTTPS"; }
+
+std::wstring TrimProfileBlanks(const std::wstring& text)
+{
+    auto blank = [](wchar_t c) {
+        return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x1A;
+    };
+    size_t begin = 0, end = text.size();
+    while (begin < end && blank(text[begin])) ++begin;
+    while (end > begin && blank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+bool IsSameProfileName(const std::wstring& a, const std::wstring& b)
+{
+    return a.size() == b.size() && win::AsciiLower(a) == win::AsciiLower(b);
+}
 
 bool DecodeUtf8(const std::string& text, std::wstring* out)
 {

@@ -25,6 +25,14 @@ bool IsWebUrl(const std::wstring& url);
 // IsWebUrl with the https scheme.
 bool IsHttpsUrl(const std::wstring& url);
 
+// `text` without the profile reader's blanks around it: what iswspace counts among the first
+// 128 characters (tab to carriage return, the four separators 0x1C to 0x1F, space) and
+// Ctrl-Z, the old end-of-file mark.
+std::wstring TrimProfileBlanks(const std::wstring& text);
+
+// Two section or key names as the profile reader matches them: the same ignoring ASCII case.
+bool IsSameProfileName(const std::wstring& a, const std::wstring& b);
+
 // Strict UTF-8 (shortest forms only, no surrogates, nothing past U+10FFFF) as UTF-16 code
 // units, the way Windows will see a name that arrives as bytes; false for anything else.
 bool DecodeUtf8(const std::string& text, std::wstring* out);

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "rules/names.h"
-#include "win/wstr.h"
 
 namespace rules {
 namespace {
@@ -33,21 +32,6 @@ bool IsSectionName(const std::wstring& section)
     for (wchar_t c : section)
         if (c < 0x20 || c == 0x7F || c == L'[' || c == L']') return false;
     return true;
-}
-
-// The profile reader's blanks around a name (tab to carriage return, 0x1C to 0x20, Ctrl-Z).
-std::wstring TrimBlanks(const std::wstring& text)
-{
-    auto blank = [](wchar_t c) { return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x1A; };
-    size_t begin = 0, end = text.size();
-    while (begin < end && blank(text[begin])) ++begin;
-    while (end > begin && blank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b)
-{
-    return a.size() == b.size() && win::AsciiLower(a) == win::AsciiLower(b);
 }
 
 // The record's lines as given, or false when the text is not exactly kLines lines.
@@ -102,12 +86,12 @@ RecordMatch MatchPackageRecord(const PackageRecord& record, const std::wstring& 
                                int32_t offeredRevision, int32_t installedRevision,
                                const std::wstring& exePath)
 {
-    if (!SameIgnoringAsciiCase(TrimBlanks(record.section), TrimBlanks(drvName)))
+    if (!IsSameProfileName(TrimProfileBlanks(record.section), TrimProfileBlanks(drvName)))
         return RecordMatch::OtherSection;
     if (record.revision != static_cast<uint32_t>(offeredRevision))
         return RecordMatch::OtherRevision;
     if (record.revision <= static_cast<uint32_t>(installedRevision)) return RecordMatch::NotNewer;
-    if (!SameIgnoringAsciiCase(exePath, record.folder + L"\\" + record.wizard))
+    if (!IsSameProfileName(exePath, record.folder + L"\\" + record.wizard))
         return RecordMatch::OtherExePath;
     return RecordMatch::Matches;
 }
