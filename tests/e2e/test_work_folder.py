@@ -95,7 +95,7 @@ class ElevatedWork(UpdateTest):
                     self.assertTrue(wait_for(lambda: any(
                         new_wizard.fullmatch(w.module.lower()) for w in read_marker(s.marker)),
                         timeout=120), "the new wizard never started")
-                run.finish()
+                    run.finish()
                 self.assertEqual(run.exit_code, 0)
                 self.assertGreater(planter.remade, 0)
                 starts = [w for w in run.wizard_starts if new_wizard.fullmatch(w.module.lower())]
