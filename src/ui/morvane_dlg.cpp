@@ -121,11 +121,14 @@ int CMorvaneDlg::SetState(ui::State nState)
 }
 
 // The first button shown and enabled takes the focus and answers Enter, so every state can be
-// driven by the keyboard alone (Escape is the close box).
+// driven by the keyboard alone (Escape is the close box). Shown is the button's own WS_VISIBLE:
+// IsWindowVisible is false for every control while the dialog itself is not yet on screen, as
+// in WM_INITDIALOG, which left the opening view's Enter on IDOK.
 void CMorvaneDlg::FocusFirstButton()
 {
     for (HWND button : {m_btnYes, m_btnNo, m_btnCancel}) {
-        if (!::IsWindowVisible(button) || !::IsWindowEnabled(button)) continue;
+        const bool shown = (::GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (!shown || !::IsWindowEnabled(button)) continue;
         ::SendMessageW(hwnd(), DM_SETDEFID, static_cast<WPARAM>(::GetDlgCtrlID(button)), 0);
         ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
         return;
@@ -374,6 +377,10 @@ void CMorvaneDlg::ShowTaskbarProgress(TBPFLAG state, unsigned long long done,
     if (state == TBPF_NORMAL && total != 0)
         m_taskbar->SetProgressValue(hwnd(), done < total ? done : total, total);
 }
+
+// The dialog has no OK button. Enter that reaches no button of ours arrives as IDOK, and the
+// base would end the dialog without giving up the update's attempt; it does nothing here.
+void CMorvaneDlg::OnOK() {}
 
 void CMorvaneDlg::OnCancel()
 {

@@ -40,6 +40,9 @@ protected:
     void OnCommand(int id, int code) override;
     bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
     void OnCancel() override;
+    void OnOK() override;
+    // The failed view, with the failure's reason line under the message.
+    void ShowFailure(const rules::Failure& failure);
 
 private:
     using Icon = win::Unique<win::IconTraits>;
@@ -51,8 +54,6 @@ private:
     void ApplyButton(HWND button, const ui::ButtonEffect& effect);
     void ApplyProgressBar(ui::ProgressBar effect);
     void FocusFirstButton();
-    // The failed view, with the failure's reason line under the message.
-    void ShowFailure(const rules::Failure& failure);
     const std::wstring& TextOf(ui::Text text) const;
 
     bool OnPaint();

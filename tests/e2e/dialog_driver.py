@@ -35,9 +35,9 @@ def read_resource_ids(path=RESOURCE_H):
 
 IDS = read_resource_ids()
 # The UI driver's JSON names each control by its id as text.
-NO, YES, CANCEL, MESSAGE, PICTURE, PROGRESS = (
+NO, YES, CANCEL, MESSAGE, PICTURE, PROGRESS, REASON = (
     str(IDS[name]) for name in ("IDC_NO_BTN", "IDC_YES_BTN", "IDC_CAN_BTN", "IDC_UPD_MES",
-                                "IDC_PICTURE", "IDC_PROGRESS"))
+                                "IDC_PICTURE", "IDC_PROGRESS", "IDC_REASON"))
 PLACEHOLDERS = ("YesBtn", "NoBtn", "CanBtn", "UpdMes")
 PRODUCT = "Kavro Demo"
 UNSUPPORTED = {"ProductName": PRODUCT, "OSMajor": "99", "OSMinor": "0", "SPMajor": "0",
@@ -52,6 +52,15 @@ def unescaped(text):
 def drive(run, *commands, timeout=180):
     """Runs ui_driver.exe on the run's process: (exit code, its output and Wine's messages)."""
     return run.ui(*commands, timeout=timeout)
+
+
+def press(run, *keys):
+    """Posts each key ("return", "tab", "escape") to the control that has the focus of the
+    dialog's thread, as typing does: (exit code, output)."""
+    commands = []
+    for key in keys:
+        commands += ["key", key]
+    return drive(run, *commands)
 
 
 def json_lines(out):

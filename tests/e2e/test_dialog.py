@@ -5,17 +5,22 @@ reads and clicks, the stub wizard's record of what was started, screenshots as a
 """
 
 import os
+import re
 import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, YES, DialogTest,  # noqa: E402
-                           drive, read_state, screenshot)
-from harness import UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
+from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, PROGRESS,  # noqa: E402
+                           REASON, YES, DialogTest, drive, press, read_state, screenshot)
+from harness import LOCALES, UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
 
 DOWNLOADING, STAGING, FAILED = 3, 4, 5
+# The longest reason built in (rules::FailureCause::InsecureRedirect is 8, M-116, in French).
+LONGEST_CAUSE = 8
+LONGEST_REASON = ("Le t\u00e9l\u00e9chargement s\u00e9curis\u00e9 a \u00e9t\u00e9 "
+                  "renvoy\u00e9 vers une adresse non s\u00e9curis\u00e9e. (M-116)")
 
 
 class UnsupportedSystem(DialogTest):
@@ -160,30 +165,116 @@ class LaterStates(DialogTest):
             self.assertWizardStartedOnceFromApp(run, s)
 
 
-    def test_text_font_on_the_four_text_controls_and_icons_at_system_sizes(self):
-        with Scenario(self.build, online=False) as s:
-            report = os.path.join(s.root, "report.txt")
-            s.install()
-            shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
-            with s.start(program="dialog_host.exe",
-                         env={"MORVANE_HOST_STATES": "",
-                              "MORVANE_HOST_REPORT": wine_path(report)}) as run:
-                self.assertAskLook(read_state(run), UI_TEXTS["English"])
-                self.end_with(run, "close box")
-                self.assertEnded(run, s)
-            with open(report, encoding="utf-8") as f:
-                lines = f.read().splitlines()
-        fonts = {line.split(" ", 2)[1]: line.split(" ", 2)[2] for line in lines
-                 if line.startswith("font ")}
+    def test_text_font_on_the_text_controls_and_icons_at_system_sizes(self):
+        state, report = host_report(self, "")
+        self.assertAskLook(state, UI_TEXTS["English"])
+        fonts = report["font"]
         # 10 points at the prefix's 96 pixels per inch, DEFAULT_CHARSET.
-        for cid in (NO, YES, CANCEL, MESSAGE):
+        for cid in (NO, YES, CANCEL, MESSAGE, REASON):
             self.assertEqual(fonts[cid], "Lucida Sans Unicode -13 1", cid)
         # The dialog itself and the picture keep the template's font.
         for cid in ("0", PICTURE):
             self.assertNotIn("Lucida", fonts[cid], cid)
-        self.assertIn("icon big 32 32", lines)
-        self.assertIn("icon small 16 16", lines)
-        self.assertIn("dragicon SAME", lines)
+        self.assertEqual((report["icon"]["big"], report["icon"]["small"]), ("32 32", "16 16"))
+        self.assertEqual(report["dragicon"], ["SAME"])
+
+
+class Keyboard(DialogTest):
+    """Every view driven by the keyboard alone, keys posted to whatever has the focus as typed
+    keys are: the first button shown takes the focus and answers Enter, Tab goes round the
+    buttons shown and nothing else, Escape closes starting nothing. The server does not have
+    the offered package (404), so Yes and Retry end in the failed view for real."""
+
+    PACKAGE_PATH = "404/pkg/KVSetup.exe"
+
+    def downloads(self, s):
+        return [r for r in s.control.requests() if r == "GET /" + self.PACKAGE_PATH]
+
+    def assertTabCycle(self, run, buttons):
+        """The first of `buttons` has the focus and is the default; Tab visits the others in
+        order and comes back to it. Returns the state read first."""
+        state = read_state(run)
+        self.assertEqual((state["focus"], state["default"]), (buttons[0], buttons[0]), state)
+        for expected in list(buttons[1:]) + [buttons[0]]:
+            self.assertEqual(press(run, "tab")[0], 0)
+            self.assertEqual(read_state(run)["focus"], expected)
+        return state
+
+    def test_asking_and_failed_views_by_keys(self):
+        texts = UI_TEXTS["English"]
+        # Keys typed in the asking view, then in each failed view in turn; whether the local
+        # wizard opens at the end; how many downloads were tried.
+        cases = [
+            ("asking: Tab then Enter is No", [["tab", "return"]], True, 0),
+            ("asking: Enter is Yes; failed: Enter is Retry, Tab then Enter is No",
+             [["return"], ["return"], ["tab", "return"]], True, 2),
+            ("failed: Escape closes", [["return"], ["escape"]], False, 1),
+        ]
+        for name, views, wizard, downloads in cases:
+            with self.subTest(name), Scenario(self.build) as s:
+                s.install()
+                s.serve("ctl.ini", harness.control_file(
+                    download_url=s.control.url(self.PACKAGE_PATH)))
+                with s.start() as run:
+                    self.assertAskLook(self.assertTabCycle(run, (YES, NO)), texts)
+                    for tried, keys in enumerate(views):
+                        if tried:
+                            # Yes or Retry fetched the package once more and failed again.
+                            self.assertTrue(harness.wait_for(
+                                lambda: len(self.downloads(s)) == tried, 60),
+                                s.control.requests())
+                            code, out = drive(run, "shown", REASON)
+                            self.assertEqual(code, 0, out)
+                            c = self.assertTabCycle(run, (YES, NO))["controls"]
+                            self.assertEqual((c[MESSAGE]["text"], c[YES]["text"], c[NO]["text"]),
+                                             (texts["DownloadError"], texts["RetryBtn"],
+                                              texts["NoBtn"]))
+                            self.assertFalse(c[CANCEL]["visible"])
+                        self.assertEqual(press(run, *keys)[0], 0)
+                    self.assertEnded(run, s)
+                self.assertEqual(len(self.downloads(s)), downloads)
+                self.assertEqual(run.trail.count("failure: download/server-error"), downloads,
+                                 run.trail)
+                if wizard:
+                    self.assertWizardStartedOnceFromApp(run, s)
+                else:
+                    self.assertNoWizard(run)
+
+    def test_other_views_by_keys(self):
+        """Downloading, Enter is Cancel; staging, whose one button is disabled, Enter and Tab
+        do nothing and Escape still closes; on an unsupported system, Enter is Close."""
+        cases = [
+            # states entered, environment, the focused default button (None: no button has the
+            # focus), keys, then Escape, the local wizard opens
+            ("downloading", [DOWNLOADING], {}, CANCEL, ["return"], False, True),
+            ("staging", [DOWNLOADING, STAGING], {}, None, ["return", "tab", "return"], True,
+             False),
+            ("system not supported", [], {"MORVANE_HOST_OS_UNSUPPORTED": "1"}, CANCEL,
+             ["return"], False, False),
+        ]
+        for name, states, env, focus, keys, escape, wizard in cases:
+            with self.subTest(name), Scenario(self.build, online=False) as s:
+                s.install()
+                shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
+                env = dict(env, MORVANE_HOST_STATES=" ".join(str(n) for n in states))
+                with s.start(program="dialog_host.exe", env=env) as run:
+                    before = read_state(run)
+                    if focus:
+                        self.assertEqual((before["focus"], before["default"]), (focus, focus),
+                                         before)
+                    else:
+                        self.assertNotIn(before["focus"], (YES, NO, CANCEL), before)
+                    self.assertEqual(press(run, *keys)[0], 0)
+                    if escape:
+                        after = read_state(run, 5000)
+                        self.assertEqual(after["controls"], before["controls"])
+                        self.assertNotIn(after["focus"], (YES, NO, CANCEL), after)
+                        self.assertEqual(press(run, "escape")[0], 0)
+                    self.assertEnded(run, s)
+                if wizard:
+                    self.assertWizardStartedOnceFromApp(run, s)
+                else:
+                    self.assertNoWizard(run)
 
 
 class Title(DialogTest):
@@ -212,47 +303,110 @@ class Title(DialogTest):
                 self.assertNoWizard(run)
 
 
+def unescaped_report(text):
+    """A dialog_host report's text with its \\, \\r and \\n escapes undone."""
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), text)
+
+
+def host_report(test, states, language="English", env=None, picture_size=None):
+    """Runs the dialog in dialog_host.exe through `states` (plus `env`), in `language`, with a
+    one-colour Morvane.gif of `picture_size` if given; returns what the UI driver reads from
+    outside and the host's report: font, icon, place, fit and fitall lines as {id: the rest}, name
+    and value lines as {id: (HRESULT, text)}, the others as {kind: [fields]}."""
+    with Scenario(test.build, online=False) as s:
+        report = os.path.join(s.root, "report.txt")
+        s.install(languages=(language,))
+        if picture_size:
+            subprocess.run(["convert", "-size", "%dx%d" % picture_size, "xc:#1f6feb",
+                            os.path.join(s.res, language, "Morvane.gif")], check=True,
+                           timeout=60)
+        shutil.copy(os.path.join(test.build.fixtures, "dialog_host.exe"), s.app_dir)
+        env = dict(env or {}, MORVANE_HOST_STATES=states, MORVANE_HOST_REPORT=wine_path(report))
+        with s.start(program="dialog_host.exe", env=env, lang=LOCALES[language]) as run:
+            state = read_state(run)
+            test.end_with(run, "close box")
+            test.assertEnded(run, s)
+        with open(report, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+    parsed = {}
+    for line in lines:
+        kind, _, rest = line.partition(" ")
+        if kind in ("name", "value"):
+            cid, hr, text = (rest.split(" ", 2) + [""])[:3]
+            parsed.setdefault(kind, {})[cid] = (int(hr, 16), unescaped_report(text))
+        elif kind in ("font", "icon", "place", "fit", "fitall"):
+            cid, _, fields = rest.partition(" ")
+            parsed.setdefault(kind, {})[cid] = fields
+        else:
+            parsed[kind] = rest.split()
+    return state, parsed
+
+
+class Accessibility(DialogTest):
+    """What a screen reader reads, asked in-process by dialog_host.exe: Wine 8 answers
+    E_NOINTERFACE to AccessibleObjectFromWindow from another process. Each control's accessible
+    name is its visible text, the failed view's reason line among them; the reason line comes
+    right after the message in the order the dialog's children are read."""
+
+    def test_names_are_the_visible_texts_and_the_reason_follows_the_message(self):
+        french = UI_TEXTS["French"]
+        state, report = host_report(self, str(DOWNLOADING), "French",
+                                    {"MORVANE_HOST_FAILURE": str(LONGEST_CAUSE)})
+        c = state["controls"]
+        self.assertEqual((c[MESSAGE]["text"], c[REASON]["text"], c[REASON]["visible"]),
+                         (french["DownloadError"], LONGEST_REASON, True))
+        names = report["name"]
+        for cid, control in c.items():
+            with self.subTest(control=cid):
+                hr, name = names[cid]
+                # S_OK with the text; S_FALSE and no name for a control without text.
+                self.assertEqual((hr, name), (0 if control["text"] else 1, control["text"]))
+        self.assertEqual(names[REASON][1], LONGEST_REASON)
+        # The order a screen reader walks the view in: the shown controls, and the reason
+        # right after the message.
+        shown = [cid for cid in report["children"] if c.get(cid, {}).get("visible")]
+        self.assertEqual(sorted(shown), sorted(cid for cid, ctl in c.items() if ctl["visible"]))
+        self.assertEqual(shown[shown.index(MESSAGE) + 1], REASON, report["children"])
+
+    def test_progress_bar_exposes_its_value(self):
+        _, report = host_report(self, str(DOWNLOADING), env={"MORVANE_HOST_PROGRESS": "250"})
+        hr, value = report["value"][PROGRESS]
+        if hr == 1 and value == "":
+            # Wine 8's oleacc makes a plain client object for msctls_progress32, whose
+            # get_accValue answers S_FALSE with no value; Windows' progress bar object answers
+            # the position as a percentage.
+            self.skipTest("Wine 8 gives the progress bar no accessible value")
+        self.assertEqual((hr, value), (0, "25%"))
+
+
 class Scaling(DialogTest):
     """The dialog on screens of 96, 144 and 192 pixels per inch (LogPixels in the test prefix),
-    asking and downloading: the text font follows the scale, the animation keeps its own pixel
-    size, centred in the strip left of the message, and no shown control is clipped or lies
-    over another."""
+    asking, downloading and failed with the longest reason built in: the text font follows the
+    scale, the animation keeps its own pixel size, centred in the strip left of the message, no
+    shown control is clipped or lies over another, and the message and the reason line hold
+    their whole text."""
 
     PICTURE_SIZE = (20, 12)  # not square, so a swapped width and height shows
 
-    def layout(self, dpi, states):
-        """The host's report: fonts by id, places by id (left, top, right, bottom, visible),
-        the client size and the picture's strip."""
-        with screen_dpi(self.build, dpi), Scenario(self.build, online=False) as s:
-            report = os.path.join(s.root, "report.txt")
-            s.install()
-            subprocess.run(["convert", "-size", "%dx%d" % self.PICTURE_SIZE, "xc:#1f6feb",
-                            os.path.join(s.res, "English", "Morvane.gif")], check=True,
-                           timeout=60)
-            shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
-            with s.start(program="dialog_host.exe",
-                         env={"MORVANE_HOST_STATES": states,
-                              "MORVANE_HOST_REPORT": wine_path(report)}) as run:
-                read_state(run)
-                self.end_with(run, "close box")
-                self.assertEnded(run, s)
-            with open(report, encoding="utf-8") as f:
-                lines = [line.split(" ") for line in f.read().splitlines()]
-        fonts = {l[1]: " ".join(l[2:]) for l in lines if l[0] == "font"}
-        places = {l[1]: [int(v) for v in l[2:]] for l in lines if l[0] == "place"}
-        client = next([int(v) for v in l[1:]] for l in lines if l[0] == "client")
-        strip = next([int(v) for v in l[1:]] for l in lines if l[0] == "strip")
-        return fonts, places, client, strip
+    CASES = [
+        # Asking, the picture is there from the template but holds nothing yet.
+        ("asking", "English", "", {}, (YES, NO, MESSAGE, PICTURE)),
+        ("downloading", "English", str(DOWNLOADING), {}, (CANCEL, MESSAGE, PICTURE, PROGRESS)),
+        ("failed", "French", str(DOWNLOADING), {"MORVANE_HOST_FAILURE": str(LONGEST_CAUSE)},
+         (YES, NO, MESSAGE, REASON)),
+    ]
 
     def test_font_picture_and_controls_at_each_scale(self):
         for dpi in (96, 144, 192):
-            # Asking, the picture is there from the template but holds nothing yet.
-            for states, shown in (("", (YES, NO, MESSAGE, PICTURE)),
-                                  (str(DOWNLOADING), (CANCEL, MESSAGE, PICTURE, "1005"))):
-                with self.subTest(dpi=dpi, states=states or "asking"):
-                    fonts, places, client, strip = self.layout(dpi, states)
+            for view, language, states, env, shown in self.CASES:
+                with self.subTest(dpi=dpi, view=view), screen_dpi(self.build, dpi):
+                    _, report = host_report(self, states, language, env, self.PICTURE_SIZE)
+                    fonts = report["font"]
+                    places = {cid: [int(v) for v in p.split()]
+                              for cid, p in report["place"].items()}
+                    client = [int(v) for v in report["client"]]
                     height = (dpi * 100 + 360) // 720  # MulDiv(dpi, 100, 720)
-                    for cid in (NO, YES, CANCEL, MESSAGE):
+                    for cid in (NO, YES, CANCEL, MESSAGE, REASON):
                         self.assertEqual(fonts[cid], "Lucida Sans Unicode -%d 1" % height, cid)
                     visible = sorted(cid for cid, p in places.items() if p[4])
                     self.assertEqual(visible, sorted(shown))
@@ -266,7 +420,19 @@ class Scaling(DialogTest):
                             apart = (pa[2] <= pb[0] or pb[2] <= pa[0] or pa[3] <= pb[1] or
                                      pb[3] <= pa[1])
                             self.assertTrue(apart, (a, pa, b, pb))
-                    if states:
+                    for cid in (MESSAGE, REASON):
+                        if cid in shown:
+                            left, top, right, bottom = places[cid][:4]
+                            needs = [int(v) for v in report["fit"][cid].split()]
+                            self.assertTrue(needs[0] <= right - left and needs[1] <= bottom - top,
+                                            (cid, needs, places[cid]))
+                    if view == "failed":
+                        # Every reason line built in, in every language, fits as well.
+                        tallest = report["fitall"][REASON]
+                        top, bottom = places[REASON][1], places[REASON][3]
+                        self.assertLessEqual(int(tallest.split()[0]), bottom - top, tallest)
+                    if view == "downloading":
+                        strip = [int(v) for v in report["strip"]]
                         left, top, right, bottom = places[PICTURE][:4]
                         self.assertEqual((right - left, bottom - top), self.PICTURE_SIZE)
                         self.assertEqual(top, strip[1])
