@@ -58,11 +58,11 @@ class FailureReasons(CertificatesMixin, UpdateTest):
             return tls.stop
 
         def proxy_asking_credentials(s):
-            proxy = Proxy(refuse=True).start()
-            # Only the package goes through it: the control file was fetched before.
+            # The system's proxy passes the probe and the control file, and asks for
+            # credentials for the package.
+            proxy = Proxy(refuse_only="/pkg/").start()
             offer(s)
-            system = SystemProxy(self.build, proxy.address)
-            s.after_ask = system.__enter__
+            system = SystemProxy(self.build, proxy.address).__enter__()
             return lambda: (system.__exit__(None, None, None), proxy.stop())
 
         return [
@@ -91,15 +91,12 @@ class FailureReasons(CertificatesMixin, UpdateTest):
                         texts = dict(harness.UI_TEXTS["Spanish"], ReasonM201=SPANISH_M201)
                         write_ini(os.path.join(s.res, "Spanish", "uistrings.ini"),
                                   {"STARTUP": texts})
-                    s.after_ask = None
                     clean_up = prepare(s)
                     if prepare in (full_disk, unpack_failure) and clean_up is None:
                         self.skipTest("cannot mount a small tmpfs here (needs CAP_SYS_ADMIN)")
                     try:
                         with s.start(lang=LOCALES[language]) as run:
                             read_state(run)
-                            if s.after_ask:
-                                s.after_ask()
                             # The stall alone takes 30 s; "hidden" waits up to 60.
                             code_, out = drive(run, "click", YES, "hidden", PICTURE)
                             self.assertEqual(code_, 0, out)
