@@ -79,6 +79,10 @@ TEST(IniText, CutsValuesAt259CharactersBeforeConvertingEscapes)
     // Quotes go only when the value fitted; a cut one keeps its opening quote dropped.
     EXPECT_EQ(Read("[S]\nK=\"" + std::string(258, 'q') + "\"", L"S", L"K"),
               std::wstring(258, L'q'));
+    // Exactly 259 inside quotes: the buffer cuts the closing quote, and the reader still drops
+    // the last character it copied, a letter of the value.
+    EXPECT_EQ(Read("[S]\nK=\"" + std::string(259, 'q') + "\"", L"S", L"K"),
+              std::wstring(258, L'q'));
     EXPECT_EQ(Read("[S]\nK=\"" + longValue + "\"", L"S", L"K"), std::wstring(259, L'x'));
     EXPECT_EQ(Read("[S]\nJ=", L"S", L"K", std::wstring(300, L'd').c_str()),
               std::wstring(259, L'd'));

@@ -87,6 +87,7 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         "\xFF",
         // Short 8.3 aliases: Windows would also find another entry under them.
         "KVWIZA~1.EXE", "progra~1", "res/ENGLIS~2", "a~12.tar.gz", "~0",
+        "a~b~1.txt",  // the last tilde of the stem counts
     };
     for (const char* name : refused) EXPECT_FALSE(pack::CheckEntryName(name)) << name;
     EXPECT_FALSE(pack::CheckEntryName(std::string("a\0b", 3)));
@@ -115,6 +116,43 @@ TEST(NameKey, FoldsNamesAsWindowsComparesThem)
     EXPECT_EQ(pack::UpcaseUnit(u'Z'), u'Z');
     EXPECT_EQ(pack::UpcaseUnit(u'\u0100'), u'\u0100');  // upper of a step-2 pair
     EXPECT_EQ(pack::UpcaseUnit(u'\uFFFF'), u'\uFFFF');
+}
+
+// Latin Extended-A pairs each capital with the small letter one code point after it; the
+// capitals sit on even code points, then on odd ones from U+0139 to U+0148 and from U+0179.
+// Written from the block's own pattern, so a step range cut short, shifted or given the wrong
+// parity fails on the letter it misses.
+TEST(NameKey, FoldsLatinExtendedAPairsOneApart)
+{
+    for (char16_t unit = 0x0100; unit <= 0x017F; ++unit) {
+        const bool oddCapitals = (unit >= 0x0139 && unit <= 0x0148) || unit >= 0x0179;
+        const bool small = (unit % 2 == 1) != oddCapitals;
+        // No simple pair: dotted I and dotless i, kra, n preceded by apostrophe, long s.
+        const bool unpaired = unit == 0x0130 || unit == 0x0131 || unit == 0x0138 ||
+                              unit == 0x0149 || unit == 0x017F;
+        const char16_t upper = small && !unpaired ? static_cast<char16_t>(unit - 1) : unit;
+        EXPECT_EQ(pack::UpcaseUnit(unit), upper) << std::hex << static_cast<unsigned>(unit);
+    }
+    EXPECT_EQ(pack::UpcaseUnit(u'\u0178'), u'\u0178');  // Y with diaeresis: the capital of U+00FF
+}
+
+// The Windows tier holds every code unit of the table to the running system's upcase table
+// (NameKey.UpcasesEveryCodeUnitAsTheSystemDoes); this digest of the same 65,536 answers keeps
+// that checked mapping in the fast tier, so a changed row fails here without Wine. A deliberate
+// change of the table passes the Windows tier first, then updates the digest.
+TEST(NameKey, MappingOfTheWholeBmpIsTheOneCheckedAgainstWindows)
+{
+    pack::Sha256 hash;
+    for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
+        const char16_t upper = pack::UpcaseUnit(static_cast<char16_t>(unit));
+        const unsigned char le[2] = {static_cast<unsigned char>(upper & 0xFF),
+                                     static_cast<unsigned char>(upper >> 8)};
+        hash.Update(le, sizeof le);
+    }
+    unsigned char digest[pack::Sha256::kDigestSize];
+    hash.Finish(digest);
+    EXPECT_EQ(Hex(digest, sizeof digest),
+              "1de7ad3f18b843489709032bf23f9d25e74dfb0bced9c0fa258392f54b09061f");
 }
 
 TEST(ReadPayload, ListsEntriesWithTheirPlaceInTheData)
@@ -160,6 +198,10 @@ TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
          {File("KVWizard.exe", "x"), File("KVWIZA~1.EXE", "y")}},
         {"size past the end", "KVNew", {{pack::EntryKind::File, "a", "xy", 3}}},
         {"size short of the data", "KVNew", {{pack::EntryKind::File, "a", "xy", 1}}},
+        // 2^64 - 1 and 3 add up to the 2 bytes of data modulo 2^64: the extractor would read
+        // 2^64 - 1 bytes from the first entry's offset.
+        {"sizes wrap around to the length", "KVNew",
+         {{pack::EntryKind::File, "a", "xy", UINT64_MAX}, {pack::EntryKind::File, "b", "", 3}}},
         {"folder with a size", "KVNew", {{pack::EntryKind::Folder, "a", "", 1}}},
         {"folder name climbs", "..", {File("a", "x")}},
         {"folder name nests", "a/b", {File("a", "x")}},
