@@ -63,16 +63,18 @@ TEST(Sha256, BothEnginesMatchTheStandardVectorsWhateverTheFeedSize)
 
 TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
 {
-    const char* accepted[] = {
+    const std::string accepted[] = {
         "a", "res/English/uistrings.ini", ".hidden", "..a", "a..b", "a b", " lead",
         ("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),  // ñandú/日本.txt
         "\xF0\x9F\x93\xA6",                                        // U+1F4E6, outside the BMP
+        // 255 UTF-16 units, the pair counted as two, as Windows counts a name's length.
+        std::string(253, 'a') + "\xF0\x9F\x93\xA6",
         "CONSOLE", "COM10", "LPTX", "nul_", "con-fig.ini", "KVWizard.exe",
         "a~", "a~b1.txt", "a~1b", "x.y~1", "a~1 .txt",
     };
-    for (const char* name : accepted) EXPECT_TRUE(pack::CheckEntryName(name)) << name;
+    for (const std::string& name : accepted) EXPECT_TRUE(pack::CheckEntryName(name)) << name;
 
-    const char* refused[] = {
+    const std::string refused[] = {
         "", "/a", "a/", "a//b", ".", "..", "./a", "a/./b", "../a", "a/..", "a/../../b",
         "C:/x", "C:x", "c:", "\\\\server\\share", "a\\b", "a.txt:evil", "a.txt::$DATA",
         "a.", "a ", "a/. .", "a/b ", "...",
@@ -85,11 +87,12 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         "\xE6\x97",          // cut short
         "\xF4\x90\x80\x80",  // past U+10FFFF
         "\xFF",
+        std::string(254, 'a') + "\xF0\x9F\x93\xA6",  // 256 UTF-16 units
         // Short 8.3 aliases: Windows would also find another entry under them.
         "KVWIZA~1.EXE", "progra~1", "res/ENGLIS~2", "a~12.tar.gz", "~0",
         "a~b~1.txt",  // the last tilde of the stem counts
     };
-    for (const char* name : refused) EXPECT_FALSE(pack::CheckEntryName(name)) << name;
+    for (const std::string& name : refused) EXPECT_FALSE(pack::CheckEntryName(name)) << name;
     EXPECT_FALSE(pack::CheckEntryName(std::string("a\0b", 3)));
 }
 
@@ -110,6 +113,9 @@ TEST(NameKey, FoldsNamesAsWindowsComparesThem)
         {"\xC3\x9F\xC4\xB1\xC5\xBF", u"\u00DF\u0131\u017F"},   // ß ı ſ: no simple upper
         {"\xF0\x90\x90\xA8", u"\U00010428"},                     // Deseret: past the BMP
         {"\xE6\x97\xA5", u"\u65E5"},
+        // Cut short by the end: only the bytes there count. Names reach NameKey checked, but
+        // it never reads past them either.
+        {"\xE6\x97", u"\u0197"},
     };
     for (const auto& c : cases) EXPECT_EQ(pack::NameKey(c.name), c.key) << c.name;
     EXPECT_EQ(pack::UpcaseUnit(u'z'), u'Z');
@@ -205,6 +211,12 @@ TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
         {"folder with a size", "KVNew", {{pack::EntryKind::Folder, "a", "", 1}}},
         {"folder name climbs", "..", {File("a", "x")}},
         {"folder name nests", "a/b", {File("a", "x")}},
+        // 128 two-byte letters: a plain name of 128 units, but 256 bytes, past the field's 255.
+        {"folder name too long", [] {
+             std::string name;
+             for (int i = 0; i < 128; ++i) name += "\xC3\xA9";
+             return name;
+         }(), {File("a", "x")}},
         {"no folder name", "", {File("a", "x")}},
     };
     for (const auto& c : cases) {
@@ -236,6 +248,7 @@ TEST(ReadPayload, RefusesHeadersThatDoNotAddUpToTheLength)
         {"shorter than a header", good.substr(0, 20)},
         {"magic", patched(0, 'X')},
         {"version", patched(4, 2)},
+        {"version 0", patched(4, 0)},
         {"reserved word", patched(52, 1)},
         {"folder length", patched(40, 200)},
         {"entry count too high", patched(44, 3)},
