@@ -172,6 +172,15 @@ TEST(FolderRules, RootsKeepTheirBackslashAndJoinsNeverDoubleIt)
         {L"\\\\srv\\share", 0, L"\\\\srv\\share", L"\\\\srv\\share\\res"},
         {L"\\\\?\\C:\\", 0, L"\\\\?\\C:", L"\\\\?\\C:\\res"},
         {L"E:", 0, L"E:", L"E:\\res"},
+        {L"a:\\", 3, L"a:\\", L"a:\\res"},        // the first and last letters of both cases
+        {L"A:\\a", 3, L"A:\\a", L"A:\\a\\res"},
+        {L"z:\\", 3, L"z:\\", L"z:\\res"},
+        {L"Z:\\a", 3, L"Z:\\a", L"Z:\\a\\res"},
+        {L"@:\\a", 0, L"@:\\a", L"@:\\a\\res"},   // their neighbours are no drive letters
+        {L"[:\\a", 0, L"[:\\a", L"[:\\a\\res"},
+        {L"`:\\a", 0, L"`:\\a", L"`:\\a\\res"},
+        {L"{:\\a", 0, L"{:\\a", L"{:\\a\\res"},
+        {L"CC\\a", 0, L"CC\\a", L"CC\\a\\res"},   // a letter without its colon
         {L"\\", 0, L"\\", L"\\res"},
     };
     for (const Case& c : cases) {
