@@ -181,6 +181,7 @@ TEST(FolderRules, RootsKeepTheirBackslashAndJoinsNeverDoubleIt)
         {L"`:\\a", 0, L"`:\\a", L"`:\\a\\res"},
         {L"{:\\a", 0, L"{:\\a", L"{:\\a\\res"},
         {L"CC\\a", 0, L"CC\\a", L"CC\\a\\res"},   // a letter without its colon
+        {L"C:a\\b\\c", 0, L"C:a\\b\\c", L"C:a\\b\\c\\res"},  // drive-relative, no server and share
         {L"\\", 0, L"\\", L"\\res"},
     };
     for (const Case& c : cases) {
