@@ -237,7 +237,11 @@ def main():
     if run_tests(build, args.timeout) != "pass":
         sys.exit("native_tests fail on the unmutated tree")
 
+    # A run over some files replaces their rows and keeps the others' from earlier runs.
     results = []
+    if os.path.exists(results_path):
+        with open(results_path) as f:
+            results = [row for row in json.load(f) if row["file"] not in files]
     survivors = open(os.path.join(args.work, "survivors.txt"), "w")
     for path in files:
         group = "elevated" if path in ELEVATED else "rest"
@@ -276,6 +280,8 @@ def main():
               % (path, len(mutants), time.time() - started, row["killed"], row["survived"],
                  row["equivalent"], row["stillborn"]), flush=True)
         results.append(row)
+        order = ELEVATED + REST
+        results.sort(key=lambda r: order.index(r["file"]) if r["file"] in order else len(order))
         with open(results_path, "w") as f:
             json.dump(results, f, indent=1)
     build_tests(build, timeout=600)
