@@ -218,8 +218,16 @@ def main():
 
     results_path = os.path.join(args.work, "results.json")
     if args.report:
+        # Survivors since listed as equivalent count as equivalent.
+        equivalents = read_equivalents()
         with open(results_path) as f:
-            return 0 if print_table(json.load(f)) else 1
+            results = json.load(f)
+        for row in results:
+            known = [m for m in row["survivors"] if m in equivalents]
+            row["survived"] -= len(known)
+            row["equivalent"] += len(known)
+            row["survivors"] = [m for m in row["survivors"] if m not in equivalents]
+        return 0 if print_table(results) else 1
 
     mutator = load_mutator(args.tool)
     files = args.files or [f for f in ELEVATED + REST if os.path.exists(os.path.join(ROOT, f))]
