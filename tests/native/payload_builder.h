@@ -17,7 +17,7 @@ struct RawEntry {
     std::string content;      // bytes put into the data area
     // Size written to the table, any 64-bit value (one that wraps a sum around 2^64 too);
     // none: content.size().
-    std::optional<uint64_t> declaredSize;
+    std::optional<uint64_t> declaredSize = std::nullopt;
 };
 
 inline RawEntry Folder(const std::string& name) { return {pack::EntryKind::Folder, name, ""}; }
