@@ -67,10 +67,12 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         "a", "res/English/uistrings.ini", ".hidden", "..a", "a..b", "a b", " lead",
         ("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),  // ñandú/日本.txt
         "\xF0\x9F\x93\xA6",                                        // U+1F4E6, outside the BMP
+        "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",  // U+10000 and U+10FFFF, the ends of the pairs
         // 255 UTF-16 units, the pair counted as two, as Windows counts a name's length.
         std::string(253, 'a') + "\xF0\x9F\x93\xA6",
         "CONSOLE", "COM10", "LPTX", "nul_", "con-fig.ini", "KVWizard.exe",
         "a~", "a~b1.txt", "a~1b", "x.y~1", "a~1 .txt",
+        "1234", "7.zip",  // digits without a tilde are no short alias
     };
     for (const std::string& name : accepted) EXPECT_TRUE(pack::CheckEntryName(name)) << name;
 
@@ -209,6 +211,9 @@ TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
         {"sizes wrap around to the length", "KVNew",
          {{pack::EntryKind::File, "a", "xy", UINT64_MAX}, {pack::EntryKind::File, "b", "", 3}}},
         {"folder with a size", "KVNew", {{pack::EntryKind::Folder, "a", "", 1}}},
+        // The folder's byte is taken from the file after it, so the sizes still add up.
+        {"folder with a size the sum hides", "KVNew",
+         {{pack::EntryKind::Folder, "a", "", 1}, {pack::EntryKind::File, "b", "xy", 1}}},
         {"folder name climbs", "..", {File("a", "x")}},
         {"folder name nests", "a/b", {File("a", "x")}},
         // 128 two-byte letters: a plain name of 128 units, but 256 bytes, past the field's 255.
@@ -247,6 +252,7 @@ TEST(ReadPayload, RefusesHeadersThatDoNotAddUpToTheLength)
         {"header only", good.substr(0, pack::kHeaderSize)},
         {"shorter than a header", good.substr(0, 20)},
         {"magic", patched(0, 'X')},
+        {"magic below", patched(3, 'A')},  // "MVPA"
         {"version", patched(4, 2)},
         {"version 0", patched(4, 0)},
         {"reserved word", patched(52, 1)},
