@@ -67,7 +67,11 @@ def load_mutator(tool_path):
         if tool_path:
             raise
         subprocess.call([sys.executable, "-m", "pip", "install", "--quiet", "universalmutator"])
-        from universalmutator import mutator
+        try:
+            from universalmutator import mutator
+        except ImportError:
+            sys.exit("universalmutator is not installed and pip could not install it: "
+                     "give a checkout of its repository with --tool PATH")
     return mutator
 
 
