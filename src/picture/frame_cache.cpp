@@ -1,5 +1,7 @@
 #include "picture/frame_cache.h"
 
+#include "picture/frame_budget.h"
+
 namespace picture {
 
 void FrameCache::Reset(std::size_t frameCount)
@@ -18,8 +20,7 @@ PicturePtr FrameCache::Find(std::size_t index) const
 bool FrameCache::Keep(std::size_t index, const PicturePtr& picture, std::size_t bytes)
 {
     if (index >= m_pictures.size() || !picture || m_pictures[index]) return false;
-    const std::size_t held = m_nHeldBytes.load();
-    if (held > m_nBudget || bytes > m_nBudget - held) return false;
+    if (!FitsBudget(m_nHeldBytes.load(), m_nBudget, bytes)) return false;
     m_pictures[index] = picture;
     m_nHeldBytes += bytes;
     ++m_nHeldFrames;

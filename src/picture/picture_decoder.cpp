@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "picture/frame_budget.h"
 #include "win/com.h"
 #include "win/syslib.h"
 #include "win/thread.h"
@@ -81,7 +82,7 @@ std::size_t HeldBytes(IPicture* picture)
         SUCCEEDED(picture->get_Handle(&handle)) &&
         ::GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(handle)), sizeof bitmap, &bitmap) ==
             sizeof bitmap) {
-        return static_cast<std::size_t>(bitmap.bmWidthBytes) * static_cast<std::size_t>(bitmap.bmHeight);
+        return BitmapBytes(bitmap.bmWidthBytes, bitmap.bmHeight);
     }
     // Not a bitmap: count it as 32-bit pixels at 96 dots per inch.
     OLE_XSIZE_HIMETRIC width = 0;
@@ -90,8 +91,7 @@ std::size_t HeldBytes(IPicture* picture)
         picture->get_Width(&width);
         picture->get_Height(&height);
     }
-    return 4u * static_cast<std::size_t>(::MulDiv(width, 96, kHimetricPerInch)) *
-           static_cast<std::size_t>(::MulDiv(height, 96, kHimetricPerInch));
+    return PictureBytes(width, height);
 }
 
 std::shared_ptr<DecodeJob> DecodeJob::Start(const unsigned char* data, std::size_t size)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,18 @@ TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
 
 TEST(DialogStates, OnlySetupSetsFontAndTitleAndUnknownStatesChangeNothing)
 {
+    // The trail names each state by a name of its own; every unknown value by one other name.
+    std::set<std::wstring> names;
+    for (int value = 0; value <= 6; ++value) {
+        const std::wstring name = StateName(static_cast<State>(value));
+        EXPECT_FALSE(name.empty()) << value;
+        EXPECT_TRUE(names.insert(name).second) << value << " shares its name";
+    }
+    const std::wstring unknown = StateName(static_cast<State>(-1));
+    EXPECT_FALSE(unknown.empty());
+    EXPECT_EQ(names.count(unknown), 0u);
+    EXPECT_EQ(StateName(static_cast<State>(7)), unknown);
+
     for (int value = -1; value <= 7; ++value) {
         const StateEffects e = EffectsOf(static_cast<State>(value));
         EXPECT_EQ(e.setUpFontAndTitle, value == 0) << value;

@@ -39,6 +39,8 @@ TEST(IniText, ReadsValuesAsTheProfileReaderDoes)
         "Single='c'\r\n"
         "Lone=\"d\r\n"
         "Escapes=one\\ntwo\\tthree\\rfour\\N\r\n"
+        "Blanks=\x0B\x0C\x1C\x1F v \x1A\x1D\r\n"
+        "Controls=\x01\x08\x0Ev\x19\x1B\r\n"
         "[kv-driver]\r\nLater=1\r\n";
     struct {
         const wchar_t* section;
@@ -60,6 +62,8 @@ TEST(IniText, ReadsValuesAsTheProfileReaderDoes)
         {L"KV-Driver", L"Single", L"", L"c"},
         {L"KV-Driver", L"Lone", L"", L"\"d"},
         {L"KV-Driver", L"Escapes", L"", L"one\ntwo\tthree\rfour\\N"},
+        {L"KV-Driver", L"Blanks", L"", L"v"},       // vertical tab, form feed, 0x1C-0x1F, Ctrl-Z
+        {L"KV-Driver", L"Controls", L"", L"\x01\x08\x0Ev\x19\x1B"},  // their neighbours stay
         {L"KV-Driver", L"", L"dflt  ", L"dflt"},     // default: trailing blanks dropped
     };
     for (const auto& c : cases)
@@ -79,6 +83,10 @@ TEST(IniText, CutsValuesAt259CharactersBeforeConvertingEscapes)
     // Quotes go only when the value fitted; a cut one keeps its opening quote dropped.
     EXPECT_EQ(Read("[S]\nK=\"" + std::string(258, 'q') + "\"", L"S", L"K"),
               std::wstring(258, L'q'));
+    // Exactly 259 inside quotes: the buffer cuts the closing quote, and the reader still drops
+    // the last character it copied, a letter of the value.
+    EXPECT_EQ(Read("[S]\nK=\"" + std::string(259, 'q') + "\"", L"S", L"K"),
+              std::wstring(258, L'q'));
     EXPECT_EQ(Read("[S]\nK=\"" + longValue + "\"", L"S", L"K"), std::wstring(259, L'x'));
     EXPECT_EQ(Read("[S]\nJ=", L"S", L"K", std::wstring(300, L'd').c_str()),
               std::wstring(259, L'd'));
@@ -94,10 +102,17 @@ TEST(IniText, DecodesEachEncodingTheReaderTakes)
         {Utf16(L"[S]\r\nK=\u00C9t\u00E9 \u20AC\r\n"), L"\u00C9t\u00E9 \u20AC", "UTF-16LE"},
         {Utf16(L"[s]\nk = v") + "\x41", L"v", "UTF-16LE with an odd last byte"},
         {std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\0v", 16), L"v", "UTF-16BE"},
+        {std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\x20\xAC", 16), L"\u20AC", "UTF-16BE past Latin-1"},
+        {std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\0v", 16) + "\x41", L"v",
+         "UTF-16BE with an odd last byte"},
+        {"\xFF\n[S]\nK=v", L"v", "0xFF without 0xFE is no mark"},
         {"\xEF\xBB\xBF[S]\nK=\xC3\xA9t\xC3\xA9", L"\u00E9t\u00E9", "UTF-8 with its mark"},
         {"[S]\nK=\xC3\xA9", L"\u00E9", "UTF-8 without"},
         {"[S]\nK=a\xE9z", L"a\uFFFDz", "a byte that is no UTF-8"},
         {"[S]\nK=\xC3", L"\uFFFD", "a sequence cut off by the end"},
+        {"[S]\nK=\xC3" "A", L"\uFFFDA", "a lead before a byte that continues nothing"},
+        {"[S]\nK=\xE2\x82\xAC\xEF\xBC\xA1", L"\u20AC\uFF21", "three bytes, first and last lead"},
+        {"[S]\nK=\xC1\x80\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD", "an overlong lead before three"},
         {"[S]\nK=\xE0\x80\x80", L"\uFFFD\uFFFD\uFFFD", "an overlong form"},
         {"[S]\nK=\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD", "a surrogate in UTF-8"},
         {"\xEF\xBB\xBF", L"", "the mark alone"},

@@ -63,16 +63,20 @@ TEST(Sha256, BothEnginesMatchTheStandardVectorsWhateverTheFeedSize)
 
 TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
 {
-    const char* accepted[] = {
+    const std::string accepted[] = {
         "a", "res/English/uistrings.ini", ".hidden", "..a", "a..b", "a b", " lead",
         ("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),  // ñandú/日本.txt
         "\xF0\x9F\x93\xA6",                                        // U+1F4E6, outside the BMP
+        "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",  // U+10000 and U+10FFFF, the ends of the pairs
+        // 255 UTF-16 units, the pair counted as two, as Windows counts a name's length.
+        std::string(253, 'a') + "\xF0\x9F\x93\xA6",
         "CONSOLE", "COM10", "LPTX", "nul_", "con-fig.ini", "KVWizard.exe",
         "a~", "a~b1.txt", "a~1b", "x.y~1", "a~1 .txt",
+        "1234", "7.zip",  // digits without a tilde are no short alias
     };
-    for (const char* name : accepted) EXPECT_TRUE(pack::CheckEntryName(name)) << name;
+    for (const std::string& name : accepted) EXPECT_TRUE(pack::CheckEntryName(name)) << name;
 
-    const char* refused[] = {
+    const std::string refused[] = {
         "", "/a", "a/", "a//b", ".", "..", "./a", "a/./b", "../a", "a/..", "a/../../b",
         "C:/x", "C:x", "c:", "\\\\server\\share", "a\\b", "a.txt:evil", "a.txt::$DATA",
         "a.", "a ", "a/. .", "a/b ", "...",
@@ -85,10 +89,12 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
         "\xE6\x97",          // cut short
         "\xF4\x90\x80\x80",  // past U+10FFFF
         "\xFF",
+        std::string(254, 'a') + "\xF0\x9F\x93\xA6",  // 256 UTF-16 units
         // Short 8.3 aliases: Windows would also find another entry under them.
         "KVWIZA~1.EXE", "progra~1", "res/ENGLIS~2", "a~12.tar.gz", "~0",
+        "a~b~1.txt",  // the last tilde of the stem counts
     };
-    for (const char* name : refused) EXPECT_FALSE(pack::CheckEntryName(name)) << name;
+    for (const std::string& name : refused) EXPECT_FALSE(pack::CheckEntryName(name)) << name;
     EXPECT_FALSE(pack::CheckEntryName(std::string("a\0b", 3)));
 }
 
@@ -109,12 +115,52 @@ TEST(NameKey, FoldsNamesAsWindowsComparesThem)
         {"\xC3\x9F\xC4\xB1\xC5\xBF", u"\u00DF\u0131\u017F"},   // ß ı ſ: no simple upper
         {"\xF0\x90\x90\xA8", u"\U00010428"},                     // Deseret: past the BMP
         {"\xE6\x97\xA5", u"\u65E5"},
+        // Cut short by the end: only the bytes there count. Names reach NameKey checked, but
+        // it never reads past them either.
+        {"\xE6\x97", u"\u0197"},
     };
     for (const auto& c : cases) EXPECT_EQ(pack::NameKey(c.name), c.key) << c.name;
     EXPECT_EQ(pack::UpcaseUnit(u'z'), u'Z');
     EXPECT_EQ(pack::UpcaseUnit(u'Z'), u'Z');
     EXPECT_EQ(pack::UpcaseUnit(u'\u0100'), u'\u0100');  // upper of a step-2 pair
     EXPECT_EQ(pack::UpcaseUnit(u'\uFFFF'), u'\uFFFF');
+}
+
+// Latin Extended-A pairs each capital with the small letter one code point after it; the
+// capitals sit on even code points, then on odd ones from U+0139 to U+0148 and from U+0179.
+// Written from the block's own pattern, so a step range cut short, shifted or given the wrong
+// parity fails on the letter it misses.
+TEST(NameKey, FoldsLatinExtendedAPairsOneApart)
+{
+    for (char16_t unit = 0x0100; unit <= 0x017F; ++unit) {
+        const bool oddCapitals = (unit >= 0x0139 && unit <= 0x0148) || unit >= 0x0179;
+        const bool small = (unit % 2 == 1) != oddCapitals;
+        // No simple pair: dotted I and dotless i, kra, n preceded by apostrophe, long s.
+        const bool unpaired = unit == 0x0130 || unit == 0x0131 || unit == 0x0138 ||
+                              unit == 0x0149 || unit == 0x017F;
+        const char16_t upper = small && !unpaired ? static_cast<char16_t>(unit - 1) : unit;
+        EXPECT_EQ(pack::UpcaseUnit(unit), upper) << std::hex << static_cast<unsigned>(unit);
+    }
+    EXPECT_EQ(pack::UpcaseUnit(u'\u0178'), u'\u0178');  // Y with diaeresis: the capital of U+00FF
+}
+
+// The Windows tier holds every code unit of the table to the running system's upcase table
+// (NameKey.UpcasesEveryCodeUnitAsTheSystemDoes); this digest of the same 65,536 answers keeps
+// that checked mapping in the fast tier, so a changed row fails here without Wine. A deliberate
+// change of the table passes the Windows tier first, then updates the digest.
+TEST(NameKey, MappingOfTheWholeBmpIsTheOneCheckedAgainstWindows)
+{
+    pack::Sha256 hash;
+    for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
+        const char16_t upper = pack::UpcaseUnit(static_cast<char16_t>(unit));
+        const unsigned char le[2] = {static_cast<unsigned char>(upper & 0xFF),
+                                     static_cast<unsigned char>(upper >> 8)};
+        hash.Update(le, sizeof le);
+    }
+    unsigned char digest[pack::Sha256::kDigestSize];
+    hash.Finish(digest);
+    EXPECT_EQ(Hex(digest, sizeof digest),
+              "1de7ad3f18b843489709032bf23f9d25e74dfb0bced9c0fa258392f54b09061f");
 }
 
 TEST(ReadPayload, ListsEntriesWithTheirPlaceInTheData)
@@ -160,9 +206,22 @@ TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
          {File("KVWizard.exe", "x"), File("KVWIZA~1.EXE", "y")}},
         {"size past the end", "KVNew", {{pack::EntryKind::File, "a", "xy", 3}}},
         {"size short of the data", "KVNew", {{pack::EntryKind::File, "a", "xy", 1}}},
+        // 2^64 - 1 and 3 add up to the 2 bytes of data modulo 2^64: the extractor would read
+        // 2^64 - 1 bytes from the first entry's offset.
+        {"sizes wrap around to the length", "KVNew",
+         {{pack::EntryKind::File, "a", "xy", UINT64_MAX}, {pack::EntryKind::File, "b", "", 3}}},
         {"folder with a size", "KVNew", {{pack::EntryKind::Folder, "a", "", 1}}},
+        // The folder's byte is taken from the file after it, so the sizes still add up.
+        {"folder with a size the sum hides", "KVNew",
+         {{pack::EntryKind::Folder, "a", "", 1}, {pack::EntryKind::File, "b", "xy", 1}}},
         {"folder name climbs", "..", {File("a", "x")}},
         {"folder name nests", "a/b", {File("a", "x")}},
+        // 128 two-byte letters: a plain name of 128 units, but 256 bytes, past the field's 255.
+        {"folder name too long", [] {
+             std::string name;
+             for (int i = 0; i < 128; ++i) name += "\xC3\xA9";
+             return name;
+         }(), {File("a", "x")}},
         {"no folder name", "", {File("a", "x")}},
     };
     for (const auto& c : cases) {
@@ -193,7 +252,9 @@ TEST(ReadPayload, RefusesHeadersThatDoNotAddUpToTheLength)
         {"header only", good.substr(0, pack::kHeaderSize)},
         {"shorter than a header", good.substr(0, 20)},
         {"magic", patched(0, 'X')},
+        {"magic below", patched(3, 'A')},  // "MVPA"
         {"version", patched(4, 2)},
+        {"version 0", patched(4, 0)},
         {"reserved word", patched(52, 1)},
         {"folder length", patched(40, 200)},
         {"entry count too high", patched(44, 3)},

@@ -2,6 +2,7 @@
 // case fails (or passes) on the rule it is about rather than on the digest.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@ struct RawEntry {
     pack::EntryKind kind;
     std::string name;
     std::string content;      // bytes put into the data area
-    int64_t declaredSize = -1;  // size written to the table; -1: content.size()
+    // Size written to the table, any 64-bit value (one that wraps a sum around 2^64 too);
+    // none: content.size().
+    std::optional<uint64_t> declaredSize = std::nullopt;
 };
 
 inline RawEntry Folder(const std::string& name) { return {pack::EntryKind::Folder, name, ""}; }
@@ -39,8 +42,7 @@ inline std::string BuildPayload(const std::string& folder, const std::vector<Raw
 {
     std::string table, data;
     for (const RawEntry& e : entries) {
-        const uint64_t size = e.declaredSize < 0 ? e.content.size()
-                                                 : static_cast<uint64_t>(e.declaredSize);
+        const uint64_t size = e.declaredSize.value_or(e.content.size());
         pack::AppendEntry(&table, e.kind, e.name, size);
         data += e.content;
     }

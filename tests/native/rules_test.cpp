@@ -110,7 +110,7 @@ TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
     const wchar_t* bad[] = {L"", L".", L"..", L"...", L" ", L". .", L"a/b", L"a\\b", L"c:x",
                             L"pkg.exe?v=2", L"a*b", L"a|b", L"a\"b", L"a<b", L"a>b",
                             L"a\tb", L"a\x01", L"CON", L"nul", L"nul.exe", L"Com1.exe",
-                            L"LPT9", L"aux .txt", L"CONOUT$", L"host/", L"COM\u00B9",
+                            L"LPT9", L"aux .txt", L"aux  .txt", L"CONOUT$", L"host/", L"COM\u00B9",
                             L"com\u00B2.exe", L"Lpt\u00B3 .msi", L"LPT\u00B9.exe.exe",
                             L"pkg.exe."};  // Win32 drops the trailing dot: another file
     for (const wchar_t* name : bad) EXPECT_FALSE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
@@ -172,6 +172,16 @@ TEST(FolderRules, RootsKeepTheirBackslashAndJoinsNeverDoubleIt)
         {L"\\\\srv\\share", 0, L"\\\\srv\\share", L"\\\\srv\\share\\res"},
         {L"\\\\?\\C:\\", 0, L"\\\\?\\C:", L"\\\\?\\C:\\res"},
         {L"E:", 0, L"E:", L"E:\\res"},
+        {L"a:\\", 3, L"a:\\", L"a:\\res"},        // the first and last letters of both cases
+        {L"A:\\a", 3, L"A:\\a", L"A:\\a\\res"},
+        {L"z:\\", 3, L"z:\\", L"z:\\res"},
+        {L"Z:\\a", 3, L"Z:\\a", L"Z:\\a\\res"},
+        {L"@:\\a", 0, L"@:\\a", L"@:\\a\\res"},   // their neighbours are no drive letters
+        {L"[:\\a", 0, L"[:\\a", L"[:\\a\\res"},
+        {L"`:\\a", 0, L"`:\\a", L"`:\\a\\res"},
+        {L"{:\\a", 0, L"{:\\a", L"{:\\a\\res"},
+        {L"CC\\a", 0, L"CC\\a", L"CC\\a\\res"},   // a letter without its colon
+        {L"C:a\\b\\c", 0, L"C:a\\b\\c", L"C:a\\b\\c\\res"},  // drive-relative, no server and share
         {L"\\", 0, L"\\", L"\\res"},
     };
     for (const Case& c : cases) {

@@ -18,6 +18,7 @@ settings::Offer OfferOf(const wchar_t* packageName, const wchar_t* exePath)
 TEST(SettingsLayout, PathsFollowTheFoldersAndTheNewWizardsFolder)
 {
     const settings::Installation i = MakeInstallation(L"D:\\App", L"C:\\Temp dir", L"French");
+    EXPECT_EQ(i.language, L"French");
     EXPECT_EQ(i.resFolder, L"D:\\App\\res");
     EXPECT_EQ(i.languageFolder, L"D:\\App\\res\\French");
     EXPECT_EQ(i.mainSettings, L"D:\\App\\res\\kavro.ini");
@@ -34,6 +35,15 @@ TEST(SettingsLayout, PathsFollowTheFoldersAndTheNewWizardsFolder)
     EXPECT_EQ(p.extractedFolder, L"C:\\Temp dir\\W\\KV New\\Setup");
     EXPECT_EQ(p.wizardCopy, L"C:\\Temp dir\\W\\KV New\\Setup\\KVWizard.exe");
     EXPECT_EQ(p.targetRes, L"C:\\Temp dir\\W\\KV New\\Setup\\res");
+
+    // No offer names no file: joined, an empty name would be the work folder itself, which
+    // the clean-up would then delete.
+    const settings::UpdatePaths none = MakeUpdatePaths(L"C:\\Temp dir\\W", OfferOf(L"", L""));
+    EXPECT_EQ(none.packageFile, L"");
+    EXPECT_EQ(none.unpackedFolder, L"");
+    EXPECT_EQ(none.newWizard, L"");
+    EXPECT_EQ(none.extractedFolder, L"");
+    EXPECT_EQ(none.wizardCopy, L"");
 }
 
 // Installation media at a drive root, and a TEMP that ends in a backslash: no path of the

@@ -51,6 +51,7 @@ TEST(VersionAtLeast, IsLexicographicOverUnsignedValues)
         {6, 1, 0, 6, 1, 1, false},   // one service pack short
         {6, 0, 0, 5, 1, 3, true},    // a newer minor ignores the service pack
         {6, 0, 0, 5, 9, 9, true},    // a newer major ignores minor and service pack
+        {6, 2, 0, 6, 1, 1, true},    // a newer minor of the same major, likewise
         {5, 1, 2, 5, 1, 3, false},
         {5, 0, 9, 5, 1, 0, false},
         {0, 0, 0, 0, 0, 0, true},    // a failed query passes only a minimum of zeros

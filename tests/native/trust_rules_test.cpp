@@ -96,6 +96,8 @@ TEST(TrustRules, KindIsReadFromTheContent)
         {"PE header out of reach", headerOutOfReach, kNone},
         {"MZ alone", Text("MZ"), kNone},
         {"script starting with MZ", Text("MZ = 1\r\nWScript.Echo MZ\r\n"), kNone},
+        {"script starting with NZ", Text("NZ = 1\r\n"), kScript},  // only "MZ" asks for a PE
+        {"script starting with Mz", Text("Mz = 1\r\n"), kScript},
         {"PE signature cut short", Bytes(peLast.begin(), peLast.end() - 1), kNone},
         {"empty", {}, kNone},
     };
@@ -163,6 +165,7 @@ TEST(TrustRules, PinnedKeyMustBeOneOfThePins)
     EXPECT_TRUE(sys::IsKeyPinned(hash, {upper}));
     EXPECT_TRUE(sys::IsKeyPinned(hash, {other, hex}));  // a rotation: old and new key
     EXPECT_FALSE(sys::IsKeyPinned(hash, {other}));
+    EXPECT_FALSE(sys::IsKeyPinned(hash, {"ff" + hex.substr(2)}));  // a byte above, as one below
     EXPECT_FALSE(sys::IsKeyPinned(nullptr, {hex}));  // a key that could not be read
     EXPECT_FALSE(sys::IsKeyPinned(hash, {hex.substr(0, 62)}));  // a prefix is no pin
     EXPECT_FALSE(sys::IsKeyPinned(hash, {hex + "00"}));

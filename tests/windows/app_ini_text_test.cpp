@@ -38,6 +38,8 @@ TEST(IniText, GivesWhatTheProfileReaderGivesForTheSameBytes)
         "[KV]\nExePath\nExePath=after\nDownloadUrl=a=b\n",
         "[KV]\nDownloadUrl=\"quoted value\"\nExePath='single'\nRevision=\"lone\n",
         "[KV]\nDownloadUrl=\"" + longValue + "\"\nExePath=" + longValue + "\n",
+        "[KV]\nDownloadUrl=\"" + std::string(259, 'q') + "\"\nExePath=\"" + std::string(258, 'r') +
+            "\"\nRevision='" + std::string(260, 's') + "'\n",
         "[KV]\nDownloadUrl=" + std::string(258, 'y') + "\\nz\nExePath=one\\ntwo\\tthree\\N\n",
         "Revision=top\n[KV]\nExePath=v\x1a\n[]\nRevision=empty\n",
         "  [ KV ]  \nRevision=spaced header\n[KV\nRevision=no bracket\n[KV]x\nRevision=after\n",
