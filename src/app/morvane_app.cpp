@@ -47,12 +47,19 @@ int CMorvaneApp::InitInstance()
     }
 
     m_bUpdateAvailable = 0;
+    // The folders come before the probe: they say where kavro.ini is, and an administrator who
+    // turned update checks off there wants no request at all, the probe included.
+    const bool foldersRead = Step(L"folders and language", InitFoldersAndLanguage());
+    if (foldersRead && UpdateChecksTurnedOff()) {
+        win::Trail(L"decision: local wizard, update checks turned off in kavro.ini");
+        LaunchLocalWizard();
+        return 0;
+    }
     // The settings are read and the system compared while the probe waits for the network:
     // neither writes anything nor talks to a server, so nobody sees them overlap, and the
     // server still sees the probe before the control-file fetch.
     sys::ServerProbe probe(MORVANE_SUPPORT_URL);
-    const bool settingsRead = Step(L"folders and language", InitFoldersAndLanguage()) &&
-                              Step(L"main settings", ReadMainSettings()) &&
+    const bool settingsRead = foldersRead && Step(L"main settings", ReadMainSettings()) &&
                               Step(L"language settings", ReadLanguageSettings()) &&
                               Step(L"UI texts", ReadUiStrings()) &&
                               Step(L"driver name", FindDriverName());

@@ -57,6 +57,7 @@ struct Offer {
     std::wstring packageName;  // a plain file name, from the URL
     std::wstring exePath;      // the new wizard, relative to the temporary folder
     std::int32_t revision = 0;
+    std::uint64_t packageSize = 0;  // Size=, the package's bytes; 0 when the file gives none
 };
 
 // The paths of one offer's update, all below the temporary folder.

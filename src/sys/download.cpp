@@ -311,6 +311,7 @@ namespace {
 
 const unsigned long kStallLimitMs = 30000;
 unsigned long g_stallLimitMs = kStallLimitMs;
+unsigned long long g_packageLimitBytes = kPackageLimitBytes;
 // How often a waiting Run looks at the stop flag, the clock and the bytes that arrived.
 const DWORD kPollMs = 100;
 const DWORD kChunk = 64 * 1024;
@@ -367,6 +368,10 @@ bool ContentRangeFrom(const std::wstring& range, unsigned long long first,
 
 namespace test_seam {
 void SetStallLimitMs(unsigned long limitMs) { g_stallLimitMs = limitMs ? limitMs : kStallLimitMs; }
+void SetPackageLimitBytes(unsigned long long limit)
+{
+    g_packageLimitBytes = limit ? limit : kPackageLimitBytes;
+}
 }  // namespace test_seam
 
 // One attempt's network side, on a pool thread. It writes to the file only under its lock and
@@ -375,9 +380,10 @@ void SetStallLimitMs(unsigned long limitMs) { g_stallLimitMs = limitMs ? limitMs
 class PackageDownload::Attempt : public win::DeadlineJob {
 public:
     Attempt(const win::WinInetCalls& api, std::wstring url, HANDLE file, unsigned long long have,
-            std::wstring validator)
+            std::wstring validator, unsigned long long expected)
         : m_api(api), m_url(std::move(url)), m_file(file), m_validator(std::move(validator)),
-          m_base(have)
+          m_base(have), m_expected(expected),
+          m_limit(expected ? expected : g_packageLimitBytes)
     {
         m_result.have = have;
         ::InitializeCriticalSection(&m_lock);
@@ -456,19 +462,43 @@ private:
             return refusal;
         }
         win::InternetHandle request(opened);
-        if (status == HTTP_STATUS_PARTIAL_CONTENT && m_base)
-            return Resume(request.get()) ? Receive(request.get()) : DownloadOutcome::Failed;
-        if (status == HTTP_STATUS_OK) return Restart(request.get()) ? Receive(request.get())
-                                                                     : DownloadOutcome::Failed;
+        unsigned long long total = 0;
+        if (status == HTTP_STATUS_PARTIAL_CONTENT && m_base) {
+            if (!ContentRangeFrom(QueryText(m_api, request.get(), HTTP_QUERY_CONTENT_RANGE), m_base,
+                                  &total))
+                return DownloadOutcome::Failed;
+            if (!LengthAllowed(total)) return WrongSize(L"the range answer's whole length", total);
+            return Resume(total) ? Receive(request.get()) : DownloadOutcome::Failed;
+        }
+        if (status == HTTP_STATUS_OK) {
+            ParseCount(QueryText(m_api, request.get(), HTTP_QUERY_CONTENT_LENGTH), &total);
+            if (!LengthAllowed(total)) return WrongSize(L"Content-Length", total);
+            return Restart(request.get(), total) ? Receive(request.get())
+                                                 : DownloadOutcome::Failed;
+        }
         win::Trail(L"download: status " + std::to_wstring(status));
         return DownloadOutcome::Failed;
     }
 
-    // A whole answer: the file starts over, and this answer's validator judges a later resume.
-    bool Restart(HINTERNET request)
+    // An announced whole-file length (0: none) that the package may have: Size= exactly when
+    // the control file gives it, else no more than the limit.
+    bool LengthAllowed(unsigned long long total) const
     {
-        unsigned long long total = 0;
-        ParseCount(QueryText(m_api, request, HTTP_QUERY_CONTENT_LENGTH), &total);
+        if (total == 0) return true;  // unknown: the body is counted as it arrives
+        return m_expected ? total == m_expected : total <= m_limit;
+    }
+
+    DownloadOutcome WrongSize(const wchar_t* what, unsigned long long bytes) const
+    {
+        win::Trail(std::wstring(L"download: refused, ") + what + L" says " +
+                   std::to_wstring(bytes) + L" bytes where " +
+                   (m_expected ? L"Size= says " : L"the limit is ") + std::to_wstring(m_limit));
+        return DownloadOutcome::WrongSize;
+    }
+
+    // A whole answer: the file starts over, and this answer's validator judges a later resume.
+    bool Restart(HINTERNET request, unsigned long long total)
+    {
         const bool ranges = QueryText(m_api, request, HTTP_QUERY_ACCEPT_RANGES) == L"bytes";
         const std::wstring validator = ranges && total ? RangeValidator(m_api, request)
                                                        : std::wstring();
@@ -481,11 +511,8 @@ private:
     }
 
     // The rest of the file, exactly from where ours ends.
-    bool Resume(HINTERNET request)
+    bool Resume(unsigned long long total)
     {
-        unsigned long long total = 0;
-        if (!ContentRangeFrom(QueryText(m_api, request, HTTP_QUERY_CONTENT_RANGE), m_base, &total))
-            return false;
         Locked lock(&m_lock);
         if (m_letGo || !CutTo(m_file, m_base)) return false;
         m_result.have = m_base;
@@ -511,6 +538,11 @@ private:
             if (got == 0) break;
             Locked lock(&m_lock);
             if (m_letGo) return DownloadOutcome::Failed;
+            // The first byte past the size ends the download; none of it is written.
+            if (got > m_limit - m_result.have) {
+                m_result.validator.clear();
+                return WrongSize(L"the body, longer than announced,", m_result.have + got);
+            }
             DWORD written = 0;
             if (!::WriteFile(m_file, buffer.data(), got, &written, nullptr) || written != got) {
                 // A full disk: nothing of this attempt is worth keeping.
@@ -521,6 +553,7 @@ private:
         }
         const Result result = Snapshot();
         if (result.total && result.have != result.total) return Cut();
+        if (m_expected && result.have != m_expected) return Cut();
         return DownloadOutcome::Stored;
     }
 
@@ -536,6 +569,8 @@ private:
     const HANDLE m_file;
     const std::wstring m_validator;
     const unsigned long long m_base;
+    const unsigned long long m_expected;  // Size=, 0 when not given
+    const unsigned long long m_limit;     // the most the file may hold
     CRITICAL_SECTION m_lock;
     bool m_letGo = false;
     Result m_result;
@@ -551,12 +586,14 @@ const wchar_t* DescribeOutcome(DownloadOutcome outcome)
     case DownloadOutcome::CertificateRefused: return L"certificate refused";
     case DownloadOutcome::InsecureRedirect: return L"insecure redirect refused";
     case DownloadOutcome::Stopped: return L"stopped";
+    case DownloadOutcome::WrongSize: return L"wrong size";
     }
     return L"failed";
 }
 
-PackageDownload::PackageDownload(std::wstring url, std::wstring file)
-    : m_url(std::move(url)), m_file(std::move(file))
+PackageDownload::PackageDownload(std::wstring url, std::wstring file,
+                                 unsigned long long expectedSize)
+    : m_url(std::move(url)), m_file(std::move(file)), m_expected(expectedSize)
 {
 }
 
@@ -601,7 +638,8 @@ DownloadOutcome PackageDownload::Run(
         m_validator.clear();
     }
 
-    win::Shared<Attempt> attempt(new Attempt(*api, m_url, m_partial.get(), m_have, m_validator));
+    win::Shared<Attempt> attempt(new Attempt(*api, m_url, m_partial.get(), m_have, m_validator,
+                                                  m_expected));
     if (!attempt->Start()) return DownloadOutcome::Failed;
     // However Run is left (a progress callback that throws included), the thread's say over the
     // file ends first.

@@ -36,6 +36,11 @@ private:
 // The probe begun and waited for in one call.
 bool IsServerReachable(const wchar_t* url, const Deadline& deadline);
 
+// The most a package download takes when the control file gives no Size=. morvane-pack refuses
+// payloads over 1 GiB, and the stub and the signature add well under a megabyte: twice that
+// leaves every real package room, yet stops a body without end long before it fills a disk.
+constexpr unsigned long long kPackageLimitBytes = 2ull << 30;
+
 enum class DownloadOutcome {
     Stored,              // the whole file is at its path, closed
     Failed,              // the server, the network or the disk failed
@@ -44,6 +49,7 @@ enum class DownloadOutcome {
     CertificateRefused,  // the https server's certificate is not trusted (the trail names why)
     InsecureRedirect,    // a fetch begun on https was sent to another scheme
     Stopped,             // the caller's stop flag was set
+    WrongSize,           // the server announced or sent another size than the one expected
 };
 
 // A short text for the diagnostic trail, e.g. "proxy refused".
@@ -61,7 +67,11 @@ const wchar_t* DescribeOutcome(DownloadOutcome outcome);
 // writes to the file only while its Run waits for it.
 class PackageDownload {
 public:
-    PackageDownload(std::wstring url, std::wstring file);
+    // `expectedSize`: the package's bytes as the control file gives them (Size=), 0 when it
+    // gives none. A Content-Length or Content-Range that says otherwise is refused before a
+    // byte is stored, and a body is cut at the first byte past the size (or past
+    // kPackageLimitBytes without one): both end as WrongSize, with nothing kept.
+    PackageDownload(std::wstring url, std::wstring file, unsigned long long expectedSize = 0);
     ~PackageDownload();
     PackageDownload(const PackageDownload&) = delete;
     PackageDownload& operator=(const PackageDownload&) = delete;
@@ -85,6 +95,7 @@ private:
 
     const std::wstring m_url;
     const std::wstring m_file;
+    const unsigned long long m_expected;  // 0: not given
     win::File m_partial;              // the open partial file, when there is one
     unsigned long long m_have = 0;    // bytes in the partial file
     unsigned long long m_total = 0;   // the whole file's length, 0 when unknown

@@ -17,7 +17,10 @@ namespace update {
 // last holder lets go (the dialog closed), a partial file goes with it.
 class PackageStore : public win::RefCounted {
 public:
-    PackageStore(const std::wstring& url, const std::wstring& file) : m_download(url, file) {}
+    PackageStore(const std::wstring& url, const std::wstring& file, unsigned long long size)
+        : m_download(url, file, size)
+    {
+    }
     sys::PackageDownload& download() { return m_download; }
 
 private:
@@ -187,7 +190,8 @@ private:
 
 Flow::Flow(const settings::Values& values)
     : m_values(values),
-      m_package(new PackageStore(values.offer.downloadUrl, values.update.packageFile))
+      m_package(new PackageStore(values.offer.downloadUrl, values.update.packageFile,
+                                 values.offer.packageSize))
 {
 }
 
