@@ -86,7 +86,7 @@ def sign(build, path, signer="dekavroline"):
 
 
 def make_package(build, src_dir, folder, out_path, signer="dekavroline", section=None,
-                 revision=None, url=None):
+                 revision=None, url=None, rollout=None):
     """Packs src_dir into out_path (unpacking into %TEMP%\\<folder>), signs it unless signer is
     None, and returns the printed control-file section."""
     build_dir = _build_dir(build)
@@ -97,6 +97,8 @@ def make_package(build, src_dir, folder, out_path, signer="dekavroline", section
     offer = []
     if section is not None:
         offer = ["--section", section, "--revision", str(revision), "--url", url]
+        if rollout is not None:
+            offer += ["--rollout", str(rollout)]
     packer = native_packer(build_dir)
     if packer:
         args = [packer, "--from", src_dir, "--folder", folder, "--out", out_path, "--stub", stub]

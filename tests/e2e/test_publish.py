@@ -25,9 +25,11 @@ class PublishedSection(UpdateTest):
             os.makedirs(os.path.dirname(path))
             url = s.control.url("pkg/" + PACKAGE)
             section = make_package(s.build, packaged_tree(s), FOLDER, path,
-                                   section="KV Universal", revision=6, url=url)
+                                   section="KV Universal", revision=6, url=url, rollout=100)
+            # Size= is the signed package's, since the packer signed it.
             self.assertEqual(section, "[KV Universal]\nDownloadUrl=%s\nExePath=%s\\KVWizard.exe\n"
-                                      "Revision=6\n" % (url, FOLDER))
+                                      "Revision=6\nRollout=100\nSize=%d\n"
+                             % (url, FOLDER, os.path.getsize(path)))
             s.serve("ctl.ini", section)
             with s.start() as run:
                 self.assertAskLook(read_state(run), TEXTS)
