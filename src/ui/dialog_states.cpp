@@ -28,26 +28,28 @@ StateEffects EffectsOf(State state)
 {
     switch (state) {
     case STATE_SETUP:
-        return {true, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep};
+        return {true, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep,
+                Visibility::Keep};
     case STATE_OS_UNSUPPORTED:
         return {false, Text::MessageOSCap, kHide, kHide, Shown(Text::CloseBtn), Animation::Keep,
-                ProgressBar::Keep};
+                ProgressBar::Keep, Visibility::Hide};
     case STATE_ASK:
         return {false, Text::MessageUpdate, Shown(Text::YesBtn), Shown(Text::NoBtn), kHide,
-                Animation::Keep, ProgressBar::Keep};
+                Animation::Keep, ProgressBar::Keep, Visibility::Show};
     case STATE_DOWNLOADING:
         return {false, Text::MessageDownload, kHide, kHide,
                 {Visibility::Show, Enabling::Enable, Text::CancelBtn}, Animation::Start,
-                ProgressBar::ShowEmpty};
+                ProgressBar::ShowEmpty, Visibility::Hide};
     case STATE_STAGING:
         return {false, Text::Keep, kKeep, kKeep,
                 {Visibility::Keep, Enabling::Disable, Text::Keep}, Animation::Keep,
-                ProgressBar::Keep};
+                ProgressBar::Keep, Visibility::Keep};
     case STATE_FAILED:
         return {false, Text::DownloadError, Shown(Text::RetryBtn), Shown(Text::NoBtn), kHide,
-                Animation::StopAndHide, ProgressBar::Hide};
+                Animation::StopAndHide, ProgressBar::Hide, Visibility::Hide};
     default:
-        return {false, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep};
+        return {false, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep,
+                Visibility::Keep};
     }
 }
 

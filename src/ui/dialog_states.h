@@ -46,7 +46,7 @@ struct ButtonEffect {
 };
 
 // Applied in the order of the members: font and title, message, Yes, No, Cancel, animation,
-// progress bar; within a button: visibility, enabled flag, caption. Whatever says Keep keeps
+// progress bar, size; within a button: visibility, enabled flag, caption. Whatever says Keep keeps
 // its look.
 struct StateEffects {
     bool setUpFontAndTitle;
@@ -56,6 +56,7 @@ struct StateEffects {
     ButtonEffect cancel;
     Animation animation;
     ProgressBar progress;
+    Visibility size;  // the package's size under the message, when the offer gives it
 };
 
 // The state's name for the diagnostic trail ("asking", "downloading"...); "unknown" outside

@@ -79,6 +79,7 @@ void CMorvaneDlg::DoDataExchange()
     m_btnYes = Item(IDC_YES_BTN);
     m_btnCancel = Item(IDC_CAN_BTN);
     m_ctlProgress = Item(IDC_PROGRESS);
+    m_ctlSize = Item(IDC_SIZE);
     m_picture.Attach(Item(IDC_PICTURE));
 }
 
@@ -110,7 +111,23 @@ int CMorvaneDlg::SetState(ui::State nState)
         ::ShowWindow(Item(IDC_PICTURE), SW_HIDE);
     }
     ApplyProgressBar(effects.progress);
+    ApplySize(effects.size);
     return 1;
+}
+
+// The package's size as the user's settings write sizes ("12.3 MB"); numbers and units need no
+// text of the language files, so every language shows it. Nothing when the offer gives no size.
+void CMorvaneDlg::ApplySize(ui::Visibility effect)
+{
+    if (effect == ui::Visibility::Keep) return;
+    const unsigned long long bytes = m_values.offer.packageSize;
+    const bool show = effect == ui::Visibility::Show && bytes != 0;
+    if (show) {
+        wchar_t text[64] = {};
+        if (!::StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 64)) text[0] = L'\0';
+        SetText(m_ctlSize, text);
+    }
+    ::ShowWindow(m_ctlSize, show ? SW_SHOW : SW_HIDE);
 }
 
 void CMorvaneDlg::ApplyProgressBar(ui::ProgressBar effect)
@@ -137,7 +154,7 @@ void CMorvaneDlg::SetTextFont(int dpi)
 {
     win::GdiObject font(CreateTextFont(dpi));
     // The dialog and the picture keep the template's font.
-    for (HWND control : {m_ctlMessage, m_btnNo, m_btnYes, m_btnCancel})
+    for (HWND control : {m_ctlMessage, m_btnNo, m_btnYes, m_btnCancel, m_ctlSize})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     // Replacing the old font only now: the controls no longer use it.
     m_fontText = std::move(font);

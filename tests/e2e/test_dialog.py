@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, YES, DialogTest,  # noqa: E402
                            drive, read_state, screenshot)
-from harness import UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
+from harness import LOCALES, UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
 
 DOWNLOADING, STAGING, FAILED = 3, 4, 5
 
@@ -216,38 +216,53 @@ class Scaling(DialogTest):
     """The dialog on screens of 96, 144 and 192 pixels per inch (LogPixels in the test prefix),
     asking and downloading: the text font follows the scale, the animation keeps its own pixel
     size, centred in the strip left of the message, and no shown control is clipped or lies
-    over another."""
+    over another. Asking, the package's size shows under the message, its text whole."""
 
     PICTURE_SIZE = (20, 12)  # not square, so a swapped width and height shows
+    PACKAGE_BYTES = 1234567890  # the longest form: three digits and a unit ("1.14 GB")
+    SIZE = "1006"
 
-    def layout(self, dpi, states):
+    def layout(self, dpi, states, language="English"):
         """The host's report: fonts by id, places by id (left, top, right, bottom, visible),
-        the client size and the picture's strip."""
+        the client size, the picture's strip and the extents of the texts."""
         with screen_dpi(self.build, dpi), Scenario(self.build, online=False) as s:
             report = os.path.join(s.root, "report.txt")
-            s.install()
+            s.install(languages=(language,))
             subprocess.run(["convert", "-size", "%dx%d" % self.PICTURE_SIZE, "xc:#1f6feb",
                             os.path.join(s.res, "English", "Morvane.gif")], check=True,
                            timeout=60)
             shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
-            with s.start(program="dialog_host.exe",
+            with s.start(program="dialog_host.exe", lang=LOCALES[language],
                          env={"MORVANE_HOST_STATES": states,
+                              "MORVANE_HOST_SIZE": str(self.PACKAGE_BYTES),
                               "MORVANE_HOST_REPORT": wine_path(report)}) as run:
-                read_state(run)
+                shown = read_state(run)
                 self.end_with(run, "close box")
                 self.assertEnded(run, s)
             with open(report, encoding="utf-8") as f:
                 lines = [line.split(" ") for line in f.read().splitlines()]
+        self.shown = shown
         fonts = {l[1]: " ".join(l[2:]) for l in lines if l[0] == "font"}
         places = {l[1]: [int(v) for v in l[2:]] for l in lines if l[0] == "place"}
         client = next([int(v) for v in l[1:]] for l in lines if l[0] == "client")
         strip = next([int(v) for v in l[1:]] for l in lines if l[0] == "strip")
+        self.texts = {l[1]: [int(v) for v in l[2:]] for l in lines if l[0] == "text"}
         return fonts, places, client, strip
+
+    def assertSizeShownWhole(self, language):
+        """The size is a figure and a unit, and its text fits its control, as the message
+        fits its own."""
+        size_text = self.shown["controls"][self.SIZE]["text"]
+        self.assertRegex(size_text, r"^1[.,]1\d? ?[A-Za-z]+$", language)
+        for cid in (MESSAGE, self.SIZE):
+            width, height, room_w, room_h = self.texts[cid]
+            self.assertTrue(0 < width <= room_w and 0 < height <= room_h,
+                            (language, cid, self.texts[cid]))
 
     def test_font_picture_and_controls_at_each_scale(self):
         for dpi in (96, 144, 192):
             # Asking, the picture is there from the template but holds nothing yet.
-            for states, shown in (("", (YES, NO, MESSAGE, PICTURE)),
+            for states, shown in (("", (YES, NO, MESSAGE, PICTURE, self.SIZE)),
                                   (str(DOWNLOADING), (CANCEL, MESSAGE, PICTURE, "1005"))):
                 with self.subTest(dpi=dpi, states=states or "asking"):
                     fonts, places, client, strip = self.layout(dpi, states)
@@ -266,12 +281,21 @@ class Scaling(DialogTest):
                             apart = (pa[2] <= pb[0] or pb[2] <= pa[0] or pa[3] <= pb[1] or
                                      pb[3] <= pa[1])
                             self.assertTrue(apart, (a, pa, b, pb))
+                    if not states:
+                        self.assertSizeShownWhole("English")
                     if states:
                         left, top, right, bottom = places[PICTURE][:4]
                         self.assertEqual((right - left, bottom - top), self.PICTURE_SIZE)
                         self.assertEqual(top, strip[1])
                         self.assertLessEqual(abs((left + right) - (strip[0] + strip[2])), 1,
                                              (places[PICTURE], strip))
+
+    def test_size_shown_whole_in_every_language_at_the_largest_scale(self):
+        for language in ("Spanish", "French", "Portuguese"):
+            with self.subTest(language=language):
+                fonts, places, client, strip = self.layout(192, "", language)
+                self.assertEqual(places[self.SIZE][4], 1)
+                self.assertSizeShownWhole(language)
 
 
 if __name__ == "__main__":

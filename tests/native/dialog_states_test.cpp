@@ -25,6 +25,7 @@ struct DialogModel {
     bool pictureVisible = true;
     bool animating = false;
     bool progressVisible = false;  // hidden in the template
+    bool sizeVisible = false;      // hidden in the template
 };
 
 std::string Name(Text text)
@@ -72,6 +73,7 @@ void Enter(State state, DialogModel& d)
         d.animating = false;
     }
     if (e.progress != ProgressBar::Keep) d.progressVisible = e.progress == ProgressBar::ShowEmpty;
+    if (e.size != Visibility::Keep) d.sizeVisible = e.size == Visibility::Show;
 }
 
 std::string Look(const Control& c)
@@ -126,9 +128,11 @@ TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
     Enter(STATE_ASK, d);
     EXPECT_FALSE(d.animating);
     EXPECT_FALSE(d.progressVisible);
+    EXPECT_TRUE(d.sizeVisible);  // the size goes with the question, in the bar's place
     Enter(STATE_DOWNLOADING, d);
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.progressVisible);
+    EXPECT_FALSE(d.sizeVisible);
     Enter(STATE_STAGING, d);  // both stay while the package is staged
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.progressVisible);
@@ -136,6 +140,7 @@ TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
     EXPECT_FALSE(d.animating);
     EXPECT_FALSE(d.pictureVisible);
     EXPECT_FALSE(d.progressVisible);
+    EXPECT_FALSE(d.sizeVisible);
     Enter(STATE_DOWNLOADING, d);  // Retry shows them again
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.pictureVisible);
