@@ -10,4 +10,4 @@
 #define IDC_UPD_MES           1003
 #define IDC_PICTURE           1004
 #define IDC_PROGRESS          1005
-#define IDC_SIZE              1006
+#define IDC_PKG_SIZE              1006

@@ -79,7 +79,7 @@ void CMorvaneDlg::DoDataExchange()
     m_btnYes = Item(IDC_YES_BTN);
     m_btnCancel = Item(IDC_CAN_BTN);
     m_ctlProgress = Item(IDC_PROGRESS);
-    m_ctlSize = Item(IDC_SIZE);
+    m_ctlSize = Item(IDC_PKG_SIZE);
     m_picture.Attach(Item(IDC_PICTURE));
 }
 

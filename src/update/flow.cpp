@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "sys/download.h"
+#include "sys/revocation.h"
 #include "sys/shell.h"
 #include "sys/trust.h"
 #include "update/staging.h"
@@ -86,6 +87,15 @@ namespace {
 
 constexpr DWORD kPauseAfterWizardMs = 3000;
 
+// A judged file whose signer has been revoked since it signed is refused; a revocation server
+// that does not answer within its limit is not a refusal.
+bool NotRevoked(const std::wstring& path, const win::File& judged)
+{
+    if (sys::CheckRevocation(path, judged.get()) != sys::Revocation::Revoked) return true;
+    win::Trail(L"update: refused, the signer's certificate is revoked: " + path);
+    return false;
+}
+
 // One attempt, from the download to the end of the clean-up, on a worker of its own. It holds
 // its own copies of the values, so it never touches the dialog or the application.
 class AttemptJob {
@@ -145,7 +155,10 @@ private:
 
     bool Check(win::File* judged)
     {
-        if (sys::VerifyPackage(m_paths.packageFile, judged)) return !m_attempt->IsAbandoned();
+        if (sys::VerifyPackage(m_paths.packageFile, judged) &&
+            NotRevoked(m_paths.packageFile, *judged))
+            return !m_attempt->IsAbandoned();
+        *judged = win::File();
         // Retry fetches it again anyway, and a refused file must not wait in the temporary
         // folder under a name the network chose.
         m_package->download().Discard();
@@ -162,7 +175,9 @@ private:
     // fails goes.
     bool JudgeWizard(win::File* judged)
     {
-        if (sys::VerifyPackage(m_paths.newWizard, judged)) return true;
+        if (sys::VerifyPackage(m_paths.newWizard, judged) && NotRevoked(m_paths.newWizard, *judged))
+            return true;
+        *judged = win::File();
         win::Trail(L"staging: the new wizard was refused; removing " + m_paths.extractedFolder);
         ClearExtractedFolder(m_paths);
         return false;

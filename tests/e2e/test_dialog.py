@@ -11,7 +11,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, YES, DialogTest,  # noqa: E402
+from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, SIZE, YES, DialogTest,  # noqa: E402
                            drive, read_state, screenshot)
 from harness import LOCALES, UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
 
@@ -220,7 +220,6 @@ class Scaling(DialogTest):
 
     PICTURE_SIZE = (20, 12)  # not square, so a swapped width and height shows
     PACKAGE_BYTES = 1234567890  # the longest form: three digits and a unit ("1.14 GB")
-    SIZE = "1006"
 
     def layout(self, dpi, states, language="English"):
         """The host's report: fonts by id, places by id (left, top, right, bottom, visible),
@@ -252,9 +251,9 @@ class Scaling(DialogTest):
     def assertSizeShownWhole(self, language):
         """The size is a figure and a unit, and its text fits its control, as the message
         fits its own."""
-        size_text = self.shown["controls"][self.SIZE]["text"]
+        size_text = self.shown["controls"][SIZE]["text"]
         self.assertRegex(size_text, r"^1[.,]1\d? ?[A-Za-z]+$", language)
-        for cid in (MESSAGE, self.SIZE):
+        for cid in (MESSAGE, SIZE):
             width, height, room_w, room_h = self.texts[cid]
             self.assertTrue(0 < width <= room_w and 0 < height <= room_h,
                             (language, cid, self.texts[cid]))
@@ -262,7 +261,7 @@ class Scaling(DialogTest):
     def test_font_picture_and_controls_at_each_scale(self):
         for dpi in (96, 144, 192):
             # Asking, the picture is there from the template but holds nothing yet.
-            for states, shown in (("", (YES, NO, MESSAGE, PICTURE, self.SIZE)),
+            for states, shown in (("", (YES, NO, MESSAGE, PICTURE, SIZE)),
                                   (str(DOWNLOADING), (CANCEL, MESSAGE, PICTURE, "1005"))):
                 with self.subTest(dpi=dpi, states=states or "asking"):
                     fonts, places, client, strip = self.layout(dpi, states)
@@ -294,7 +293,7 @@ class Scaling(DialogTest):
         for language in ("Spanish", "French", "Portuguese"):
             with self.subTest(language=language):
                 fonts, places, client, strip = self.layout(192, "", language)
-                self.assertEqual(places[self.SIZE][4], 1)
+                self.assertEqual(places[SIZE][4], 1)
                 self.assertSizeShownWhole(language)
 
 
