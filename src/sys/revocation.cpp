@@ -5,6 +5,7 @@
 
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "sys/trust.h"
@@ -40,6 +41,43 @@ bool NamesARevocationServer(const win::Crypt32Calls& api, PCCERT_CONTEXT certifi
     return api.CertFindExtension(szOID_CRL_DIST_POINTS, info->cExtension, info->rgExtension) ||
            api.CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension,
                                  info->rgExtension);
+}
+
+// The certificates found revoked in this process. Wine 8 answers a second CertVerifyRevocation
+// for a certificate it has just called revoked with success (its cached answer), so Retry would
+// pass a revoked signer; a revocation is never taken back, so ours stands until the end.
+class RevokedSoFar {
+public:
+    bool Holds(PCCERT_CONTEXT certificate)
+    {
+        win::Locked hold(m_lock);
+        for (const auto& known : m_certificates)
+            if (Same(known, certificate)) return true;
+        return false;
+    }
+    void Add(PCCERT_CONTEXT certificate)
+    {
+        win::Locked hold(m_lock);
+        m_certificates.emplace_back(certificate->pbCertEncoded,
+                                    certificate->pbCertEncoded + certificate->cbCertEncoded);
+    }
+
+private:
+    static bool Same(const std::vector<unsigned char>& known, PCCERT_CONTEXT certificate)
+    {
+        return known.size() == certificate->cbCertEncoded &&
+               std::equal(known.begin(), known.end(), certificate->pbCertEncoded);
+    }
+
+    win::Lock m_lock;
+    std::vector<std::vector<unsigned char>> m_certificates;
+};
+
+// Never destroyed: a check left running past its deadline may still add to it at exit.
+RevokedSoFar& Revoked()
+{
+    static RevokedSoFar* revoked = new RevokedSoFar;
+    return *revoked;
 }
 
 // The check on a pool thread that owns its copy of the signature and everything it opens, so
@@ -120,8 +158,11 @@ private:
             PCCERT_CONTEXT certificate = simple->rgpElement[i]->pCertContext;
             if (!NamesARevocationServer(m_api, certificate)) continue;
             asked = true;
-            const DWORD error = Ask(certificate, simple->rgpElement[i + 1]->pCertContext);
+            const DWORD error = Revoked().Holds(certificate)
+                                    ? static_cast<DWORD>(CRYPT_E_REVOKED)
+                                    : Ask(certificate, simple->rgpElement[i + 1]->pCertContext);
             if (error == static_cast<DWORD>(CRYPT_E_REVOKED)) {
+                Revoked().Add(certificate);
                 result = Revocation::Revoked;
                 why = L"certificate " + std::to_wstring(i) + L" of the chain is revoked";
             } else if (error != ERROR_SUCCESS) {

@@ -15,7 +15,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import (DIALOG_WAIT_MS, UI_TEXTS, Scenario, ScenarioTest, read_marker,  # noqa: E402
                      wait_for, wine_path)
-from packages import make_package, sign  # noqa: E402
+from packages import make_crl, make_package, make_signer, sign  # noqa: E402
 from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, YES, DialogTest, drive,  # noqa: E402
                            read_state, screenshot)
 
@@ -288,17 +288,28 @@ class Failures(UpdateTest):
             with open(os.path.join(s.temp_dir, "wizard-mode.txt"), "w") as f:
                 f.write("hungwindow\n")
 
+        def revoked_signer(s):
+            # A signer of the maker's name, revoked on the CRL its certificate points at.
+            folder = os.path.join(s.root, "signers")
+            signer = make_signer(s.build, folder, "revoked", "Dekavroline Revoked",
+                                 s.control.url("crl/root.crl"))
+            os.makedirs(os.path.join(s.www, "crl"))
+            make_crl(s.build, folder, [signer], os.path.join(s.www, "crl", "root.crl"))
+            offer(s, signer=signer)
+
         def deep_exe_path(s):
             offer(s, exe_path="Not\\Made\\KVWizard.exe")
 
         wizard_refused = "staging: the new wizard was refused"
 
         refused = "package check: refused"
+        revoked = "update: refused, the signer's certificate is revoked"
         # A 404 is a failed download: its error page is never taken for the package.
         rows = {"404": (not_found, "download: status 404"),
                 "unsigned": (unsigned, refused),
                 "another signer": (other_signer, refused),
                 "tampered": (tampered, refused),
+                "revoked signer": (revoked_signer, revoked),
                 "cannot be started": (cannot_start, "staging: package could not be started"),
                 "ended as hung": (hangs, "staging: package ended as hung"),
                 "ExePath two levels the package did not make": (deep_exe_path,
@@ -320,7 +331,7 @@ class Failures(UpdateTest):
                 # network chose, and a failed download leaves none; one that passed its check
                 # and then failed to stage stays.
                 kept = os.path.exists(os.path.join(s.temp_dir, PACKAGE))
-                self.assertEqual(kept, why not in (refused, rows["404"][1]),
+                self.assertEqual(kept, why not in (refused, revoked, rows["404"][1]),
                                  "the package's file after the failure")
                 if why == wizard_refused:
                     self.assertFalse(os.path.exists(os.path.join(s.temp_dir, FOLDER)),

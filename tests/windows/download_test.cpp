@@ -182,6 +182,63 @@ TEST_F(PackageFetch, StopEndsAnEndlessBodyThatGivesNoLength)
     EXPECT_FALSE(Exists(file));
 }
 
+// Size= from the control file, or without it the hard limit (lowered here), bounds what is
+// taken: an announced length that differs is refused before a byte is stored, a body that runs
+// on is cut at the first byte past the size, and nothing of either is kept.
+TEST_F(PackageFetch, SizeBoundsWhatIsTaken)
+{
+    const std::string body = PackageBytes(300000, 7);
+    const std::wstring exact = Serve(L"sized.bin", body);
+    const std::wstring longer = Serve(L"longer.bin", body + PackageBytes(70000, 8));
+    const unsigned long long limit = 1024 * 1024;
+    sys::test_seam::SetPackageLimitBytes(limit);
+    struct Case {
+        std::wstring url;
+        unsigned long long size;  // Size=, 0 for none
+        sys::DownloadOutcome outcome;
+    } cases[] = {
+        {ServerUrl(exact), body.size(), sys::DownloadOutcome::Stored},
+        {ServerUrl(longer), body.size(), sys::DownloadOutcome::WrongSize},  // its length says so
+        {ServerUrl(exact), body.size() + 1, sys::DownloadOutcome::WrongSize},
+        {ServerUrl(L"nolength/0/" + longer), body.size(), sys::DownloadOutcome::WrongSize},
+        {ServerUrl(L"endless/x.bin"), body.size(), sys::DownloadOutcome::WrongSize},
+        {ServerUrl(L"endless/x.bin"), 0, sys::DownloadOutcome::WrongSize},  // the limit
+        {ServerUrl(L"nolength/0/" + exact), body.size(), sys::DownloadOutcome::Stored},
+    };
+    for (const Case& c : cases) {
+        seen.clear();
+        sys::PackageDownload download(c.url, file, c.size);
+        EXPECT_EQ(Run(download), c.outcome) << c.url << " " << c.size;
+        const unsigned long long bound = c.size ? c.size : limit;
+        for (const Progress& p : seen) EXPECT_LE(p.first, bound) << c.url;
+        if (c.outcome == sys::DownloadOutcome::Stored) {
+            EXPECT_EQ(ReadBytes(file), body) << c.url;
+            download.Discard();
+        }
+        EXPECT_FALSE(Exists(file)) << c.url;
+    }
+    sys::test_seam::SetPackageLimitBytes(0);
+}
+
+// A resumed download is held to Size= too: the rest of an unchanged file completes it, and a
+// file that changed to another size after the cut is refused whole.
+TEST_F(PackageFetch, ResumeIsHeldToTheSize)
+{
+    const std::string body = PackageBytes(500000, 9);
+    const std::wstring name = Serve(L"resume-sized.bin", body);
+    sys::PackageDownload download(ServerUrl(L"cut90/" + name), file, body.size());
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);
+    ASSERT_EQ(Run(download), sys::DownloadOutcome::Stored);
+    EXPECT_EQ(ReadBytes(file), body);
+    download.Discard();
+
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::Failed);  // cut again at 90 %
+    ::Sleep(20);  // a new modification time, so a new ETag
+    Serve(L"resume-sized.bin", body + "grown");
+    EXPECT_EQ(Run(download), sys::DownloadOutcome::WrongSize);
+    EXPECT_FALSE(Exists(file));
+}
+
 TEST_F(PackageFetch, SilentOrStalledServerEndsAsStalled)
 {
     sys::test_seam::SetStallLimitMs(2000);
