@@ -228,7 +228,7 @@ class Scaling(DialogTest):
             report = os.path.join(s.root, "report.txt")
             s.install(languages=(language,))
             subprocess.run(["convert", "-size", "%dx%d" % self.PICTURE_SIZE, "xc:#1f6feb",
-                            os.path.join(s.res, "English", "Morvane.gif")], check=True,
+                            os.path.join(s.res, language, "Morvane.gif")], check=True,
                            timeout=60)
             shutil.copy(os.path.join(self.build.fixtures, "dialog_host.exe"), s.app_dir)
             with s.start(program="dialog_host.exe", lang=LOCALES[language],
