@@ -11,3 +11,4 @@
 #define IDC_PICTURE           1004
 #define IDC_PROGRESS          1005
 #define IDC_REASON            1006
+#define IDC_PKG_SIZE          1007

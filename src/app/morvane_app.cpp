@@ -48,12 +48,19 @@ int CMorvaneApp::InitInstance()
     }
 
     m_bUpdateAvailable = 0;
+    // The folders come before the probe: they say where kavro.ini is, and an administrator who
+    // turned update checks off there wants no request at all, the probe included.
+    const bool foldersRead = Step(L"folders and language", InitFoldersAndLanguage());
+    if (foldersRead && UpdateChecksTurnedOff()) {
+        win::Trail(L"decision: local wizard, update checks turned off in kavro.ini");
+        LaunchLocalWizard();
+        return 0;
+    }
     // The settings are read and the system compared while the probe waits for the network:
     // neither writes anything nor talks to a server, so nobody sees them overlap, and the
     // server still sees the probe before the control-file fetch.
     sys::ServerProbe probe(MORVANE_SUPPORT_URL);
-    const bool settingsRead = Step(L"folders and language", InitFoldersAndLanguage()) &&
-                              Step(L"main settings", ReadMainSettings()) &&
+    const bool settingsRead = foldersRead && Step(L"main settings", ReadMainSettings()) &&
                               Step(L"language settings", ReadLanguageSettings()) &&
                               Step(L"UI texts", ReadUiStrings()) &&
                               Step(L"driver name", FindDriverName());
@@ -102,8 +109,12 @@ int CMorvaneApp::IsOsSupported()
 int CMorvaneApp::LaunchLocalWizard()
 {
     if (sys::StartLocalWizard(m_values.installation.localWizard)) return 1;
-    // Nothing was started: the user is told why rather than left with nothing. Without the
-    // texts (a settings file missing) there is nothing to tell it with.
+    // Nothing was started: the user is told why rather than left with nothing. With update
+    // checks turned off the texts were not read yet; without them (a settings file missing)
+    // there is nothing to tell it with.
+    if (m_values.texts.messageWizardRefused.empty() && ReadMainSettings() &&
+        ReadLanguageSettings())
+        ReadUiStrings();
     if (m_values.texts.messageWizardRefused.empty()) return 0;
     ShowDialog(ui::STATE_WIZARD_REFUSED);
     return 0;

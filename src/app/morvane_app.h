@@ -27,6 +27,8 @@ public:
     int IsOsSupported();
     int CheckForUpdate();
     int LaunchLocalWizard();
+    // An administrator's UpdateCheck=0 in kavro.ini: no request of any kind, the local wizard.
+    bool UpdateChecksTurnedOff();
 
     // What the steps made: complete before the dialog exists, read-only afterwards.
     settings::Values m_values;

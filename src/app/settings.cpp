@@ -59,6 +59,12 @@ int CMorvaneApp::ReadMainSettings()
     return 1;
 }
 
+bool CMorvaneApp::UpdateChecksTurnedOff()
+{
+    return app::TurnsUpdateChecksOff(
+        ReadIniValue(L"STARTUP", L"UpdateCheck", L"", m_values.installation.mainSettings));
+}
+
 int CMorvaneApp::ReadLanguageSettings()
 {
     const std::wstring file = ChooseLanguageFile(m_values.installation.languageFolder, L"language");

@@ -97,4 +97,26 @@ bool IsUpdateOffered(const std::wstring& downloadUrl, const std::wstring& exePat
            IsRevisionNewer(revision, localRevision);
 }
 
+bool TurnsUpdateChecksOff(const std::wstring& value)
+{
+    std::wstring lower = value;
+    for (wchar_t& c : lower)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return lower == L"0" || lower == L"off" || lower == L"no" || lower == L"false";
+}
+
+bool ParseByteCount(const std::wstring& text, std::uint64_t limit, std::uint64_t* bytes)
+{
+    // 19 digits never overflow 64 bits.
+    if (text.empty() || text.size() > 19) return false;
+    std::uint64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return false;
+        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+    }
+    if (value == 0 || value > limit) return false;
+    *bytes = value;
+    return true;
+}
+
 }  // namespace app

@@ -46,4 +46,11 @@ std::wstring PackageName(const std::wstring& downloadUrl);
 bool IsUpdateOffered(const std::wstring& downloadUrl, const std::wstring& exePath,
                      std::int32_t revision, std::int32_t localRevision);
 
+// kavro.ini's UpdateCheck= as an administrator writes it: "0", "off", "no" or "false" (any
+// case) turn update checks off; anything else, an absent key included, leaves them on.
+bool TurnsUpdateChecksOff(const std::wstring& value);
+
+// A byte count written as decimal digits only, from 1 to `limit`: the control file's Size=.
+bool ParseByteCount(const std::wstring& text, std::uint64_t limit, std::uint64_t* bytes);
+
 }  // namespace app

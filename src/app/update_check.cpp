@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "app/ini_text.h"
+#include "app/rollout_rules.h"
 #include "app/startup_rules.h"
 #include "rules/names.h"
 #include "sys/control_fetch.h"
+#include "sys/http_rules.h"
+#include "sys/machine_id.h"
 #include "win/trail.h"
 #include "win/wstr.h"
 
@@ -20,6 +23,33 @@ bool Refuse(const wchar_t* why)
 {
     win::Trail(std::wstring(L"update check: no update, ") + why);
     return false;
+}
+
+// Whether the section has the key at all: no default can tell an absent key from one that
+// holds the default, but two different defaults can.
+bool HasKey(const app::IniText& control, const std::wstring& section, const wchar_t* key)
+{
+    return control.RawValue(section, key, L"\x01") != L"\x01" ||
+           control.RawValue(section, key, L"\x02") != L"\x02";
+}
+
+// The staged rollout: whether this machine's bucket is among the percentage the section
+// offers the revision to. The trail names the bucket either way.
+bool ReachesThisMachine(const app::IniText& control, const std::wstring& section,
+                        std::int32_t revision)
+{
+    const app::RolloutPercent rollout =
+        app::ParseRollout(HasKey(control, section, L"Rollout"),
+                          control.Value(section, L"Rollout", L""));
+    const std::wstring machine = sys::MachineGuid();
+    const unsigned bucket = app::RolloutBucket(machine, section, revision);
+    const bool reached = app::IsInRollout(bucket, rollout.percent);
+    win::Trail(L"update check: rollout " + win::Decimal(rollout.percent) + L"%" +
+               (rollout.valid ? L"" : L" (Rollout is not a whole number from 0 to 100: halted)") +
+               L", this machine is in bucket " + win::Decimal(bucket) +
+               (machine.empty() ? L" (no MachineGuid: the last bucket)" : L"") +
+               (reached ? L", offered" : L", not offered"));
+    return reached;
 }
 
 }  // namespace
@@ -53,6 +83,12 @@ int CMorvaneApp::CheckForUpdate()
     if (!rules::IsSafeExePath(offer.exePath))
         return Refuse(L"ExePath is not a file in a folder below the temporary folder");
     offer.revision = ::StrToIntW(control.Value(section, L"Revision", L"0").c_str());
+    // Size= bounds the download; a value that is not a byte count the download could accept
+    // offers nothing rather than a download without its bound.
+    if (HasKey(control, section, L"Size") &&
+        !app::ParseByteCount(control.Value(section, L"Size", L""), sys::kPackageLimitBytes,
+                             &offer.packageSize))
+        return Refuse(L"Size is not a byte count from 1 to 2 GiB");
     const std::int32_t local = m_values.settings.installerRevision;
     const bool newer =
         app::IsUpdateOffered(offer.downloadUrl, offer.exePath, offer.revision, local);
@@ -60,5 +96,5 @@ int CMorvaneApp::CheckForUpdate()
                (newer ? L" offered, newer than " : L" offered, not newer than ") +
                win::Decimal(static_cast<unsigned>(local)));
     m_values.offer = offer;
-    return newer ? 1 : 0;
+    return newer && ReachesThisMachine(control, section, offer.revision) ? 1 : 0;
 }

@@ -1,7 +1,7 @@
 // morvane-pack: makes a package from a folder and prints the control-file section offering it.
 //
 //   morvane-pack --from DIR --folder NAME --out PACKAGE.exe --section NAME --revision N
-//                [--stub morvane-sfx.exe] [--url URL]
+//                [--stub morvane-sfx.exe] [--url URL [--rollout PERCENT]]
 //                [--sign-cert CERT --sign-key KEY [--timestamp URL]]
 //
 // Messages go to stderr; the section alone goes to stdout, ready to paste into the control
@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 const char kUsage[] =
     "usage: morvane-pack --from DIR --folder NAME --out PACKAGE.exe --section NAME --revision N\n"
-    "                    [--stub EXTRACTOR] [--url URL]\n"
+    "                    [--stub EXTRACTOR] [--url URL [--rollout PERCENT]]\n"
     "                    [--sign-cert CERT --sign-key KEY [--timestamp URL]]\n";
 const char kStubName[] = "morvane-sfx.exe";
 
@@ -133,7 +133,7 @@ int Main(const std::vector<std::string>& args)
 {
     static const char* const kOptions[] = {"--from",    "--folder",   "--out",      "--stub",
                                            "--section", "--revision", "--url",      "--sign-cert",
-                                           "--sign-key", "--timestamp"};
+                                           "--sign-key", "--timestamp", "--rollout"};
     std::map<std::string, std::string> given;
     for (size_t i = 1; i < args.size(); i += 2) {
         const bool known = std::find(std::begin(kOptions), std::end(kOptions), args[i]) !=
@@ -153,8 +153,14 @@ int Main(const std::vector<std::string>& args)
         return 1;
     }
     const int signParts = given.count("--sign-cert") + given.count("--sign-key");
-    if (signParts == 1 || (given.count("--timestamp") && signParts == 0)) {
-        Say("--sign-cert and --sign-key go together");
+    if (signParts == 1 || (given.count("--timestamp") && signParts == 0) ||
+        (given.count("--rollout") && !given.count("--url"))) {
+        Say("--sign-cert and --sign-key go together; --rollout goes with the whole section "
+            "(--url)");
+        return 1;
+    }
+    if (given.count("--rollout") && !pack::IsRolloutPercent(value("--rollout"))) {
+        Say("--rollout must be a whole number from 0 to 100");
         return 1;
     }
     std::string why, section;
@@ -163,6 +169,7 @@ int Main(const std::vector<std::string>& args)
         section = pack::ControlSection(value("--section"), value("--revision"), value("--url"),
                                        folder, &why);
         if (section.empty()) return Say(why), 1;
+        if (given.count("--rollout")) section += "Rollout=" + value("--rollout") + "\n";
     }
 
     const fs::path from = PathOf(value("--from")), out = PathOf(value("--out"));
@@ -190,6 +197,12 @@ int Main(const std::vector<std::string>& args)
         Say(std::string("ExePath for the control file: ") + folder + "\\" + pack::kWizardName +
             " (give --url for the whole section)");
     } else {
+        // Size= only for the bytes that will be published: signing after this run changes them.
+        const std::uintmax_t bytes = fs::file_size(out, error);
+        if (signParts == 2 && result == 0 && !error)
+            section += "Size=" + std::to_string(bytes) + "\n";
+        else
+            Say("sign the package, then add Size=<the signed file's bytes> to the section");
         std::fputs(section.c_str(), stdout);
     }
     return result;

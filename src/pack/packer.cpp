@@ -234,6 +234,14 @@ std::string ControlSection(const std::string& section, const std::string& revisi
            kWizardName + "\n" + "Revision=" + revision + "\n";
 }
 
+bool IsRolloutPercent(const std::string& text)
+{
+    if (text.empty() || text.size() > 3) return false;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    return std::stoul(text) <= 100;
+}
+
 const std::string& PackageManifest()
 {
     static const std::string manifest =

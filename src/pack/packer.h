@@ -55,6 +55,10 @@ bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
 // number from 1 to 2147483647, a URL that is not http(s), holds blanks or backslashes, is
 // longer than the 259 characters a value may have, or whose last part (the package's name
 // in the temporary folder) is empty or the folder's own name.
+// The staged rollout's percentage as Morvane reads Rollout=: a whole number from 0 to 100 in
+// plain digits (it reads anything else as 0, a halt).
+bool IsRolloutPercent(const std::string& text);
+
 std::string ControlSection(const std::string& section, const std::string& revision,
                            const std::string& url, const std::string& folder, std::string* why);
 

@@ -27,6 +27,7 @@ enum class FailureCause {
     BadSignature,      // M-201 the package's signature is not valid
     OtherSigner,       // M-202 the package is signed by someone else
     NotTheOffer,       // M-203 the package is not the one offered
+    SignerRevoked,     // M-204 the package's signer was revoked
     UnpackFailed,      // M-301 the package could not unpack
     WizardRefused,     // M-401 the new wizard was refused
     WizardNotStarted,  // M-402 the new wizard could not start

@@ -62,6 +62,7 @@ struct Offer {
     std::wstring packageName;  // a plain file name, from the URL
     std::wstring exePath;      // the new wizard, relative to where the package unpacks
     std::int32_t revision = 0;
+    std::uint64_t packageSize = 0;  // Size=, the package's bytes; 0 when the file gives none
 };
 
 // The paths of one offer's update, all inside the run's work folder: a folder of its own below

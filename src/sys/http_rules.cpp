@@ -21,10 +21,16 @@ const wchar_t* FaultName(NetFault fault)
     case NetFault::Cut: return L"cut";
     case NetFault::Stalled: return L"stalled";
     case NetFault::DiskFull: return L"disk full";
-    case NetFault::TooLarge: return L"too large";
+    case NetFault::WrongSize: return L"wrong size";
     case NetFault::Stopped: return L"stopped";
     }
     return L"failed";
+}
+
+bool IsLengthAllowed(unsigned long long total, const DownloadLimits& limits)
+{
+    if (total == 0) return true;  // none announced: the body is counted as it arrives
+    return limits.expectedBytes ? total == limits.expectedBytes : total <= limits.maxBytes;
 }
 
 bool IsRedirectStatus(unsigned long status)

@@ -24,7 +24,7 @@ enum class NetFault {
     Cut,               // the body ended before its length
     Stalled,           // no byte arrived for the stall limit
     DiskFull,          // the file could not be written
-    TooLarge,          // more than the limit allows
+    WrongSize,         // another size than Size= says, or more than the limit allows
     Stopped,           // the caller asked it to stop
 };
 
@@ -35,10 +35,21 @@ constexpr int kMaxRedirects = 5;
 // Anything bigger is not a control file, whatever the server says it is.
 constexpr size_t kControlFileLimit = 64 * 1024;
 
-// What a package download may take; the caller passes them in (tests shorten the stall).
+// The most a package may be without Size=: twice the packer's largest payload, so no real
+// package reaches it, while a server (or a man in the middle) that sends without end stops
+// long before the disk is full.
+constexpr unsigned long long kPackageLimitBytes = 2ull << 30;
+
+// What a package download may take; the caller passes them in (tests shorten them).
 struct DownloadLimits {
-    unsigned long stallMs = 30000;  // no byte for this long ends the attempt
+    unsigned long stallMs = 30000;                  // no byte for this long ends the attempt
+    unsigned long long expectedBytes = 0;           // Size= of the control file, 0 when not given
+    unsigned long long maxBytes = kPackageLimitBytes;  // the bound without Size=
 };
+
+// Whether an announced whole-file length (0: none announced) may be the package's: Size=
+// exactly when the control file gives it, else no more than the limit.
+bool IsLengthAllowed(unsigned long long total, const DownloadLimits& limits);
 
 // 301, 302, 303, 307 and 308: the answers whose Location we judge and follow ourselves.
 bool IsRedirectStatus(unsigned long status);

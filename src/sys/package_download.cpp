@@ -49,8 +49,11 @@ bool SizeOf(HANDLE file, unsigned long long* size)
 // stay stuck inside WinINet, but it never touches the file or the PackageDownload again.
 class PackageDownload::Attempt : public win::DeadlineJob {
 public:
-    Attempt(std::wstring url, HANDLE file, unsigned long long have, std::wstring validator)
-        : m_url(std::move(url)), m_file(file), m_validator(std::move(validator)), m_base(have)
+    Attempt(std::wstring url, HANDLE file, unsigned long long have, std::wstring validator,
+            const DownloadLimits& limits)
+        : m_url(std::move(url)), m_file(file), m_validator(std::move(validator)), m_base(have),
+          m_limits(limits),
+          m_most(limits.expectedBytes ? limits.expectedBytes : limits.maxBytes)
     {
         m_result.have = have;
     }
@@ -104,19 +107,35 @@ private:
         const HttpAnswer answer = session.Open(m_url, RangeHeaders(m_base, m_validator));
         if (answer.fault != NetFault::None) return answer.fault;
         HINTERNET request = answer.request.get();
-        if (answer.status == HTTP_STATUS_PARTIAL_CONTENT && m_base)
-            return Resume(session, request) ? Receive(session, request) : NetFault::ServerError;
-        if (answer.status == HTTP_STATUS_OK)
-            return Restart(session, request) ? Receive(session, request) : NetFault::DiskFull;
+        unsigned long long total = 0;
+        if (answer.status == HTTP_STATUS_PARTIAL_CONTENT && m_base) {
+            if (!ParseContentRange(session.Header(request, HTTP_QUERY_CONTENT_RANGE), m_base,
+                                   &total))
+                return NetFault::ServerError;
+            if (!IsLengthAllowed(total, m_limits)) return WrongSize(L"the range's whole", total);
+            return Resume(total) ? Receive(session, request) : NetFault::DiskFull;
+        }
+        if (answer.status == HTTP_STATUS_OK) {
+            ParseCount(session.Header(request, HTTP_QUERY_CONTENT_LENGTH), &total);
+            if (!IsLengthAllowed(total, m_limits)) return WrongSize(L"Content-Length", total);
+            return Restart(session, request, total) ? Receive(session, request)
+                                                    : NetFault::DiskFull;
+        }
         win::Trail(L"download: status " + win::Decimal(answer.status));
         return NetFault::ServerError;
     }
 
-    // A whole answer: the file starts over, and this answer's validator judges a later resume.
-    bool Restart(const HttpSession& session, HINTERNET request)
+    NetFault WrongSize(const wchar_t* what, unsigned long long bytes) const
     {
-        unsigned long long total = 0;
-        ParseCount(session.Header(request, HTTP_QUERY_CONTENT_LENGTH), &total);
+        win::Trail(std::wstring(L"download: refused, ") + what + L" says " + win::Decimal(bytes) +
+                   L" bytes where " + (m_limits.expectedBytes ? L"Size= says " : L"the limit is ") +
+                   win::Decimal(m_most));
+        return NetFault::WrongSize;
+    }
+
+    // A whole answer: the file starts over, and this answer's validator judges a later resume.
+    bool Restart(const HttpSession& session, HINTERNET request, unsigned long long total)
+    {
         const bool ranges = session.Header(request, HTTP_QUERY_ACCEPT_RANGES) == L"bytes";
         const std::wstring validator =
             ranges && total ? ResumeValidator(session.Header(request, HTTP_QUERY_ETAG),
@@ -131,11 +150,8 @@ private:
     }
 
     // The rest of the file, exactly from where ours ends.
-    bool Resume(const HttpSession& session, HINTERNET request)
+    bool Resume(unsigned long long total)
     {
-        unsigned long long total = 0;
-        if (!ParseContentRange(session.Header(request, HTTP_QUERY_CONTENT_RANGE), m_base, &total))
-            return false;
         win::Locked hold(m_lock);
         if (m_letGo || !CutTo(m_file, m_base)) return false;
         m_result.have = m_base;
@@ -161,6 +177,11 @@ private:
             if (got == 0) break;
             win::Locked hold(m_lock);
             if (m_letGo) return NetFault::Stopped;
+            // The first byte past the size ends the download; none of that read is written.
+            if (got > m_most - m_result.have) {
+                m_result.validator.clear();
+                return WrongSize(L"the body, longer than announced,", m_result.have + got);
+            }
             DWORD written = 0;
             if (!::WriteFile(m_file, buffer.data(), got, &written, nullptr) || written != got) {
                 // A full disk: nothing of this attempt is worth keeping.
@@ -171,6 +192,7 @@ private:
         }
         const Result result = Snapshot();
         if (result.total && result.have != result.total) return NetFault::Cut;
+        if (m_limits.expectedBytes && result.have != m_limits.expectedBytes) return NetFault::Cut;
         return NetFault::None;
     }
 
@@ -178,6 +200,8 @@ private:
     const HANDLE m_file;
     const std::wstring m_validator;
     const unsigned long long m_base;
+    const DownloadLimits m_limits;
+    const unsigned long long m_most;  // Size=, else the limit
     win::Lock m_lock;
     bool m_letGo = false;
     Result m_result;
@@ -226,7 +250,8 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
         m_validator.clear();
     }
 
-    win::Shared<Attempt> attempt(new Attempt(m_url, m_partial.get(), m_have, m_validator));
+    win::Shared<Attempt> attempt(
+        new Attempt(m_url, m_partial.get(), m_have, m_validator, m_limits));
     if (!attempt->Start()) return NetFault::NoConnection;
     // However Run is left (a progress callback that throws included), the thread's say over the
     // file ends first.
@@ -275,6 +300,7 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
     }
     const bool interrupted = result.fault == NetFault::Cut || result.fault == NetFault::Stalled ||
                              result.fault == NetFault::Stopped;
+    // A wrong size keeps nothing: what arrived may not be the package at all.
     if (!interrupted || m_validator.empty() || m_have == 0) ForgetPartial();
     if (result.fault != NetFault::Stopped)
         win::Trail(L"download: " + std::wstring(FaultName(result.fault)));

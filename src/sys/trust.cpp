@@ -308,7 +308,9 @@ bool VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring&
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &file;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_SAFER_FLAG;
+    // Nothing is fetched here, so a missing intermediate or a slow server never stalls the
+    // check: revocation is asked separately, with its own time limit (sys/revocation.h).
+    data.dwProvFlags = WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
     GUID action = kGenericVerifyV2;
 
     const LONG verified = verify(nullptr, &action, &data);
@@ -328,6 +330,13 @@ int VerifyFileTrust(const std::wstring& path)
     if (!sys::IsVerifiableFileType(path)) return 0;
     win::File file = OpenLocked(path);
     return file ? VerifyFileTrust(path, file.get(), ClassifyPackage(path, file.get())) : 0;
+}
+
+Bytes ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
+{
+    const win::Crypt32Calls* api = Crypt();
+    return api && kind != sys::PackageKind::None ? ReadSignature(*api, path, lockedFile, kind)
+                                                 : Bytes();
 }
 
 std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile,

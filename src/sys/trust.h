@@ -13,6 +13,7 @@
 #include <wintrust.h>
 
 #include <string>
+#include <vector>
 
 #include "sys/trust_rules.h"
 #include "win/handles.h"
@@ -59,6 +60,11 @@ int VerifyFileTrust(const std::wstring& path, HANDLE lockedFile, sys::PackageKin
 // locked file; empty when the type is not verifiable or anything fails.
 std::wstring GetSignerName(const std::wstring& path);
 std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind);
+
+// The signature (a PKCS#7 blob) of the locked file, read as the signer's name is read; empty
+// when the file has none that our checks accept.
+std::vector<unsigned char> ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile,
+                                             sys::PackageKind kind);
 
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.

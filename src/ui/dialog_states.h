@@ -49,9 +49,9 @@ struct ButtonEffect {
 };
 
 // Applied in the order of the members: font and title, message, Yes, No, Cancel, animation,
-// progress bar, the failure's reason line; within a button: visibility, enabled flag,
-// caption. Whatever says Keep keeps its look. The reason line's text is the failure's, set by
-// the dialog before it enters the failed view.
+// progress bar, the package's size, the failure's reason line; within a button: visibility,
+// enabled flag, caption. Whatever says Keep keeps its look. The reason line's text is the
+// failure's, set by the dialog before it enters the failed view.
 struct StateEffects {
     bool setUpFontAndTitle;
     Text message;
@@ -60,6 +60,7 @@ struct StateEffects {
     ButtonEffect cancel;
     Animation animation;
     ProgressBar progress;
+    Visibility size;  // the package's size under the message, when the offer gives it
     Visibility reason;
 };
 

@@ -81,6 +81,7 @@ void CMorvaneDlg::DoDataExchange()
     m_btnYes = Item(IDC_YES_BTN);
     m_btnCancel = Item(IDC_CAN_BTN);
     m_ctlProgress = Item(IDC_PROGRESS);
+    m_ctlSize = Item(IDC_PKG_SIZE);
     m_picture.Attach(Item(IDC_PICTURE));
 }
 
@@ -91,7 +92,9 @@ BOOL CMorvaneDlg::OnInitDialog()
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon.get()));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.get()));
     SetState(ui::STATE_SETUP);
-    SetState(m_values.osSupported ? m_nOpening : ui::STATE_OS_UNSUPPORTED);
+    // A refused local wizard is said as it is, whatever else start-up found.
+    const bool refused = m_nOpening == ui::STATE_WIZARD_REFUSED;
+    SetState(refused || m_values.osSupported ? m_nOpening : ui::STATE_OS_UNSUPPORTED);
     return TRUE;
 }
 
@@ -112,6 +115,7 @@ int CMorvaneDlg::SetState(ui::State nState)
         ::ShowWindow(Item(IDC_PICTURE), SW_HIDE);
     }
     ApplyProgressBar(effects.progress);
+    ApplySize(effects.size);
     if (effects.reason != ui::Visibility::Keep)
         ::ShowWindow(m_ctlReason, effects.reason == ui::Visibility::Show ? SW_SHOW : SW_HIDE);
     FocusFirstButton();
@@ -147,6 +151,21 @@ void CMorvaneDlg::ShowFailure(const rules::Failure& failure)
     SetState(ui::STATE_FAILED);
 }
 
+// The package's size as the user's settings write sizes ("12.3 MB"); numbers and units need no
+// text of the language files, so every language shows it. Nothing when the offer gives no size.
+void CMorvaneDlg::ApplySize(ui::Visibility effect)
+{
+    if (effect == ui::Visibility::Keep) return;
+    const unsigned long long bytes = m_values.offer.packageSize;
+    const bool show = effect == ui::Visibility::Show && bytes != 0;
+    if (show) {
+        wchar_t text[64] = {};
+        if (!::StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 64)) text[0] = L'\0';
+        SetText(m_ctlSize, text);
+    }
+    ::ShowWindow(m_ctlSize, show ? SW_SHOW : SW_HIDE);
+}
+
 void CMorvaneDlg::ApplyProgressBar(ui::ProgressBar effect)
 {
     if (effect == ui::ProgressBar::Keep) return;
@@ -171,7 +190,7 @@ void CMorvaneDlg::SetTextFont(int dpi)
 {
     win::GdiObject font(CreateTextFont(dpi));
     // The dialog and the picture keep the template's font.
-    for (HWND control : {m_ctlMessage, m_ctlReason, m_btnNo, m_btnYes, m_btnCancel})
+    for (HWND control : {m_ctlMessage, m_ctlReason, m_btnNo, m_btnYes, m_btnCancel, m_ctlSize})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     // Replacing the old font only now: the controls no longer use it.
     m_fontText = std::move(font);

@@ -54,6 +54,7 @@ private:
     void ApplyButton(HWND button, const ui::ButtonEffect& effect);
     void ApplyProgressBar(ui::ProgressBar effect);
     void FocusFirstButton();
+    void ApplySize(ui::Visibility effect);
     const std::wstring& TextOf(ui::Text text) const;
 
     bool OnPaint();
@@ -75,6 +76,7 @@ private:
     HWND m_btnYes = nullptr;
     HWND m_btnCancel = nullptr;
     HWND m_ctlProgress = nullptr;
+    HWND m_ctlSize = nullptr;
     win::GdiObject m_fontText;
     CPictureEx m_picture;
     ui::State m_nState = ui::STATE_SETUP;

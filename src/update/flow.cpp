@@ -4,6 +4,7 @@
 
 #include "sys/package_download.h"
 #include "sys/local_wizard.h"
+#include "sys/revocation.h"
 #include "sys/trust.h"
 #include "rules/failure.h"
 #include "sys/package_file.h"
@@ -32,7 +33,10 @@ public:
         if (m_download) return true;
         if (!m_work->Make(m_tempDir)) return false;
         m_paths = settings::MakeUpdatePaths(m_work->path(), m_offer);
-        m_download.reset(new sys::PackageDownload(m_offer.downloadUrl, m_paths.packageFile));
+        sys::DownloadLimits limits;
+        limits.expectedBytes = m_offer.packageSize;
+        m_download.reset(
+            new sys::PackageDownload(m_offer.downloadUrl, m_paths.packageFile, limits));
         return true;
     }
     const settings::UpdatePaths& paths() const { return m_paths; }
@@ -154,12 +158,21 @@ rules::FailureCause CauseOf(sys::NetFault fault)
     case sys::NetFault::DiskFull: return FailureCause::DiskFull;
     case sys::NetFault::ServerError:
     case sys::NetFault::BadRedirect:
-    case sys::NetFault::TooLarge: return FailureCause::ServerError;
+    case sys::NetFault::WrongSize: return FailureCause::ServerError;
     case sys::NetFault::None:
     case sys::NetFault::NoConnection:
     case sys::NetFault::Stopped: break;
     }
     return FailureCause::NoConnection;
+}
+
+// A judged file whose signer has been revoked since it signed is refused; a revocation server
+// that does not answer within its limit is not a refusal.
+bool NotRevoked(const std::wstring& path, const win::File& judged)
+{
+    if (sys::CheckRevocation(path, judged.get()) != sys::Revocation::Revoked) return true;
+    win::Trail(L"update: refused, the signer's certificate is revoked: " + path);
+    return false;
 }
 
 // One attempt, from the download to the end of the clean-up, on a worker of its own. It holds
@@ -229,7 +242,10 @@ private:
             sys::CheckPackage(m_paths.packageFile, sys::BuiltInKeyPins(), judged);
         rules::FailureCause cause = rules::FailureCause::NotTheOffer;
         if (verdict == sys::PackageVerdict::Accepted) {
-            if (IsPackageOffered(judged->get())) return !m_attempt->IsAbandoned();
+            if (!NotRevoked(m_paths.packageFile, *judged))
+                cause = rules::FailureCause::SignerRevoked;
+            else if (IsPackageOffered(judged->get()))
+                return !m_attempt->IsAbandoned();
         } else {
             cause = verdict == sys::PackageVerdict::OtherSigner
                         ? rules::FailureCause::OtherSigner
@@ -270,7 +286,9 @@ private:
     // fails goes.
     bool JudgeWizard(win::File* judged)
     {
-        if (sys::VerifyPackage(m_paths.newWizard, judged)) return true;
+        if (sys::VerifyPackage(m_paths.newWizard, judged) && NotRevoked(m_paths.newWizard, *judged))
+            return true;
+        judged->reset();
         win::Trail(L"staging: the new wizard was refused; removing " + m_paths.unpackedFolder);
         ClearUnpackedFolder(m_paths);
         return false;

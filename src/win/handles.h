@@ -69,6 +69,11 @@ struct GlobalTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::GlobalFree(h); }
 };
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::RegCloseKey(h); }
+};
 struct IconTraits {
     using Type = HICON;
     static Type Invalid() { return nullptr; }
@@ -96,6 +101,7 @@ using GdiObject = Unique<GdiTraits>;          // bitmaps, brushes, fonts
 using GlobalMemory = Unique<GlobalTraits>;    // GlobalAlloc blocks
 using MappedView = Unique<ViewTraits>;        // MapViewOfFile results
 using InternetHandle = Unique<InternetTraits>;  // InternetOpenW and InternetOpenUrlW results
+using RegKey = Unique<RegKeyTraits>;          // RegOpenKeyExW results
 
 // A window's DC, released with the window it came from.
 class WindowDc {

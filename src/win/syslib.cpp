@@ -145,6 +145,11 @@ void Fill(Crypt32Calls& c)
     MORVANE_BIND(m, c, CryptSIPRetrieveSubjectGuid);
     MORVANE_BIND(m, c, CryptSIPLoad);
     MORVANE_BIND(m, c, CryptHashPublicKeyInfo);
+    MORVANE_BIND(m, c, CertGetSubjectCertificateFromStore);
+    MORVANE_BIND(m, c, CertGetCertificateChain);
+    MORVANE_BIND(m, c, CertFreeCertificateChain);
+    MORVANE_BIND(m, c, CertFindExtension);
+    MORVANE_BIND(m, c, CertVerifyRevocation);
 }
 
 void Fill(NtdllCalls& c)

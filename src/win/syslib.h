@@ -90,6 +90,12 @@ struct Crypt32Calls {
     decltype(&::CryptSIPRetrieveSubjectGuid) CryptSIPRetrieveSubjectGuid;
     decltype(&::CryptSIPLoad) CryptSIPLoad;
     decltype(&::CryptHashPublicKeyInfo) CryptHashPublicKeyInfo;
+    // The revocation check of the signer's chain.
+    decltype(&::CertGetSubjectCertificateFromStore) CertGetSubjectCertificateFromStore;
+    decltype(&::CertGetCertificateChain) CertGetCertificateChain;
+    decltype(&::CertFreeCertificateChain) CertFreeCertificateChain;
+    decltype(&::CertFindExtension) CertFindExtension;
+    decltype(&::CertVerifyRevocation) CertVerifyRevocation;
 };
 const Crypt32Calls& Crypt32();
 

@@ -35,9 +35,9 @@ def read_resource_ids(path=RESOURCE_H):
 
 IDS = read_resource_ids()
 # The UI driver's JSON names each control by its id as text.
-NO, YES, CANCEL, MESSAGE, PICTURE, PROGRESS, REASON = (
+NO, YES, CANCEL, MESSAGE, PICTURE, PROGRESS, REASON, SIZE = (
     str(IDS[name]) for name in ("IDC_NO_BTN", "IDC_YES_BTN", "IDC_CAN_BTN", "IDC_UPD_MES",
-                                "IDC_PICTURE", "IDC_PROGRESS", "IDC_REASON"))
+                                "IDC_PICTURE", "IDC_PROGRESS", "IDC_REASON", "IDC_PKG_SIZE"))
 PLACEHOLDERS = ("YesBtn", "NoBtn", "CanBtn", "UpdMes")
 PRODUCT = "Kavro Demo"
 UNSUPPORTED = {"ProductName": PRODUCT, "OSMajor": "99", "OSMinor": "0", "SPMajor": "0",

@@ -86,8 +86,64 @@ def sign(build, path, signer="dekavroline"):
     os.replace(signed, path)
 
 
+def make_signer(build, folder, name, common_name, crl_url=None):
+    """A code-signing certificate and key under the build's test root, made now, with a CRL
+    distribution point at crl_url when given. Returns the path for sign(signer=...): its
+    "<path>.crt" holds the signer's certificate and then the root's, so the signature carries
+    the whole chain."""
+    pki = os.path.join(_build_dir(build), "fixtures", "pki")
+    os.makedirs(folder, exist_ok=True)
+    base = os.path.join(folder, name)
+    extensions = ["[signer]", "basicConstraints = critical, CA:false",
+                  "keyUsage = critical, digitalSignature", "extendedKeyUsage = codeSigning",
+                  "subjectKeyIdentifier = hash", "authorityKeyIdentifier = keyid"]
+    if crl_url:
+        extensions.append("crlDistributionPoints = URI:" + crl_url)
+    with open(base + ".ext", "w") as f:
+        f.write("\n".join(extensions) + "\n")
+    for args in (["req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", base + ".key",
+                  "-out", base + ".csr", "-subj", "/CN=" + common_name],
+                 ["x509", "-req", "-in", base + ".csr", "-CA", os.path.join(pki, "root.crt"),
+                  "-CAkey", os.path.join(pki, "root.key"), "-set_serial",
+                  "0x" + os.urandom(8).hex(), "-days", "30", "-out", base + ".only.crt",
+                  "-extfile", base + ".ext", "-extensions", "signer"]):
+        code, out, err = _run(["openssl"] + args)
+        if code != 0:
+            raise RuntimeError("openssl %s failed: %s" % (args[0], err))
+    with open(base + ".crt", "wb") as bundle:
+        for part in (base + ".only.crt", os.path.join(pki, "root.crt")):
+            with open(part, "rb") as f:
+                bundle.write(f.read())
+    return base
+
+
+def make_crl(build, folder, revoked, out_path):
+    """A CRL of the build's test root in DER, listing the certificates of the signers in
+    `revoked` (paths make_signer returned)."""
+    pki = os.path.join(_build_dir(build), "fixtures", "pki")
+    ca = os.path.join(folder, "crl-ca")
+    os.makedirs(ca, exist_ok=True)
+    open(os.path.join(ca, "index.txt"), "w").close()
+    with open(os.path.join(ca, "crlnumber"), "w") as f:
+        f.write("01\n")
+    config = os.path.join(ca, "ca.cnf")
+    with open(config, "w") as f:
+        f.write("[ca]\ndefault_ca = test\n[test]\ndatabase = %s\ncrlnumber = %s\n"
+                "default_md = sha256\ndefault_crl_days = 7\n"
+                % (os.path.join(ca, "index.txt"), os.path.join(ca, "crlnumber")))
+    keys = ["-config", config, "-keyfile", os.path.join(pki, "root.key"),
+            "-cert", os.path.join(pki, "root.crt")]
+    steps = [["ca", "-revoke", base + ".only.crt"] + keys for base in revoked]
+    steps += [["ca", "-gencrl", "-out", os.path.join(ca, "crl.pem")] + keys,
+              ["crl", "-in", os.path.join(ca, "crl.pem"), "-outform", "DER", "-out", out_path]]
+    for args in steps:
+        code, out, err = _run(["openssl"] + args)
+        if code != 0:
+            raise RuntimeError("openssl %s failed: %s" % (" ".join(args[:2]), err))
+
+
 def make_package(build, src_dir, folder, out_path, signer="dekavroline", section="KV-1000",
-                 revision=6, url=None):
+                 revision=6, url=None, rollout=None):
     """Packs src_dir into out_path (unpacking into %TEMP%\\<folder>), signs it unless signer is
     None, and returns the printed control-file section."""
     build_dir = _build_dir(build)
@@ -96,6 +152,8 @@ def make_package(build, src_dir, folder, out_path, signer="dekavroline", section
         raise RuntimeError("morvane-sfx.exe is not built in %s" % build_dir)
     pki = os.path.join(build_dir, "fixtures", "pki")
     offer = ["--section", section, "--revision", str(revision)] + (["--url", url] if url else [])
+    if rollout is not None:
+        offer += ["--rollout", str(rollout)]
     packer = native_packer(build_dir)
     if packer:
         args = [packer, "--from", src_dir, "--folder", folder, "--out", out_path, "--stub", stub]

@@ -13,7 +13,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, PROGRESS,  # noqa: E402
-                           REASON, YES, DialogTest, drive, press, read_state, screenshot)
+                           REASON, SIZE, YES, DialogTest, drive, press, read_state, screenshot)
 from harness import LOCALES, UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
 
 DOWNLOADING, STAGING, FAILED = 3, 4, 5
@@ -334,7 +334,7 @@ def host_report(test, states, language="English", env=None, picture_size=None):
         if kind in ("name", "value"):
             cid, hr, text = (rest.split(" ", 2) + [""])[:3]
             parsed.setdefault(kind, {})[cid] = (int(hr, 16), unescaped_report(text))
-        elif kind in ("font", "icon", "place", "fit", "fitall"):
+        elif kind in ("font", "icon", "place", "fit", "fitall", "text"):
             cid, _, fields = rest.partition(" ")
             parsed.setdefault(kind, {})[cid] = fields
         else:
@@ -379,28 +379,44 @@ class Accessibility(DialogTest):
         self.assertEqual((hr, value), (0, "25%"))
 
 
+# The package size with the longest form: three digits and a unit ("1.14 GB").
+PACKAGE_BYTES = 1234567890
+
+
 class Scaling(DialogTest):
     """The dialog on screens of 96, 144 and 192 pixels per inch (LogPixels in the test prefix),
     asking, downloading and failed with the longest reason built in: the text font follows the
     scale, the animation keeps its own pixel size, centred in the strip left of the message, no
-    shown control is clipped or lies over another, and the message and the reason line hold
-    their whole text."""
+    shown control is clipped or lies over another, and the message, the package's size (asking)
+    and the reason line hold their whole text."""
 
     PICTURE_SIZE = (20, 12)  # not square, so a swapped width and height shows
 
     CASES = [
-        # Asking, the picture is there from the template but holds nothing yet.
-        ("asking", "English", "", {}, (YES, NO, MESSAGE, PICTURE)),
+        # Asking, the picture is there from the template but holds nothing yet; the package's
+        # size shows under the message.
+        ("asking", "English", "", {"MORVANE_HOST_SIZE": str(PACKAGE_BYTES)},
+         (YES, NO, MESSAGE, PICTURE, SIZE)),
         ("downloading", "English", str(DOWNLOADING), {}, (CANCEL, MESSAGE, PICTURE, PROGRESS)),
         ("failed", "French", str(DOWNLOADING), {"MORVANE_HOST_FAILURE": str(LONGEST_CAUSE)},
          (YES, NO, MESSAGE, REASON)),
     ]
 
+    def assertSizeShownWhole(self, state, report, language):
+        """The size is a figure and a unit, and its text fits its control, as the message
+        fits its own."""
+        size_text = state["controls"][SIZE]["text"]
+        self.assertRegex(size_text, r"^1[.,]1\d? ?[A-Za-z]+$", language)
+        for cid in (MESSAGE, SIZE):
+            width, height, room_w, room_h = [int(v) for v in report["text"][cid].split()]
+            self.assertTrue(0 < width <= room_w and 0 < height <= room_h,
+                            (language, cid, report["text"][cid]))
+
     def test_font_picture_and_controls_at_each_scale(self):
         for dpi in (96, 144, 192):
             for view, language, states, env, shown in self.CASES:
                 with self.subTest(dpi=dpi, view=view), screen_dpi(self.build, dpi):
-                    _, report = host_report(self, states, language, env, self.PICTURE_SIZE)
+                    state, report = host_report(self, states, language, env, self.PICTURE_SIZE)
                     fonts = report["font"]
                     places = {cid: [int(v) for v in p.split()]
                               for cid, p in report["place"].items()}
@@ -431,6 +447,8 @@ class Scaling(DialogTest):
                         tallest = report["fitall"][REASON]
                         top, bottom = places[REASON][1], places[REASON][3]
                         self.assertLessEqual(int(tallest.split()[0]), bottom - top, tallest)
+                    if view == "asking":
+                        self.assertSizeShownWhole(state, report, language)
                     if view == "downloading":
                         strip = [int(v) for v in report["strip"]]
                         left, top, right, bottom = places[PICTURE][:4]
@@ -438,6 +456,15 @@ class Scaling(DialogTest):
                         self.assertEqual(top, strip[1])
                         self.assertLessEqual(abs((left + right) - (strip[0] + strip[2])), 1,
                                              (places[PICTURE], strip))
+
+    def test_size_shown_whole_in_every_language_at_the_largest_scale(self):
+        for language in ("Spanish", "French", "Portuguese"):
+            with self.subTest(language=language), screen_dpi(self.build, 192):
+                state, report = host_report(self, "", language,
+                                            {"MORVANE_HOST_SIZE": str(PACKAGE_BYTES)},
+                                            self.PICTURE_SIZE)
+                self.assertEqual(report["place"][SIZE].split()[4], "1")
+                self.assertSizeShownWhole(state, report, language)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import Scenario  # noqa: E402
-from packages import make_package  # noqa: E402
+from packages import make_package, native_packer  # noqa: E402
 from dialog_driver import YES, drive, read_state  # noqa: E402
 from test_update import FOLDER, PACKAGE, TEXTS, UpdateTest, packaged_tree  # noqa: E402
 
@@ -25,9 +25,13 @@ class PublishedSection(UpdateTest):
             os.makedirs(os.path.dirname(path))
             url = s.control.url("pkg/" + PACKAGE)
             section = make_package(s.build, packaged_tree(s), FOLDER, path,
-                                   section="KV Universal", revision=6, url=url)
+                                   section="KV Universal", revision=6, url=url, rollout=100)
+            # Size= is printed when the packer signed the package itself (the native packer
+            # through osslsigncode); the Windows packer under Wine leaves signing to afterwards,
+            # which changes the size, and prints none.
+            size = "Size=%d\n" % os.path.getsize(path) if native_packer(s.build) else ""
             self.assertEqual(section, "[KV Universal]\nDownloadUrl=%s\nExePath=%s\\KVWizard.exe\n"
-                                      "Revision=6\n" % (url, FOLDER))
+                                      "Revision=6\nRollout=100\n%s" % (url, FOLDER, size))
             s.serve("ctl.ini", section)
             with s.start() as run:
                 self.assertAskLook(read_state(run), TEXTS)

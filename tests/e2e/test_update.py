@@ -15,8 +15,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import (DIALOG_WAIT_MS, UI_TEXTS, Scenario, ScenarioTest, read_marker,  # noqa: E402
                      wait_for, wine_path)
-from packages import make_package, sign  # noqa: E402
-from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, YES, DialogTest, drive,  # noqa: E402
+from packages import make_crl, make_package, make_signer, sign  # noqa: E402
+from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, SIZE, YES, DialogTest, drive,  # noqa: E402
                            read_state, screenshot)
 
 TEXTS = UI_TEXTS["English"]
@@ -240,6 +240,39 @@ class Success(UpdateTest):
             self.assertEqual(os.listdir(s.temp_dir), [], run.trail)
 
 
+class SizeBound(UpdateTest):
+    """Size= in the control file: the asking view shows it, and a server that sends more than it
+    says, or a body without length or end, ends in the failed view with nothing kept."""
+
+    def test_a_body_longer_than_size_or_without_end_is_stopped_at_the_size(self):
+        for name, prefix in (("more than Size=", "nolength/0/"), ("no length, no end", "endless/")):
+            with self.subTest(name), Scenario(self.build) as s:
+                s.install()
+                path = offer(s)
+                size = os.path.getsize(path)
+                with open(path, "ab") as f:
+                    f.write(os.urandom(200000))  # what the server sends beyond the package
+                s.serve("ctl.ini", harness.control_file(
+                    revision=6, download_url=s.control.url(prefix + "pkg/" + PACKAGE))
+                    + b"Size=%d\r\n" % size)
+                with s.start() as run:
+                    c = read_state(run)["controls"]
+                    self.assertTrue(c[SIZE]["visible"])
+                    self.assertRegex(c[SIZE]["text"], r"^\d+([.,]\d+)? ?[A-Za-z]+$")
+                    state = self.click_and_wait(run, YES, "hidden", PICTURE)
+                    self.assertFailedLook(state)
+                    self.assertEqual(drive(run, "click", NO)[0], 0)
+                    run.finish()
+                stopped = [l for l in run.trail if l.startswith("download: refused, the body")]
+                self.assertEqual(len(stopped), 1, run.trail)
+                # Stopped at the first read past the size; nothing of it was written, and the
+                # partial file is gone.
+                taken = int(stopped[0].split(" says ")[1].split()[0])
+                self.assertLessEqual(taken, size + 64 * 1024, stopped[0])
+                self.assertIn("Size= says %d" % size, stopped[0])
+                self.assertFalse(os.path.exists(os.path.join(s.temp_dir, PACKAGE)))
+
+
 class Failures(UpdateTest):
 
     def fail_retry_and_decline(self, s, why, picture=None):
@@ -298,6 +331,15 @@ class Failures(UpdateTest):
             with open(os.path.join(s.temp_dir, "wizard-mode.txt"), "w") as f:
                 f.write("hungwindow\n")
 
+        def revoked_signer(s):
+            # A signer of the maker's name, revoked on the CRL its certificate points at.
+            folder = os.path.join(s.root, "signers")
+            signer = make_signer(s.build, folder, "revoked", "Dekavroline Revoked",
+                                 s.control.url("crl/root.crl"))
+            os.makedirs(os.path.join(s.www, "crl"))
+            make_crl(s.build, folder, [signer], os.path.join(s.www, "crl", "root.crl"))
+            offer(s, signer=signer)
+
         def deep_exe_path(s):
             offer(s, exe_path="Not\\Made\\KVWizard.exe")
 
@@ -310,6 +352,7 @@ class Failures(UpdateTest):
                 "unsigned": (unsigned, bad_signature),
                 "another signer": (other_signer, "failure: check/other-signer"),
                 "tampered": (tampered, bad_signature),
+                "revoked signer": (revoked_signer, "failure: check/signer-revoked"),
                 "a signed library": (signed_library, not_the_offer),
                 "the maker's signed wizard": (makers_wizard, not_the_offer),
                 "ExePath two levels the package did not make": (deep_exe_path, not_the_offer),

@@ -27,6 +27,7 @@ struct DialogModel {
     bool animating = false;
     bool progressVisible = false;  // hidden in the template
     bool reasonVisible = false;    // hidden in the template
+    bool sizeVisible = false;      // hidden in the template
 };
 
 std::string Name(Text text)
@@ -76,6 +77,7 @@ void Enter(State state, DialogModel& d)
     }
     if (e.progress != ProgressBar::Keep) d.progressVisible = e.progress == ProgressBar::ShowEmpty;
     if (e.reason != Visibility::Keep) d.reasonVisible = e.reason == Visibility::Show;
+    if (e.size != Visibility::Keep) d.sizeVisible = e.size == Visibility::Show;
 }
 
 std::string Look(const Control& c)
@@ -141,9 +143,11 @@ TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
     Enter(STATE_ASK, d);
     EXPECT_FALSE(d.animating);
     EXPECT_FALSE(d.progressVisible);
+    EXPECT_TRUE(d.sizeVisible);  // the size goes with the question, in the bar's place
     Enter(STATE_DOWNLOADING, d);
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.progressVisible);
+    EXPECT_FALSE(d.sizeVisible);
     Enter(STATE_STAGING, d);  // both stay while the package is staged
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.progressVisible);
@@ -153,6 +157,7 @@ TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
     EXPECT_FALSE(d.pictureVisible);
     EXPECT_FALSE(d.progressVisible);
     EXPECT_TRUE(d.reasonVisible) << "the failed view says why";
+    EXPECT_FALSE(d.sizeVisible);
     Enter(STATE_DOWNLOADING, d);  // Retry shows them again, and the reason goes
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.pictureVisible);

@@ -280,4 +280,11 @@ TEST(ControlSection, PrintsTheThreeKeysOrSaysWhyNot)
     EXPECT_NE(pack::ControlSection("s", "2147483647", "http://h/p.exe", "KVNew", &why), "");
 }
 
+TEST(ControlSection, RolloutIsAPercentageMorvaneReadsAsWritten)
+{
+    for (const char* ok : {"0", "5", "25", "100", "007"}) EXPECT_TRUE(pack::IsRolloutPercent(ok)) << ok;
+    for (const char* bad : {"", "101", "-1", "5%", "2.5", "1000", "0100", " 5"})
+        EXPECT_FALSE(pack::IsRolloutPercent(bad)) << bad;
+}
+
 }  // namespace

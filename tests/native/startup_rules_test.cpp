@@ -143,3 +143,38 @@ TEST(InstanceMatch, IsACaseSensitiveSubstringOfTheDevicePath)
     EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\TMP\\APP\\MORVANE.EXE", own));
     EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\anything.exe", L""));
 }
+
+TEST(UpdateCheckKey, OnlyAClearNoTurnsChecksOff)
+{
+    for (const wchar_t* off : {L"0", L"off", L"OFF", L"No", L"false"})
+        EXPECT_TRUE(app::TurnsUpdateChecksOff(off)) << testing::PrintToString(std::wstring(off));
+    for (const wchar_t* on : {L"", L"1", L"yes", L"00", L"0x0", L"zero", L"nope"})
+        EXPECT_FALSE(app::TurnsUpdateChecksOff(on)) << testing::PrintToString(std::wstring(on));
+}
+
+TEST(PackageSize, IsABareByteCountWithinTheLimit)
+{
+    struct Case {
+        const wchar_t* text;
+        bool ok;
+        std::uint64_t bytes;
+    } cases[] = {
+        {L"1", true, 1},
+        {L"12345678", true, 12345678},
+        {L"2147483648", true, 2147483648ull},  // the limit itself
+        {L"2147483649", false, 0},
+        {L"0", false, 0},
+        {L"", false, 0},
+        {L"-1", false, 0},
+        {L"+5", false, 0},
+        {L"12 MB", false, 0},
+        {L"0x10", false, 0},
+        {L"99999999999999999999", false, 0},  // 20 digits: would overflow
+    };
+    for (const Case& c : cases) {
+        std::uint64_t bytes = 0;
+        EXPECT_EQ(app::ParseByteCount(c.text, 2ull << 30, &bytes), c.ok)
+            << testing::PrintToString(std::wstring(c.text));
+        EXPECT_EQ(bytes, c.bytes) << testing::PrintToString(std::wstring(c.text));
+    }
+}

@@ -183,6 +183,66 @@ TEST_F(PackageFetch, StopEndsAnEndlessBodyThatGivesNoLength)
     EXPECT_FALSE(Exists(file));
 }
 
+// Size= from the control file, or without it the hard limit (lowered here), bounds what is
+// taken: an announced length that differs is refused before a byte is stored, a body that runs
+// on is cut at the first byte past the size, and nothing of either is kept.
+TEST_F(PackageFetch, SizeBoundsWhatIsTaken)
+{
+    const std::string body = PackageBytes(300000, 7);
+    const std::wstring exact = Serve(L"sized.bin", body);
+    const std::wstring longer = Serve(L"longer.bin", body + PackageBytes(70000, 8));
+    const unsigned long long limit = 1024 * 1024;
+    struct Case {
+        std::wstring url;
+        unsigned long long size;  // Size=, 0 for none
+        sys::NetFault outcome;
+    } cases[] = {
+        {ServerUrl(exact), body.size(), sys::NetFault::None},
+        {ServerUrl(longer), body.size(), sys::NetFault::WrongSize},  // its length says so
+        {ServerUrl(exact), body.size() + 1, sys::NetFault::WrongSize},
+        {ServerUrl(L"nolength/0/" + longer), body.size(), sys::NetFault::WrongSize},
+        {ServerUrl(L"endless/x.bin"), body.size(), sys::NetFault::WrongSize},
+        {ServerUrl(L"endless/x.bin"), 0, sys::NetFault::WrongSize},  // the limit
+        {ServerUrl(L"nolength/0/" + exact), body.size(), sys::NetFault::None},
+    };
+    for (const Case& c : cases) {
+        seen.clear();
+        sys::DownloadLimits limits;
+        limits.expectedBytes = c.size;
+        limits.maxBytes = limit;
+        sys::PackageDownload download(c.url, file, limits);
+        EXPECT_EQ(Run(download), c.outcome) << c.url << " " << c.size;
+        const unsigned long long bound = c.size ? c.size : limit;
+        for (const Progress& p : seen) EXPECT_LE(p.first, bound) << c.url;
+        if (c.outcome == sys::NetFault::None) {
+            EXPECT_EQ(ReadBytes(file), body) << c.url;
+            download.Discard();
+        }
+        EXPECT_FALSE(Exists(file)) << c.url;
+    }
+}
+
+// A resumed download is held to Size= too: the rest of an unchanged file completes it, and a
+// file that changed to another size after the cut is refused whole.
+TEST_F(PackageFetch, ResumeIsHeldToTheSize)
+{
+    const std::string body = PackageBytes(500000, 9);
+    const std::wstring name = Serve(L"resume-sized.bin", body);
+    sys::DownloadLimits limits;
+    limits.expectedBytes = body.size();
+    sys::PackageDownload download(ServerUrl(L"cut90/" + name), file, limits);
+    EXPECT_EQ(Run(download), sys::NetFault::Cut);
+    ASSERT_EQ(Run(download), sys::NetFault::None);
+    EXPECT_EQ(ReadBytes(file), body);
+    download.Discard();
+
+    EXPECT_EQ(Run(download), sys::NetFault::Cut);  // cut again at 90 %
+    ::Sleep(20);  // a new modification time, so a new ETag
+    Serve(L"resume-sized.bin", body + "grown");
+    EXPECT_EQ(Run(download), sys::NetFault::WrongSize);
+    EXPECT_FALSE(Exists(file));
+}
+
 TEST_F(PackageFetch, SilentOrStalledServerEndsAsStalled)
 {
     sys::DownloadLimits limits;

@@ -1,0 +1,29 @@
+#include "sys/machine_id.h"
+
+#include <windows.h>
+
+#include "win/handles.h"
+
+namespace sys {
+
+std::wstring MachineGuid()
+{
+    HKEY opened = nullptr;
+    // KEY_WOW64_64KEY: a 32-bit program is otherwise sent to the WOW6432Node copy, which lacks
+    // the value. 32-bit Windows ignores the flag.
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0,
+                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+        return std::wstring();
+    win::RegKey key(opened);
+    wchar_t value[65] = {};
+    DWORD type = 0;
+    DWORD size = sizeof value - sizeof value[0];  // room for a terminator the data may lack
+    if (::RegQueryValueExW(key.get(), L"MachineGuid", nullptr, &type,
+                           reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::wstring();
+    std::wstring guid(value, size / sizeof(wchar_t));
+    return guid.substr(0, guid.find(L'\0'));
+}
+
+}  // namespace sys
