@@ -45,6 +45,8 @@ TEST(FrameBudget, BitmapBytesNeverWrapIntoASmallFrame)
         {2560, 0, 0},
         {-2560, 480, kMax},    // nothing the platform should report: counted as too big
         {2560, -480, kMax},
+        {-1, 0, kMax},         // refused even where the product would be 0
+        {0, -1, kMax},
         {std::int64_t{1} << 32, std::int64_t{1} << 32, kMax},  // 2^64 wraps to 0 unchecked
         {static_cast<std::int64_t>(kMax / 3) + 1, 3, kMax},      // just past SIZE_MAX
         {static_cast<std::int64_t>(kMax / 3), 3, kMax / 3 * 3},  // just within

@@ -104,7 +104,8 @@ TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
 {
     const wchar_t* good[] = {L"setup.exe", L"KVUpdate 2.0.exe", L"\u00e9t\u00e9.exe",
                              L"a", L"console.exe", L"com10.exe", L"nul-thing.exe", L".hidden",
-                             L"COM\u2074.exe", L"LPT\u00B9x.exe", L"COM\u2081.exe"};
+                             L"COM\u2074.exe", L"LPT\u00B9x.exe", L"COM\u2081.exe",
+                             L"  .txt"};  // a stem of blanks only, trimmed to nothing
     for (const wchar_t* name : good) EXPECT_TRUE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 
     const wchar_t* bad[] = {L"", L".", L"..", L"...", L" ", L". .", L"a/b", L"a\\b", L"c:x",
@@ -149,6 +150,7 @@ TEST(FolderRules, TemporaryFolderIsTempThenTmpAsGiven)
     EXPECT_EQ(rules::TemporaryFolder(L"C:\\T", L"D:\\U"), L"C:\\T");
     EXPECT_EQ(rules::TemporaryFolder(L"", L"D:\\U\\"), L"D:\\U\\");  // kept exactly
     EXPECT_EQ(rules::TemporaryFolder(tooLong, L"D:\\U"), L"D:\\U");  // would not fit MAX_PATH
+    EXPECT_EQ(rules::TemporaryFolder(tooLong + L"x", L"D:\\U"), L"D:\\U");
     EXPECT_EQ(rules::TemporaryFolder(tooLong.substr(1), L"D:\\U"), tooLong.substr(1));
     EXPECT_EQ(rules::TemporaryFolder(L"", L""), L"");
     EXPECT_EQ(rules::TemporaryFolder(tooLong, tooLong), L"");
@@ -183,6 +185,7 @@ TEST(FolderRules, RootsKeepTheirBackslashAndJoinsNeverDoubleIt)
         {L"CC\\a", 0, L"CC\\a", L"CC\\a\\res"},   // a letter without its colon
         {L"C:a\\b\\c", 0, L"C:a\\b\\c", L"C:a\\b\\c\\res"},  // drive-relative, no server and share
         {L"\\", 0, L"\\", L"\\res"},
+        {L"", 0, L"", L"\\res"},  // nothing to keep (callers refuse an empty folder first)
     };
     for (const Case& c : cases) {
         const std::string shown = testing::PrintToString(std::wstring(c.folder));

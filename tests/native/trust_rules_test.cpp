@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 
 #include <ostream>
 #include <string>
@@ -98,6 +99,7 @@ TEST(TrustRules, KindIsReadFromTheContent)
         {"script starting with MZ", Text("MZ = 1\r\nWScript.Echo MZ\r\n"), kNone},
         {"script starting with NZ", Text("NZ = 1\r\n"), kScript},  // only "MZ" asks for a PE
         {"script starting with Mz", Text("Mz = 1\r\n"), kScript},
+        {"script starting with M=", Text("M=1\r\n"), kScript},
         {"PE signature cut short", Bytes(peLast.begin(), peLast.end() - 1), kNone},
         {"empty", {}, kNone},
     };
@@ -170,6 +172,26 @@ TEST(TrustRules, PinnedKeyMustBeOneOfThePins)
     EXPECT_FALSE(sys::IsKeyPinned(hash, {hex.substr(0, 62)}));  // a prefix is no pin
     EXPECT_FALSE(sys::IsKeyPinned(hash, {hex + "00"}));
     EXPECT_FALSE(sys::IsKeyPinned(hash, {"g" + hex.substr(1)}));
+    // A character that is no hex digit refuses the pin, even where reading it as some value
+    // would give the right byte: 'g' as 0 in "a0" or as 1 in "a1", ':' as 3 in "a3", and an
+    // invalid low digit after a high one a step up ("bg" for "af": 11 * 16 - 1).
+    const struct {
+        size_t at;
+        const char* digits;
+    } corrupt[] = {{1, "g"}, {3, "g"}, {7, ":"}, {30, "bg"}};
+    for (const auto& c : corrupt) {
+        const std::string pin = hex.substr(0, c.at) + c.digits + hex.substr(c.at + std::strlen(c.digits));
+        EXPECT_FALSE(sys::IsKeyPinned(hash, {pin})) << pin;
+    }
+    // High digits of 0 and 1 read as well as the others.
+    unsigned char low[sys::kKeyHashBytes];
+    std::string lowHex;
+    for (size_t i = 0; i < sizeof low; ++i) {
+        low[i] = static_cast<unsigned char>(i);
+        lowHex += "0123456789abcdef"[i >> 4];
+        lowHex += "0123456789abcdef"[i & 15];
+    }
+    EXPECT_TRUE(sys::IsKeyPinned(low, {lowHex}));
     for (const std::string& pin : sys::BuiltInKeyPins()) EXPECT_EQ(pin.size(), 64u) << pin;
 }
 
