@@ -30,6 +30,8 @@ ELEVATED = [
     "src/rules/names.cpp",
     "src/rules/folders.cpp",
     "src/sys/trust_rules.cpp",
+    "src/rules/package_record.cpp",
+    "src/sys/http_rules.cpp",
 ]
 REST = [
     "src/app/ini_text.cpp",
@@ -43,6 +45,7 @@ REST = [
     "src/ui/dialog_states.cpp",
     "src/ui/title_format.cpp",
     "src/settings/layout.cpp",
+    "src/rules/failure.cpp",
 ]
 THRESHOLD = {"elevated": 0.90, "rest": 0.75}
 RULES = ["universal.rules", "c_like.rules", "cpp.rules"]

@@ -41,8 +41,8 @@ bool SplitLines(const std::string& text, std::vector<std::string>* values)
     for (const char* key : kKeys) {
         const std::string prefix(key);
         const size_t end = text.find('\n', at);
-        if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0 ||
-            end < at + prefix.size())
+        // The key holds no line feed, so a line that starts with it ends after it.
+        if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0)
             return false;
         values->push_back(text.substr(at + prefix.size(), end - at - prefix.size()));
         at = end + 1;

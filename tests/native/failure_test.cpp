@@ -32,26 +32,54 @@ TEST(Failure, EveryCauseHasItsOwnCodeNameKeyAndTexts)
     EXPECT_EQ(names.size(), rules::kFailureCauseCount);
     EXPECT_EQ(keys.size(), rules::kFailureCauseCount);
 
+    // Codes and names are kept for good (support desks, the trail, old screenshots), and the
+    // English texts are the ones README's table shows.
     const struct {
         FailureCause cause;
         const wchar_t* code;
-        const wchar_t* key;
+        const wchar_t* name;
+        const wchar_t* english;
     } kept[] = {
-        {FailureCause::NoConnection, L"M-101", L"ReasonM101"},
-        {FailureCause::ProxyAuth, L"M-103", L"ReasonM103"},
-        {FailureCause::CertWrongName, L"M-112", L"ReasonM112"},
-        {FailureCause::Stalled, L"M-122", L"ReasonM122"},
-        {FailureCause::DiskFull, L"M-131", L"ReasonM131"},
-        {FailureCause::BadSignature, L"M-201", L"ReasonM201"},
-        {FailureCause::OtherSigner, L"M-202", L"ReasonM202"},
-        {FailureCause::NotTheOffer, L"M-203", L"ReasonM203"},
-        {FailureCause::UnpackFailed, L"M-301", L"ReasonM301"},
-        {FailureCause::WizardRefused, L"M-401", L"ReasonM401"},
-        {FailureCause::NoWorker, L"M-501", L"ReasonM501"},
+        {FailureCause::NoConnection, L"M-101", L"no-connection",
+         L"No connection, or the server does not answer."},
+        {FailureCause::ServerError, L"M-102", L"server-error", L"The server did not send the update."},
+        {FailureCause::ProxyAuth, L"M-103", L"proxy-auth", L"The proxy server asks for credentials."},
+        {FailureCause::CertUnknownRoot, L"M-111", L"certificate-unknown-root",
+         L"The server's certificate comes from an unknown authority."},
+        {FailureCause::CertWrongName, L"M-112", L"certificate-wrong-name",
+         L"The server's certificate is for another name."},
+        {FailureCause::CertExpired, L"M-113", L"certificate-expired",
+         L"The server's certificate has expired."},
+        {FailureCause::CertRevoked, L"M-114", L"certificate-revoked",
+         L"The server's certificate was revoked."},
+        {FailureCause::CertInvalid, L"M-115", L"certificate-invalid",
+         L"The server's certificate is not valid."},
+        {FailureCause::InsecureRedirect, L"M-116", L"insecure-redirect",
+         L"The secure download was sent to an insecure address."},
+        {FailureCause::Cut, L"M-121", L"cut", L"The download was cut off."},
+        {FailureCause::Stalled, L"M-122", L"stalled", L"The download stopped for 30 seconds."},
+        {FailureCause::DiskFull, L"M-131", L"disk-full", L"There is not enough disk space."},
+        {FailureCause::BadSignature, L"M-201", L"bad-signature",
+         L"The update's signature is not valid."},
+        {FailureCause::OtherSigner, L"M-202", L"other-signer",
+         L"The update is signed by someone else."},
+        {FailureCause::NotTheOffer, L"M-203", L"not-the-offer", L"The update is not the one offered."},
+        {FailureCause::SignerRevoked, L"M-204", L"signer-revoked",
+         L"The update's signing certificate was revoked."},
+        {FailureCause::UnpackFailed, L"M-301", L"unpack-failed", L"The update could not be unpacked."},
+        {FailureCause::WizardRefused, L"M-401", L"wizard-refused", L"The new wizard was refused."},
+        {FailureCause::WizardNotStarted, L"M-402", L"wizard-not-started",
+         L"The new wizard could not start."},
+        {FailureCause::LocalWizardRefused, L"M-403", L"local-wizard-refused",
+         L"The installed wizard does not carry the publisher's valid signature."},
+        {FailureCause::NoWorker, L"M-501", L"no-worker", L"The update could not begin."},
     };
+    EXPECT_EQ(sizeof kept / sizeof kept[0], rules::kFailureCauseCount);
     for (const auto& k : kept) {
         EXPECT_EQ(rules::FailureCode(k.cause), std::wstring(k.code));
-        EXPECT_EQ(rules::ReasonKey(k.cause), k.key);
+        EXPECT_EQ(rules::CauseName(k.cause), std::wstring(k.name));
+        EXPECT_EQ(rules::BuiltInReason(k.cause, L"English"), std::wstring(k.english));
+        EXPECT_EQ(rules::ReasonKey(k.cause), L"Reason" + std::wstring(k.code).erase(1, 1));
     }
 }
 

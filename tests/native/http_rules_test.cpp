@@ -63,6 +63,8 @@ TEST(HttpRules, ContentRangeMustContinueExactlyToTheEnd)
         {L"bytes=900000-999999/1000000", 900000, false, 0},
         {L"bytes -999999/1000000", 900000, false, 0},
         {L"bytes 5-4/5", 5, false, 0},                       // a start at the end
+        {L"bytes 5-3/4", 5, false, 0},                       // a start past the end
+        {L"bytes 0-9999999999/10000000000", 0, true, 10000000000ull},  // a long last
         {L"bytes 0-18446744073709551615/0", 0, false, 0},    // a last that wraps
         {L"", 0, false, 0},
     };
@@ -85,6 +87,29 @@ TEST(HttpRules, OnlyStrongValidatorsJoinRanges)
               L"Range: bytes=900000-\r\nIf-Range: \"abc\"\r\n");
 }
 
+// Size= holds the announced length to itself; without it, the limit does; no length announced
+// leaves the body to be counted as it arrives.
+TEST(HttpRules, AnnouncedLengthsAreHeldToSizeOrTheLimit)
+{
+    sys::DownloadLimits sized;
+    sized.expectedBytes = 1000;
+    sys::DownloadLimits bounded;
+    bounded.maxBytes = 5000;
+    const struct {
+        unsigned long long total;
+        const sys::DownloadLimits& limits;
+        bool allowed;
+    } cases[] = {
+        {0, sized, true},      {1000, sized, true},     {999, sized, false},
+        {1001, sized, false},  {0, bounded, true},      {5000, bounded, true},
+        {4999, bounded, true}, {5001, bounded, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sys::IsLengthAllowed(c.total, c.limits), c.allowed)
+            << c.total << " against " << c.limits.expectedBytes << "/" << c.limits.maxBytes;
+    EXPECT_EQ(sys::DownloadLimits().maxBytes, 2ull << 30) << "twice the packer's largest payload";
+}
+
 TEST(HttpRules, EveryFaultHasItsOwnName)
 {
     std::set<std::wstring> names;
@@ -92,6 +117,12 @@ TEST(HttpRules, EveryFaultHasItsOwnName)
          ++i)
         names.insert(sys::FaultName(static_cast<sys::NetFault>(i)));
     EXPECT_EQ(names.size(), static_cast<size_t>(sys::NetFault::Stopped) + 1);
+    // The trail's words, which support desks and the scenarios read.
+    EXPECT_EQ(std::wstring(sys::FaultName(sys::NetFault::ServerError)), L"server error");
+    EXPECT_EQ(std::wstring(sys::FaultName(sys::NetFault::CertExpired)),
+              L"certificate refused, expired");
+    EXPECT_EQ(std::wstring(sys::FaultName(sys::NetFault::ProxyAuth)), L"proxy refused");
+    EXPECT_EQ(std::wstring(sys::FaultName(sys::NetFault::Cut)), L"cut");
 }
 
 }  // namespace
