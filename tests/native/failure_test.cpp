@@ -1,4 +1,5 @@
 #include "rules/failure.h"
+#include "sys/http_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,34 @@ TEST(Failure, EveryCauseHasItsOwnCodeNameKeyAndTexts)
         EXPECT_EQ(rules::BuiltInReason(k.cause, L"English"), std::wstring(k.english));
         EXPECT_EQ(rules::ReasonKey(k.cause), L"Reason" + std::wstring(k.code).erase(1, 1));
     }
+}
+
+// The stall the texts speak of is the download's own limit, in every language.
+TEST(Failure, TheStallTextsSayTheStallLimit)
+{
+    const std::wstring seconds = std::to_wstring(sys::DownloadLimits().stallMs / 1000);
+    for (const wchar_t* language : {L"English", L"Spanish", L"French", L"Portuguese"})
+        EXPECT_NE(std::wstring(rules::BuiltInReason(FailureCause::Stalled, language)).find(seconds),
+                  std::wstring::npos)
+            << testing::PrintToString(std::wstring(language));
+}
+
+// The translations are reviewed as a whole: a changed letter in any of them changes this
+// digest (FNV-1a over every text of every language, in order), which is updated in the same
+// commit as the reviewed text.
+TEST(Failure, TheTranslationsChangeOnlyOnPurpose)
+{
+    unsigned long long digest = 14695981039346656037ull;
+    for (size_t i = 0; i < rules::kFailureCauseCount; ++i) {
+        for (const wchar_t* language : {L"English", L"Spanish", L"French", L"Portuguese"}) {
+            for (const wchar_t* c = rules::BuiltInReason(static_cast<FailureCause>(i), language);
+                 *c; ++c) {
+                digest ^= static_cast<unsigned long long>(*c);
+                digest *= 1099511628211ull;
+            }
+        }
+    }
+    EXPECT_EQ(digest, 0x725c6ba556167406ull) << std::hex << digest;
 }
 
 TEST(Failure, TheTrailAndTheLineNameStepCauseAndCode)
