@@ -22,7 +22,8 @@ from harness import (Build, Scenario, LANGUAGES, read_marker,  # noqa: E402
                      screen_dpi, wait_for, wine_path)
 import fixture_server  # noqa: E402  (on the path the harness set)
 from packages import make_package  # noqa: E402
-from dialog_driver import CANCEL, MESSAGE, NO, PICTURE, YES, drive, read_state, screenshot  # noqa: E402
+from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, REASON, YES, drive,  # noqa: E402
+                           read_state, screenshot)
 
 PICTURES = "demo-pictures"
 # The fixture server's slow/ prefix sends a file in 20 pieces; half a second between them makes
@@ -173,7 +174,8 @@ def refused(s):
     with s.start() as run:
         click(run, "click", YES, "hidden", PICTURE)
         path, look = photograph(s.build, run, "4-failed")
-        print('  The check refused it: "%s", Retry or No  [%s]' % (message_of(look), path))
+        print('  The check refused it: "%s", why: "%s", Retry or No  [%s]'
+              % (message_of(look), look["controls"][REASON]["text"], path))
         click(run, "click", NO)
         run.finish()
     for start in run.wizard_starts:
