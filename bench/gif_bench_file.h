@@ -19,7 +19,8 @@ inline std::string LargeAnimation()
     std::vector<unsigned char> pixels(static_cast<std::size_t>(kWidth) * kHeight);
     for (unsigned f = 0; f < kFrames; ++f) {
         for (unsigned y = 0; y < kHeight; ++y)
-            for (unsigned x = 0; x < kWidth; ++x) pixels[y * kWidth + x] = static_cast<unsigned char>(((x + y + f) / 8) % 4);
+            for (unsigned x = 0; x < kWidth; ++x)
+                pixels[y * kWidth + x] = static_cast<unsigned char>(((x + y + f) / 8) % 4);
         out += gb::GraphicControl(1, 10) + gb::Image(0, 0, kWidth, kHeight, pixels);
     }
     return out + gb::Trailer();

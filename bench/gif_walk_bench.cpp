@@ -25,7 +25,8 @@ struct MemoryReader {
 int ReadMemory(GifFileType* gif, GifByteType* buffer, int count)
 {
     auto* reader = static_cast<MemoryReader*>(gif->UserData);
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), reader->size - reader->pos);
+    const std::size_t n =
+        std::min<std::size_t>(static_cast<std::size_t>(count), reader->size - reader->pos);
     std::memcpy(buffer, reader->data + reader->pos, n);
     reader->pos += n;
     return static_cast<int>(n);
@@ -61,7 +62,9 @@ double MedianMs(int runs, Fn fn)
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
         fn();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -89,7 +92,8 @@ int main(int argc, char** argv)
     const int runs = 15;
     const double walkMs = MedianMs(runs, [&] { SplitFrames(file, &streamBytes); });
     const double slurpMs = MedianMs(runs, [&] { SlurpFrames(file); });
-    std::printf("file: %zu bytes, %zu frames (%zu bytes of frame streams)\n", file.size(), frames, streamBytes);
+    std::printf("file: %zu bytes, %zu frames (%zu bytes of frame streams)\n", file.size(), frames,
+                streamBytes);
     std::printf("walk + extraction: %8.3f ms (median of %d)\n", walkMs, runs);
     std::printf("giflib DGifSlurp:  %8.3f ms (median of %d)\n", slurpMs, runs);
     std::printf("ratio giflib / walk: %.1f\n", slurpMs / walkMs);

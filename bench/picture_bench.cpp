@@ -31,7 +31,9 @@ double CpuMs(HANDLE thread)
 {
     FILETIME created, exited, kernel, user;
     if (!::GetThreadTimes(thread, &created, &exited, &kernel, &user)) return -1;
-    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    auto ticks = [](const FILETIME& t) {
+        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
     return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
 }
 
@@ -39,8 +41,8 @@ double PrivateMb()
 {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                           sizeof counters);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(),
+                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
     // Wine 8 leaves PrivateUsage at 0 and reports the private commit as the page file usage.
     const SIZE_T bytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
@@ -54,8 +56,8 @@ double PumpFor(DWORD ms, Sample sample)
     double longest = 0;
     const ULONGLONG end = ::GetTickCount64() + ms;
     for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(50, static_cast<DWORD>(end - now)),
-                                    QS_ALLINPUT);
+        ::MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, std::min<DWORD>(50, static_cast<DWORD>(end - now)), QS_ALLINPUT);
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             const double start = NowMs();
@@ -103,7 +105,8 @@ void TimeLoads(CPictureEx& picture, const File& file)
     double readMs = 1e9;
     for (int i = 0; i < 3; ++i) {
         const double start = NowMs();
-        HANDLE in = ::CreateFileW(file.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE in = ::CreateFileW(file.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
         std::vector<char> bytes(file.bytes);
         DWORD read = 0;
         ::ReadFile(in, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
@@ -112,9 +115,11 @@ void TimeLoads(CPictureEx& picture, const File& file)
     }
     // The animation thread splits the file: its frames are counted once it has.
     for (int waited = 0; waited < 30000 && !P::FramesSplit(picture); waited += 10) ::Sleep(10);
-    std::printf("  %-22s %8lu bytes, %3u frames: longest %6.1f ms from empty, %6.1f ms over a running load; reading the file alone %.2f ms\n",
-                file.name, static_cast<unsigned long>(file.bytes), static_cast<unsigned>(P::FrameCount(picture)),
-                fromEmpty, fromRunning, readMs);
+    std::printf(
+        "  %-22s %8lu bytes, %3u frames: longest %6.1f ms from empty, %6.1f ms over a running "
+        "load; reading the file alone %.2f ms\n",
+        file.name, static_cast<unsigned long>(file.bytes),
+        static_cast<unsigned>(P::FrameCount(picture)), fromEmpty, fromRunning, readMs);
     picture.StopAnimation();
 }
 
@@ -125,14 +130,17 @@ int wmain(int argc, wchar_t** argv)
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::string noise = gb::NoiseAnimation(640, 480, 40, 2);
-    const std::string disposals = gb::Screen(8, 8) + gb::LoopingApplication() + gb::GraphicControl(1, 10) +
-                                  gb::SolidImage(0, 0, 8, 8, gb::kRed) + gb::GraphicControl(2, 5) +
-                                  gb::SolidImage(2, 2, 4, 4, gb::kGreen) + gb::GraphicControl(3, 0) +
-                                  gb::SolidImage(0, 0, 2, 2, gb::kBlue) + gb::SolidImage(5, 5, 2, 2, gb::kWhite) +
-                                  gb::Trailer();
-    const std::string two = gb::Screen(32, 32) + gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 32, 32, gb::kRed) +
-                            gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 32, 32, gb::kGreen) + gb::Trailer();
-    const std::string still = gb::Screen(640, 480) + gb::SolidImage(0, 0, 640, 480, gb::kBlue) + gb::Trailer();
+    const std::string disposals = gb::Screen(8, 8) + gb::LoopingApplication() +
+                                  gb::GraphicControl(1, 10) + gb::SolidImage(0, 0, 8, 8, gb::kRed) +
+                                  gb::GraphicControl(2, 5) +
+                                  gb::SolidImage(2, 2, 4, 4, gb::kGreen) +
+                                  gb::GraphicControl(3, 0) + gb::SolidImage(0, 0, 2, 2, gb::kBlue) +
+                                  gb::SolidImage(5, 5, 2, 2, gb::kWhite) + gb::Trailer();
+    const std::string two = gb::Screen(32, 32) + gb::GraphicControl(0, 10) +
+                            gb::SolidImage(0, 0, 32, 32, gb::kRed) + gb::GraphicControl(0, 10) +
+                            gb::SolidImage(0, 0, 32, 32, gb::kGreen) + gb::Trailer();
+    const std::string still =
+        gb::Screen(640, 480) + gb::SolidImage(0, 0, 640, 480, gb::kBlue) + gb::Trailer();
     const std::string stripes = gifbench::LargeAnimation();
     std::vector<File> files;
     std::vector<std::wstring> made;
@@ -153,10 +161,11 @@ int wmain(int argc, wchar_t** argv)
         files.push_back(File{"given file", argv[1], info.nFileSizeLow});
     }
 
-    HWND parent = ::CreateWindowExW(0, L"STATIC", L"picture bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 700,
-                                    540, nullptr, nullptr, nullptr, nullptr);
-    HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKFRAME, 10, 10, 50, 50, parent,
-                                   nullptr, nullptr, nullptr);
+    HWND parent =
+        ::CreateWindowExW(0, L"STATIC", L"picture bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                          700, 540, nullptr, nullptr, nullptr, nullptr);
+    HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKFRAME, 10, 10,
+                                   50, 50, parent, nullptr, nullptr, nullptr);
     CPictureEx picture;
     picture.Attach(child);
 
@@ -179,12 +188,14 @@ int wmain(int argc, wchar_t** argv)
         longestMessage = std::max(longestMessage, PumpFor(200, sample));
     const double cycleMs = NowMs() - cycleStart;
     longestMessage = std::max(longestMessage, PumpFor(10000, sample));
-    std::printf("  first cycle (40 frames decoded and drawn): %.0f ms; %u decodes by the end\n", cycleMs,
-                P::Decodes(picture));
-    std::printf("  private bytes: %.1f MB before, peak %.1f MB while animating (+%.1f MB; file %.1f MB)\n", before,
-                peak, peak - before, static_cast<double>(noise.size()) / (1024.0 * 1024.0));
+    std::printf("  first cycle (40 frames decoded and drawn): %.0f ms; %u decodes by the end\n",
+                cycleMs, P::Decodes(picture));
+    std::printf(
+        "  private bytes: %.1f MB before, peak %.1f MB while animating (+%.1f MB; file %.1f MB)\n",
+        before, peak, peak - before, static_cast<double>(noise.size()) / (1024.0 * 1024.0));
     std::printf("  decoded frames kept: peak %.1f MB in %u frames, budget %.1f MB\n",
-                static_cast<double>(heldPeak) / (1024.0 * 1024.0), static_cast<unsigned>(P::HeldFrames(picture)),
+                static_cast<double>(heldPeak) / (1024.0 * 1024.0),
+                static_cast<unsigned>(P::HeldFrames(picture)),
                 static_cast<double>(P::Budget(picture)) / (1024.0 * 1024.0));
     std::printf("  longest message the window thread handled meanwhile: %.2f ms\n", longestMessage);
     const double stopStart = NowMs();
@@ -200,9 +211,13 @@ int wmain(int argc, wchar_t** argv)
     PumpFor(10000, [] {});
     const double animationMs = CpuMs(P::AnimationThread(picture)) - animationBefore;
     const double paintMs = CpuMs(::GetCurrentThread()) - mainBefore;
-    std::printf("  animation thread (decodes run on threads of their own): %.1f ms = %.2f %% of one core; %u frames drawn, %u kept decoded\n",
-                animationMs, animationMs / 100.0, P::FramesDrawn(picture), static_cast<unsigned>(P::HeldFrames(picture)));
-    std::printf("  window thread (painting): %.1f ms = %.2f %% of one core\n", paintMs, paintMs / 100.0);
+    std::printf(
+        "  animation thread (decodes run on threads of their own): %.1f ms = %.2f %% of one "
+        "core; %u frames drawn, %u kept decoded\n",
+        animationMs, animationMs / 100.0, P::FramesDrawn(picture),
+        static_cast<unsigned>(P::HeldFrames(picture)));
+    std::printf("  window thread (painting): %.1f ms = %.2f %% of one core\n", paintMs,
+                paintMs / 100.0);
     picture.StopAnimation();
 
     ::DestroyWindow(parent);

@@ -1,5 +1,6 @@
 // System-service figures under Wine, printed as "name value" lines for bench/sys.sh:
-//   sys_bench copy SRC WORK     CopyDirectoryTree (best of 3) of SRC into an empty and into a half-full
+//   sys_bench copy SRC WORK     CopyDirectoryTree (best of 3) of SRC into an empty and into a
+//   half-full
 //                               folder under WORK, against Wine's xcopy /E /I /D of the same
 //   sys_bench verify FILE RUNS  VerifyPackage of FILE, best of RUNS
 #include <windows.h>
@@ -98,8 +99,8 @@ int Copy(const std::wstring& source, const std::wstring& work)
     std::printf("xcopy_start_s %.3f\n", xcopyStart);
     std::printf("copy_empty_ours_s %.3f\ncopy_empty_xcopy_s %.3f\ncopy_empty_ratio %.2f\n", ours,
                 theirs, ours / theirs);
-    std::printf("copy_half_ours_s %.3f\ncopy_half_xcopy_s %.3f\ncopy_half_ratio %.2f\n",
-                oursHalf, theirsHalf, oursHalf / theirsHalf);
+    std::printf("copy_half_ours_s %.3f\ncopy_half_xcopy_s %.3f\ncopy_half_ratio %.2f\n", oursHalf,
+                theirsHalf, oursHalf / theirsHalf);
     return 0;
 }
 

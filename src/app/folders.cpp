@@ -41,8 +41,7 @@ int CMorvaneApp::InitFoldersAndLanguage()
     if (temp.empty()) return 0;
 
     const unsigned primaryLanguage = ::GetUserDefaultLCID() & 0x3FF;
-    const wchar_t* candidates[] = {app::LanguageFolderFor(primaryLanguage), L"English",
-                                   L"Spanish"};
+    const wchar_t* candidates[] = {app::LanguageFolderFor(primaryLanguage), L"English", L"Spanish"};
     for (const wchar_t* language : candidates) {
         m_values.installation = settings::MakeInstallation(appDir, temp, language);
         if (IsFolder(m_values.installation.languageFolder)) return 1;

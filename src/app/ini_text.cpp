@@ -69,8 +69,7 @@ std::wstring CopyEntry(const std::wstring& value)
 {
     std::wstring rest = value;
     bool quoted = false;
-    if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') &&
-        value.back() == value[0]) {
+    if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0]) {
         quoted = true;
         rest = value.substr(1);
     }
@@ -101,7 +100,7 @@ std::wstring DecodeText(const unsigned char* bytes, size_t length)
 }
 
 std::wstring IniText::RawValue(const std::wstring& section, const std::wstring& key,
-                            const std::wstring& defaultValue) const
+                               const std::wstring& defaultValue) const
 {
     const std::wstring fallback = CopyEntry(TrimEnd(defaultValue));
     const std::wstring wantedSection = rules::TrimProfileBlanks(section);
@@ -122,7 +121,9 @@ std::wstring IniText::RawValue(const std::wstring& section, const std::wstring& 
         if (!line.empty() && line[0] == L'[' && close != std::wstring::npos && close > 0) {
             // Only the first section of that name is read.
             if (seenWanted && inWanted) return fallback;
-            inWanted = !seenWanted && rules::IsSameProfileName(rules::TrimProfileBlanks(line.substr(1, close - 1)), wantedSection);
+            inWanted = !seenWanted &&
+                       rules::IsSameProfileName(rules::TrimProfileBlanks(line.substr(1, close - 1)),
+                                                wantedSection);
             seenWanted = seenWanted || inWanted;
             continue;
         }
@@ -139,7 +140,7 @@ std::wstring IniText::RawValue(const std::wstring& section, const std::wstring& 
 }
 
 std::wstring IniText::Value(const std::wstring& section, const std::wstring& key,
-                         const std::wstring& defaultValue) const
+                            const std::wstring& defaultValue) const
 {
     return app::UnescapeControlChars(RawValue(section, key, defaultValue));
 }

@@ -75,7 +75,7 @@ int CMorvaneApp::InitInstance()
     if (app::Decide(m_values.osSupported, m_bConnected, m_bUpdateAvailable) ==
         app::Action::ShowDialog) {
         win::Trail(m_values.osSupported ? L"decision: ask about the update"
-                                  : L"decision: show that the system is not supported");
+                                        : L"decision: show that the system is not supported");
         ShowDialog(ui::STATE_ASK);
     } else {
         win::Trail(m_bConnected ? L"decision: local wizard, no newer revision offered"
@@ -93,16 +93,16 @@ int CMorvaneApp::IsOsSupported()
     version.dwOSVersionInfoSize = sizeof version;
     // A failed query leaves 0.0 with no service pack, which only a minimum of zeros passes.
     ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
-    const bool supported =
-        app::IsVersionAtLeast(version.dwMajorVersion, version.dwMinorVersion,
-                                  version.wServicePackMajor, m_values.settings.osMajor,
-                                  m_values.settings.osMinor, m_values.settings.spMajor);
-    win::Trail(L"system " + VersionText(version.dwMajorVersion, version.dwMinorVersion,
-                                        version.wServicePackMajor) +
-               (supported ? L" is at least " : L" is below ") +
-               VersionText(static_cast<unsigned>(m_values.settings.osMajor),
-                           static_cast<unsigned>(m_values.settings.osMinor),
-                           static_cast<unsigned>(m_values.settings.spMajor)));
+    const bool supported = app::IsVersionAtLeast(
+        version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor,
+        m_values.settings.osMajor, m_values.settings.osMinor, m_values.settings.spMajor);
+    win::Trail(
+        L"system " +
+        VersionText(version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor) +
+        (supported ? L" is at least " : L" is below ") +
+        VersionText(static_cast<unsigned>(m_values.settings.osMajor),
+                    static_cast<unsigned>(m_values.settings.osMinor),
+                    static_cast<unsigned>(m_values.settings.spMajor)));
     return supported ? 1 : 0;
 }
 
@@ -112,8 +112,7 @@ int CMorvaneApp::LaunchLocalWizard()
     // Nothing was started: the user is told why rather than left with nothing. With update
     // checks turned off the texts were not read yet; without them (a settings file missing)
     // there is nothing to tell it with.
-    if (m_values.texts.messageWizardRefused.empty() && ReadMainSettings() &&
-        ReadLanguageSettings())
+    if (m_values.texts.messageWizardRefused.empty() && ReadMainSettings() && ReadLanguageSettings())
         ReadUiStrings();
     if (m_values.texts.messageWizardRefused.empty()) return 0;
     ShowDialog(ui::STATE_WIZARD_REFUSED);

@@ -69,8 +69,10 @@ RolloutPercent ParseRollout(bool present, const std::wstring& value)
     bool ok = !value.empty() && value.size() <= 3;
     for (wchar_t c : value) {
         if (!ok) break;
-        if (c < L'0' || c > L'9') ok = false;
-        else number = number * 10 + static_cast<unsigned>(c - L'0');
+        if (c < L'0' || c > L'9')
+            ok = false;
+        else
+            number = number * 10 + static_cast<unsigned>(c - L'0');
     }
     if (!ok || number > 100) return RolloutPercent{0, false};
     result.percent = number;
@@ -85,7 +87,8 @@ unsigned RolloutBucket(const std::wstring& machineId, const std::wstring& sectio
     hash.Text(UpperAscii(machineId));
     hash.Text(section);
     const auto bits = static_cast<std::uint32_t>(revision);
-    for (int shift = 0; shift < 32; shift += 8) hash.Byte(static_cast<unsigned char>(bits >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        hash.Byte(static_cast<unsigned char>(bits >> shift));
     return static_cast<unsigned>(Mix(hash.Value()) % 100);
 }
 

@@ -96,9 +96,9 @@ int CMorvaneApp::ReadUiStrings()
     t.closeBtn = ReadIniValue(section, L"CloseBtn", L"", file);
     t.retryBtn = ReadIniValue(section, L"RetryBtn", L"", file);
     t.messageOSCap = ReadIniValue(section, L"MessageOSCap", L"", file);
-    t.messageWizardRefused = ReadIniValue(
-        section, L"MessageWizardRefused",
-        app::WizardRefusedText(m_values.installation.language), file);
+    t.messageWizardRefused =
+        ReadIniValue(section, L"MessageWizardRefused",
+                     app::WizardRefusedText(m_values.installation.language), file);
     return 1;
 }
 
@@ -110,10 +110,9 @@ void CMorvaneApp::ReadFailureReasons()
     for (size_t i = 0; i < rules::kFailureCauseCount; ++i) {
         const auto cause = static_cast<rules::FailureCause>(i);
         const std::wstring builtIn = rules::BuiltInReason(cause, language);
-        reasons.push_back(m_strUiStrings.empty()
-                              ? builtIn
-                              : ReadIniValue(L"STARTUP", rules::ReasonKey(cause), builtIn,
-                                             m_strUiStrings));
+        reasons.push_back(m_strUiStrings.empty() ? builtIn
+                                                 : ReadIniValue(L"STARTUP", rules::ReasonKey(cause),
+                                                                builtIn, m_strUiStrings));
     }
 }
 
@@ -122,8 +121,8 @@ int CMorvaneApp::FindDriverName()
     settings::Settings& s = m_values.settings;
     if (!s.drvName.empty()) return 1;
     const std::wstring folder = rules::JoinPath(
-        m_values.installation.appDir,
-        s.bicon != 0 ? L"Driver\\Printer\\Driver\\WINX86\\SETUP" : L"Common\\Printer\\WINX86\\SETUP");
+        m_values.installation.appDir, s.bicon != 0 ? L"Driver\\Printer\\Driver\\WINX86\\SETUP"
+                                                   : L"Common\\Printer\\WINX86\\SETUP");
     const std::wstring pattern = rules::JoinPath(folder, L"*.kif");
     if (pattern.size() >= MAX_PATH) return 0;
     WIN32_FIND_DATAW entry;

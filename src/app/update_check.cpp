@@ -38,9 +38,8 @@ bool HasKey(const app::IniText& control, const std::wstring& section, const wcha
 bool ReachesThisMachine(const app::IniText& control, const std::wstring& section,
                         std::int32_t revision)
 {
-    const app::RolloutPercent rollout =
-        app::ParseRollout(HasKey(control, section, L"Rollout"),
-                          control.Value(section, L"Rollout", L""));
+    const app::RolloutPercent rollout = app::ParseRollout(HasKey(control, section, L"Rollout"),
+                                                          control.Value(section, L"Rollout", L""));
     const std::wstring machine = sys::MachineGuid();
     const unsigned bucket = app::RolloutBucket(machine, section, revision);
     const bool reached = app::IsInRollout(bucket, rollout.percent);
@@ -75,8 +74,7 @@ int CMorvaneApp::CheckForUpdate()
     offer.packageName = app::PackageName(offer.downloadUrl);
     if (!rules::IsWebUrl(offer.downloadUrl))
         return Refuse(L"DownloadUrl is not an http or https URL");
-    if (offer.packageName.empty())
-        return Refuse(L"DownloadUrl does not end in a plain file name");
+    if (offer.packageName.empty()) return Refuse(L"DownloadUrl does not end in a plain file name");
 
     // ExePath decides what runs elevated and what the clean-up deletes.
     offer.exePath = control.Value(section, L"ExePath", L"");

@@ -29,9 +29,8 @@ constexpr DWORD kWriteChunk = 1 << 20;
 
 // A held folder: filled and, on roll-back, deleted by us; without delete sharing nobody can
 // rename it away (and put a link in its place) while we write below it.
-constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE |
-                                      FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
-                                      FILE_READ_ATTRIBUTES | DELETE;
+constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
+                                      FILE_TRAVERSE | FILE_READ_ATTRIBUTES | DELETE;
 constexpr ULONG kHold = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // FILE_RENAME_INFORMATION, which only the driver kit's headers declare.
@@ -49,8 +48,8 @@ std::wstring Widen(const std::string& utf8)
                                              static_cast<int>(utf8.size()), nullptr, 0);
     if (length <= 0) return std::wstring();
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                          static_cast<int>(utf8.size()), &wide[0], length);
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                          &wide[0], length);
     return wide;
 }
 
@@ -218,8 +217,7 @@ bool Extraction::WriteFile(size_t parent, const std::wstring& name, size_t index
                            const pack::Entry& entry)
 {
     Pending file{win::File(), parent, name};
-    if (!NT_SUCCESS(CreateIn(m_folders[parent].get(), PartialName(index),
-                             GENERIC_WRITE | DELETE, 0,
+    if (!NT_SUCCESS(CreateIn(m_folders[parent].get(), PartialName(index), GENERIC_WRITE | DELETE, 0,
                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, nullptr,
                              &file.handle)))
         return false;
@@ -252,8 +250,8 @@ void Extraction::RollBack()
 win::File OpenTemporaryFolder(const std::wstring& path)
 {
     win::File folder(::CreateFileW(path.c_str(), FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!folder || !::GetFileInformationByHandle(folder.get(), &info) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))

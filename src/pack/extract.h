@@ -10,13 +10,13 @@ namespace pack {
 // The package's exit codes.
 enum ExitCode {
     kExtracted = 0,
-    kNoPayload = 1,      // no RT_RCDATA 1 resource
-    kBadPayload = 2,     // header, table, a name or a size fails the payload rules
-    kBadDigest = 3,      // the SHA-256 does not match the payload
-    kNoTempFolder = 4,   // neither TEMP nor TMP names an existing folder
-    kWriteFailed = 5,    // a folder or file could not be made; everything written is removed
-    kUnexpected = 6,     // out of memory and the like
-    kFolderExists = 7,   // temp\<folder> exists already (anything by that name): nothing written
+    kNoPayload = 1,     // no RT_RCDATA 1 resource
+    kBadPayload = 2,    // header, table, a name or a size fails the payload rules
+    kBadDigest = 3,     // the SHA-256 does not match the payload
+    kNoTempFolder = 4,  // neither TEMP nor TMP names an existing folder
+    kWriteFailed = 5,   // a folder or file could not be made; everything written is removed
+    kUnexpected = 6,    // out of memory and the like
+    kFolderExists = 7,  // temp\<folder> exists already (anything by that name): nothing written
 };
 
 // The temporary folder as Morvane finds it: TEMP, else TMP, exactly as the environment gives

@@ -15,6 +15,7 @@ struct UpcaseRange {
     int32_t step;
 };
 
+// clang-format off
 const UpcaseRange kUpcase[] = {
     {0x0061, 0x007A, -32, 1},
     {0x00E0, 0x00F6, -32, 1},
@@ -181,6 +182,7 @@ const UpcaseRange kUpcase[] = {
     {0xAB70, 0xABBF, -38864, 1},
     {0xFF41, 0xFF5A, -32, 1},
 };
+// clang-format on
 
 }  // namespace
 
@@ -189,8 +191,10 @@ char16_t UpcaseUnit(char16_t unit)
     size_t low = 0, high = sizeof kUpcase / sizeof kUpcase[0];
     while (low < high) {
         const size_t mid = (low + high) / 2;
-        if (kUpcase[mid].last < unit) low = mid + 1;
-        else high = mid;
+        if (kUpcase[mid].last < unit)
+            low = mid + 1;
+        else
+            high = mid;
     }
     if (low == sizeof kUpcase / sizeof kUpcase[0]) return unit;
     const UpcaseRange& range = kUpcase[low];

@@ -77,8 +77,8 @@ bool CheckSignedForm(const fs::path& package)
     in.read(&head[0], static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<size_t>(in.gcount()));
     sys::Span table, blob;
-    if (!sys::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()),
-                                  head.size(), &table) ||
+    if (!sys::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()), head.size(),
+                                   &table) ||
         table.length == 0 || table.length > sys::kMaxTableBytes)
         return false;
     std::string bytes(table.length, '\0');
@@ -88,9 +88,9 @@ bool CheckSignedForm(const fs::path& package)
     if (static_cast<uint32_t>(in.gcount()) != table.length) return false;
     std::error_code error;
     const uint64_t size = fs::file_size(package, error);
-    return !error && sys::CheckCertificateTable(table, size,
-                                               reinterpret_cast<const unsigned char*>(bytes.data()),
-                                               bytes.size(), &blob);
+    return !error && sys::CheckCertificateTable(
+                         table, size, reinterpret_cast<const unsigned char*>(bytes.data()),
+                         bytes.size(), &blob);
 }
 
 int Sign(const fs::path& package, const fs::path& cert, const fs::path& key,
@@ -104,8 +104,8 @@ int Sign(const fs::path& package, const fs::path& cert, const fs::path& key,
     }
     fs::path signedCopy = package;
     signedCopy += ".signed";
-    Native command = Text("osslsigncode sign -h sha256 -certs ") + Quote(cert) + Text(" -key ") +
-                     Quote(key);
+    Native command =
+        Text("osslsigncode sign -h sha256 -certs ") + Quote(cert) + Text(" -key ") + Quote(key);
     if (!timestamp.empty()) command += Text(" -ts ") + Quote(PathOf(timestamp));
     // Its progress lines go to stderr: stdout carries only the section.
     command += Text(" -in ") + Quote(package) + Text(" -out ") + Quote(signedCopy) + Text(" 1>&2");
@@ -122,7 +122,8 @@ int Sign(const fs::path& package, const fs::path& cert, const fs::path& key,
         return 3;
     }
     if (!CheckSignedForm(package)) {
-        Say("the signed package does not end in exactly one certificate entry; Morvane would refuse it");
+        Say("the signed package does not end in exactly one certificate entry; "
+            "Morvane would refuse it");
         return 3;
     }
     Say("signed " + package.u8string());
@@ -131,13 +132,13 @@ int Sign(const fs::path& package, const fs::path& cert, const fs::path& key,
 
 int Main(const std::vector<std::string>& args)
 {
-    static const char* const kOptions[] = {"--from",    "--folder",   "--out",      "--stub",
-                                           "--section", "--revision", "--url",      "--sign-cert",
+    static const char* const kOptions[] = {"--from",     "--folder",    "--out",    "--stub",
+                                           "--section",  "--revision",  "--url",    "--sign-cert",
                                            "--sign-key", "--timestamp", "--rollout"};
     std::map<std::string, std::string> given;
     for (size_t i = 1; i < args.size(); i += 2) {
-        const bool known = std::find(std::begin(kOptions), std::end(kOptions), args[i]) !=
-                           std::end(kOptions);
+        const bool known =
+            std::find(std::begin(kOptions), std::end(kOptions), args[i]) != std::end(kOptions);
         if (!known || i + 1 >= args.size() || given.count(args[i])) {
             std::fputs(kUsage, stderr);
             return 1;
@@ -173,8 +174,8 @@ int Main(const std::vector<std::string>& args)
     }
 
     const fs::path from = PathOf(value("--from")), out = PathOf(value("--out"));
-    const fs::path stub = given.count("--stub") ? PathOf(value("--stub"))
-                                                : OwnFolder(args[0]) / kStubName;
+    const fs::path stub =
+        given.count("--stub") ? PathOf(value("--stub")) : OwnFolder(args[0]) / kStubName;
     std::vector<pack::SourceEntry> tree;
     if (!pack::CollectTree(from, &tree, &why)) return Say(why), 2;
     pack::PackStats stats;
@@ -182,8 +183,8 @@ int Main(const std::vector<std::string>& args)
     if (!pack::WritePackage(stub, tree, folder, identity, out, &stats, &why)) return Say(why), 2;
     Say("wrote " + out.u8string() + ": " + std::to_string(stats.files) + " files, " +
         std::to_string(stats.folders) + " folders, " + std::to_string(stats.bytes) +
-        " bytes, unpacking into %TEMP%\\" + folder + ", for [" + identity.section +
-        "] revision " + identity.revision);
+        " bytes, unpacking into %TEMP%\\" + folder + ", for [" + identity.section + "] revision " +
+        identity.revision);
     std::error_code error;
     if (!fs::exists(from / pack::kWizardName, error))
         Say(std::string("the folder has no ") + pack::kWizardName +

@@ -22,8 +22,8 @@ std::string Utf8Name(const fs::path& path)
     return std::string(name.begin(), name.end());
 }
 
-bool CollectFolder(const fs::path& folder, const std::string& prefix,
-                   std::vector<SourceEntry>* out, std::string* why)
+bool CollectFolder(const fs::path& folder, const std::string& prefix, std::vector<SourceEntry>* out,
+                   std::string* why)
 {
     std::error_code error;
     std::vector<fs::directory_entry> children;
@@ -42,8 +42,9 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix,
             return *why = "\"" + stored + "\" is not a name Windows takes literally", false;
         const auto [other, fresh] = seen.emplace(NameKey(name), name);
         if (!fresh)
-            return *why = "\"" + stored + "\" and \"" + other->second +
-                          "\" are one name on Windows", false;
+            return *why =
+                       "\"" + stored + "\" and \"" + other->second + "\" are one name on Windows",
+                   false;
         const fs::file_status status = child.symlink_status(error);
         if (error) return *why = "cannot read " + stored + ": " + error.message(), false;
         SourceEntry entry;
@@ -112,8 +113,10 @@ bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& t
         if (entry.name.size() > 0xFFFF) return *why = "name too long: " + entry.name, false;
         AppendEntry(&table, entry.kind, entry.name, entry.size);
         dataBytes += entry.size;
-        if (entry.kind == EntryKind::File) ++counted.files, counted.bytes += entry.size;
-        else ++counted.folders;
+        if (entry.kind == EntryKind::File)
+            ++counted.files, counted.bytes += entry.size;
+        else
+            ++counted.folders;
     }
     if (tree.size() > 0xFFFFFFFFu || table.size() > 0xFFFFFFFFu)
         return *why = "too many entries", false;
@@ -124,8 +127,7 @@ bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& t
 
     ResourcePlan plan;
     if (!PlanResourceSection(reinterpret_cast<const unsigned char*>(stubBytes.data()),
-                             stubBytes.size(), PackageManifest(), record, payloadBytes, &plan,
-                             why))
+                             stubBytes.size(), PackageManifest(), record, payloadBytes, &plan, why))
         return false;
 
     std::ofstream out(part, std::ios::binary | std::ios::trunc);
@@ -157,8 +159,8 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 
 bool EqualsNoCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 bool IsRevision(const std::string& text)
@@ -189,8 +191,9 @@ bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
     const std::string record =
         rules::EncodePackageRecord(identity.section, identity.revision, folder, kWizardName);
     if (record.empty())
-        return *why = "the section name must be one line without brackets, and the revision a "
-                      "number from 1 to 2147483647",
+        return *why =
+                   "the section name must be one line without brackets, and the revision a "
+                   "number from 1 to 2147483647",
                false;
     std::string stubBytes;
     if (!ReadFile(stub, &stubBytes))
@@ -216,11 +219,12 @@ std::string ControlSection(const std::string& section, const std::string& revisi
     if (section.empty() || section.size() > kMaxIniValue ||
         section.find_first_of("[]\r\n") != std::string::npos)
         return *why = "the section name must be one line without brackets", "";
-    if (!IsRevision(revision)) return *why = "the revision must be a number from 1 to 2147483647", "";
+    if (!IsRevision(revision))
+        return *why = "the revision must be a number from 1 to 2147483647", "";
     const bool web = url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
-    if (!web || url.size() > kMaxIniValue ||
-        std::any_of(url.begin(), url.end(),
-                    [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\\'; }))
+    if (!web || url.size() > kMaxIniValue || std::any_of(url.begin(), url.end(), [](char c) {
+            return static_cast<unsigned char>(c) <= ' ' || c == '\\';
+        }))
         return *why = "the URL must be http(s), at most 259 characters, no blanks or backslashes",
                "";
     // Morvane saves the download in the temporary folder under the URL's last part, beside

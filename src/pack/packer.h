@@ -21,7 +21,7 @@ struct SourceEntry {
     EntryKind kind = EntryKind::Folder;
     std::string name;  // as it will be stored: UTF-8, '/' between levels
     uint64_t size = 0;
-    fs::path path;     // where the packer reads it from
+    fs::path path;  // where the packer reads it from
 };
 
 // Lists a folder's tree: each folder before what it holds, names in byte order, so the same
@@ -42,9 +42,10 @@ struct PackageIdentity {
 };
 
 // Writes the package: the stub image with a resource section holding the manifest, the
-// package's record (the identity, the folder and kWizardName) and the payload. Written to a temporary name beside `out` and renamed into place when complete;
-// false with `why` on any failure, leaving nothing behind. File contents are streamed, never held
-// whole; a file whose size changes while it is packed fails the run.
+// package's record (the identity, the folder and kWizardName) and the payload. Written to a
+// temporary name beside `out` and renamed into place when complete; false with `why` on any
+// failure, leaving nothing behind. File contents are streamed, never held whole; a file whose size
+// changes while it is packed fails the run.
 bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
                   const std::string& folder, const PackageIdentity& identity, const fs::path& out,
                   PackStats* stats, std::string* why);

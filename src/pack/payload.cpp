@@ -34,7 +34,8 @@ bool LooksLikeShortName(const std::string& level)
 bool CheckNameLevel(const std::string& name)
 {
     std::wstring wide;
-    return rules::DecodeUtf8(name, &wide) && rules::IsPlainFileName(wide) && !LooksLikeShortName(name);
+    return rules::DecodeUtf8(name, &wide) && rules::IsPlainFileName(wide) &&
+           !LooksLikeShortName(name);
 }
 
 bool CheckEntryName(const std::string& name)

@@ -19,16 +19,16 @@ constexpr uint64_t kMaxPayloadBytes = uint64_t{1} << 30;
 // The package is head + directory + payload + tailPadding zeros: the pieces around the payload,
 // so the payload itself can be streamed in between.
 struct ResourcePlan {
-    std::string head;       // the stub image with the new section header, zero-padded
-    std::string directory;  // the resource tables and the manifest; the payload follows
-    size_t tailPadding = 0; // zeros after the payload, up to the file alignment
+    std::string head;        // the stub image with the new section header, zero-padded
+    std::string directory;   // the resource tables and the manifest; the payload follows
+    size_t tailPadding = 0;  // zeros after the payload, up to the file alignment
 };
 
 // Plans the package for a stub image, with the manifest (RT_MANIFEST 1), the package's record
-// (RT_RCDATA 2, rules::kPackageRecordId) and the payload (RT_RCDATA 1). True on success; false with `why` set when the stub is not a
-// PE32 or PE32+ image we can extend: one with a resource directory or a certificate table
-// already, COFF symbols or other bytes after its last section, or no room for one more
-// section header; or when the payload is larger than kMaxPayloadBytes.
+// (RT_RCDATA 2, rules::kPackageRecordId) and the payload (RT_RCDATA 1). True on success; false with
+// `why` set when the stub is not a PE32 or PE32+ image we can extend: one with a resource directory
+// or a certificate table already, COFF symbols or other bytes after its last section, or no room
+// for one more section header; or when the payload is larger than kMaxPayloadBytes.
 bool PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
                          const std::string& record, uint64_t payloadBytes, ResourcePlan* out,
                          std::string* why);

@@ -16,7 +16,7 @@ int Run()
     if (!payload) return pack::kNoPayload;
     // The bytes stay where the loader mapped them; nothing copies the payload.
     return pack::Extract(static_cast<const unsigned char*>(payload),
-                        ::SizeofResource(nullptr, resource), pack::TemporaryFolder());
+                         ::SizeofResource(nullptr, resource), pack::TemporaryFolder());
 }
 
 }  // namespace

@@ -11,9 +11,9 @@ namespace picture {
 std::uint32_t HoldMilliseconds(std::uint32_t delayCs);
 
 enum class Disposal {
-    Keep,             // methods 0, 1 and the reserved 4 to 7: the frame stays for the next
+    Keep,               // methods 0, 1 and the reserved 4 to 7: the frame stays for the next
     ClearToBackground,  // method 2: the frame's rectangle is filled with the erase colour
-    RestorePrevious,  // method 3: what lay under the frame is put back
+    RestorePrevious,    // method 3: what lay under the frame is put back
 };
 
 Disposal DisposalFor(std::uint32_t disposalMethod);

@@ -35,7 +35,8 @@ std::uint32_t ColorTableSize(unsigned char packed)
     return 3u * (2u << (packed & 7));
 }
 
-GifScreen ReadGifScreen(const unsigned char* head, std::size_t headLength, std::uint64_t streamLength)
+GifScreen ReadGifScreen(const unsigned char* head, std::size_t headLength,
+                        std::uint64_t streamLength)
 {
     GifScreen screen;
     if (!head || !GifParser(head, headLength).IsGifStream()) return screen;
@@ -65,10 +66,7 @@ bool GifParser::IsGifStream() const
     return std::memcmp(m_pData + 3, "87a", 3) == 0 || std::memcmp(m_pData + 3, "89a", 3) == 0;
 }
 
-bool GifParser::HasScreen() const
-{
-    return m_bHasScreen;
-}
+bool GifParser::HasScreen() const { return m_bHasScreen; }
 
 std::int32_t GifParser::ScreenWidth() const
 {
@@ -80,10 +78,7 @@ std::int32_t GifParser::ScreenHeight() const
     return m_bHasScreen ? static_cast<std::int32_t>(ReadU16(8)) : 0;
 }
 
-void GifParser::Rewind()
-{
-    m_nReadPos = kScreenHeaderBytes + m_nColorTableBytes;
-}
+void GifParser::Rewind() { m_nReadPos = kScreenHeaderBytes + m_nColorTableBytes; }
 
 bool GifParser::Has(std::size_t offset, std::size_t count) const
 {
@@ -119,7 +114,8 @@ std::int32_t GifParser::SubBlockChainLength(std::size_t offset) const
         const std::size_t size = m_pData[pos];
         if (size == 0) {
             const std::size_t length = pos + 1 - offset;
-            if (length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return -1;
+            if (length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+                return -1;
             return static_cast<std::int32_t>(length);
         }
         pos += size + 1;
@@ -136,7 +132,9 @@ std::int32_t GifParser::BlockLength() const
     case GifBlockKind::PlainText: fixed = kPlainTextFixed; break;
     case GifBlockKind::GraphicControl:
         // Always 8 bytes, whatever its Block Size byte claims.
-        return Has(m_nReadPos, kGraphicControlLength) ? static_cast<std::int32_t>(kGraphicControlLength) : -1;
+        return Has(m_nReadPos, kGraphicControlLength)
+                   ? static_cast<std::int32_t>(kGraphicControlLength)
+                   : -1;
     case GifBlockKind::Trailer: return 1;
     case GifBlockKind::Image:
         if (!Has(m_nReadPos, kImageDescriptor)) return -1;

@@ -98,6 +98,7 @@ struct GifScreen {
 };
 // `head` holds the first min(kScreenHeaderBytes, streamLength) bytes of a stream of
 // `streamLength` bytes.
-GifScreen ReadGifScreen(const unsigned char* head, std::size_t headLength, std::uint64_t streamLength);
+GifScreen ReadGifScreen(const unsigned char* head, std::size_t headLength,
+                        std::uint64_t streamLength);
 
 }  // namespace picture

@@ -39,10 +39,7 @@ void CPictureEx::RunAnimation()
     }
 }
 
-std::size_t CPictureEx::DecodableFrames() const
-{
-    return m_vecFrames.size() - m_nUndecodable;
-}
+std::size_t CPictureEx::DecodableFrames() const { return m_vecFrames.size() - m_nUndecodable; }
 
 void CPictureEx::BeginFrames()
 {
@@ -83,7 +80,8 @@ bool CPictureEx::WaitForDecode(HANDLE done)
 {
     if (!m_hStopEvent) return ::WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0;
     const HANDLE either[2] = {m_hStopEvent.get(), done};
-    return ::WaitForMultipleObjects(2, either, FALSE, INFINITE) == WAIT_OBJECT_0 + 1 && !m_bStopRequested;
+    return ::WaitForMultipleObjects(2, either, FALSE, INFINITE) == WAIT_OBJECT_0 + 1 &&
+           !m_bStopRequested;
 }
 
 DWORD CPictureEx::DrawFrame(IPicture* decoded)
@@ -94,8 +92,8 @@ DWORD CPictureEx::DrawFrame(IPicture* decoded)
     {
         win::Locked lock(m_surfaceLock);
         if (picture::SavesUnderlay(frame.nDisposalMethod)) SaveUnderlay(frame);
-        drawn = picture::RenderPicture(m_surface.get(), decoded, frame.nLeft, frame.nTop, frame.nWidth,
-                                       frame.nHeight);
+        drawn = picture::RenderPicture(m_surface.get(), decoded, frame.nLeft, frame.nTop,
+                                       frame.nWidth, frame.nHeight);
     }
     if (drawn) {
         ++m_nFramesDrawn;
@@ -115,19 +113,19 @@ void CPictureEx::DisposeFrame()
         break;
     case picture::Disposal::RestorePrevious:
         if (!m_saved) break;
-        ::BitBlt(m_surface.get(), frame.nLeft, frame.nTop, frame.nWidth, frame.nHeight, m_saved.get(), 0, 0,
-                 SRCCOPY);
+        ::BitBlt(m_surface.get(), frame.nLeft, frame.nTop, frame.nWidth, frame.nHeight,
+                 m_saved.get(), 0, 0, SRCCOPY);
         m_saved.Reset();
         break;
-    case picture::Disposal::Keep:
-        break;
+    case picture::Disposal::Keep: break;
     }
 }
 
 void CPictureEx::AdvanceFrame()
 {
     if (m_vecFrames.empty() || !m_surface) return;
-    m_nFrameIndex = picture::NextFrameIndex(m_nFrameIndex, static_cast<std::uint32_t>(m_vecFrames.size()));
+    m_nFrameIndex =
+        picture::NextFrameIndex(m_nFrameIndex, static_cast<std::uint32_t>(m_vecFrames.size()));
     if (m_nFrameIndex != 0) return;
     win::Locked lock(m_surfaceLock);
     FillErase(0, 0, m_nWidth, m_nHeight);
@@ -137,7 +135,8 @@ void CPictureEx::SaveUnderlay(const GifFrame& frame)
 {
     // Nothing saved when the area cannot be made: this frame's disposal then does nothing.
     if (!m_saved.Create(m_surface.get(), frame.nWidth, frame.nHeight)) return;
-    ::BitBlt(m_saved.get(), 0, 0, frame.nWidth, frame.nHeight, m_surface.get(), frame.nLeft, frame.nTop, SRCCOPY);
+    ::BitBlt(m_saved.get(), 0, 0, frame.nWidth, frame.nHeight, m_surface.get(), frame.nLeft,
+             frame.nTop, SRCCOPY);
 }
 
 void CPictureEx::FillErase(int left, int top, int width, int height)

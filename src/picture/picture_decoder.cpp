@@ -36,9 +36,8 @@ PicturePtr DecodeBlock(win::GlobalMemory block, DWORD size)
     block.release();
     const auto loadPicture = win::OleAut32().OleLoadPicture;
     PicturePtr picture;
-    if (!loadPicture ||
-        loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
-                    reinterpret_cast<void**>(picture.GetAddressOf())) != S_OK) {
+    if (!loadPicture || loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                                    reinterpret_cast<void**>(picture.GetAddressOf())) != S_OK) {
         return nullptr;
     }
     return picture;
@@ -59,8 +58,8 @@ bool RenderPicture(HDC dc, IPicture* picture, int left, int top, int width, int 
     picture->get_Width(&himetricWidth);
     picture->get_Height(&himetricHeight);
     // Source from the bottom up with a negative height: HIMETRIC runs upwards.
-    return picture->Render(dc, left, top, width, height, 0, himetricHeight, himetricWidth, -himetricHeight,
-                           nullptr) == S_OK;
+    return picture->Render(dc, left, top, width, height, 0, himetricHeight, himetricWidth,
+                           -himetricHeight, nullptr) == S_OK;
 }
 
 SIZE NaturalPixelSize(IPicture* picture, HDC dc)
@@ -80,8 +79,8 @@ std::size_t HeldBytes(IPicture* picture)
     BITMAP bitmap{};
     if (picture && SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP &&
         SUCCEEDED(picture->get_Handle(&handle)) &&
-        ::GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(handle)), sizeof bitmap, &bitmap) ==
-            sizeof bitmap) {
+        ::GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(handle)), sizeof bitmap,
+                     &bitmap) == sizeof bitmap) {
         return BitmapBytes(bitmap.bmWidthBytes, bitmap.bmHeight);
     }
     // Not a bitmap: count it as 32-bit pixels at 96 dots per inch.
@@ -116,7 +115,8 @@ std::shared_ptr<DecodeJob> DecodeJob::Start(const unsigned char* data, std::size
 
 unsigned __stdcall DecodeJob::Run(void* param)
 {
-    std::unique_ptr<std::shared_ptr<DecodeJob>> own(static_cast<std::shared_ptr<DecodeJob>*>(param));
+    std::unique_ptr<std::shared_ptr<DecodeJob>> own(
+        static_cast<std::shared_ptr<DecodeJob>*>(param));
     try {
         // The decoder makes its codec objects through COM; this thread has no window.
         win::ComApartment apartment(win::ComApartment::MultiThreaded);

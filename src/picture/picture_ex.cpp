@@ -35,22 +35,14 @@ CPictureEx::CPictureEx() : CPictureEx(::CreateEventW(nullptr, TRUE, FALSE, nullp
 
 CPictureEx::CPictureEx(HANDLE stopEvent) : m_hStopEvent(stopEvent) {}
 
-CPictureEx::~CPictureEx()
-{
-    StopAnimation();
-}
+CPictureEx::~CPictureEx() { StopAnimation(); }
 
 LRESULT CPictureEx::WindowProc(UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
-    case WM_PAINT:
-        OnPaint();
-        return 0;
-    case WM_DESTROY:
-        OnDestroy();
-        break;
-    default:
-        break;
+    case WM_PAINT: OnPaint(); return 0;
+    case WM_DESTROY: OnDestroy(); break;
+    default: break;
     }
     return Default(msg, wp, lp);
 }
@@ -139,7 +131,8 @@ void CPictureEx::SplitFile()
         bytes.resize(m_nGifFileBytes);
         DWORD read = 0;
         if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-            ::ReadFile(file.get(), bytes.data(), m_nGifFileBytes, &read, nullptr) && read == m_nGifFileBytes) {
+            ::ReadFile(file.get(), bytes.data(), m_nGifFileBytes, &read, nullptr) &&
+            read == m_nGifFileBytes) {
             picture::GifParser parser(bytes.data(), bytes.size());
             SplitFrames(parser);
         }
@@ -189,13 +182,15 @@ int CPictureEx::PrepareSurface(int width, int height)
     if (!hwnd()) return 0;
     // The control takes the picture's size in pixels and WM_PAINT copies the surface one to
     // one, so the animation shows at its own size whatever the dialog's scaling.
-    ::SetWindowPos(hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, width, height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     win::WindowDc windowDc(hwnd());
     if (!windowDc || !m_surface.Create(windowDc.get(), width, height)) return 0;
     m_crErase = ::GetSysColor(COLOR_BTNFACE);
     // The first fill is the menu colour; later clears use the button face in m_crErase.
     RECT all = {0, 0, width, height};
-    ::FillRect(m_surface.get(), &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
+    ::FillRect(m_surface.get(), &all,
+               reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
     m_bSurfaceReady = 1;
     return 1;
 }
@@ -208,8 +203,8 @@ int CPictureEx::StartAnimation()
         // Once started, the thread owns the file and the frames.
         if (m_hAnimThread || (!m_gifFile && m_vecFrames.empty())) return 0;
         // Created suspended so that the handle is stored before the thread can run.
-        m_hAnimThread.reset(reinterpret_cast<HANDLE>(
-            ::_beginthreadex(nullptr, 0, &CPictureEx::AnimationThreadProc, this, CREATE_SUSPENDED, nullptr)));
+        m_hAnimThread.reset(reinterpret_cast<HANDLE>(::_beginthreadex(
+            nullptr, 0, &CPictureEx::AnimationThreadProc, this, CREATE_SUSPENDED, nullptr)));
         if (m_hAnimThread && ::ResumeThread(m_hAnimThread.get()) == static_cast<DWORD>(-1)) {
             // It never ran, so it holds nothing of ours.
             ::TerminateThread(m_hAnimThread.get(), 0);
@@ -220,7 +215,9 @@ int CPictureEx::StartAnimation()
     if (!m_pStillPicture) return 0;
     {
         win::Locked lock(m_surfaceLock);
-        if (!picture::RenderPicture(m_surface.get(), m_pStillPicture.Get(), 0, 0, m_nWidth, m_nHeight)) return 0;
+        if (!picture::RenderPicture(m_surface.get(), m_pStillPicture.Get(), 0, 0, m_nWidth,
+                                    m_nHeight))
+            return 0;
     }
     Invalidate();
     return 1;
@@ -236,8 +233,7 @@ void CPictureEx::StopThread()
         // and the surface, so keep waiting rather than free them under it. The caller owns
         // the window: messages sent to it meanwhile are answered.
         while (!win::WaitAnswering(m_hAnimThread.get(), kStopWaitMs) &&
-               ::WaitForSingleObject(m_hAnimThread.get(), 0) == WAIT_TIMEOUT) {
-        }
+               ::WaitForSingleObject(m_hAnimThread.get(), 0) == WAIT_TIMEOUT) {}
         m_hAnimThread.reset();
     }
     if (m_hStopEvent) ::ResetEvent(m_hStopEvent.get());
@@ -265,10 +261,7 @@ void CPictureEx::StopAnimation()
     m_nFramesDrawn = 0;
 }
 
-void CPictureEx::OnDestroy()
-{
-    StopThread();
-}
+void CPictureEx::OnDestroy() { StopThread(); }
 
 void CPictureEx::OnPaint()
 {

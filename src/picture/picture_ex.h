@@ -2,8 +2,8 @@
 //
 // Loading a GIF file reads only its Header and Logical Screen Descriptor, which size the
 // control. A thread of the control's own then reads the file, splits it into stand-alone
-// one-image GIFs, kept compressed, has each decoded by OleLoadPicture when it first comes round, draws the
-// frames in turn into an offscreen surface that WM_PAINT copies to the screen, and keeps
+// one-image GIFs, kept compressed, has each decoded by OleLoadPicture when it first comes round,
+// draws the frames in turn into an offscreen surface that WM_PAINT copies to the screen, and keeps
 // decoded frames within a byte budget (picture::FrameCache). Anything other than a GIF is
 // decoded at load and drawn once.
 #pragma once
@@ -24,7 +24,7 @@
 namespace picture {
 class GifParser;
 struct GifScreen;
-}
+}  // namespace picture
 
 // One frame of an animation, compressed, with where and how long it shows.
 struct GifFrame {

@@ -47,8 +47,8 @@ const CauseRow kCauses[kFailureCauseCount] = {
      L"O certificado do servidor n\u00e3o \u00e9 v\u00e1lido."},
     {L"insecure-redirect", L"M-116", L"The secure download was sent to an insecure address.",
      L"La descarga segura se redirigi\u00f3 a una direcci\u00f3n no segura.",
-     L"Le t\u00e9l\u00e9chargement s\u00e9curis\u00e9 a \u00e9t\u00e9 renvoy\u00e9 vers une adresse "
-     L"non s\u00e9curis\u00e9e.",
+     L"Le t\u00e9l\u00e9chargement s\u00e9curis\u00e9 a \u00e9t\u00e9 renvoy\u00e9 vers une "
+     L"adresse non s\u00e9curis\u00e9e.",
      L"O download seguro foi enviado para um endere\u00e7o inseguro."},
     {L"cut", L"M-121", L"The download was cut off.", L"La descarga se ha interrumpido.",
      L"Le t\u00e9l\u00e9chargement a \u00e9t\u00e9 interrompu.", L"O download foi interrompido."},

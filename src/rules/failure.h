@@ -12,27 +12,27 @@ enum class FailureStep { Start, Download, Check, Staging, Wizard, HandOver };
 
 // Each cause keeps its code for good: support desks and old screenshots refer to them.
 enum class FailureCause {
-    NoConnection,      // M-101 no connection, or the server does not answer
-    ServerError,       // M-102 the server answered with an error instead of the package
-    ProxyAuth,         // M-103 the proxy asks for credentials
-    CertUnknownRoot,   // M-111 the server's certificate comes from an unknown authority
-    CertWrongName,     // M-112 the server's certificate is for another name
-    CertExpired,       // M-113 the server's certificate has expired
-    CertRevoked,       // M-114 the server's certificate was revoked
-    CertInvalid,       // M-115 the server's certificate is not valid
-    InsecureRedirect,  // M-116 a secure download was sent to an insecure address
-    Cut,               // M-121 the download was cut
-    Stalled,           // M-122 no byte arrived for 30 s
-    DiskFull,          // M-131 not enough disk space
-    BadSignature,      // M-201 the package's signature is not valid
-    OtherSigner,       // M-202 the package is signed by someone else
-    NotTheOffer,       // M-203 the package is not the one offered
-    SignerRevoked,     // M-204 the package's signer was revoked
-    UnpackFailed,      // M-301 the package could not unpack
-    WizardRefused,     // M-401 the new wizard was refused
-    WizardNotStarted,  // M-402 the new wizard could not start
+    NoConnection,        // M-101 no connection, or the server does not answer
+    ServerError,         // M-102 the server answered with an error instead of the package
+    ProxyAuth,           // M-103 the proxy asks for credentials
+    CertUnknownRoot,     // M-111 the server's certificate comes from an unknown authority
+    CertWrongName,       // M-112 the server's certificate is for another name
+    CertExpired,         // M-113 the server's certificate has expired
+    CertRevoked,         // M-114 the server's certificate was revoked
+    CertInvalid,         // M-115 the server's certificate is not valid
+    InsecureRedirect,    // M-116 a secure download was sent to an insecure address
+    Cut,                 // M-121 the download was cut
+    Stalled,             // M-122 no byte arrived for 30 s
+    DiskFull,            // M-131 not enough disk space
+    BadSignature,        // M-201 the package's signature is not valid
+    OtherSigner,         // M-202 the package is signed by someone else
+    NotTheOffer,         // M-203 the package is not the one offered
+    SignerRevoked,       // M-204 the package's signer was revoked
+    UnpackFailed,        // M-301 the package could not unpack
+    WizardRefused,       // M-401 the new wizard was refused
+    WizardNotStarted,    // M-402 the new wizard could not start
     LocalWizardRefused,  // M-403 the installed wizard failed its check and was not started
-    NoWorker,          // M-501 the update could not begin (no worker, no work folder)
+    NoWorker,            // M-501 the update could not begin (no worker, no work folder)
 };
 constexpr size_t kFailureCauseCount = static_cast<size_t>(FailureCause::NoWorker) + 1;
 

@@ -16,8 +16,7 @@ bool FitsPathBuffer(const std::wstring& value)
 
 size_t RootLength(const std::wstring& path)
 {
-    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\')
-        return 3;
+    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\') return 3;
     if (path.compare(0, 2, L"\\\\") != 0) return 0;
     const size_t serverEnd = path.find(L'\\', 2);
     if (serverEnd == std::wstring::npos) return 0;
@@ -26,8 +25,7 @@ size_t RootLength(const std::wstring& path)
     if (!IsPlainFileName(path.substr(2, serverEnd - 2))) return 0;
     const size_t shareEnd = path.find(L'\\', serverEnd + 1);
     if (shareEnd == std::wstring::npos) return 0;
-    return IsPlainFileName(path.substr(serverEnd + 1, shareEnd - serverEnd - 1)) ? shareEnd + 1
-                                                                                  : 0;
+    return IsPlainFileName(path.substr(serverEnd + 1, shareEnd - serverEnd - 1)) ? shareEnd + 1 : 0;
 }
 
 std::wstring TemporaryFolder(const std::wstring& temp, const std::wstring& tmp)

@@ -98,11 +98,16 @@ bool DecodeUtf8(const std::string& text, std::wstring* out)
         const unsigned char c = p[i];
         size_t extra = 0;
         uint32_t cp = c, least = 0;
-        if (c < 0x80) extra = 0;
-        else if ((c & 0xE0) == 0xC0) extra = 1, cp = c & 0x1F, least = 0x80;
-        else if ((c & 0xF0) == 0xE0) extra = 2, cp = c & 0x0F, least = 0x800;
-        else if ((c & 0xF8) == 0xF0) extra = 3, cp = c & 0x07, least = 0x10000;
-        else return false;
+        if (c < 0x80)
+            extra = 0;
+        else if ((c & 0xE0) == 0xC0)
+            extra = 1, cp = c & 0x1F, least = 0x80;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2, cp = c & 0x0F, least = 0x800;
+        else if ((c & 0xF8) == 0xF0)
+            extra = 3, cp = c & 0x07, least = 0x10000;
+        else
+            return false;
         if (n - i <= extra) return false;
         for (size_t k = 1; k <= extra; ++k) {
             if ((p[i + k] & 0xC0) != 0x80) return false;

@@ -7,8 +7,8 @@
 namespace rules {
 namespace {
 
-const char* const kKeys[] = {"Morvane-Package: ", "Section: ", "Revision: ", "Folder: ",
-                             "Wizard: "};
+const char* const kKeys[] = {
+    "Morvane-Package: ", "Section: ", "Revision: ", "Folder: ", "Wizard: "};
 constexpr size_t kLines = sizeof kKeys / sizeof kKeys[0];
 const char kVersion[] = "1";
 constexpr size_t kMaxSectionChars = 259;
@@ -42,8 +42,7 @@ bool SplitLines(const std::string& text, std::vector<std::string>* values)
         const std::string prefix(key);
         const size_t end = text.find('\n', at);
         // The key holds no line feed, so a line that starts with it ends after it.
-        if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0)
-            return false;
+        if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0) return false;
         values->push_back(text.substr(at + prefix.size(), end - at - prefix.size()));
         at = end + 1;
     }

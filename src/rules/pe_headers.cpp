@@ -44,8 +44,7 @@ bool ReadPeHeaders(const unsigned char* image, size_t length, PeHeaders* out)
     const uint64_t countField = h.optional + (h.plus ? 108 : 92);
     h.directories = countField + 4;
     const uint64_t optionalEnd = h.optional + h.optionalSize;
-    if (h.directories > optionalEnd ||
-        !ReadLe32(image, length, countField, &h.directoryCount) ||
+    if (h.directories > optionalEnd || !ReadLe32(image, length, countField, &h.directoryCount) ||
         h.directoryCount > kMaxPeDirectories ||
         h.directories + 8ull * h.directoryCount > optionalEnd)
         return false;
@@ -90,11 +89,12 @@ namespace {
 constexpr uint32_t kSubdirectory = 0x80000000u;
 
 // File offset of `size` bytes at `rva`, when they lie in one section's raw data.
-bool RvaToOffset(const std::vector<PeSection>& sections, uint64_t rva, uint64_t size, size_t length, uint64_t* offset)
+bool RvaToOffset(const std::vector<PeSection>& sections, uint64_t rva, uint64_t size, size_t length,
+                 uint64_t* offset)
 {
     for (const PeSection& s : sections) {
-        const uint64_t extent = s.rawSize < s.virtualSize || s.virtualSize == 0 ? s.rawSize
-                                                                                 : s.virtualSize;
+        const uint64_t extent =
+            s.rawSize < s.virtualSize || s.virtualSize == 0 ? s.rawSize : s.virtualSize;
         if (rva < s.virtualAddress || rva - s.virtualAddress > extent) continue;
         const uint64_t inside = rva - s.virtualAddress;
         if (size > extent - inside) continue;

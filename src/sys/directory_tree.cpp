@@ -76,8 +76,7 @@ bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& 
 // Opens `name` in `parent` and says what it is. Wine follows links whatever the flags say, so
 // the handle's path must be the entry's own: an open that ended anywhere else went through a
 // link and is closed again untouched.
-Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& mode,
-                  Held* entry)
+Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& mode, Held* entry)
 {
     win::File handle;
     const NTSTATUS status = win::OpenInFolder(parent.handle.get(), name, mode, &handle);
@@ -108,8 +107,8 @@ Outcome OpenFolder(const FolderPath& path, const OpenMode& last, Held* folder)
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!at.handle) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                   ? Outcome::Missing : Outcome::Failed;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Outcome::Missing
+                                                                              : Outcome::Failed;
     }
     at.path = win::PathBelowVolume(at.handle.get());
     if (at.path.empty()) return Outcome::Failed;
@@ -221,8 +220,7 @@ private:
         }
         Held target;
         if (OpenEntry(to, name, kMakeTargetFolder, &target) != Outcome::Opened) return false;
-        return CopyFolder(target, toLength + 1 + name.size(), source,
-                          fromLength + 1 + name.size());
+        return CopyFolder(target, toLength + 1 + name.size(), source, fromLength + 1 + name.size());
     }
 
     bool CopyBytes(HANDLE from, HANDLE to)
@@ -252,14 +250,13 @@ private:
 
 bool DeleteHeldFolder(const Held& folder, size_t length);
 
-bool DeleteEntry(const Held& folder, size_t length, const Listed& entry,
-                 const std::wstring& name)
+bool DeleteEntry(const Held& folder, size_t length, const Listed& entry, const std::wstring& name)
 {
     const EntryKind kind = ClassifyEntry(name, entry.FileAttributes);
     if (kind == EntryKind::Skip) return true;
     Held child;
-    switch (OpenEntry(folder, name, kind == EntryKind::Folder ? kDeleteFolder : kDeleteOther,
-                      &child)) {
+    switch (
+        OpenEntry(folder, name, kind == EntryKind::Folder ? kDeleteFolder : kDeleteOther, &child)) {
     case Outcome::Opened:
         if (child.attributes & FILE_ATTRIBUTE_DIRECTORY)
             return DeleteHeldFolder(child, length + 1 + name.size());
@@ -336,8 +333,8 @@ bool DeleteHeldDirectoryTree(win::File folder)
 {
     Held held;
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!folder || !::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag,
-                                                   sizeof tag) ||
+    if (!folder ||
+        !::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
         !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     held.path = win::PathBelowVolume(folder.get());

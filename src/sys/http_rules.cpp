@@ -61,8 +61,7 @@ bool ParseContentRange(const std::wstring& range, unsigned long long first,
            slash != std::wstring::npos && dash > 6 && dash < slash &&
            ParseCount(range.substr(6, dash - 6), &start) && start == first &&
            ParseCount(range.substr(dash + 1, slash - dash - 1), &last) &&
-           ParseCount(range.substr(slash + 1), total) &&
-           last + 1 == *total && start < *total;
+           ParseCount(range.substr(slash + 1), total) && last + 1 == *total && start < *total;
 }
 
 std::wstring ResumeValidator(const std::wstring& etag, const std::wstring& lastModified)

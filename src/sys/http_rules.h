@@ -42,8 +42,8 @@ constexpr unsigned long long kPackageLimitBytes = 2ull << 30;
 
 // What a package download may take; the caller passes them in (tests shorten them).
 struct DownloadLimits {
-    unsigned long stallMs = 30000;                  // no byte for this long ends the attempt
-    unsigned long long expectedBytes = 0;           // Size= of the control file, 0 when not given
+    unsigned long stallMs = 30000;         // no byte for this long ends the attempt
+    unsigned long long expectedBytes = 0;  // Size= of the control file, 0 when not given
     unsigned long long maxBytes = kPackageLimitBytes;  // the bound without Size=
 };
 

@@ -20,8 +20,8 @@ const win::WinInetCalls* FetchCalls()
     return win::Present(api.InternetGetConnectedState, api.InternetCheckConnectionW,
                         api.InternetOpenW, api.InternetOpenUrlW, api.HttpQueryInfoW,
                         api.InternetReadFile, api.InternetQueryDataAvailable,
-                        api.InternetCombineUrlW, api.InternetQueryOptionW,
-                        api.InternetCloseHandle, api.DeleteUrlCacheEntryW)
+                        api.InternetCombineUrlW, api.InternetQueryOptionW, api.InternetCloseHandle,
+                        api.DeleteUrlCacheEntryW)
                ? &api
                : nullptr;
 }
@@ -46,8 +46,8 @@ NetFault FaultOfError(DWORD error)
 HttpSession::HttpSession() : m_api(FetchCalls())
 {
     if (m_api)
-        m_session.reset(m_api->InternetOpenW(L"Morvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                             nullptr, 0));
+        m_session.reset(
+            m_api->InternetOpenW(L"Morvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
 }
 
 bool HttpSession::UsesProxy() const
@@ -127,8 +127,8 @@ HttpAnswer HttpSession::Open(std::wstring url, const std::wstring& headers) cons
         const std::wstring location = Header(request.get(), HTTP_QUERY_LOCATION);
         wchar_t combined[INTERNET_MAX_URL_LENGTH];
         DWORD length = INTERNET_MAX_URL_LENGTH;
-        if (location.empty() || !m_api->InternetCombineUrlW(url.c_str(), location.c_str(),
-                                                            combined, &length, ICU_NO_ENCODE)) {
+        if (location.empty() || !m_api->InternetCombineUrlW(url.c_str(), location.c_str(), combined,
+                                                            &length, ICU_NO_ENCODE)) {
             answer.fault = NetFault::BadRedirect;
             return answer;
         }

@@ -16,7 +16,8 @@ bool StartLocalWizard(const std::wstring& wizard)
     }
     JudgedStart how;
     how.folder = rules::ParentFolder(wizard);
-    const StartedProcess started = StartJudgedProcess(rules::QuoteArgument(wizard), judged.get(), how);
+    const StartedProcess started =
+        StartJudgedProcess(rules::QuoteArgument(wizard), judged.get(), how);
     win::Trail(started ? L"local wizard: started" : L"local wizard: could not be started");
     return static_cast<bool>(started);
 }

@@ -51,7 +51,10 @@ class PackageDownload::Attempt : public win::DeadlineJob {
 public:
     Attempt(std::wstring url, HANDLE file, unsigned long long have, std::wstring validator,
             const DownloadLimits& limits)
-        : m_url(std::move(url)), m_file(file), m_validator(std::move(validator)), m_base(have),
+        : m_url(std::move(url)),
+          m_file(file),
+          m_validator(std::move(validator)),
+          m_base(have),
           m_limits(limits),
           m_most(limits.expectedBytes ? limits.expectedBytes : limits.maxBytes)
     {
@@ -242,8 +245,8 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
         // Ours alone while partial: others may read it, nobody may write or delete it. Made
         // fresh: whatever is there already (a file, a link) is never written over.
         m_partial.reset(::CreateFileW(m_file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                      FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+                                      FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
         if (!m_partial) return NetFault::DiskFull;
         SetDeleteOnClose(m_partial.get(), true);
         m_have = 0;

@@ -47,10 +47,10 @@ private:
     const std::wstring m_url;
     const std::wstring m_file;
     const DownloadLimits m_limits;
-    win::File m_partial;              // the open partial file, when there is one
-    unsigned long long m_have = 0;    // bytes in the partial file
-    unsigned long long m_total = 0;   // the whole file's length, 0 when unknown
-    std::wstring m_validator;         // ETag or Last-Modified of the bytes we have
+    win::File m_partial;             // the open partial file, when there is one
+    unsigned long long m_have = 0;   // bytes in the partial file
+    unsigned long long m_total = 0;  // the whole file's length, 0 when unknown
+    std::wstring m_validator;        // ETag or Last-Modified of the bytes we have
     bool m_stored = false;
 };
 

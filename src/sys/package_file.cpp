@@ -23,8 +23,7 @@ bool ReadPackageRecord(HANDLE lockedFile, rules::PackageRecord* out)
     rules::PeSpan record;
     return rules::FindPeResource(image, length, rules::kPeRcData, rules::kPackageRecordId,
                                  &record) &&
-           rules::ReadPackageRecord(image + record.offset, static_cast<size_t>(record.length),
-                                    out);
+           rules::ReadPackageRecord(image + record.offset, static_cast<size_t>(record.length), out);
 }
 
 }  // namespace sys

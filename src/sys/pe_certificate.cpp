@@ -61,8 +61,7 @@ bool CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned 
     uint32_t entryLength = 0;
     uint16_t revision = 0, type = 0;
     if (!rules::ReadLe32(bytes, length, 0, &entryLength) ||
-        !rules::ReadLe16(bytes, length, 4, &revision) ||
-        !rules::ReadLe16(bytes, length, 6, &type))
+        !rules::ReadLe16(bytes, length, 4, &revision) || !rules::ReadLe16(bytes, length, 6, &type))
         return false;
     if (entryLength < kEntryHeader || entryLength > length) return false;
     if (revision != kCertificateRevision || type != kPkcsSignedData) return false;

@@ -39,8 +39,7 @@ bool NamesARevocationServer(const win::Crypt32Calls& api, PCCERT_CONTEXT certifi
 {
     const CERT_INFO* info = certificate->pCertInfo;
     return api.CertFindExtension(szOID_CRL_DIST_POINTS, info->cExtension, info->rgExtension) ||
-           api.CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension,
-                                 info->rgExtension);
+           api.CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension, info->rgExtension);
 }
 
 // The certificates found revoked in this process. Wine 8 answers a second CertVerifyRevocation
@@ -141,10 +140,10 @@ private:
         CERT_CHAIN_PARA para{};
         para.cbSize = sizeof para;
         PCCERT_CHAIN_CONTEXT chain = nullptr;
-        if (!m_api.CertGetCertificateChain(nullptr, signer, nullptr, store, &para,
-                                           CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL |
-                                               CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
-                                           nullptr, &chain) ||
+        if (!m_api.CertGetCertificateChain(
+                nullptr, signer, nullptr, store, &para,
+                CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                nullptr, &chain) ||
             !chain || chain->cChain == 0) {
             why = L"no chain could be built for the signer";
             if (chain) m_api.CertFreeCertificateChain(chain);
@@ -167,8 +166,8 @@ private:
                 why = L"certificate " + std::to_wstring(i) + L" of the chain is revoked";
             } else if (error != ERROR_SUCCESS) {
                 offline = true;
-                why = L"certificate " + std::to_wstring(i) + L": no answer (error 0x" +
-                      Hex(error) + L")";
+                why = L"certificate " + std::to_wstring(i) + L": no answer (error 0x" + Hex(error) +
+                      L")";
             }
         }
         m_api.CertFreeCertificateChain(chain);
@@ -194,8 +193,7 @@ private:
         status.cbSize = sizeof status;
         void* context = const_cast<CERT_CONTEXT*>(certificate);
         if (m_api.CertVerifyRevocation(kEncoding, CERT_CONTEXT_REVOCATION_TYPE, 1, &context,
-                                       CERT_VERIFY_REV_ACCUMULATIVE_TIMEOUT_FLAG, &para,
-                                       &status))
+                                       CERT_VERIFY_REV_ACCUMULATIVE_TIMEOUT_FLAG, &para, &status))
             return ERROR_SUCCESS;
         return status.dwError ? status.dwError : ::GetLastError();
     }

@@ -70,19 +70,14 @@ bool Watch(HANDLE process, DWORD processId)
             win::Trail(L"runner: the program has no window; waiting for its end without limit");
             ::WaitForSingleObject(process, INFINITE);
             return terminated;
-        case sys::Action::Poll:
-            action = sys::AfterPoll(StillRunning(process, sys::kPollMs));
-            break;
-        case sys::Action::Ping:
-            action = sys::AfterPing(PingWindow(window));
-            break;
+        case sys::Action::Poll: action = sys::AfterPoll(StillRunning(process, sys::kPollMs)); break;
+        case sys::Action::Ping: action = sys::AfterPing(PingWindow(window)); break;
         case sys::Action::TerminateAndPoll:
             win::Trail(L"runner: the program's window does not answer; ending it as hung");
             terminated = ::TerminateProcess(process, 0) != 0 || terminated;
             action = sys::Action::Poll;
             break;
-        case sys::Action::Finish:
-            return terminated;
+        case sys::Action::Finish: return terminated;
         }
     }
 }
@@ -123,8 +118,7 @@ std::wstring BelowDrive(const std::wstring& path)
 bool SameText(const std::wstring& a, const std::wstring& b)
 {
     return !a.empty() && ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                                static_cast<int>(b.size()),
-                                                TRUE) == CSTR_EQUAL;
+                                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Is the image of the suspended `process` the judged file? Empty when it is, else why not.
@@ -278,8 +272,7 @@ ProcessEnd WaitForProcess(const StartedProcess& started, HangPolicy policy)
 {
     if (!started) return ProcessEnd::Ended;
     ProcessEnd end = ProcessEnd::Ended;
-    if (sys::AfterFirstWait(RunsPastFirstWait(started.process.get(), &end)) ==
-        sys::Action::Finish)
+    if (sys::AfterFirstWait(RunsPastFirstWait(started.process.get(), &end)) == sys::Action::Finish)
         return end;
     if (policy == HangPolicy::Never) {
         win::Trail(L"runner: waiting for the program's end without hang detection");

@@ -76,8 +76,10 @@ std::wstring WithTemporaryFolder(const std::wstring& block, const std::wstring& 
         if (end == std::wstring::npos) end = block.size();
         if (end == at) break;  // the empty entry that ends the block
         std::wstring entry = block.substr(at, end - at);
-        if (named(entry, L"TEMP")) entry = L"TEMP=" + temp, hasTemp = true;
-        else if (named(entry, L"TMP")) entry = L"TMP=" + temp, hasTmp = true;
+        if (named(entry, L"TEMP"))
+            entry = L"TEMP=" + temp, hasTemp = true;
+        else if (named(entry, L"TMP"))
+            entry = L"TMP=" + temp, hasTmp = true;
         out += entry;
         out += L'\0';
         at = end + 1;

@@ -7,7 +7,7 @@
 
 namespace sys {
 namespace {
-constexpr unsigned long kDirectory = 0x10;     // FILE_ATTRIBUTE_DIRECTORY
+constexpr unsigned long kDirectory = 0x10;      // FILE_ATTRIBUTE_DIRECTORY
 constexpr unsigned long kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
 }  // namespace
 

@@ -16,8 +16,8 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 // WINTRUST_ACTION_GENERIC_VERIFY_V2, which mingw-w64's softpub.h does not carry.
-const GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0,
-                               {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+const GUID kGenericVerifyV2 = {
+    0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
 // The crypt32 calls the signer's name is read with; null when the system lacks one of them.
 const win::Crypt32Calls* Crypt()
@@ -133,8 +133,7 @@ Bytes ReadCheckedPeSignature(HANDLE file)
     Bytes bytes(table.length);
     if (!ReadAt(file, table.offset, bytes.data(), bytes.size())) return Bytes();
     sys::Span blob;
-    if (!sys::CheckCertificateTable(table, size, bytes.data(), bytes.size(), &blob))
-        return Bytes();
+    if (!sys::CheckCertificateTable(table, size, bytes.data(), bytes.size(), &blob)) return Bytes();
     return Bytes(bytes.begin() + blob.offset, bytes.begin() + blob.offset + blob.length);
 }
 
@@ -191,8 +190,8 @@ std::wstring DisplayName(const win::Crypt32Calls& api, PCCERT_CONTEXT certificat
         api.CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
     if (length <= 1) return std::wstring();
     std::vector<wchar_t> name(length, L'\0');
-    const DWORD got = api.CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
-                                        nullptr, name.data(), length);
+    const DWORD got = api.CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
+                                             name.data(), length);
     if (got <= 1 || got > length) return std::wstring();
     return std::wstring(name.data(), got - 1);
 }
@@ -210,20 +209,19 @@ bool HashPublicKey(const win::Crypt32Calls& api, PCCERT_CONTEXT certificate, Sig
     DWORD size = sizeof signer->keyHash;
     CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
     return api.CryptHashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING, key, signer->keyHash,
-                                 &size) &&
+                                      &size) &&
            size == sizeof signer->keyHash;
 }
 
 Signer SignerOf(const win::Crypt32Calls& api, const Bytes& signature)
 {
     Signer result;
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()),
-                         const_cast<BYTE*>(signature.data())};
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()), const_cast<BYTE*>(signature.data())};
     Store store(api);
     Message message(api);
     if (!api.CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                         CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
-                         store.out(), message.out(), nullptr))
+                              CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
+                              store.out(), message.out(), nullptr))
         return result;
     const Bytes infoBytes = ReadSignerInfo(api, message.get());
     if (infoBytes.size() < sizeof(CMSG_SIGNER_INFO)) return result;
@@ -231,9 +229,9 @@ Signer SignerOf(const win::Crypt32Calls& api, const Bytes& signature)
     CERT_INFO wanted{};
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
-    Certificate certificate(api, api.CertFindCertificateInStore(store.get(),
-                                                     X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                     CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    Certificate certificate(
+        api, api.CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                            CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
     if (!certificate.get()) return result;
     result.name = DisplayName(api, certificate.get());
     result.hasKeyHash = HashPublicKey(api, certificate.get(), &result);
@@ -339,8 +337,7 @@ Bytes ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile, sys::Packag
                                                  : Bytes();
 }
 
-std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile,
-                           sys::PackageKind kind)
+std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
 {
     return ReadSigner(path, lockedFile, kind).name;
 }
@@ -383,8 +380,7 @@ PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, 
     return PackageVerdict::Accepted;
 }
 
-bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
-                           win::File* lock)
+bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins, win::File* lock)
 {
     return CheckPackage(path, pins, lock) == PackageVerdict::Accepted;
 }

@@ -2,9 +2,9 @@
 //
 // Yes only when the file is of a type that carries an embedded Authenticode signature, its
 // content is of the kind its name promises, the trust provider accepts that signature, and
-// the signer's display name holds the maker's mark. The file is opened once, denying writers and deleters, and every step reads that same
-// open file: nothing can swap it between the check and the signer's name, and a caller that
-// keeps the lock can start exactly the file that was judged.
+// the signer's display name holds the maker's mark. The file is opened once, denying writers and
+// deleters, and every step reads that same open file: nothing can swap it between the check and the
+// signer's name, and a caller that keeps the lock can start exactly the file that was judged.
 //
 // wintrust.dll and crypt32.dll are bound at run time from the system folder: Morvane runs
 // elevated from folders others can write to, so they must not be in its import table.
@@ -39,8 +39,7 @@ int VerifyPackage(const std::wstring& path);
 // invalid.
 int VerifyPackage(const std::wstring& path, win::File* lock);
 // The same with the key pins passed in; empty `pins` pins nothing.
-bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins,
-                           win::File* lock);
+bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins, win::File* lock);
 
 // What the check found, for the user and the trail.
 enum class PackageVerdict {

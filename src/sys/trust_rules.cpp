@@ -10,8 +10,7 @@
 namespace sys {
 namespace {
 
-const unsigned char kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0,
-                                                 0xA1, 0xB1, 0x1A, 0xE1};
+const unsigned char kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // The last dot anywhere in the path, not only in its last component: "pkg.new\setup"
 // yields "new\setup", which is no verifiable type.

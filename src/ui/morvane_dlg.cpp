@@ -12,10 +12,9 @@ namespace {
 // nor the taskbar has to stretch a 32-pixel image.
 HICON LoadAppIcon(int metricX, int metricY)
 {
-    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
-                                           MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                           ::GetSystemMetrics(metricX),
-                                           ::GetSystemMetrics(metricY), LR_DEFAULTCOLOR));
+    return static_cast<HICON>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                     ::GetSystemMetrics(metricX), ::GetSystemMetrics(metricY), LR_DEFAULTCOLOR));
 }
 
 int ScreenDpi()
@@ -28,8 +27,8 @@ int ScreenDpi()
 HFONT CreateTextFont(int dpi)
 {
     return ::CreateFontW(-::MulDiv(dpi, 100, 720), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
-                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                         DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Lucida Sans Unicode");
+                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, L"Lucida Sans Unicode");
 }
 
 void SetText(HWND window, const std::wstring& text) { ::SetWindowTextW(window, text.c_str()); }
@@ -51,7 +50,8 @@ int ProgressStep(unsigned long long done, unsigned long long total)
 void SetMarquee(HWND bar, bool on)
 {
     const LONG_PTR style = ::GetWindowLongPtrW(bar, GWL_STYLE);
-    const LONG_PTR wanted = on ? (style | PBS_MARQUEE) : (style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    const LONG_PTR wanted =
+        on ? (style | PBS_MARQUEE) : (style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
     if (wanted == style) return;
     ::SetWindowLongPtrW(bar, GWL_STYLE, wanted);
     ::SendMessageW(bar, PBM_SETMARQUEE, on ? TRUE : FALSE, 30);
@@ -143,10 +143,10 @@ void CMorvaneDlg::ShowFailure(const rules::Failure& failure)
 {
     const size_t index = static_cast<size_t>(failure.cause);
     const std::vector<std::wstring>& reasons = m_values.texts.reasons;
-    const std::wstring text = index < reasons.size() && !reasons[index].empty()
-                                  ? reasons[index]
-                                  : rules::BuiltInReason(failure.cause,
-                                                         m_values.installation.language);
+    const std::wstring text =
+        index < reasons.size() && !reasons[index].empty()
+            ? reasons[index]
+            : rules::BuiltInReason(failure.cause, m_values.installation.language);
     SetText(m_ctlReason, rules::ReasonLine(text, failure.cause));
     SetState(ui::STATE_FAILED);
 }
@@ -287,11 +287,8 @@ void CMorvaneDlg::OnCommand(int id, int code)
 bool CMorvaneDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
 {
     switch (msg) {
-    case WM_PAINT:
-        return OnPaint();
-    case WM_QUERYDRAGICON:
-        result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
-        return true;
+    case WM_PAINT: return OnPaint();
+    case WM_QUERYDRAGICON: result = reinterpret_cast<LRESULT>(OnQueryDragIcon()); return true;
     case WM_DPICHANGED:
         // Moved to a screen of another scale: the font we set is ours to remake; the dialog
         // manager rescales the window, the controls and the template's font.
@@ -301,8 +298,7 @@ bool CMorvaneDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
         OnUpdateNote(static_cast<update::Note>(wp), lp);
         result = 0;
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -411,14 +407,11 @@ void CMorvaneDlg::OnCancel()
 void CMorvaneDlg::OnCancelButton()
 {
     switch (ui::CancelActionOf(m_nState)) {
-    case ui::CancelAction::Close:
-        ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
-        break;
+    case ui::CancelAction::Close: ::PostMessageW(hwnd(), WM_CLOSE, 0, 0); break;
     case ui::CancelAction::StartLocalWizardAndClose:
         // Too late once the package runs: the flow's Checked note disables Cancel shortly.
         if (m_flow.Abandon()) StartLocalWizardAndClose();
         break;
-    case ui::CancelAction::Nothing:
-        break;
+    case ui::CancelAction::Nothing: break;
     }
 }

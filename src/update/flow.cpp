@@ -247,9 +247,8 @@ private:
             else if (IsPackageOffered(judged->get()))
                 return !m_attempt->IsAbandoned();
         } else {
-            cause = verdict == sys::PackageVerdict::OtherSigner
-                        ? rules::FailureCause::OtherSigner
-                        : rules::FailureCause::BadSignature;
+            cause = verdict == sys::PackageVerdict::OtherSigner ? rules::FailureCause::OtherSigner
+                                                                : rules::FailureCause::BadSignature;
         }
         judged->reset();
         // Retry fetches it again anyway, and a refused file must not wait under a name the
@@ -300,7 +299,7 @@ private:
         if (!RunNewWizard(m_paths, m_installation, std::move(wizard))) {
             // The dialog is hidden by now: the value goes to the trail alone.
             win::Trail(L"failure: " + rules::FailureName({rules::FailureStep::HandOver,
-                                                           rules::FailureCause::WizardNotStarted}));
+                                                          rules::FailureCause::WizardNotStarted}));
             win::Trail(L"hand-over: starting the local wizard instead");
             sys::StartLocalWizard(m_installation.localWizard);
         }

@@ -21,8 +21,8 @@ constexpr win::EntryOpen kMakeWorkFolder{
 
 win::File OpenTemporaryFolder(const std::wstring& tempDir)
 {
-    return win::File(::CreateFileW(tempDir.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY |
-                                                        FILE_READ_ATTRIBUTES,
+    return win::File(::CreateFileW(tempDir.c_str(),
+                                   FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
@@ -75,7 +75,8 @@ bool WorkFolder::Remove()
     win::Locked hold(m_lock);
     if (!m_folder) return true;
     const bool removed = sys::DeleteHeldDirectoryTree(std::move(m_folder));
-    win::Trail(L"work folder: " + m_path + (removed ? L" removed" : L" could not be removed whole"));
+    win::Trail(L"work folder: " + m_path +
+               (removed ? L" removed" : L" could not be removed whole"));
     return removed;
 }
 
@@ -91,8 +92,9 @@ void RemoveLeftoverWorkFolders(const std::wstring& tempDir)
         const std::wstring leftover = rules::JoinPath(tempDir, name);
         // Walked from the root by handle: a link there goes as a link, its target stays.
         const bool removed = sys::DeleteDirectoryTree(leftover) != 0;
-        win::Trail(L"start-up: " + leftover + (removed ? L" left by an earlier run, removed"
-                                                       : L" left by an earlier run, kept"));
+        win::Trail(
+            L"start-up: " + leftover +
+            (removed ? L" left by an earlier run, removed" : L" left by an earlier run, kept"));
     } while (::FindNextFileW(find.get(), &found));
 }
 

@@ -34,20 +34,19 @@ INT_PTR CALLBACK ModalDialog::Procedure(HWND window, UINT msg, WPARAM wp, LPARAM
 INT_PTR ModalDialog::Dispatch(UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
-    case WM_INITDIALOG:
-        return OnInitDialog();
+    case WM_INITDIALOG: return OnInitDialog();
     case WM_COMMAND: {
         const int id = LOWORD(wp);
-        if (id == IDCANCEL) OnCancel();
-        else if (id == IDOK) OnOK();
-        else OnCommand(id, HIWORD(wp));
+        if (id == IDCANCEL)
+            OnCancel();
+        else if (id == IDOK)
+            OnOK();
+        else
+            OnCommand(id, HIWORD(wp));
         return TRUE;
     }
-    case WM_NCDESTROY:
-        ::SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
-        return FALSE;
-    default:
-        break;
+    case WM_NCDESTROY: ::SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0); return FALSE;
+    default: break;
     }
     LRESULT result = 0;
     if (!OnMessage(msg, wp, lp, result)) return FALSE;
@@ -59,11 +58,8 @@ INT_PTR ModalDialog::Dispatch(UINT msg, WPARAM wp, LPARAM lp)
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-        return static_cast<INT_PTR>(result);
-    default:
-        ::SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, result);
-        return TRUE;
+    case WM_CTLCOLORSTATIC: return static_cast<INT_PTR>(result);
+    default: ::SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, result); return TRUE;
     }
 }
 

@@ -93,15 +93,15 @@ struct InternetTraits {
     static void Close(Type h);
 };
 
-using Handle = Unique<HandleTraits>;          // kernel objects: processes, threads, events
-using File = Unique<FileTraits>;              // CreateFileW results
-using FindHandle = Unique<FindTraits>;        // FindFirstFileW results
-using MemoryDc = Unique<MemoryDcTraits>;      // CreateCompatibleDC results
-using GdiObject = Unique<GdiTraits>;          // bitmaps, brushes, fonts
-using GlobalMemory = Unique<GlobalTraits>;    // GlobalAlloc blocks
-using MappedView = Unique<ViewTraits>;        // MapViewOfFile results
+using Handle = Unique<HandleTraits>;            // kernel objects: processes, threads, events
+using File = Unique<FileTraits>;                // CreateFileW results
+using FindHandle = Unique<FindTraits>;          // FindFirstFileW results
+using MemoryDc = Unique<MemoryDcTraits>;        // CreateCompatibleDC results
+using GdiObject = Unique<GdiTraits>;            // bitmaps, brushes, fonts
+using GlobalMemory = Unique<GlobalTraits>;      // GlobalAlloc blocks
+using MappedView = Unique<ViewTraits>;          // MapViewOfFile results
 using InternetHandle = Unique<InternetTraits>;  // InternetOpenW and InternetOpenUrlW results
-using RegKey = Unique<RegKeyTraits>;          // RegOpenKeyExW results
+using RegKey = Unique<RegKeyTraits>;            // RegOpenKeyExW results
 
 // A window's DC, released with the window it came from.
 class WindowDc {

@@ -4,8 +4,8 @@
 
 namespace win {
 
-NTSTATUS OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& mode,
-                      File* opened, PSECURITY_DESCRIPTOR security)
+NTSTATUS OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& mode, File* opened,
+                      PSECURITY_DESCRIPTOR security)
 {
     const auto create = Ntdll().NtCreateFile;
     if (!create) return kStatusProcedureNotFound;
@@ -20,12 +20,11 @@ NTSTATUS OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& 
     InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, security);
     IO_STATUS_BLOCK status{};
     HANDLE handle = nullptr;
-    const NTSTATUS result =
-        create(&handle, mode.access | SYNCHRONIZE, &object, &status, nullptr,
-               mode.attributes, mode.share, mode.disposition,
-               mode.options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
-                   FILE_OPEN_FOR_BACKUP_INTENT,
-               nullptr, 0);
+    const NTSTATUS result = create(&handle, mode.access | SYNCHRONIZE, &object, &status, nullptr,
+                                   mode.attributes, mode.share, mode.disposition,
+                                   mode.options | FILE_OPEN_REPARSE_POINT |
+                                       FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+                                   nullptr, 0);
     if (NT_SUCCESS(result)) opened->reset(handle);
     return result;
 }

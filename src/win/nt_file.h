@@ -36,7 +36,7 @@ struct EntryOpen {
 // open existing entries check the handle's path (win::PathBelowVolume). `security`, when
 // given, is the descriptor of what FILE_CREATE makes. The NTSTATUS of the call; `opened` holds
 // the handle on success.
-NTSTATUS OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& mode,
-                      File* opened, PSECURITY_DESCRIPTOR security = nullptr);
+NTSTATUS OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& mode, File* opened,
+                      PSECURITY_DESCRIPTOR security = nullptr);
 
 }  // namespace win

@@ -17,8 +17,7 @@ bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<unsigned char>* sid)
 Handle OpenOwnToken()
 {
     HANDLE token = nullptr;
-    return Handle(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) ? token
-                                                                                 : nullptr);
+    return Handle(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) ? token : nullptr);
 }
 
 }  // namespace
@@ -28,8 +27,8 @@ bool IsElevated()
     const Handle token = OpenOwnToken();
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    if (token && ::GetTokenInformation(token.get(), TokenElevation, &elevation,
-                                       sizeof elevation, &size) &&
+    if (token &&
+        ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
         elevation.TokenIsElevated)
         return true;
     std::vector<unsigned char> admins;
@@ -64,8 +63,8 @@ bool AdminOnlyFolder::Build()
     } grants[] = {{&m_admins, kFullControl}, {&m_system, kFullControl}, {&m_user, kReadAndExecute}};
     DWORD aclSize = sizeof(ACL);
     for (const auto& grant : grants)
-        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
-                   static_cast<DWORD>(grant.sid->size());
+        aclSize +=
+            sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + static_cast<DWORD>(grant.sid->size());
     m_acl.assign(aclSize, 0);
     auto* acl = reinterpret_cast<PACL>(m_acl.data());
     if (!::InitializeAcl(acl, aclSize, ACL_REVISION)) return false;

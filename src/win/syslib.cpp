@@ -120,10 +120,7 @@ void Fill(WinInetCalls& c)
     MORVANE_BIND(m, c, GetUrlCacheEntryInfoW);
 }
 
-void Fill(UrlMonCalls& c)
-{
-    MORVANE_BIND(LoadSystemLibrary(L"urlmon.dll"), c, URLDownloadToFileW);
-}
+void Fill(UrlMonCalls& c) { MORVANE_BIND(LoadSystemLibrary(L"urlmon.dll"), c, URLDownloadToFileW); }
 
 void Fill(WinTrustCalls& c)
 {
@@ -188,10 +185,7 @@ void Fill(Comctl32Calls& c)
     MORVANE_BIND(LoadSystemLibrary(L"comctl32.dll"), c, InitCommonControlsEx);
 }
 
-void Fill(OleAut32Calls& c)
-{
-    MORVANE_BIND(LoadSystemLibrary(L"oleaut32.dll"), c, OleLoadPicture);
-}
+void Fill(OleAut32Calls& c) { MORVANE_BIND(LoadSystemLibrary(L"oleaut32.dll"), c, OleLoadPicture); }
 
 #undef MORVANE_BIND
 

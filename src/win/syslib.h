@@ -112,7 +112,7 @@ const NtdllCalls& Ntdll();
 
 // kernel32 calls that older systems lack (or, for the last, that only Wine has).
 struct Kernel32Calls {
-    decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;    // 7 with KB2533623
+    decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;      // 7 with KB2533623
     decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;  // Vista
     decltype(&::QueryFullProcessImageNameW) QueryFullProcessImageNameW;  // Vista
     decltype(&::CreateSymbolicLinkW) CreateSymbolicLinkW;                // Vista

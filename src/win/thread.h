@@ -49,7 +49,10 @@ public:
     explicit operator bool() const { return m_handle.valid(); }
     void Set() const { ::SetEvent(m_handle.get()); }
     // true when the event was set within `ms` milliseconds.
-    bool WaitFor(DWORD ms) const { return ::WaitForSingleObject(m_handle.get(), ms) == WAIT_OBJECT_0; }
+    bool WaitFor(DWORD ms) const
+    {
+        return ::WaitForSingleObject(m_handle.get(), ms) == WAIT_OBJECT_0;
+    }
     HANDLE get() const { return m_handle.get(); }
 
 private:

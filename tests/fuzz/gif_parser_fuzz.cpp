@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (parser.ExtractNextFrame(frame)) {
         ++extracted;
         // Each frame is the screen head, its own span and one trailer byte.
-        if (frame.bytes.size() < 13 + parser.ColorTableBytes() + 2 || frame.bytes.back() != 0x3B) std::abort();
+        if (frame.bytes.size() < 13 + parser.ColorTableBytes() + 2 || frame.bytes.back() != 0x3B)
+            std::abort();
         if (frame.bytes.size() > size + 1) std::abort();
     }
     // Counting and extracting walk the same blocks.

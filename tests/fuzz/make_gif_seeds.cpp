@@ -23,12 +23,12 @@ int main(int argc, char** argv)
     if (argc != 2) return 2;
     using namespace gifbuild;
     const std::string folder = argv[1];
-    const std::string looping = Screen(4, 4) + LoopingApplication() +
-                                GraphicControl(2, 10, 3) + SolidImage(0, 0, 4, 4, kRed) +
-                                Comment("seed") + GraphicControl(3, 5) +
-                                SolidImage(1, 1, 2, 2, kBlue, true) + Trailer();
-    const std::string still = Screen(2, 2, false, "87a") + SolidImage(0, 0, 2, 2, kGreen, true) +
-                              Trailer();
+    const std::string looping = Screen(4, 4) + LoopingApplication() + GraphicControl(2, 10, 3) +
+                                SolidImage(0, 0, 4, 4, kRed) + Comment("seed") +
+                                GraphicControl(3, 5) + SolidImage(1, 1, 2, 2, kBlue, true) +
+                                Trailer();
+    const std::string still =
+        Screen(2, 2, false, "87a") + SolidImage(0, 0, 2, 2, kGreen, true) + Trailer();
     const std::string noise = NoiseAnimation(8, 8, 3, 0);
     return Write(folder, "looping", looping) && Write(folder, "still", still) &&
                    Write(folder, "noise", noise)

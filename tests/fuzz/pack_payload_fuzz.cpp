@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the payload reader, to the resource walker and to the package's
-// record reader; ASan and UBSan report any read outside the input. What the reader accepts must keep its promises: every name is
-// one the extractor may join to its folder, and the contents lie end to end inside the input,
-// ending exactly at its end.
-// Seeds: tests/fuzz/make_pack_seeds.py writes small payloads at build time.
+// record reader; ASan and UBSan report any read outside the input. What the reader accepts must
+// keep its promises: every name is one the extractor may join to its folder, and the contents lie
+// end to end inside the input, ending exactly at its end. Seeds: tests/fuzz/make_pack_seeds.py
+// writes small payloads at build time.
 #include <cstdint>
 #include <cstdlib>
 

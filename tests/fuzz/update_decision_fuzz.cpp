@@ -65,7 +65,8 @@ void CheckPackageName(const std::wstring& url, const std::wstring& name)
 {
     Require(rules::IsWebUrl(url));
     Require(name == app::FileNamePart(url));
-    Require(url.size() >= name.size() && url.compare(url.size() - name.size(), name.size(), name) == 0);
+    Require(url.size() >= name.size() &&
+            url.compare(url.size() - name.size(), name.size(), name) == 0);
     for (wchar_t c : name) {
         Require(c >= 32);
         Require(std::wstring(L"\\/:*?\"<>|").find(c) == std::wstring::npos);
@@ -82,7 +83,8 @@ void CheckExePath(const std::wstring& path)
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = path.find(L'\\', start);
-        const std::wstring component = path.substr(start, end == std::wstring::npos ? end : end - start);
+        const std::wstring component =
+            path.substr(start, end == std::wstring::npos ? end : end - start);
         Require(!IsAllDotsAndBlanks(component));  // no "", ".", "..", "...", " "
         ++components;
         if (end == std::wstring::npos) break;

@@ -38,15 +38,18 @@ inline std::string Screen(unsigned width, unsigned height, bool globalTable = tr
     PutU16(out, width);
     PutU16(out, height);
     out.push_back(static_cast<char>(globalTable ? 0x81 : 0x00));  // 2^(1+1) = 4 colours
-    out.push_back(0);  // background colour index
-    out.push_back(0);  // pixel aspect ratio
+    out.push_back(0);                                             // background colour index
+    out.push_back(0);                                             // pixel aspect ratio
     if (globalTable) out += PaletteBytes();
     return out;
 }
 
 inline std::string LoopingApplication()
 {
-    std::string out("\x21\xFF\x0B" "NETSCAPE2.0", 14);
+    std::string out(
+        "\x21\xFF\x0B"
+        "NETSCAPE2.0",
+        14);
     out += std::string("\x03\x01\x00\x00\x00", 5);
     return out;
 }
@@ -137,7 +140,8 @@ inline std::string Trailer() { return std::string(1, '\x3B'); }
 
 // An animation of random pixels, which the uncompressed LZW above writes at 4.5 bits a
 // pixel: 40 frames of 640 x 480 make a file of about 7 MB that decodes slowly.
-inline std::string NoiseAnimation(unsigned width, unsigned height, unsigned frames, unsigned delayCs)
+inline std::string NoiseAnimation(unsigned width, unsigned height, unsigned frames,
+                                  unsigned delayCs)
 {
     std::string out = Screen(width, height) + LoopingApplication();
     std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height);

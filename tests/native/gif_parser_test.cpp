@@ -40,7 +40,10 @@ Parsed Parse(const std::string& data)
     return result;
 }
 
-std::string AsString(const std::vector<unsigned char>& v) { return std::string(v.begin(), v.end()); }
+std::string AsString(const std::vector<unsigned char>& v)
+{
+    return std::string(v.begin(), v.end());
+}
 
 std::string ThreeFrameAnimation(std::string frames[3])
 {
@@ -67,8 +70,10 @@ TEST(GifParser, LoopingAnimationSplitsIntoStandAloneFrames)
         EXPECT_EQ(AsString(f.bytes), head + frames[i] + gb::Trailer()) << "frame " << i;
         EXPECT_EQ(f.bytes.size(), kHead + 8 + (frames[i].size() - 8) + 1) << "frame " << i;
     }
-    const struct { std::uint32_t delay, disposal; std::int32_t left, top, width, height; } want[] = {
-        {10, 1, 0, 0, 8, 8}, {20, 2, 2, 3, 4, 5}, {65535, 3, 1, 1, 6, 2}};
+    const struct {
+        std::uint32_t delay, disposal;
+        std::int32_t left, top, width, height;
+    } want[] = {{10, 1, 0, 0, 8, 8}, {20, 2, 2, 3, 4, 5}, {65535, 3, 1, 1, 6, 2}};
     for (int i = 0; i < 3; ++i) {
         const FrameStream& f = parsed.frames[i];
         EXPECT_EQ(f.nDelayCs, want[i].delay);
@@ -82,11 +87,11 @@ TEST(GifParser, LoopingAnimationSplitsIntoStandAloneFrames)
 
 TEST(GifParser, CommentInsideAFrameIsCopiedOnceWithIt)
 {
-    const std::string first = gb::GraphicControl(0, 7) + gb::Comment("between") +
-                              gb::SolidImage(0, 0, 4, 4, gb::kRed);
+    const std::string first =
+        gb::GraphicControl(0, 7) + gb::Comment("between") + gb::SolidImage(0, 0, 4, 4, gb::kRed);
     const std::string second = gb::GraphicControl(0, 9) + gb::SolidImage(0, 0, 4, 4, gb::kBlue);
-    const std::string file = gb::Screen(4, 4) + gb::Comment("before") + first + second +
-                             gb::Trailer();
+    const std::string file =
+        gb::Screen(4, 4) + gb::Comment("before") + first + second + gb::Trailer();
     const Parsed parsed = Parse(file);
     ASSERT_EQ(parsed.frames.size(), 2u);
     EXPECT_EQ(AsString(parsed.frames[0].bytes), file.substr(0, kHead) + first + gb::Trailer());
@@ -131,7 +136,8 @@ TEST(GifParser, PlainTextFrameTakesItsPlaceFromTheTextGrid)
     const Parsed parsed = Parse(file);
     ASSERT_EQ(parsed.frames.size(), 2u);
     const FrameStream& f = parsed.frames[0];
-    EXPECT_EQ(AsString(f.bytes), file.substr(0, kHead) + gb::GraphicControl(2, 30) + text + gb::Trailer());
+    EXPECT_EQ(AsString(f.bytes),
+              file.substr(0, kHead) + gb::GraphicControl(2, 30) + text + gb::Trailer());
     EXPECT_EQ(f.nLeft, 3);
     EXPECT_EQ(f.nTop, 4);
     EXPECT_EQ(f.nWidth, 20);
@@ -165,7 +171,8 @@ TEST(GifParser, TruncationKeepsOnlyTheFramesBeforeIt)
     std::string frames[3];
     const std::string file = ThreeFrameAnimation(frames);
     const std::size_t frame0 = kHead + 19;
-    const std::size_t ends[3] = {frame0 + frames[0].size(), frame0 + frames[0].size() + frames[1].size(),
+    const std::size_t ends[3] = {frame0 + frames[0].size(),
+                                 frame0 + frames[0].size() + frames[1].size(),
                                  frame0 + frames[0].size() + frames[1].size() + frames[2].size()};
     const struct {
         std::size_t cut;
@@ -197,8 +204,8 @@ TEST(GifParser, BlockKindsAndLengths)
 {
     const std::string image = gb::SolidImage(0, 0, 3, 3, gb::kRed);
     const std::string localImage = gb::SolidImage(0, 0, 3, 3, gb::kRed, true);
-    const std::string plainText = std::string("\x21\x01\x0C", 3) + std::string(12, '\x01') +
-                                  gb::SubBlocks("hello");
+    const std::string plainText =
+        std::string("\x21\x01\x0C", 3) + std::string(12, '\x01') + gb::SubBlocks("hello");
     // A control extension is 8 bytes whatever its Block Size byte says.
     std::string oddControl = gb::GraphicControl(0, 1);
     oddControl[2] = 9;
@@ -240,7 +247,10 @@ TEST(GifParser, BlockKindsAndLengths)
 
 TEST(GifParser, SubBlockChains)
 {
-    const std::string data = gb::Screen(1, 1) + std::string("\x00\x02" "ab\x00\x01", 6);
+    const std::string data = gb::Screen(1, 1) + std::string(
+                                                    "\x00\x02"
+                                                    "ab\x00\x01",
+                                                    6);
     std::vector<unsigned char> bytes = gb::Bytes(data);
     GifParser parser(bytes.data(), bytes.size());
     EXPECT_EQ(parser.SubBlockChainLength(kHead), 1);
@@ -288,7 +298,8 @@ TEST(GifParser, ColorTableSizes)
 // The head LoadFile reads alone must be judged as the parser judges the whole stream.
 TEST(GifParser, HeadAloneJudgesTheScreenAsTheWholeStreamDoes)
 {
-    const std::string whole = gb::Screen(300, 200) + gb::SolidImage(0, 0, 4, 4, gb::kRed) + gb::Trailer();
+    const std::string whole =
+        gb::Screen(300, 200) + gb::SolidImage(0, 0, 4, 4, gb::kRed) + gb::Trailer();
     const struct {
         const char* name;
         std::string stream;
@@ -306,8 +317,9 @@ TEST(GifParser, HeadAloneJudgesTheScreenAsTheWholeStreamDoes)
     };
     for (const auto& c : cases) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(c.stream.data());
-        const std::size_t head = c.stream.size() < picture::kScreenHeaderBytes ? c.stream.size()
-                                                                                : picture::kScreenHeaderBytes;
+        const std::size_t head = c.stream.size() < picture::kScreenHeaderBytes
+                                     ? c.stream.size()
+                                     : picture::kScreenHeaderBytes;
         const picture::GifScreen screen = picture::ReadGifScreen(bytes, head, c.stream.size());
         EXPECT_EQ(screen.kind, c.kind) << c.name;
         const GifParser parser(bytes, c.stream.size());

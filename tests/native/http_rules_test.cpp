@@ -36,7 +36,8 @@ TEST(HttpRules, CountsAreWholeDecimalNumbersThatFit)
     };
     for (const auto& c : cases) {
         unsigned long long value = 7;
-        EXPECT_EQ(sys::ParseCount(c.text, &value), c.ok) << testing::PrintToString(std::wstring(c.text));
+        EXPECT_EQ(sys::ParseCount(c.text, &value), c.ok)
+            << testing::PrintToString(std::wstring(c.text));
         if (c.ok) EXPECT_EQ(value, c.value);
     }
 }
@@ -53,19 +54,19 @@ TEST(HttpRules, ContentRangeMustContinueExactlyToTheEnd)
     } cases[] = {
         {L"bytes 900000-999999/1000000", 900000, true, 1000000},
         {L"bytes 0-0/1", 0, true, 1},
-        {L"bytes 900000-999999/1000000", 899999, false, 0},  // not where ours ends
-        {L"bytes 900000-999998/1000000", 900000, false, 0},  // stops short of the end
-        {L"bytes 900000-1000000/1000000", 900000, false, 0}, // past the end
-        {L"bytes 900000-999999/*", 900000, false, 0},        // unknown length
+        {L"bytes 900000-999999/1000000", 899999, false, 0},   // not where ours ends
+        {L"bytes 900000-999998/1000000", 900000, false, 0},   // stops short of the end
+        {L"bytes 900000-1000000/1000000", 900000, false, 0},  // past the end
+        {L"bytes 900000-999999/*", 900000, false, 0},         // unknown length
         {L"bytes */1000000", 900000, false, 0},
         {L"bytes 900000-/1000000", 900000, false, 0},
         {L"items 900000-999999/1000000", 900000, false, 0},
         {L"bytes=900000-999999/1000000", 900000, false, 0},
         {L"bytes -999999/1000000", 900000, false, 0},
-        {L"bytes 5-4/5", 5, false, 0},                       // a start at the end
-        {L"bytes 5-3/4", 5, false, 0},                       // a start past the end
+        {L"bytes 5-4/5", 5, false, 0},                                 // a start at the end
+        {L"bytes 5-3/4", 5, false, 0},                                 // a start past the end
         {L"bytes 0-9999999999/10000000000", 0, true, 10000000000ull},  // a long last
-        {L"bytes 0-18446744073709551615/0", 0, false, 0},    // a last that wraps
+        {L"bytes 0-18446744073709551615/0", 0, false, 0},              // a last that wraps
         {L"", 0, false, 0},
     };
     for (const auto& c : cases) {
@@ -81,7 +82,7 @@ TEST(HttpRules, OnlyStrongValidatorsJoinRanges)
     EXPECT_EQ(sys::ResumeValidator(L"\"abc\"", L"Mon"), L"\"abc\"");
     EXPECT_EQ(sys::ResumeValidator(L"W/\"abc\"", L"Mon"), L"Mon");  // weak: the date instead
     EXPECT_EQ(sys::ResumeValidator(L"", L"Mon"), L"Mon");
-    EXPECT_EQ(sys::ResumeValidator(L"W/\"abc\"", L""), L"");       // nothing to resume with
+    EXPECT_EQ(sys::ResumeValidator(L"W/\"abc\"", L""), L"");  // nothing to resume with
     EXPECT_EQ(sys::RangeHeaders(0, L"\"abc\""), L"");
     EXPECT_EQ(sys::RangeHeaders(900000, L"\"abc\""),
               L"Range: bytes=900000-\r\nIf-Range: \"abc\"\r\n");
@@ -100,9 +101,8 @@ TEST(HttpRules, AnnouncedLengthsAreHeldToSizeOrTheLimit)
         const sys::DownloadLimits& limits;
         bool allowed;
     } cases[] = {
-        {0, sized, true},      {1000, sized, true},     {999, sized, false},
-        {1001, sized, false},  {0, bounded, true},      {5000, bounded, true},
-        {4999, bounded, true}, {5001, bounded, false},
+        {0, sized, true},   {1000, sized, true},   {999, sized, false},   {1001, sized, false},
+        {0, bounded, true}, {5000, bounded, true}, {4999, bounded, true}, {5001, bounded, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(sys::IsLengthAllowed(c.total, c.limits), c.allowed)
@@ -113,8 +113,8 @@ TEST(HttpRules, AnnouncedLengthsAreHeldToSizeOrTheLimit)
 TEST(HttpRules, EveryFaultHasItsOwnName)
 {
     std::set<std::wstring> names;
-    for (int i = static_cast<int>(sys::NetFault::None); i <= static_cast<int>(sys::NetFault::Stopped);
-         ++i)
+    for (int i = static_cast<int>(sys::NetFault::None);
+         i <= static_cast<int>(sys::NetFault::Stopped); ++i)
         names.insert(sys::FaultName(static_cast<sys::NetFault>(i)));
     EXPECT_EQ(names.size(), static_cast<size_t>(sys::NetFault::Stopped) + 1);
     // The trail's words, which support desks and the scenarios read.

@@ -52,7 +52,7 @@ TEST(IniText, ReadsValuesAsTheProfileReaderDoes)
         {L"kv-DRIVER", L"DOWNLOADURL", L"", L"http://h/KVSetup.exe"},  // any ASCII case
         {L"  KV-Driver ", L" DownloadUrl\t", L"", L"http://h/KVSetup.exe"},
         {L"Other", L"DownloadUrl", L"", L"http://other/x.exe"},
-        {L"KV-Driver", L"ExePath", L"", L""},         // the first is a key with no value
+        {L"KV-Driver", L"ExePath", L"", L""},  // the first is a key with no value
         {L"KV-Driver", L"Revision", L"0", L"42"},
         {L"KV-Driver", L"Missing", L"0", L"0"},
         {L"Missing", L"Revision", L"0", L"0"},
@@ -62,9 +62,9 @@ TEST(IniText, ReadsValuesAsTheProfileReaderDoes)
         {L"KV-Driver", L"Single", L"", L"c"},
         {L"KV-Driver", L"Lone", L"", L"\"d"},
         {L"KV-Driver", L"Escapes", L"", L"one\ntwo\tthree\rfour\\N"},
-        {L"KV-Driver", L"Blanks", L"", L"v"},       // vertical tab, form feed, 0x1C-0x1F, Ctrl-Z
+        {L"KV-Driver", L"Blanks", L"", L"v"},  // vertical tab, form feed, 0x1C-0x1F, Ctrl-Z
         {L"KV-Driver", L"Controls", L"", L"\x01\x08\x0Ev\x19\x1B"},  // their neighbours stay
-        {L"KV-Driver", L"", L"dflt  ", L"dflt"},     // default: trailing blanks dropped
+        {L"KV-Driver", L"", L"dflt  ", L"dflt"},  // default: trailing blanks dropped
     };
     for (const auto& c : cases)
         EXPECT_EQ(Read(control, c.section, c.key, c.defaultValue), c.expected)
@@ -102,7 +102,8 @@ TEST(IniText, DecodesEachEncodingTheReaderTakes)
         {Utf16(L"[S]\r\nK=\u00C9t\u00E9 \u20AC\r\n"), L"\u00C9t\u00E9 \u20AC", "UTF-16LE"},
         {Utf16(L"[s]\nk = v") + "\x41", L"v", "UTF-16LE with an odd last byte"},
         {std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\0v", 16), L"v", "UTF-16BE"},
-        {std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\x20\xAC", 16), L"\u20AC", "UTF-16BE past Latin-1"},
+        {std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\x20\xAC", 16), L"\u20AC",
+         "UTF-16BE past Latin-1"},
         {std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\0v", 16) + "\x41", L"v",
          "UTF-16BE with an odd last byte"},
         {"\xFF\n[S]\nK=v", L"v", "0xFF without 0xFE is no mark"},
@@ -110,7 +111,9 @@ TEST(IniText, DecodesEachEncodingTheReaderTakes)
         {"[S]\nK=\xC3\xA9", L"\u00E9", "UTF-8 without"},
         {"[S]\nK=a\xE9z", L"a\uFFFDz", "a byte that is no UTF-8"},
         {"[S]\nK=\xC3", L"\uFFFD", "a sequence cut off by the end"},
-        {"[S]\nK=\xC3" "A", L"\uFFFDA", "a lead before a byte that continues nothing"},
+        {"[S]\nK=\xC3"
+         "A",
+         L"\uFFFDA", "a lead before a byte that continues nothing"},
         {"[S]\nK=\xE2\x82\xAC\xEF\xBC\xA1", L"\u20AC\uFF21", "three bytes, first and last lead"},
         {"[S]\nK=\xC1\x80\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD", "an overlong lead before three"},
         {"[S]\nK=\xE0\x80\x80", L"\uFFFD\uFFFD\uFFFD", "an overlong form"},

@@ -49,13 +49,15 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         testimage::ImageOptions options;
         options.plus = plus;
         const std::string stub = testimage::MinimalImage(options);
-        const std::string payload = testpayload::BuildPayload("KVNew", {testpayload::File("a", "x")});
+        const std::string payload =
+            testpayload::BuildPayload("KVNew", {testpayload::File("a", "x")});
         pack::ResourcePlan plan;
         std::string why;
         const std::string record =
             rules::EncodePackageRecord("KV Universal", "7", "KVNew", "KVWizard.exe");
         ASSERT_TRUE(pack::PlanResourceSection(Bytes(stub), stub.size(), pack::PackageManifest(),
-                                              record, payload.size(), &plan, &why)) << why;
+                                              record, payload.size(), &plan, &why))
+            << why;
         const std::string image = Assemble(plan, payload);
         EXPECT_EQ(image.size() % 0x200, 0u);
 
@@ -71,8 +73,8 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         EXPECT_FALSE(rules::FindPeResource(Bytes(image), image.size(), kRcData, 3, &found));
 
         const size_t optional = 0x44 + 20;
-        EXPECT_EQ(image[0x46], 2);                                   // one section more
-        EXPECT_EQ(Read32(image, optional + 56), 0x3000u);            // SizeOfImage covers it
+        EXPECT_EQ(image[0x46], 2);                         // one section more
+        EXPECT_EQ(Read32(image, optional + 56), 0x3000u);  // SizeOfImage covers it
         EXPECT_EQ(Read32(image, optional + 56) % 0x1000, 0u);
         // Still an unsigned image to the package check, ready for a signing tool.
         sys::Span table{1, 1};
@@ -103,7 +105,8 @@ TEST(ResourceSection, RefusesStubsItCannotExtendSafely)
     for (const auto& c : cases) {
         pack::ResourcePlan plan;
         std::string why;
-        EXPECT_FALSE(pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", "r", 10, &plan, &why))
+        EXPECT_FALSE(
+            pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", "r", 10, &plan, &why))
             << c.what;
         EXPECT_FALSE(why.empty()) << c.what;
     }
@@ -119,8 +122,9 @@ protected:
     void SetUp() override
     {
         m_root = fs::temp_directory_path() /
-                 ("morvane-pack-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                 ("morvane-pack-test-" +
+                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_root);
         fs::create_directories(m_root / "src");
     }
@@ -134,10 +138,14 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
 {
     fs::create_directories(Src("res/English"));
     fs::create_directories(Src("empty"));
-    fs::create_directories(Src("\xC3\xB1" "and\xC3\xBA"));  // ñandú
+    fs::create_directories(
+        Src("\xC3\xB1"
+            "and\xC3\xBA"));  // ñandú
     WriteAll(Src("res/English/uistrings.ini"), "[STARTUP]\r\n");
     WriteAll(Src("zero.bin"), "");
-    WriteAll(Src("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"), "nihon");
+    WriteAll(Src("\xC3\xB1"
+                 "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),
+             "nihon");
     std::string big(3 << 20, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
     WriteAll(Src("KVWizard.exe"), big);
@@ -148,15 +156,18 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
     std::vector<std::string> names;
     for (const auto& e : tree) names.push_back(e.name);
     // Byte order, each folder before what it holds.
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "KVWizard.exe", "empty", "res", "res/English", "res/English/uistrings.ini",
-                         "zero.bin", "\xC3\xB1" "and\xC3\xBA",
-                         "\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"KVWizard.exe", "empty", "res", "res/English",
+                                               "res/English/uistrings.ini", "zero.bin",
+                                               "\xC3\xB1"
+                                               "and\xC3\xBA",
+                                               "\xC3\xB1"
+                                               "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"}));
 
     WriteAll(m_root / "stub.exe", testimage::MinimalImage());
     pack::PackStats stats;
     ASSERT_TRUE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", kIdentity,
-                                   m_root / "KVSetup.exe", &stats, &why)) << why;
+                                   m_root / "KVSetup.exe", &stats, &why))
+        << why;
     EXPECT_EQ(stats.files, 4u);
     EXPECT_EQ(stats.folders, 4u);
     EXPECT_FALSE(fs::exists(m_root / "KVSetup.exe.part"));
@@ -169,8 +180,8 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
     // The package says what it is, inside what its signature will cover.
     rules::PeSpan recordSpan;
     rules::PackageRecord record;
-    ASSERT_TRUE(rules::FindPeResource(Bytes(image), image.size(), kRcData,
-                                      rules::kPackageRecordId, &recordSpan));
+    ASSERT_TRUE(rules::FindPeResource(Bytes(image), image.size(), kRcData, rules::kPackageRecordId,
+                                      &recordSpan));
     ASSERT_TRUE(rules::ReadPackageRecord(Bytes(image) + recordSpan.offset,
                                          static_cast<size_t>(recordSpan.length), &record));
     EXPECT_EQ(record.section, L"KV Universal");
@@ -186,7 +197,8 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
         EXPECT_EQ(read.entries[i].kind, tree[i].kind);
         if (tree[i].kind == pack::EntryKind::File)
             EXPECT_EQ(image.substr(span.offset + read.entries[i].offset, read.entries[i].size),
-                      ReadAll(tree[i].path)) << tree[i].name;
+                      ReadAll(tree[i].path))
+                << tree[i].name;
     }
 }
 
@@ -196,7 +208,8 @@ TEST_F(PackerFolder, RefusesWhatCannotUnpackAsIs)
         const char* what;
         void (*make)(const fs::path& src);
     } cases[] = {
-        {"symbolic link", [](const fs::path& src) { fs::create_symlink("/etc/passwd", src / "link"); }},
+        {"symbolic link",
+         [](const fs::path& src) { fs::create_symlink("/etc/passwd", src / "link"); }},
         {"device name", [](const fs::path& src) { WriteAll(src / "aux.txt", "x"); }},
         {"trailing dot", [](const fs::path& src) { fs::create_directories(src / "dir."); }},
         {"backslash", [](const fs::path& src) { WriteAll(src / "a\\b", "x"); }},
@@ -229,15 +242,15 @@ TEST_F(PackerFolder, LeavesNothingWhenTheStubIsRefused)
                                     m_root / "out.exe", &stats, &why));
     EXPECT_FALSE(fs::exists(m_root / "out.exe"));
     EXPECT_FALSE(fs::exists(m_root / "out.exe.part"));
-    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "..", kIdentity,
-                                    m_root / "out.exe", &stats, &why));
+    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "..", kIdentity, m_root / "out.exe",
+                                    &stats, &why));
     // A package says what it is, or it is not written: no section, a revision out of range.
     WriteAll(m_root / "stub.exe", testimage::MinimalImage());
     for (const pack::PackageIdentity& bad :
          {pack::PackageIdentity{"", "7"}, pack::PackageIdentity{"KV", "0"},
           pack::PackageIdentity{"KV[1]", "7"}, pack::PackageIdentity{"KV", "2147483648"}}) {
-        EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", bad,
-                                        m_root / "out.exe", &stats, &why))
+        EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", bad, m_root / "out.exe",
+                                        &stats, &why))
             << bad.section << " " << bad.revision;
         EXPECT_FALSE(fs::exists(m_root / "out.exe"));
     }
@@ -282,7 +295,8 @@ TEST(ControlSection, PrintsTheThreeKeysOrSaysWhyNot)
 
 TEST(ControlSection, RolloutIsAPercentageMorvaneReadsAsWritten)
 {
-    for (const char* ok : {"0", "5", "25", "100", "007"}) EXPECT_TRUE(pack::IsRolloutPercent(ok)) << ok;
+    for (const char* ok : {"0", "5", "25", "100", "007"})
+        EXPECT_TRUE(pack::IsRolloutPercent(ok)) << ok;
     for (const char* bad : {"", "101", "-1", "5%", "2.5", "1000", "0100", " 5"})
         EXPECT_FALSE(pack::IsRolloutPercent(bad)) << bad;
 }

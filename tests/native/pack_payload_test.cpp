@@ -56,7 +56,8 @@ TEST(Sha256, BothEnginesMatchTheStandardVectorsWhateverTheFeedSize)
         for (const auto& c : cases) {
             for (size_t piece : {size_t{1}, size_t{63}, size_t{64}, size_t{1000}, size_t{1} << 20})
                 EXPECT_EQ(Sha256Hex(c.text, piece, engine), c.digest)
-                    << c.text.size() << " by " << piece << (engine == pack::Sha256::Engine::Best ? " best" : " portable");
+                    << c.text.size() << " by " << piece
+                    << (engine == pack::Sha256::Engine::Best ? " best" : " portable");
         }
     }
 }
@@ -65,31 +66,29 @@ TEST(PayloadNames, AcceptOnlyRelativePathsWindowsTakesLiterally)
 {
     const std::string accepted[] = {
         "a", "res/English/uistrings.ini", ".hidden", "..a", "a..b", "a b", " lead",
-        ("\xC3\xB1" "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),  // ñandú/日本.txt
-        "\xF0\x9F\x93\xA6",                                        // U+1F4E6, outside the BMP
+        ("\xC3\xB1"
+         "and\xC3\xBA/\xE6\x97\xA5\xE6\x9C\xAC.txt"),  // ñandú/日本.txt
+        "\xF0\x9F\x93\xA6",                            // U+1F4E6, outside the BMP
         "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",  // U+10000 and U+10FFFF, the ends of the pairs
         // 255 UTF-16 units, the pair counted as two, as Windows counts a name's length.
-        std::string(253, 'a') + "\xF0\x9F\x93\xA6",
-        "CONSOLE", "COM10", "LPTX", "nul_", "con-fig.ini", "KVWizard.exe",
-        "a~", "a~b1.txt", "a~1b", "x.y~1", "a~1 .txt",
-        "1234", "7.zip",  // digits without a tilde are no short alias
+        std::string(253, 'a') + "\xF0\x9F\x93\xA6", "CONSOLE", "COM10", "LPTX", "nul_",
+        "con-fig.ini", "KVWizard.exe", "a~", "a~b1.txt", "a~1b", "x.y~1", "a~1 .txt", "1234",
+        "7.zip",  // digits without a tilde are no short alias
     };
     for (const std::string& name : accepted) EXPECT_TRUE(pack::CheckEntryName(name)) << name;
 
     const std::string refused[] = {
-        "", "/a", "a/", "a//b", ".", "..", "./a", "a/./b", "../a", "a/..", "a/../../b",
-        "C:/x", "C:x", "c:", "\\\\server\\share", "a\\b", "a.txt:evil", "a.txt::$DATA",
-        "a.", "a ", "a/. .", "a/b ", "...",
-        "CON", "con.txt", "Nul", "aux.tar.gz", "AUX .txt", "x/prn", "COM1", "lpt9.log",
-        "COM0", "com\xC2\xB9", "LPT\xC2\xB3.txt", "CONIN$", "conout$.x",
-        "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", "tab\there", "del\x7F",
-        "\xC0\xAF",          // '/' in a long form
-        "\xE0\x80\xAF",      // the same, three bytes
-        "\xED\xA0\x80",      // a surrogate
-        "\xE6\x97",          // cut short
-        "\xF4\x90\x80\x80",  // past U+10FFFF
-        "\xFF",
-        std::string(254, 'a') + "\xF0\x9F\x93\xA6",  // 256 UTF-16 units
+        "", "/a", "a/", "a//b", ".", "..", "./a", "a/./b", "../a", "a/..", "a/../../b", "C:/x",
+        "C:x", "c:", "\\\\server\\share", "a\\b", "a.txt:evil", "a.txt::$DATA", "a.", "a ", "a/. .",
+        "a/b ", "...", "CON", "con.txt", "Nul", "aux.tar.gz", "AUX .txt", "x/prn", "COM1",
+        "lpt9.log", "COM0", "com\xC2\xB9", "LPT\xC2\xB3.txt", "CONIN$", "conout$.x", "a*b", "a?b",
+        "a\"b", "a<b", "a>b", "a|b", "tab\there", "del\x7F",
+        "\xC0\xAF",                                          // '/' in a long form
+        "\xE0\x80\xAF",                                      // the same, three bytes
+        "\xED\xA0\x80",                                      // a surrogate
+        "\xE6\x97",                                          // cut short
+        "\xF4\x90\x80\x80",                                  // past U+10FFFF
+        "\xFF", std::string(254, 'a') + "\xF0\x9F\x93\xA6",  // 256 UTF-16 units
         // Short 8.3 aliases: Windows would also find another entry under them.
         "KVWIZA~1.EXE", "progra~1", "res/ENGLIS~2", "a~12.tar.gz", "~0",
         "a~b~1.txt",  // the last tilde of the stem counts
@@ -107,13 +106,15 @@ TEST(NameKey, FoldsNamesAsWindowsComparesThem)
     } cases[] = {
         {"a.txt", u"A.TXT"},
         {"KVWizard.exe", u"KVWIZARD.EXE"},
-        {"\xC3\xB1" "and\xC3\xBA", u"\u00D1AND\u00DA"},          // ñandú
-        {"\xC3\xBF", u"\u0178"},                                 // ÿ -> Ÿ, outside Latin-1
-        {"\xC5\x8F\xC6\x80", u"\u014E\u0243"},                  // ŏ (pairs), ƀ
-        {"\xCF\x89\xD0\xB6\xD5\xA1", u"\u03A9\u0416\u0531"},   // Greek, Cyrillic, Armenian
-        {"\xEF\xBD\x81", u"\uFF21"},                             // fullwidth a
-        {"\xC3\x9F\xC4\xB1\xC5\xBF", u"\u00DF\u0131\u017F"},   // ß ı ſ: no simple upper
-        {"\xF0\x90\x90\xA8", u"\U00010428"},                     // Deseret: past the BMP
+        {"\xC3\xB1"
+         "and\xC3\xBA",
+         u"\u00D1AND\u00DA"},                                 // ñandú
+        {"\xC3\xBF", u"\u0178"},                              // ÿ -> Ÿ, outside Latin-1
+        {"\xC5\x8F\xC6\x80", u"\u014E\u0243"},                // ŏ (pairs), ƀ
+        {"\xCF\x89\xD0\xB6\xD5\xA1", u"\u03A9\u0416\u0531"},  // Greek, Cyrillic, Armenian
+        {"\xEF\xBD\x81", u"\uFF21"},                          // fullwidth a
+        {"\xC3\x9F\xC4\xB1\xC5\xBF", u"\u00DF\u0131\u017F"},  // ß ı ſ: no simple upper
+        {"\xF0\x90\x90\xA8", u"\U00010428"},                  // Deseret: past the BMP
         {"\xE6\x97\xA5", u"\u65E5"},
         // Cut short by the end: only the bytes there count. Names reach NameKey checked, but
         // it never reads past them either.
@@ -136,8 +137,8 @@ TEST(NameKey, FoldsLatinExtendedAPairsOneApart)
         const bool oddCapitals = (unit >= 0x0139 && unit <= 0x0148) || unit >= 0x0179;
         const bool small = (unit % 2 == 1) != oddCapitals;
         // No simple pair: dotted I and dotless i, kra, n preceded by apostrophe, long s.
-        const bool unpaired = unit == 0x0130 || unit == 0x0131 || unit == 0x0138 ||
-                              unit == 0x0149 || unit == 0x017F;
+        const bool unpaired =
+            unit == 0x0130 || unit == 0x0131 || unit == 0x0138 || unit == 0x0149 || unit == 0x017F;
         const char16_t upper = small && !unpaired ? static_cast<char16_t>(unit - 1) : unit;
         EXPECT_EQ(pack::UpcaseUnit(unit), upper) << std::hex << static_cast<unsigned>(unit);
     }
@@ -165,9 +166,9 @@ TEST(NameKey, MappingOfTheWholeBmpIsTheOneCheckedAgainstWindows)
 
 TEST(ReadPayload, ListsEntriesWithTheirPlaceInTheData)
 {
-    const std::string payload = BuildPayload(
-        "KVNew", {Folder("res"), File("res/a.ini", "alpha"), File("zero", ""), Folder("empty"),
-                  File("big", std::string(70000, 'x'))});
+    const std::string payload =
+        BuildPayload("KVNew", {Folder("res"), File("res/a.ini", "alpha"), File("zero", ""),
+                               Folder("empty"), File("big", std::string(70000, 'x'))});
     pack::Payload read;
     ASSERT_TRUE(pack::ReadPayload(Bytes(payload), payload.size(), &read));
     EXPECT_TRUE(pack::CheckPayloadHash(Bytes(payload), payload.size()));
@@ -200,28 +201,34 @@ TEST(ReadPayload, RefusesCraftedTablesBeforeAnythingIsWritten)
         {"same name twice", "KVNew", {File("a", "x"), File("a", "y")}},
         {"case twins", "KVNew", {File("a.txt", "x"), File("A.TXT", "y")}},
         {"folder and file twins", "KVNew", {Folder("x"), File("X", "y")}},
-        {"twins below a folder", "KVNew",
+        {"twins below a folder",
+         "KVNew",
          {Folder("d"), File("d/\xC3\xA9", "x"), File("d/\xC3\x89", "y")}},
-        {"short alias of the wizard", "KVNew",
+        {"short alias of the wizard",
+         "KVNew",
          {File("KVWizard.exe", "x"), File("KVWIZA~1.EXE", "y")}},
         {"size past the end", "KVNew", {{pack::EntryKind::File, "a", "xy", 3}}},
         {"size short of the data", "KVNew", {{pack::EntryKind::File, "a", "xy", 1}}},
         // 2^64 - 1 and 3 add up to the 2 bytes of data modulo 2^64: the extractor would read
         // 2^64 - 1 bytes from the first entry's offset.
-        {"sizes wrap around to the length", "KVNew",
+        {"sizes wrap around to the length",
+         "KVNew",
          {{pack::EntryKind::File, "a", "xy", UINT64_MAX}, {pack::EntryKind::File, "b", "", 3}}},
         {"folder with a size", "KVNew", {{pack::EntryKind::Folder, "a", "", 1}}},
         // The folder's byte is taken from the file after it, so the sizes still add up.
-        {"folder with a size the sum hides", "KVNew",
+        {"folder with a size the sum hides",
+         "KVNew",
          {{pack::EntryKind::Folder, "a", "", 1}, {pack::EntryKind::File, "b", "xy", 1}}},
         {"folder name climbs", "..", {File("a", "x")}},
         {"folder name nests", "a/b", {File("a", "x")}},
         // 128 two-byte letters: a plain name of 128 units, but 256 bytes, past the field's 255.
-        {"folder name too long", [] {
+        {"folder name too long",
+         [] {
              std::string name;
              for (int i = 0; i < 128; ++i) name += "\xC3\xA9";
              return name;
-         }(), {File("a", "x")}},
+         }(),
+         {File("a", "x")}},
         {"no folder name", "", {File("a", "x")}},
     };
     for (const auto& c : cases) {

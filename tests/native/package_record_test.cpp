@@ -19,7 +19,8 @@ const char kGood[] =
 
 TEST(PackageRecord, WritesWhatItReadsBack)
 {
-    const std::string text = rules::EncodePackageRecord("KV Universal", "7", "KVNew", "KVWizard.exe");
+    const std::string text =
+        rules::EncodePackageRecord("KV Universal", "7", "KVNew", "KVWizard.exe");
     EXPECT_EQ(text, kGood);
     rules::PackageRecord record;
     ASSERT_TRUE(Read(text, &record));
@@ -64,7 +65,8 @@ TEST(PackageRecord, RefusesEveryOtherForm)
          "revision 0"},
         {"Morvane-Package: 1\nSection: KV\nRevision: 07\nFolder: KVNew\nWizard: KVWizard.exe\n",
          "leading zero"},
-        {"Morvane-Package: 1\nSection: KV\nRevision: 2147483648\nFolder: KVNew\nWizard: KVWizard.exe\n",
+        {"Morvane-Package: 1\nSection: KV\nRevision: 2147483648\nFolder: KVNew\n"
+         "Wizard: KVWizard.exe\n",
          "revision past 2^31-1"},
         {"Morvane-Package: 1\nSection: KV\nRevision: -7\nFolder: KVNew\nWizard: KVWizard.exe\n",
          "negative revision"},

@@ -14,7 +14,7 @@ namespace testpayload {
 struct RawEntry {
     pack::EntryKind kind;
     std::string name;
-    std::string content;      // bytes put into the data area
+    std::string content;  // bytes put into the data area
     // Size written to the table, any 64-bit value (one that wraps a sum around 2^64 too);
     // none: content.size().
     std::optional<uint64_t> declaredSize = std::nullopt;
@@ -47,9 +47,9 @@ inline std::string BuildPayload(const std::string& folder, const std::vector<Raw
         data += e.content;
     }
     const unsigned char zeros[pack::Sha256::kDigestSize] = {};
-    std::string payload = pack::EncodeHeader(folder, static_cast<uint32_t>(entries.size()),
-                                             static_cast<uint32_t>(table.size()), data.size(),
-                                             zeros);
+    std::string payload =
+        pack::EncodeHeader(folder, static_cast<uint32_t>(entries.size()),
+                           static_cast<uint32_t>(table.size()), data.size(), zeros);
     payload += folder + table + data;
     Rehash(&payload);
     return payload;

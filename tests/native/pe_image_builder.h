@@ -6,12 +6,12 @@
 namespace testimage {
 
 struct ImageOptions {
-    bool plus = false;             // PE32+ instead of PE32
+    bool plus = false;  // PE32+ instead of PE32
     uint32_t sizeOfHeaders = 0x200;
-    uint32_t resourceRva = 0;      // a resource directory already there
-    uint32_t securityOffset = 0;   // a certificate table already there
-    uint32_t symbolTable = 0;      // COFF symbols
-    uint16_t sections = 1;         // each 0x200 bytes of raw data
+    uint32_t resourceRva = 0;     // a resource directory already there
+    uint32_t securityOffset = 0;  // a certificate table already there
+    uint32_t symbolTable = 0;     // COFF symbols
+    uint16_t sections = 1;        // each 0x200 bytes of raw data
 };
 
 inline void Put(std::string* s, size_t at, uint64_t value, int bytes)
@@ -41,8 +41,10 @@ inline std::string MinimalImage(const ImageOptions& o = {})
     Put(&image, optional + 60, o.sizeOfHeaders, 4);
     const size_t count = optional + (o.plus ? 108 : 92), directories = count + 4;
     Put(&image, count, 16, 4);
-    if (o.resourceRva) Put(&image, directories + 16, o.resourceRva, 4), Put(&image, directories + 20, 0x10, 4);
-    if (o.securityOffset) Put(&image, directories + 32, o.securityOffset, 4), Put(&image, directories + 36, 0x10, 4);
+    if (o.resourceRva)
+        Put(&image, directories + 16, o.resourceRva, 4), Put(&image, directories + 20, 0x10, 4);
+    if (o.securityOffset)
+        Put(&image, directories + 32, o.securityOffset, 4), Put(&image, directories + 36, 0x10, 4);
     const size_t table = optional + optionalSize;
     for (uint16_t i = 0; i < o.sections; ++i) {
         const size_t h = table + 40 * i;

@@ -93,8 +93,8 @@ TEST(Rollout, ANewRevisionOrAnotherSectionDealsTheBucketsAnew)
             if (other[i] < 25) ++earlyAgain;
         }
         const double again = static_cast<double>(earlyAgain) / static_cast<double>(early);
-        EXPECT_NEAR(again, 0.25, 0.02) << testing::PrintToString(std::wstring(c.section)) << " "
-                                       << c.revision;
+        EXPECT_NEAR(again, 0.25, 0.02)
+            << testing::PrintToString(std::wstring(c.section)) << " " << c.revision;
     }
 }
 
@@ -114,11 +114,11 @@ TEST(Rollout, PercentageIsAWholeNumberUpToAHundredElseAHalt)
         unsigned percent;
         bool valid;
     } cases[] = {
-        {false, L"", 100, true},   {true, L"0", 0, true},      {true, L"5", 5, true},
-        {true, L"025", 25, true},  {true, L"100", 100, true},  {true, L"101", 0, false},
-        {true, L"", 0, false},     {true, L"-5", 0, false},    {true, L"+5", 0, false},
-        {true, L"50%", 0, false},  {true, L"12.5", 0, false},  {true, L"1000", 0, false},
-        {true, L"0100", 0, false}, {true, L"ten", 0, false},   {true, L"\uFF15", 0, false},
+        {false, L"", 100, true},   {true, L"0", 0, true},     {true, L"5", 5, true},
+        {true, L"025", 25, true},  {true, L"100", 100, true}, {true, L"101", 0, false},
+        {true, L"", 0, false},     {true, L"-5", 0, false},   {true, L"+5", 0, false},
+        {true, L"50%", 0, false},  {true, L"12.5", 0, false}, {true, L"1000", 0, false},
+        {true, L"0100", 0, false}, {true, L"ten", 0, false},  {true, L"\uFF15", 0, false},
     };
     for (const Case& c : cases) {
         const app::RolloutPercent got = app::ParseRollout(c.present, c.value);

@@ -48,8 +48,8 @@ TEST(OneRule, EveryAskerGivesTheSameAnswerForAName)
         {L" lead", true},
         {L"CONSOLE", true},
         {L"COM10", true},
-        {L"a.", false},                 // Win32 opens "a"
-        {L"a ", false},                 // likewise
+        {L"a.", false},  // Win32 opens "a"
+        {L"a ", false},  // likewise
         {L"KVNew.", false},
         {L"CLOCK$", false},
         {L"clock$.txt", false},
@@ -59,7 +59,7 @@ TEST(OneRule, EveryAskerGivesTheSameAnswerForAName)
         {L"COM\u00B9", false},
         {L"com\u00B2.exe", false},
         {L"LPT\u00B3.txt", false},
-        {L"a:b", false},                // an alternate data stream
+        {L"a:b", false},  // an alternate data stream
         {L"a.txt::$DATA", false},
         {L"nul.tar.gz", false},
         {L"del\x7F", false},
@@ -86,7 +86,7 @@ TEST(OneRule, WebUrlsNeedSchemeSlashesAndHost)
         {L"https://h/p.exe", true, true},
         {L"hTTpS://H/P.EXE", true, true},
         {L"http://h/p.exe", true, false},
-        {L"https:x", false, false},     // the shell's own test takes this as a URL
+        {L"https:x", false, false},  // the shell's own test takes this as a URL
         {L"https:/x", false, false},
         {L"https://", false, false},
         {L"https:///x", false, false},
@@ -102,46 +102,104 @@ TEST(OneRule, WebUrlsNeedSchemeSlashesAndHost)
 
 TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
 {
-    const wchar_t* good[] = {L"setup.exe", L"KVUpdate 2.0.exe", L"\u00e9t\u00e9.exe",
-                             L"a", L"console.exe", L"com10.exe", L"nul-thing.exe", L".hidden",
-                             L"COM\u2074.exe", L"LPT\u00B9x.exe", L"COM\u2081.exe",
-                             L"  .txt"};  // a stem of blanks only, trimmed to nothing
-    for (const wchar_t* name : good) EXPECT_TRUE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
+    const wchar_t* good[] = {
+        L"setup.exe",         L"KVUpdate 2.0.exe",
+        L"\u00e9t\u00e9.exe", L"a",
+        L"console.exe",       L"com10.exe",
+        L"nul-thing.exe",     L".hidden",
+        L"COM\u2074.exe",     L"LPT\u00B9x.exe",
+        L"COM\u2081.exe",     L"  .txt"};  // a stem of blanks only, trimmed to nothing
+    for (const wchar_t* name : good)
+        EXPECT_TRUE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 
-    const wchar_t* bad[] = {L"", L".", L"..", L"...", L" ", L". .", L"a/b", L"a\\b", L"c:x",
-                            L"pkg.exe?v=2", L"a*b", L"a|b", L"a\"b", L"a<b", L"a>b",
-                            L"a\tb", L"a\x01", L"CON", L"nul", L"nul.exe", L"Com1.exe",
-                            L"LPT9", L"aux .txt", L"aux  .txt", L"CONOUT$", L"host/", L"COM\u00B9",
-                            L"com\u00B2.exe", L"Lpt\u00B3 .msi", L"LPT\u00B9.exe.exe",
+    const wchar_t* bad[] = {L"",
+                            L".",
+                            L"..",
+                            L"...",
+                            L" ",
+                            L". .",
+                            L"a/b",
+                            L"a\\b",
+                            L"c:x",
+                            L"pkg.exe?v=2",
+                            L"a*b",
+                            L"a|b",
+                            L"a\"b",
+                            L"a<b",
+                            L"a>b",
+                            L"a\tb",
+                            L"a\x01",
+                            L"CON",
+                            L"nul",
+                            L"nul.exe",
+                            L"Com1.exe",
+                            L"LPT9",
+                            L"aux .txt",
+                            L"aux  .txt",
+                            L"CONOUT$",
+                            L"host/",
+                            L"COM\u00B9",
+                            L"com\u00B2.exe",
+                            L"Lpt\u00B3 .msi",
+                            L"LPT\u00B9.exe.exe",
                             L"pkg.exe."};  // Win32 drops the trailing dot: another file
-    for (const wchar_t* name : bad) EXPECT_FALSE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
+    for (const wchar_t* name : bad)
+        EXPECT_FALSE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 }
 
 TEST(ControlFileValues, PackageUrlMustBeHttpOrHttps)
 {
     const wchar_t* good[] = {L"http://h/p.exe", L"https://support.kavro.example/KVSetup.exe",
                              L"HTTPS://H/P.EXE", L"http://127.0.0.1:8080/a/b.msi"};
-    for (const wchar_t* url : good) EXPECT_TRUE(rules::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
-    const wchar_t* bad[] = {L"", L"file:///C:/x/p.exe", L"file://host/share/p.exe",
-                            L"\\\\host\\share\\p.exe", L"C:\\x\\p.exe", L"ftp://h/p.exe",
-                            L"http:/h/p.exe", L"http://", L"http:///p.exe", L"http:\\\\h\\p.exe",
-                            L"xhttp://h/p.exe", L"https//h/p.exe"};
-    for (const wchar_t* url : bad) EXPECT_FALSE(rules::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
+    for (const wchar_t* url : good)
+        EXPECT_TRUE(rules::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
+    const wchar_t* bad[] = {L"",
+                            L"file:///C:/x/p.exe",
+                            L"file://host/share/p.exe",
+                            L"\\\\host\\share\\p.exe",
+                            L"C:\\x\\p.exe",
+                            L"ftp://h/p.exe",
+                            L"http:/h/p.exe",
+                            L"http://",
+                            L"http:///p.exe",
+                            L"http:\\\\h\\p.exe",
+                            L"xhttp://h/p.exe",
+                            L"https//h/p.exe"};
+    for (const wchar_t* url : bad)
+        EXPECT_FALSE(rules::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
 }
 
 TEST(ControlFileValues, ExePathStaysInsideTheTemporaryFolder)
 {
     const wchar_t* good[] = {L"KVSetup\\KVWizard.exe", L"a b\\c d\\KVWizard.exe",
                              L"KV.New\\Setup.exe", L"caf\u00e9\\w.exe"};
-    for (const wchar_t* path : good) EXPECT_TRUE(rules::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
-    const wchar_t* bad[] = {
-        L"", L"KVWizard.exe",                       // no folder: the clean-up would take the temp folder
-        L"..\\KVWizard.exe", L"a\\..\\..\\w.exe", L".\\w.exe", L"a\\.\\w.exe",
-        L"\\a\\w.exe", L"C:\\a\\w.exe", L"C:a\\w.exe", L"\\\\host\\share\\w.exe",
-        L"\\\\?\\C:\\a\\w.exe", L"a\\\\w.exe", L"a\\w.exe\\", L"a/w.exe", L"a/../../w.exe",
-        L"a\\w.exe:stream", L"a:s\\w.exe", L"CON\\w.exe", L"a\\nul.exe", L"a\\...\\w.exe",
-        L"a \\ \\w.exe", L"KVNew.\\KVWizard.exe", L"KVNew \\KVWizard.exe"};
-    for (const wchar_t* path : bad) EXPECT_FALSE(rules::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
+    for (const wchar_t* path : good)
+        EXPECT_TRUE(rules::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
+    const wchar_t* bad[] = {L"",
+                            L"KVWizard.exe",  // no folder: the clean-up would take the temp folder
+                            L"..\\KVWizard.exe",
+                            L"a\\..\\..\\w.exe",
+                            L".\\w.exe",
+                            L"a\\.\\w.exe",
+                            L"\\a\\w.exe",
+                            L"C:\\a\\w.exe",
+                            L"C:a\\w.exe",
+                            L"\\\\host\\share\\w.exe",
+                            L"\\\\?\\C:\\a\\w.exe",
+                            L"a\\\\w.exe",
+                            L"a\\w.exe\\",
+                            L"a/w.exe",
+                            L"a/../../w.exe",
+                            L"a\\w.exe:stream",
+                            L"a:s\\w.exe",
+                            L"CON\\w.exe",
+                            L"a\\nul.exe",
+                            L"a\\...\\w.exe",
+                            L"a \\ \\w.exe",
+                            L"KVNew.\\KVWizard.exe",
+                            L"KVNew \\KVWizard.exe"};
+    for (const wchar_t* path : bad)
+        EXPECT_FALSE(rules::IsSafeExePath(path)) << testing::PrintToString(std::wstring(path));
 }
 
 TEST(FolderRules, TemporaryFolderIsTempThenTmpAsGiven)
@@ -174,15 +232,15 @@ TEST(FolderRules, RootsKeepTheirBackslashAndJoinsNeverDoubleIt)
         {L"\\\\srv\\share", 0, L"\\\\srv\\share", L"\\\\srv\\share\\res"},
         {L"\\\\?\\C:\\", 0, L"\\\\?\\C:", L"\\\\?\\C:\\res"},
         {L"E:", 0, L"E:", L"E:\\res"},
-        {L"a:\\", 3, L"a:\\", L"a:\\res"},        // the first and last letters of both cases
+        {L"a:\\", 3, L"a:\\", L"a:\\res"},  // the first and last letters of both cases
         {L"A:\\a", 3, L"A:\\a", L"A:\\a\\res"},
         {L"z:\\", 3, L"z:\\", L"z:\\res"},
         {L"Z:\\a", 3, L"Z:\\a", L"Z:\\a\\res"},
-        {L"@:\\a", 0, L"@:\\a", L"@:\\a\\res"},   // their neighbours are no drive letters
+        {L"@:\\a", 0, L"@:\\a", L"@:\\a\\res"},  // their neighbours are no drive letters
         {L"[:\\a", 0, L"[:\\a", L"[:\\a\\res"},
         {L"`:\\a", 0, L"`:\\a", L"`:\\a\\res"},
         {L"{:\\a", 0, L"{:\\a", L"{:\\a\\res"},
-        {L"CC\\a", 0, L"CC\\a", L"CC\\a\\res"},   // a letter without its colon
+        {L"CC\\a", 0, L"CC\\a", L"CC\\a\\res"},              // a letter without its colon
         {L"C:a\\b\\c", 0, L"C:a\\b\\c", L"C:a\\b\\c\\res"},  // drive-relative, no server and share
         {L"\\", 0, L"\\", L"\\res"},
         {L"", 0, L"", L"\\res"},  // nothing to keep (callers refuse an empty folder first)
@@ -201,12 +259,16 @@ TEST(FolderRules, ParentFolderIsWhatPathRemoveFileSpecLeaves)
         const wchar_t* path;
         const wchar_t* parent;
     } cases[] = {
-        {L"C:\\a\\b.exe", L"C:\\a"},         {L"C:\\a\\b\\c.exe", L"C:\\a\\b"},
-        {L"E:\\KVWizard.exe", L"E:\\"},        {L"\\\\srv\\share\\w.exe", L"\\\\srv\\share\\"},
-        {L"\\\\srv\\share\\d\\w.exe", L"\\\\srv\\share\\d"}, {L"w.exe", L""},
+        {L"C:\\a\\b.exe", L"C:\\a"},
+        {L"C:\\a\\b\\c.exe", L"C:\\a\\b"},
+        {L"E:\\KVWizard.exe", L"E:\\"},
+        {L"\\\\srv\\share\\w.exe", L"\\\\srv\\share\\"},
+        {L"\\\\srv\\share\\d\\w.exe", L"\\\\srv\\share\\d"},
+        {L"w.exe", L""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(rules::ParentFolder(c.path), c.parent) << testing::PrintToString(std::wstring(c.path));
+        EXPECT_EQ(rules::ParentFolder(c.path), c.parent)
+            << testing::PrintToString(std::wstring(c.path));
 }
 
 // The work folder's name carries 128 random bits; only that exact form is ever taken for a
@@ -225,7 +287,9 @@ TEST(FolderRules, WorkFolderNamesAreRecognisedByTheirWholeForm)
         L"Morvane-0a1b2c3d4e5f708192a3b4c5d6e7f80g",
         L"morvane-0a1b2c3d4e5f708192a3b4c5d6e7f809",
         L"Morvane_0a1b2c3d4e5f708192a3b4c5d6e7f809",
-        L"Morvane-", L"KVNew", L"",
+        L"Morvane-",
+        L"KVNew",
+        L"",
     };
     for (const wchar_t* other : others)
         EXPECT_FALSE(rules::IsWorkFolderName(other)) << testing::PrintToString(std::wstring(other));
@@ -242,10 +306,10 @@ TEST(FolderRules, ArgumentsAreQuotedTheWayArgvReadsThem)
         {L"C:\\Program Files\\Kavro", L"\"C:\\Program Files\\Kavro\""},
         {L"E:\\", L"\"E:\\\\\""},  // read back as the root, not as E: and a quote
         {L"\\\\srv\\share\\", L"\"\\\\srv\\share\\\\\""},
-        {L"a\\\\", L"\"a\\\\\\\\\""},            // every backslash before the closing quote doubles
+        {L"a\\\\", L"\"a\\\\\\\\\""},  // every backslash before the closing quote doubles
         {L"a\"b", L"\"a\\\"b\""},
-        {L"a\\\"b", L"\"a\\\\\\\"b\""},             // backslashes before a quote double, plus one
-        {L"a\\b\\\\c", L"\"a\\b\\\\c\""},           // elsewhere they stay
+        {L"a\\\"b", L"\"a\\\\\\\"b\""},    // backslashes before a quote double, plus one
+        {L"a\\b\\\\c", L"\"a\\b\\\\c\""},  // elsewhere they stay
         {L"", L"\"\""},
     };
     for (const Case& c : cases)
@@ -293,8 +357,9 @@ TEST(PeHeaders, WalksBothFormatsAndRefusesWhatDoesNotFit)
         EXPECT_EQ(h.optional, 0x40u + 24);
         EXPECT_EQ(h.directoryCount, 16u);
         EXPECT_EQ(h.sectionCount, 3u);
-        EXPECT_EQ(rules::ReadPeDirectory(bytes, image.size(), h, rules::kPeResourceDirectory).address,
-                  0x2000u);
+        EXPECT_EQ(
+            rules::ReadPeDirectory(bytes, image.size(), h, rules::kPeResourceDirectory).address,
+            0x2000u);
         EXPECT_EQ(rules::ReadPeDirectory(bytes, image.size(), h, 16).size, 0u);  // past the count
         std::vector<rules::PeSection> sections;
         ASSERT_TRUE(rules::ReadPeSections(bytes, image.size(), h, &sections));

@@ -45,13 +45,13 @@ TEST(RunnerRules, OnlyLoaderFailuresMeanTheProgramNeverRan)
 {
     // The loader's own statuses: a missing, invalid or failing library, a missing import.
     // Software restriction policies refuse the image before it runs too.
-    for (std::uint32_t status : {0xC0000135u, 0xC000007Bu, 0xC000012Fu, 0xC0000130u, 0xC0000131u,
-                                 0xC0000139u, 0xC0000142u, 0xC0000138u, 0xC0000428u, 0xC0000361u,
-                                 0xC0000362u, 0xC0000363u, 0xC0000364u})
+    for (std::uint32_t status :
+         {0xC0000135u, 0xC000007Bu, 0xC000012Fu, 0xC0000130u, 0xC0000131u, 0xC0000139u, 0xC0000142u,
+          0xC0000138u, 0xC0000428u, 0xC0000361u, 0xC0000362u, 0xC0000363u, 0xC0000364u})
         EXPECT_TRUE(sys::IsLoaderFailure(status)) << std::hex << status;
     // What programs end with after they ran: success, errors, crashes, termination.
-    for (std::uint32_t status : {0u, 1u, 2u, 0xC0000005u, 0xC0000409u, 0xC000013Au,
-                                 0x40010004u, 0xC0000136u, 0xFFFFFFFFu})
+    for (std::uint32_t status :
+         {0u, 1u, 2u, 0xC0000005u, 0xC0000409u, 0xC000013Au, 0x40010004u, 0xC0000136u, 0xFFFFFFFFu})
         EXPECT_FALSE(sys::IsLoaderFailure(status)) << std::hex << status;
 }
 
@@ -71,6 +71,5 @@ TEST(RunnerRules, TemporaryFolderReplacesTempAndTmpOnly)
         {L""s, L"TEMP=W\0TMP=W\0\0"s},
         {L"A=1"s, L"A=1\0TEMP=W\0TMP=W\0\0"s},  // a block cut short is read to its end
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(sys::WithTemporaryFolder(c.block, L"W"), c.want);
+    for (const auto& c : cases) EXPECT_EQ(sys::WithTemporaryFolder(c.block, L"W"), c.want);
 }

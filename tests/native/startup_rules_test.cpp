@@ -16,7 +16,7 @@ TEST(UnescapeControlChars, ConvertsTheThreeLowerCaseEscapesOnly)
         {L"one\\ntwo", L"one\ntwo"},
         {L"A\\tB", L"A\tB"},
         {L"C:\\new", L"C:\new"},
-        {L"\\\\nx", L"\\\nx"},         // no escape for the backslash itself
+        {L"\\\\nx", L"\\\nx"},  // no escape for the backslash itself
         {L"\\N\\x\\T\\R", L"\\N\\x\\T\\R"},
         {L"a\\r\\nb", L"a\r\nb"},
         {L"\\", L"\\"},
@@ -27,16 +27,17 @@ TEST(UnescapeControlChars, ConvertsTheThreeLowerCaseEscapesOnly)
         {L"caf\u00e9\\t\u00e7a", L"caf\u00e9\t\u00e7a"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(app::UnescapeControlChars(c.in), c.out) << "input: " << testing::PrintToString(std::wstring(c.in));
+        EXPECT_EQ(app::UnescapeControlChars(c.in), c.out)
+            << "input: " << testing::PrintToString(std::wstring(c.in));
 }
 
 TEST(LanguageFolder, MapsPrimaryLanguagesAndDefaultsToEnglish)
 {
     EXPECT_STREQ(app::LanguageFolderFor(0x0409 & 0x3FF), L"English");
     EXPECT_STREQ(app::LanguageFolderFor(0x0C0A & 0x3FF), L"Spanish");
-    EXPECT_STREQ(app::LanguageFolderFor(0x0C0C & 0x3FF), L"French");     // Canadian French
-    EXPECT_STREQ(app::LanguageFolderFor(0x0416 & 0x3FF), L"Portuguese"); // Brazilian
-    EXPECT_STREQ(app::LanguageFolderFor(0x0407 & 0x3FF), L"English");    // German
+    EXPECT_STREQ(app::LanguageFolderFor(0x0C0C & 0x3FF), L"French");      // Canadian French
+    EXPECT_STREQ(app::LanguageFolderFor(0x0416 & 0x3FF), L"Portuguese");  // Brazilian
+    EXPECT_STREQ(app::LanguageFolderFor(0x0407 & 0x3FF), L"English");     // German
     EXPECT_STREQ(app::LanguageFolderFor(0), L"English");
 }
 
@@ -47,16 +48,16 @@ TEST(VersionAtLeast, IsLexicographicOverUnsignedValues)
         int minMajor, minMinor, minSp;
         bool expected;
     } cases[] = {
-        {6, 1, 1, 6, 1, 1, true},    // equal in all three
-        {6, 1, 0, 6, 1, 1, false},   // one service pack short
-        {6, 0, 0, 5, 1, 3, true},    // a newer minor ignores the service pack
-        {6, 0, 0, 5, 9, 9, true},    // a newer major ignores minor and service pack
-        {6, 2, 0, 6, 1, 1, true},    // a newer minor of the same major, likewise
+        {6, 1, 1, 6, 1, 1, true},   // equal in all three
+        {6, 1, 0, 6, 1, 1, false},  // one service pack short
+        {6, 0, 0, 5, 1, 3, true},   // a newer minor ignores the service pack
+        {6, 0, 0, 5, 9, 9, true},   // a newer major ignores minor and service pack
+        {6, 2, 0, 6, 1, 1, true},   // a newer minor of the same major, likewise
         {5, 1, 2, 5, 1, 3, false},
         {5, 0, 9, 5, 1, 0, false},
-        {0, 0, 0, 0, 0, 0, true},    // a failed query passes only a minimum of zeros
+        {0, 0, 0, 0, 0, 0, true},  // a failed query passes only a minimum of zeros
         {0, 0, 0, 5, 1, 3, false},
-        {10, 0, 0, -1, 0, 0, false}, // a negative minimum is out of reach
+        {10, 0, 0, -1, 0, 0, false},  // a negative minimum is out of reach
         {6, 1, 1, 6, -1, 0, false},
         {6, 1, 1, 6, 1, -1, false},
     };
@@ -72,8 +73,8 @@ TEST(RevisionNewer, ComparesAsUnsigned)
     EXPECT_FALSE(app::IsRevisionNewer(5, 5));
     EXPECT_TRUE(app::IsRevisionNewer(6, 5));
     EXPECT_FALSE(app::IsRevisionNewer(4, 5));
-    EXPECT_TRUE(app::IsRevisionNewer(-1, 5));        // 4294967295
-    EXPECT_FALSE(app::IsRevisionNewer(INT_MAX, -1)); // nothing beats a local -1
+    EXPECT_TRUE(app::IsRevisionNewer(-1, 5));         // 4294967295
+    EXPECT_FALSE(app::IsRevisionNewer(INT_MAX, -1));  // nothing beats a local -1
     EXPECT_TRUE(app::IsRevisionNewer(INT_MIN, INT_MAX));
 }
 
@@ -115,8 +116,10 @@ TEST(ControlFileValues, PackageNameIsTheUrlsLastComponentWhenPlain)
         {L"", L"", L""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(app::FileNamePart(c.url), c.fileNamePart) << testing::PrintToString(std::wstring(c.url));
-        EXPECT_EQ(app::PackageName(c.url), c.packageName) << testing::PrintToString(std::wstring(c.url));
+        EXPECT_EQ(app::FileNamePart(c.url), c.fileNamePart)
+            << testing::PrintToString(std::wstring(c.url));
+        EXPECT_EQ(app::PackageName(c.url), c.packageName)
+            << testing::PrintToString(std::wstring(c.url));
     }
 }
 

@@ -31,7 +31,8 @@ TEST(TreeRules, SplitsFoldersBelowADriveOrShareRoot)
     const Case cases[] = {
         {L"C:\\a", L"C:\\", {L"a"}},
         {L"z:\\Temp\\pkg", L"z:\\", {L"Temp", L"pkg"}},
-        {L"C:\\Users\\Jo Smith\\AppData\\Local\\Temp\\kv 2", L"C:\\",
+        {L"C:\\Users\\Jo Smith\\AppData\\Local\\Temp\\kv 2",
+         L"C:\\",
          {L"Users", L"Jo Smith", L"AppData", L"Local", L"Temp", L"kv 2"}},
         {L"C:\\ADMINI~1\\.hidden", L"C:\\", {L"ADMINI~1", L".hidden"}},
         {L"\\\\server\\share\\dir", L"\\\\server\\share\\", {L"dir"}},
@@ -48,20 +49,45 @@ TEST(TreeRules, SplitsFoldersBelowADriveOrShareRoot)
 TEST(TreeRules, RefusesWhatIsNoAbsoluteFolderBelowARoot)
 {
     const wchar_t* refused[] = {
-        L"",                       // would list the root of the current drive
-        L"a", L"a\\b", L".", L"..",  // relative
-        L"\\Temp", L"\\",          // rooted, on whichever drive is current
-        L"C:", L"C:a", L"C:a\\b",  // drive-relative: the drive's current folder
-        L"C:\\", L"c:\\\\",        // roots
-        L"\\\\server\\share", L"\\\\server\\share\\", L"\\\\server", L"\\\\", L"\\\\\\share\\a",
-        L"\\\\?\\C:\\a", L"\\\\.\\C:\\a", L"\\\\?\\UNC\\server\\share\\a",  // device namespace
-        L"C:\\a\\", L"C:\\a\\\\b",                // empty components
-        L"C:\\a\\..", L"C:\\a\\..\\..\\Windows", L"C:\\.\\a",  // climbing
-        L"C:/a", L"C:\\a/b", L"//server/share/a",  // forward slashes
-        L"C:\\a\\b:stream", L"C:\\a:\\b", L"1:\\a",  // streams, no drive letter
+        L"",  // would list the root of the current drive
+        L"a",
+        L"a\\b",
+        L".",
+        L"..",  // relative
+        L"\\Temp",
+        L"\\",  // rooted, on whichever drive is current
+        L"C:",
+        L"C:a",
+        L"C:a\\b",  // drive-relative: the drive's current folder
+        L"C:\\",
+        L"c:\\\\",  // roots
+        L"\\\\server\\share",
+        L"\\\\server\\share\\",
+        L"\\\\server",
+        L"\\\\",
+        L"\\\\\\share\\a",
+        L"\\\\?\\C:\\a",
+        L"\\\\.\\C:\\a",
+        L"\\\\?\\UNC\\server\\share\\a",  // device namespace
+        L"C:\\a\\",
+        L"C:\\a\\\\b",  // empty components
+        L"C:\\a\\..",
+        L"C:\\a\\..\\..\\Windows",
+        L"C:\\.\\a",  // climbing
+        L"C:/a",
+        L"C:\\a/b",
+        L"//server/share/a",  // forward slashes
+        L"C:\\a\\b:stream",
+        L"C:\\a:\\b",
+        L"1:\\a",  // streams, no drive letter
         // Names Win32 reads as another name or as a device: each level is a plain file name.
-        L"C:\\a\\...", L"C:\\a.\\b", L"C:\\a \\b", L"C:\\nul\\b", L"C:\\a\\CLOCK$",
-        L"\\\\srv\\con\\a", L"\\\\srv.\\share\\a",
+        L"C:\\a\\...",
+        L"C:\\a.\\b",
+        L"C:\\a \\b",
+        L"C:\\nul\\b",
+        L"C:\\a\\CLOCK$",
+        L"\\\\srv\\con\\a",
+        L"\\\\srv.\\share\\a",
     };
     for (const wchar_t* path : refused) {
         sys::FolderPath split;
@@ -80,7 +106,7 @@ TEST(TreeRules, ASourceMayBeARootItself)
         {L"E:\\", L"E:\\", 0},
         {L"\\\\srv\\share\\", L"\\\\srv\\share\\", 0},
         {L"\\\\srv\\share", L"\\\\srv\\share\\", 0},  // the same root, opened with its backslash
-        {L"E:\\KV\\res", L"E:\\", 2},                  // below a root as before
+        {L"E:\\KV\\res", L"E:\\", 2},                 // below a root as before
     };
     for (const Case& c : roots) {
         // Filled from an earlier split: a root keeps none of its names.

@@ -105,8 +105,7 @@ TEST(TrustRules, KindIsReadFromTheContent)
     };
     for (const auto& c : cases) {
         const Bytes copy = c.head;  // exactly the bytes given, so ASan sees any overread
-        EXPECT_EQ(sys::KindOfContent(copy.empty() ? nullptr : copy.data(), copy.size()),
-                  c.kind)
+        EXPECT_EQ(sys::KindOfContent(copy.empty() ? nullptr : copy.data(), copy.size()), c.kind)
             << c.name;
     }
 }
@@ -122,12 +121,10 @@ TEST(TrustRules, NameMustPromiseWhatTheContentIs)
         const Bytes& head;
         PackageKind kind;
     } cases[] = {
-        {L"update.exe", pe, kPe},         {L"LIB.DLL", pe, kPe},
-        {L"setup.msi", msi, kMsi},        {L"run.vbs", script, kScript},
-        {L"update.msi", pe, kNone},       {L"update.vbs", pe, kNone},
-        {L"setup.exe", msi, kNone},       {L"setup.vbs", msi, kNone},
-        {L"run.exe", script, kNone},      {L"run.msi", script, kNone},
-        {L"update.zip", pe, kNone},       {L"pkg.new\\setup", pe, kNone},
+        {L"update.exe", pe, kPe},      {L"LIB.DLL", pe, kPe},      {L"setup.msi", msi, kMsi},
+        {L"run.vbs", script, kScript}, {L"update.msi", pe, kNone}, {L"update.vbs", pe, kNone},
+        {L"setup.exe", msi, kNone},    {L"setup.vbs", msi, kNone}, {L"run.exe", script, kNone},
+        {L"run.msi", script, kNone},   {L"update.zip", pe, kNone}, {L"pkg.new\\setup", pe, kNone},
     };
     for (const auto& c : cases)
         EXPECT_EQ(sys::ClassifyPackage(c.name, c.head.data(), c.head.size()), c.kind) << c.name;
@@ -138,17 +135,19 @@ TEST(TrustRules, MarkIsAnAsciiCaseFreeSubstringOfTheSignerName)
     struct {
         const wchar_t* name;
         bool hasMark;
-    } cases[] = {
-        {L"KAVRO", true},
-        {L"Kavro Systems Inc.", true},
-        {L"Dekavroline Software", true},
-        {L"kAvRo", true},
-        {L"\u00C9kavro\u00DC", true},      // accented neighbours stay as they are
-        {L"K\u00C0VRO", false},             // an accented letter is no A
-        {L"KAV RO", false},
-        {L"Other Signer Ltd", false},
-        {L"", false},
-    };
+    } cases
+        [] =
+            {
+                {L"KAVRO", true},
+                {L"Kavro Systems Inc.", true},
+                {L"Dekavroline Software", true},
+                {L"kAvRo", true},
+                {L"\u00C9kavro\u00DC", true},  // accented neighbours stay as they are
+                {L"K\u00C0VRO", false},        // an accented letter is no A
+                {L"KAV RO", false},
+                {L"Other Signer Ltd", false},
+                {L"", false},
+            };
     for (const auto& c : cases) EXPECT_EQ(sys::SignerNameHasMark(c.name), c.hasMark) << c.name;
 }
 
@@ -168,8 +167,8 @@ TEST(TrustRules, PinnedKeyMustBeOneOfThePins)
     EXPECT_TRUE(sys::IsKeyPinned(hash, {other, hex}));  // a rotation: old and new key
     EXPECT_FALSE(sys::IsKeyPinned(hash, {other}));
     EXPECT_FALSE(sys::IsKeyPinned(hash, {"ff" + hex.substr(2)}));  // a byte above, as one below
-    EXPECT_FALSE(sys::IsKeyPinned(nullptr, {hex}));  // a key that could not be read
-    EXPECT_FALSE(sys::IsKeyPinned(hash, {hex.substr(0, 62)}));  // a prefix is no pin
+    EXPECT_FALSE(sys::IsKeyPinned(nullptr, {hex}));                // a key that could not be read
+    EXPECT_FALSE(sys::IsKeyPinned(hash, {hex.substr(0, 62)}));     // a prefix is no pin
     EXPECT_FALSE(sys::IsKeyPinned(hash, {hex + "00"}));
     EXPECT_FALSE(sys::IsKeyPinned(hash, {"g" + hex.substr(1)}));
     // A character that is no hex digit refuses the pin, even where reading it as some value
@@ -180,7 +179,8 @@ TEST(TrustRules, PinnedKeyMustBeOneOfThePins)
         const char* digits;
     } corrupt[] = {{1, "g"}, {3, "g"}, {7, ":"}, {30, "bg"}};
     for (const auto& c : corrupt) {
-        const std::string pin = hex.substr(0, c.at) + c.digits + hex.substr(c.at + std::strlen(c.digits));
+        const std::string pin =
+            hex.substr(0, c.at) + c.digits + hex.substr(c.at + std::strlen(c.digits));
         EXPECT_FALSE(sys::IsKeyPinned(hash, {pin})) << pin;
     }
     // High digits of 0 and 1 read as well as the others.

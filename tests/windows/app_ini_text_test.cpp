@@ -54,8 +54,8 @@ TEST(IniText, GivesWhatTheProfileReaderGivesForTheSameBytes)
         const wchar_t* key;
         const wchar_t* defaultValue;
     } lookups[] = {
-        {L"KV", L"DownloadUrl", L""}, {L"KV", L"ExePath", L""}, {L"KV", L"Revision", L"0"},
-        {L" kv ", L" revision ", L"0"}, {L"", L"Revision", L"0"}, {L"KV]", L"Revision", L""},
+        {L"KV", L"DownloadUrl", L""},         {L"KV", L"ExePath", L""}, {L"KV", L"Revision", L"0"},
+        {L" kv ", L" revision ", L"0"},       {L"", L"Revision", L"0"}, {L"KV]", L"Revision", L""},
         {L"Missing", L"Revision", L"dflt  "},
     };
     ScratchDir dir;
@@ -77,7 +77,8 @@ TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
 {
     const std::string control =
         "[KV Universal]\r\nDownloadUrl=http://h/KVSetup.exe\r\nExePath=KVNew\\KVWizard.exe\r\n"
-        "Revision=7\r\n" + std::string(3000, ';') + "\r\n";
+        "Revision=7\r\n" +
+        std::string(3000, ';') + "\r\n";
     const std::wstring name = L"ini-text-control.ini";
     ASSERT_TRUE(WriteBytes(testing_support::ServerRoot() + L"\\" + name, control));
 

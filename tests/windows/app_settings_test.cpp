@@ -44,11 +44,12 @@ TEST_F(Settings, MainSettingsTakeDefaultsAndConvertNumbers)
                            "[startup]\r\nproductname =  Kavro Suite  \r\nOSMinor=-12\r\n"
                            "SPMajor=abc\r\nBicon=7z\r\n"));
     EXPECT_EQ(app.ReadMainSettings(), 1);
-    EXPECT_EQ(app.m_values.texts.productName, L"Kavro Suite");  // names without case, blanks trimmed
-    EXPECT_EQ(app.m_values.settings.osMajor, 5);                      // missing: the default
+    EXPECT_EQ(app.m_values.texts.productName,
+              L"Kavro Suite");                    // names without case, blanks trimmed
+    EXPECT_EQ(app.m_values.settings.osMajor, 5);  // missing: the default
     EXPECT_EQ(app.m_values.settings.osMinor, -12);
-    EXPECT_EQ(app.m_values.settings.spMajor, 0);                      // letters only
-    EXPECT_EQ(app.m_values.settings.bicon, 7);                        // digits up to the first letter
+    EXPECT_EQ(app.m_values.settings.spMajor, 0);  // letters only
+    EXPECT_EQ(app.m_values.settings.bicon, 7);    // digits up to the first letter
 }
 
 TEST_F(Settings, LanguageFallbackFileIsNeverMerged)
@@ -68,8 +69,8 @@ TEST_F(Settings, LanguageFallbackFileIsNeverMerged)
     fresh.m_values.installation = settings::MakeInstallation(dir.path(), L"", L"French");
     EXPECT_EQ(fresh.ReadLanguageSettings(), 1);
     EXPECT_EQ(fresh.m_values.settings.installerCtlFile, L"http://h/two.ini");
-    EXPECT_EQ(fresh.m_values.settings.drvName, L"");           // only the fallback has it
-    EXPECT_EQ(fresh.m_values.settings.installerRevision, 0);     // default, not the fallback's 9
+    EXPECT_EQ(fresh.m_values.settings.drvName, L"");          // only the fallback has it
+    EXPECT_EQ(fresh.m_values.settings.installerRevision, 0);  // default, not the fallback's 9
 }
 
 TEST_F(Settings, EmptyControlFileUrlFailsAfterReadingTheDriverName)
@@ -87,15 +88,16 @@ TEST_F(Settings, UiStringsKeepNonAsciiLettersAndConvertEscapes)
     EXPECT_EQ(app.ReadUiStrings(), 0) << "neither UI-strings file exists";
 
     // Only the fallback exists: it is read as the main file.
-    ASSERT_TRUE(WriteUtf16(dir / L"res\\French\\uistrings1.ini",
-                           L"[STARTUP]\r\n"
-                           L"TitleUpdate=Mise \u00e0 jour de %s\r\n"
-                           L"MessageUpdate=Une version plus r\u00e9cente existe.\\nVoulez-vous "
-                           L"l\u2019installer\u00a0?\r\n"
-                           L"YesBtn=Oui\r\nNoBtn=Non\r\n"
-                           L"MessageOSCap=Syst\u00e8me\\tnon pris en charge\r\n"
-                           L"CancelBtn=Annuler\r\nCloseBtn=Fermer\r\nRetryBtn=R\u00e9essayer\r\n"
-                           L"DownloadError=\u00c9chec\r\nMessageDownload=T\u00e9l\u00e9chargement\u2026\r\n"));
+    ASSERT_TRUE(WriteUtf16(
+        dir / L"res\\French\\uistrings1.ini",
+        L"[STARTUP]\r\n"
+        L"TitleUpdate=Mise \u00e0 jour de %s\r\n"
+        L"MessageUpdate=Une version plus r\u00e9cente existe.\\nVoulez-vous "
+        L"l\u2019installer\u00a0?\r\n"
+        L"YesBtn=Oui\r\nNoBtn=Non\r\n"
+        L"MessageOSCap=Syst\u00e8me\\tnon pris en charge\r\n"
+        L"CancelBtn=Annuler\r\nCloseBtn=Fermer\r\nRetryBtn=R\u00e9essayer\r\n"
+        L"DownloadError=\u00c9chec\r\nMessageDownload=T\u00e9l\u00e9chargement\u2026\r\n"));
     EXPECT_EQ(app.ReadUiStrings(), 1);
     EXPECT_EQ(app.m_values.texts.titleUpdate, L"Mise \u00e0 jour de %s");
     EXPECT_EQ(app.m_values.texts.messageUpdate,
@@ -112,7 +114,8 @@ TEST_F(Settings, ValuesAreCutAt259CharactersBeforeEscapesAreConverted)
 {
     const std::string a257(257, 'a'), a258(258, 'a');
     ASSERT_TRUE(WriteBytes(dir / L"values.ini", "[S]\r\nfits=" + a257 + "\\n\r\ncut=" + a258 +
-                                                   "\\n\r\nlong=" + std::string(400, 'b') + "\r\n"));
+                                                    "\\n\r\nlong=" + std::string(400, 'b') +
+                                                    "\r\n"));
     const std::wstring file = dir / L"values.ini";
     EXPECT_EQ(ReadIniValue(L"S", L"fits", L"", file), std::wstring(257, L'a') + L"\n");
     EXPECT_EQ(ReadIniValue(L"S", L"cut", L"", file), std::wstring(258, L'a') + L"\\");
@@ -133,7 +136,8 @@ TEST_F(Settings, DriverNameComesFromTheFolderThatBiconChooses)
 
     app.m_values.settings.bicon = 0;
     EXPECT_EQ(app.FindDriverName(), 1);
-    EXPECT_EQ(app.m_values.settings.drvName, L"Common Driver");  // the profile reader drops the quotes
+    EXPECT_EQ(app.m_values.settings.drvName,
+              L"Common Driver");  // the profile reader drops the quotes
 
     MakeFolders(L"Driver\\Printer\\Driver\\WINX86\\SETUP");
     ASSERT_TRUE(WriteBytes(dir / L"Driver\\Printer\\Driver\\WINX86\\SETUP\\x.kif",
@@ -164,7 +168,7 @@ TEST(Folders, TemporaryFolderComesFromTempThenTmp)
     // A trailing backslash goes, once, here: every path built on the folder has single ones.
     EXPECT_EQ(fromTmp.m_values.installation.tempDir, L"C:\\some where");
     EXPECT_EQ(fromTmp.m_values.installation.appDir, testing_support::ExeDir());
-    EXPECT_EQ(fromTmp.m_values.installation.language, L"Spanish");            // the last fallback
+    EXPECT_EQ(fromTmp.m_values.installation.language, L"Spanish");  // the last fallback
 
     ::SetEnvironmentVariableW(L"temp", L"D:\\t");
     CMorvaneApp fromTemp;

@@ -37,15 +37,14 @@ protected:
     // Serves a control file under a name of this test's own and points the app at it.
     void Serve(const std::string& body)
     {
-        const std::wstring name =
-            std::wstring(L"ctl-") +
-            std::to_wstring(::GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++served) + L".ini";
+        const std::wstring name = std::wstring(L"ctl-") + std::to_wstring(::GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(++served) + L".ini";
         ASSERT_TRUE(WriteBytes(ServerRoot() + L"\\" + name, body));
         app.m_values.settings.installerCtlFile = ServerUrl(name);
         localCopy = temp / name;
     }
-    static std::string Section(const std::string& revision, const std::string& exePath = "KV\\KVWizard.exe",
+    static std::string Section(const std::string& revision,
+                               const std::string& exePath = "KV\\KVWizard.exe",
                                const std::string& url = "http://127.0.0.1:1/pkg/KVUpdate.exe")
     {
         std::string s = "[Other]\r\nRevision=999\r\n[kv driver]\r\n";
@@ -68,8 +67,8 @@ TEST_F(UpdateCheck, ComparesRevisionsAsUnsignedAndRemovesTheLocalCopy)
         const char* remote;
         int expected;
     } cases[] = {
-        {5, "5", 0}, {5, "6", 1}, {5, "4", 0}, {5, "-1", 1}, {-1, "2147483647", 0},
-        {-1, "-1", 0}, {0, "", 0}, {0, "1abc", 1},
+        {5, "5", 0},           {5, "6", 1},   {5, "4", 0}, {5, "-1", 1},
+        {-1, "2147483647", 0}, {-1, "-1", 0}, {0, "", 0},  {0, "1abc", 1},
     };
     for (const auto& c : cases) {
         app.m_values.settings.installerRevision = c.local;
@@ -105,11 +104,13 @@ TEST_F(UpdateCheck, MissingSectionOrKeysGiveNoUpdate)
 
 TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
 {
-    const char* urls[] = {"http://h/pkg/",     "http://h/pkg/.",        "http://h/pkg/..",
-                          "http://h/p.exe?x=1", "http://h/a*b.exe", "http://h/a|b.exe",      "http://h/NUL.exe"};
+    const char* urls[] = {"http://h/pkg/",      "http://h/pkg/.",   "http://h/pkg/..",
+                          "http://h/p.exe?x=1", "http://h/a*b.exe", "http://h/a|b.exe",
+                          "http://h/NUL.exe"};
     for (const char* url : urls) {
         CMorvaneApp fresh;
-        fresh.m_values.installation = settings::MakeInstallation(L"C:\\app", temp.path(), L"English");
+        fresh.m_values.installation =
+            settings::MakeInstallation(L"C:\\app", temp.path(), L"English");
         fresh.m_values.settings.drvName = L"KV Driver";
         app.m_values.settings.drvName = L"KV Driver";
         Serve(Section("99", "KV\\KVWizard.exe", url));
@@ -128,10 +129,10 @@ TEST_F(UpdateCheck, HostileExePathOrPackageUrlOffersNoUpdate)
         const char* exePath;
         const char* url;
     } cases[] = {
-        {"KVWizard.exe", "http://h/p.exe"},         {"..\\KVWizard.exe", "http://h/p.exe"},
+        {"KVWizard.exe", "http://h/p.exe"},      {"..\\KVWizard.exe", "http://h/p.exe"},
         {"KV\\..\\..\\w.exe", "http://h/p.exe"}, {"C:\\KV\\w.exe", "http://h/p.exe"},
-        {"\\\\h\\s\\w.exe", "http://h/p.exe"},  {"KV\\w.exe:s", "http://h/p.exe"},
-        {"KV\\w.exe", "file:///C:/p.exe"},          {"KV\\w.exe", "\\\\h\\share\\p.exe"},
+        {"\\\\h\\s\\w.exe", "http://h/p.exe"},   {"KV\\w.exe:s", "http://h/p.exe"},
+        {"KV\\w.exe", "file:///C:/p.exe"},       {"KV\\w.exe", "\\\\h\\share\\p.exe"},
         {"KV\\w.exe", "ftp://h/p.exe"},
     };
     for (const auto& c : cases) {
@@ -155,10 +156,10 @@ TEST_F(UpdateCheck, FailedDownloadsLeaveNothingBehind)
     EXPECT_FALSE(Exists(temp / L"ctl.ini"));
 
     Serve(Section("99"));  // a local path is never fetched, even when the file is there
-    app.m_values.settings.installerCtlFile = ServerRoot() + L"\\" + localCopy.substr(temp.path().size() + 1);
+    app.m_values.settings.installerCtlFile =
+        ServerRoot() + L"\\" + localCopy.substr(temp.path().size() + 1);
     EXPECT_EQ(app.CheckForUpdate(), 0);
     EXPECT_FALSE(Exists(localCopy));
-
 }
 
 // The control file is read from the fetched bytes: no copy is ever written into the temporary
@@ -178,10 +179,27 @@ TEST_F(UpdateCheck, TheControlFileIsNeverWrittenToDisk)
 TEST(FileNamePart, CutsWhereTheShellsFileNameHelperCuts)
 {
     const wchar_t* paths[] = {
-        L"http://h/pkg/KVSetup.exe", L"http://h/pkg/", L"http://h/pkg//", L"http://h",
-        L"http://h/a\\b.exe", L"http://h/a:b.exe", L"http://h/a:/b", L"http://h/a:",
-        L"C:\\x\\y.ini", L"C:", L"C:\\", L"\\\\h\\s\\p.exe", L"a\\\\b", L"/",
-        L"//", L"", L"x", L"a/b/", L"file:///C:/p.exe", L"http://h/p.exe?x=1/y", L":::",
+        L"http://h/pkg/KVSetup.exe",
+        L"http://h/pkg/",
+        L"http://h/pkg//",
+        L"http://h",
+        L"http://h/a\\b.exe",
+        L"http://h/a:b.exe",
+        L"http://h/a:/b",
+        L"http://h/a:",
+        L"C:\\x\\y.ini",
+        L"C:",
+        L"C:\\",
+        L"\\\\h\\s\\p.exe",
+        L"a\\\\b",
+        L"/",
+        L"//",
+        L"",
+        L"x",
+        L"a/b/",
+        L"file:///C:/p.exe",
+        L"http://h/p.exe?x=1/y",
+        L":::",
     };
     for (const wchar_t* path : paths)
         EXPECT_EQ(app::FileNamePart(path), std::wstring(::PathFindFileNameW(path))) << path;
@@ -211,14 +229,16 @@ std::string CachedBody(const std::wstring& url)
     std::vector<char> buffer(8192);
     DWORD size = static_cast<DWORD>(buffer.size());
     auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
-    if (!info || !info(url.c_str(), entry, &size) || !entry->lpszLocalFileName) return std::string();
+    if (!info || !info(url.c_str(), entry, &size) || !entry->lpszLocalFileName)
+        return std::string();
     return ReadBytes(entry->lpszLocalFileName);
 }
 
 TEST_F(UpdateCheck, CachedCopyIsNeverUsed)
 {
     Serve(Section("77"));
-    ASSERT_TRUE(PlantCacheEntry(app.m_values.settings.installerCtlFile, Section("1") + "; stale\r\n"));
+    ASSERT_TRUE(
+        PlantCacheEntry(app.m_values.settings.installerCtlFile, Section("1") + "; stale\r\n"));
     ASSERT_NE(CachedBody(app.m_values.settings.installerCtlFile).find("stale"), std::string::npos);
 
     EXPECT_EQ(app.CheckForUpdate(), 1);

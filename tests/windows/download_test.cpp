@@ -79,12 +79,12 @@ TEST_F(ControlFetch, HostileAnswersFailFastAndLeaveNothing)
     const std::wstring body = Serve(L"body.ini", ControlText(5000));
     const std::wstring big = Serve(L"big.ini", ControlText(64 * 1024 + 1));
     const std::wstring cases[] = {
-        ServerUrl(big),                           // one byte over the limit
-        ServerUrl(L"cut/" + body),                // half the body, then the end
-        ServerUrl(L"badlen/" + body),             // Content-Length one more than the body
-        ServerUrl(L"endless/x.ini"),              // no length, no end
-        ServerUrl(L"loop/x.ini"),                 // redirects to itself
-        ServerUrl(L"tofile/" + body),             // redirects to a file: URL of the same file
+        ServerUrl(big),                // one byte over the limit
+        ServerUrl(L"cut/" + body),     // half the body, then the end
+        ServerUrl(L"badlen/" + body),  // Content-Length one more than the body
+        ServerUrl(L"endless/x.ini"),   // no length, no end
+        ServerUrl(L"loop/x.ini"),      // redirects to itself
+        ServerUrl(L"tofile/" + body),  // redirects to a file: URL of the same file
         ServerUrl(L"404/x.ini"),
         L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/x.ini",
     };
@@ -237,7 +237,7 @@ TEST_F(PackageFetch, ResumeIsHeldToTheSize)
     download.Discard();
 
     EXPECT_EQ(Run(download), sys::NetFault::Cut);  // cut again at 90 %
-    ::Sleep(20);  // a new modification time, so a new ETag
+    ::Sleep(20);                                   // a new modification time, so a new ETag
     Serve(L"resume-sized.bin", body + "grown");
     EXPECT_EQ(Run(download), sys::NetFault::WrongSize);
     EXPECT_FALSE(Exists(file));
@@ -377,8 +377,8 @@ TEST_F(PackageFetch, PartialFileGoesWhenTheProcessIsKilled)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startup, &process));
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process));
     win::Handle child(process.hProcess);
     win::Handle thread(process.hThread);
     // Listed, though delete-pending: a directory listing still shows it.

@@ -85,8 +85,8 @@ std::wstring DescribeProcesses()
             ::QueryFullProcessImageNameW(process.get(), 0, image, &length);
             ::GetProcessImageFileNameW(process.get(), device, 1024);
         }
-        text += L"  " + std::to_wstring(entry.th32ProcessID) + L" " + image + L" | " + device +
-                L"\n";
+        text +=
+            L"  " + std::to_wstring(entry.th32ProcessID) + L" " + image + L" | " + device + L"\n";
     }
     return text;
 }
@@ -147,7 +147,8 @@ TEST(InstanceGuard, PathThatDiffersInCaseIsNotFound)
     Lingering running(OwnPath());
     ASSERT_TRUE(running.running());
     std::wstring path = OwnPath();
-    const std::wstring upper = path.substr(0, path.find_last_of(L'\\') + 1) + L"INSTANCE_GUARD_TEST.EXE";
+    const std::wstring upper =
+        path.substr(0, path.find_last_of(L'\\') + 1) + L"INSTANCE_GUARD_TEST.EXE";
     EXPECT_EQ(GuardAnswerIn(path), 1) << "the same path is found\n" << Narrow(DescribeProcesses());
     EXPECT_EQ(GuardAnswerIn(upper), 0);
 }
@@ -164,9 +165,9 @@ public:
             return;
         }
         m_target = target;
-        m_removed = ::DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION |
-                                           DDD_EXACT_MATCH_ON_REMOVE,
-                                       drive, target) != FALSE;
+        m_removed = ::DefineDosDeviceW(
+                        DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE,
+                        drive, target) != FALSE;
         m_ready = m_removed;
     }
     ~DriveWithoutDevice()

@@ -46,10 +46,10 @@ protected:
 // Without a system in this list, GetVersionExW reports that system as Windows 8 (6.2).
 TEST_F(Manifest, ListsEverySupportedSystemFromVistaToWindows11)
 {
-    const std::string application =
-        Element(Element(m_text, "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">",
-                        "</compatibility>"),
-                "<application>", "</application>");
+    const std::string application = Element(
+        Element(m_text, "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">",
+                "</compatibility>"),
+        "<application>", "</application>");
     const struct {
         const char* system;
         const char* id;

@@ -42,8 +42,8 @@ inline std::string NetLog() { return ReadBytes(BuildDir() + L"\\net.log"); }
 inline bool TrustTestRoot()
 {
     const std::string der = ReadBytes(FixturePath(L"pki\\root.der"));
-    HCERTSTORE root = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                      CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+    HCERTSTORE root =
+        ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
     if (der.empty() || !root) return false;
     const BOOL added = ::CertAddEncodedCertificateToStore(
         root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
@@ -93,8 +93,10 @@ private:
     // The size of the value read; 0 when there is none.
     DWORD Read(const wchar_t* name, void* data, DWORD size)
     {
-        return ::RegQueryValueExW(m_key, name, nullptr, nullptr, static_cast<BYTE*>(data),
-                                  &size) == ERROR_SUCCESS ? size : 0;
+        return ::RegQueryValueExW(m_key, name, nullptr, nullptr, static_cast<BYTE*>(data), &size) ==
+                       ERROR_SUCCESS
+                   ? size
+                   : 0;
     }
 
     HKEY m_key = nullptr;

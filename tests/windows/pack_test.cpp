@@ -22,8 +22,8 @@
 #include "win/security.h"
 #include "win/syslib.h"
 
-using testing_support::Exists;
 using testing_support::ExeDir;
+using testing_support::Exists;
 using testing_support::FixturePath;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
@@ -106,7 +106,8 @@ long RunPackage(const std::wstring& package, const std::wstring& temp)
 }
 
 // Every folder and file below `root` by relative path: "dir", or the size and SHA-256.
-std::map<std::wstring, std::string> Listing(const std::wstring& root, const std::wstring& prefix = L"")
+std::map<std::wstring, std::string> Listing(const std::wstring& root,
+                                            const std::wstring& prefix = L"")
 {
     std::map<std::wstring, std::string> listing;
     WIN32_FIND_DATAW entry;
@@ -127,7 +128,8 @@ std::map<std::wstring, std::string> Listing(const std::wstring& root, const std:
         unsigned char digest[pack::Sha256::kDigestSize];
         hash.Finish(digest);
         std::string text = std::to_string(bytes.size()) + ":";
-        for (unsigned char b : digest) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
+        for (unsigned char b : digest)
+            text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
         listing[relative] = text;
     } while (::FindNextFileW(find.get(), &entry));
     return listing;
@@ -138,7 +140,8 @@ bool MakeDir(const std::wstring& path) { return ::CreateDirectoryW(path.c_str(),
 // A file of `size` bytes that no shorter pattern repeats through, written in pieces.
 bool WritePattern(const std::wstring& path, size_t size)
 {
-    win::File file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    win::File file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!file) return false;
     std::string chunk(1 << 20, '\0');
     uint32_t state = 2463534242u;
@@ -169,7 +172,8 @@ TEST(Package, RoundTripUnpacksEveryKindOfEntryByteForByte)
     ASSERT_TRUE(WriteBytes(src + L"\\Espa\u00f1ol\\\u00f1and\u00fa.txt", "\xC3\xB1"));
     ASSERT_TRUE(MakeDir(src + L"\\\u65e5\u672c\u8a9e"));
     ASSERT_TRUE(WriteBytes(src + L"\\\u65e5\u672c\u8a9e\\\u30c6\u30b9\u30c8.ini", "[x]"));
-    ASSERT_TRUE(WriteBytes(src + L"\\KVWizard.exe", ReadBytes(FixturePath(L"stubwizard\\KVWizard.exe"))));
+    ASSERT_TRUE(
+        WriteBytes(src + L"\\KVWizard.exe", ReadBytes(FixturePath(L"stubwizard\\KVWizard.exe"))));
 
     const std::wstring pack = Quoted(BuildPath(L"morvane-pack.exe")) + L" --from " + Quoted(src) +
                               L" --folder KVNew --out " + Quoted(package) + L" --stub " +
@@ -201,8 +205,9 @@ TEST(Package, RoundTripUnpacksEveryKindOfEntryByteForByte)
     ASSERT_NE(image, nullptr);
     HRSRC manifest = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     ASSERT_NE(manifest, nullptr);
-    const std::string text(static_cast<const char*>(::LockResource(::LoadResource(image, manifest))),
-                           ::SizeofResource(image, manifest));
+    const std::string text(
+        static_cast<const char*>(::LockResource(::LoadResource(image, manifest))),
+        ::SizeofResource(image, manifest));
     EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
     ::FreeLibrary(image);
 }
@@ -219,11 +224,11 @@ bool WritePackage(const std::wstring& path, const std::string& payload)
     pack::ResourcePlan plan;
     std::string why;
     const std::string stub = Stub();
-    if (!pack::PlanResourceSection(testpayload::Bytes(stub), stub.size(),
-                                   pack::PackageManifest(), "", payload.size(), &plan, &why))
+    if (!pack::PlanResourceSection(testpayload::Bytes(stub), stub.size(), pack::PackageManifest(),
+                                   "", payload.size(), &plan, &why))
         return false;
-    return WriteBytes(path, plan.head + plan.directory + payload +
-                                std::string(plan.tailPadding, '\0'));
+    return WriteBytes(path,
+                      plan.head + plan.directory + payload + std::string(plan.tailPadding, '\0'));
 }
 
 TEST(Package, CraftedPayloadsFailAndLeaveNothingBehind)
@@ -241,11 +246,13 @@ TEST(Package, CraftedPayloadsFailAndLeaveNothingBehind)
         const wchar_t* planted;  // a file made under temp\KVNew before the run, or null
     } cases[] = {
         {"traversal", BuildPayload("KVNew", {File("../outside.txt", "x")}), 2, nullptr},
-        {"traversal two levels", BuildPayload("KVNew", {File("../../outside.txt", "x")}), 2, nullptr},
+        {"traversal two levels", BuildPayload("KVNew", {File("../../outside.txt", "x")}), 2,
+         nullptr},
         {"root", BuildPayload("KVNew", {File("/mvpk-absolute.txt", "x")}), 2, nullptr},
         {"drive", BuildPayload("KVNew", {File("C:/mvpk-absolute.txt", "x")}), 2, nullptr},
         {"dot-dot in a nested name",
-         BuildPayload("KVNew", {Folder("a"), File("a/b.txt", "x"), File("a/../../outside.txt", "x")}),
+         BuildPayload("KVNew",
+                      {Folder("a"), File("a/b.txt", "x"), File("a/../../outside.txt", "x")}),
          2, nullptr},
         {"folder that climbs", BuildPayload("..", {File("outside.txt", "x")}), 2, nullptr},
         {"stream", BuildPayload("KVNew", {File("a.txt:hidden", "x")}), 2, nullptr},
@@ -258,12 +265,12 @@ TEST(Package, CraftedPayloadsFailAndLeaveNothingBehind)
         {"truncated resource", whole.substr(0, whole.size() - 1000), 2, nullptr},
         // Names that differ only in case would meet on disk: the reader refuses them.
         {"case twins", BuildPayload("KVNew", {File("A.txt", big), Folder("a.txt")}), 2, nullptr},
-        {"short alias", BuildPayload("KVNew", {File("KVWizard.exe", big), File("KVWIZA~1.EXE", "x")}),
-         2, nullptr},
+        {"short alias",
+         BuildPayload("KVNew", {File("KVWizard.exe", big), File("KVWIZA~1.EXE", "x")}), 2, nullptr},
         // The folder is there already, with something planted in it: refused, left as it was.
         {"planted folder",
-         BuildPayload("KVNew", {File("first.txt", big), Folder("sub"), File("sub/b.txt", "x")}),
-         7, L"sub"},
+         BuildPayload("KVNew", {File("first.txt", big), Folder("sub"), File("sub/b.txt", "x")}), 7,
+         L"sub"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
@@ -482,7 +489,8 @@ TEST(NameKey, UpcasesEveryCodeUnitAsTheSystemDoes)
                 ADD_FAILURE() << std::hex << unit << ": ours " << ours << ", system " << system;
         } else if (::CompareStringOrdinal(&self, 1, &ours, 1, TRUE) != CSTR_EQUAL) {
             if (++differ <= 5)
-                ADD_FAILURE() << std::hex << unit << " and " << ours << " differ to the ordinal compare";
+                ADD_FAILURE() << std::hex << unit << " and " << ours
+                              << " differ to the ordinal compare";
         }
     }
     EXPECT_EQ(differ, 0);

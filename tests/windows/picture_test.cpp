@@ -33,11 +33,11 @@ protected:
         m_savedColors[1] = ::GetSysColor(COLOR_BTNFACE);
         const COLORREF ours[2] = {kMenu, kButtonFace};
         ASSERT_TRUE(::SetSysColors(2, indices, ours));
-        m_parent = ::CreateWindowExW(0, L"STATIC", L"picture test", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
-                                     nullptr, nullptr, nullptr, nullptr);
+        m_parent = ::CreateWindowExW(0, L"STATIC", L"picture test", WS_OVERLAPPEDWINDOW, 0, 0, 300,
+                                     200, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(m_parent, nullptr);
-        m_static = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKFRAME, 10, 12, 100,
-                                     50, m_parent, nullptr, nullptr, nullptr);
+        m_static = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKFRAME, 10,
+                                     12, 100, 50, m_parent, nullptr, nullptr, nullptr);
         ASSERT_NE(m_static, nullptr);
         ASSERT_TRUE(m_picture.Attach(m_static));
     }
@@ -99,8 +99,9 @@ protected:
 
 std::string TwoFrames(unsigned size, unsigned delayCs)
 {
-    return gb::Screen(size, size) + gb::GraphicControl(0, delayCs) + gb::SolidImage(0, 0, size, size, gb::kRed) +
-           gb::GraphicControl(0, delayCs) + gb::SolidImage(0, 0, size, size, gb::kGreen) + gb::Trailer();
+    return gb::Screen(size, size) + gb::GraphicControl(0, delayCs) +
+           gb::SolidImage(0, 0, size, size, gb::kRed) + gb::GraphicControl(0, delayCs) +
+           gb::SolidImage(0, 0, size, size, gb::kGreen) + gb::Trailer();
 }
 
 // A 24-bit bottom-up BMP of one colour.
@@ -162,14 +163,15 @@ TEST_F(PictureControl, PicturesLoadAtTheirPixelSize)
         int width, height, gif;
         COLORREF color;
     } cases[] = {
-        {"still GIF", gb::Screen(20, 10) + gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 20, 10, gb::kRed) +
-                          gb::Trailer(),
+        {"still GIF",
+         gb::Screen(20, 10) + gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 20, 10, gb::kRed) +
+             gb::Trailer(),
          L"still.gif", 20, 10, 1, kRed},
-        {"two frames cut inside the second", TwoFrames(12, 10).substr(0, TwoFrames(12, 10).size() - 20),
-         L"cut.gif", 12, 12, 1, kRed},
+        {"two frames cut inside the second",
+         TwoFrames(12, 10).substr(0, TwoFrames(12, 10).size() - 20), L"cut.gif", 12, 12, 1, kRed},
         {"BMP", SolidBmp(24, 16, kGreen), L"picture.bmp", 24, 16, 0, kGreen},
-        {"JPEG", testing_support::ReadBytes(testing_support::FixturePath(L"picture_48x40.jpg")), L"picture.jpg",
-         48, 40, 0, kBlue},
+        {"JPEG", testing_support::ReadBytes(testing_support::FixturePath(L"picture_48x40.jpg")),
+         L"picture.jpg", 48, 40, 0, kBlue},
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.bytes.empty()) << c.name;
@@ -212,11 +214,11 @@ TEST_F(PictureControl, FramesAreDrawnHeldAndDisposed)
 {
     // 8x8 screen: red all over (kept), green 4x4 at (2,2) (cleared), blue 2x2 at (0,0)
     // (restored), white 2x2 at (5,5) without control extension (kept).
-    const std::string file = gb::Screen(8, 8) + gb::LoopingApplication() + gb::GraphicControl(1, 10) +
-                             gb::SolidImage(0, 0, 8, 8, gb::kRed) + gb::GraphicControl(2, 5) +
-                             gb::SolidImage(2, 2, 4, 4, gb::kGreen) + gb::GraphicControl(3, 0) +
-                             gb::SolidImage(0, 0, 2, 2, gb::kBlue) + gb::SolidImage(5, 5, 2, 2, gb::kWhite) +
-                             gb::Trailer();
+    const std::string file = gb::Screen(8, 8) + gb::LoopingApplication() +
+                             gb::GraphicControl(1, 10) + gb::SolidImage(0, 0, 8, 8, gb::kRed) +
+                             gb::GraphicControl(2, 5) + gb::SolidImage(2, 2, 4, 4, gb::kGreen) +
+                             gb::GraphicControl(3, 0) + gb::SolidImage(0, 0, 2, 2, gb::kBlue) +
+                             gb::SolidImage(5, 5, 2, 2, gb::kWhite) + gb::Trailer();
     ASSERT_EQ(Load(file), 1);
     P::SplitFile(m_picture);
     ASSERT_EQ(P::FrameCount(m_picture), 4u);
@@ -260,8 +262,9 @@ TEST_F(PictureControl, FramesAreDrawnHeldAndDisposed)
 
 TEST_F(PictureControl, FirstFrameThatClearsIsClearedBeforeItIsDrawn)
 {
-    const std::string file = gb::Screen(8, 8) + gb::GraphicControl(2, 10) + gb::SolidImage(2, 2, 2, 2, gb::kRed) +
-                             gb::GraphicControl(0, 10) + gb::SolidImage(0, 0, 8, 8, gb::kGreen) + gb::Trailer();
+    const std::string file = gb::Screen(8, 8) + gb::GraphicControl(2, 10) +
+                             gb::SolidImage(2, 2, 2, 2, gb::kRed) + gb::GraphicControl(0, 10) +
+                             gb::SolidImage(0, 0, 8, 8, gb::kGreen) + gb::Trailer();
     ASSERT_EQ(Load(file), 1);
     P::SplitFile(m_picture);
     P::BeginFrames(m_picture);
@@ -275,7 +278,8 @@ TEST_F(PictureControl, HoldOfEachDelay)
     const struct {
         int delayCs;  // -1: no control extension
         DWORD holdMs;
-    } cases[] = {{0, 100}, {1, 100}, {2, 100}, {3, 100}, {4, 100}, {5, 50}, {10, 100}, {65535, 655350}, {-1, 100}};
+    } cases[] = {{0, 100}, {1, 100},  {2, 100},        {3, 100}, {4, 100},
+                 {5, 50},  {10, 100}, {65535, 655350}, {-1, 100}};
     std::string file = gb::Screen(2, 2);
     for (const auto& c : cases) {
         if (c.delayCs >= 0) file += gb::GraphicControl(0, static_cast<unsigned>(c.delayCs));
@@ -314,7 +318,8 @@ TEST_F(PictureControl, ThreadAnimatesAndStopsAtOnceDuringALongHold)
 TEST_F(PictureControl, PaintCopiesTheSurfaceToTheScreen)
 {
     ::ShowWindow(m_parent, SW_SHOW);
-    ASSERT_EQ(Load(gb::Screen(16, 16) + gb::SolidImage(0, 0, 16, 16, gb::kBlue) + gb::Trailer()), 1);
+    ASSERT_EQ(Load(gb::Screen(16, 16) + gb::SolidImage(0, 0, 16, 16, gb::kBlue) + gb::Trailer()),
+              1);
     m_picture.StartAnimation();
     ASSERT_TRUE(WaitForPixel(8, 8, kBlue));
     ::UpdateWindow(m_static);
@@ -443,8 +448,8 @@ TEST_F(PictureControl, StoppingIsHarmlessAtAnyTime)
 TEST_F(PictureControl, WithoutStopEventTheFirstFrameIsShownOnce)
 {
     const auto picture = P::WithoutStopEvent();
-    HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BLACKFRAME, 0, 0, 10, 10, m_parent, nullptr,
-                                   nullptr, nullptr);
+    HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BLACKFRAME, 0, 0, 10, 10,
+                                   m_parent, nullptr, nullptr, nullptr);
     ASSERT_TRUE(picture->Attach(child));
     const std::wstring path = m_dir / L"two.gif";
     ASSERT_TRUE(testing_support::WriteBytes(path, TwoFrames(4, 10)));
@@ -479,8 +484,8 @@ DWORD WINAPI HoldLockSevenSeconds(void* param)
 TEST_F(PictureControl, StopWaitsPastFiveSecondsForAThreadStuckInADraw)
 {
     CPictureEx picture;
-    HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BLACKFRAME, 0, 0, 10, 10, m_parent, nullptr,
-                                   nullptr, nullptr);
+    HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BLACKFRAME, 0, 0, 10, 10,
+                                   m_parent, nullptr, nullptr, nullptr);
     ASSERT_TRUE(picture.Attach(child));
     const std::wstring path = m_dir / L"fast.gif";
     ASSERT_TRUE(testing_support::WriteBytes(path, TwoFrames(4, 5)));
@@ -574,12 +579,14 @@ TEST_F(PictureControl, StopDuringADecodeLeavesNothingThatPaintsLater)
     EXPECT_EQ(P::SurfacePixel(m_picture, 0, 0), CLR_INVALID);
 
     // The next picture, the same size, shows; the abandoned decode ends and draws nothing.
-    ASSERT_EQ(Load(gb::Screen(640, 480) + gb::SolidImage(0, 0, 640, 480, gb::kBlue) + gb::Trailer()), 1);
+    ASSERT_EQ(
+        Load(gb::Screen(640, 480) + gb::SolidImage(0, 0, 640, 480, gb::kBlue) + gb::Trailer()), 1);
     m_picture.StartAnimation();
     ASSERT_TRUE(WaitForPixel(320, 240, kBlue));
     EXPECT_TRUE(WaitFor([] { return picture::DecodeJob::InFlight() == 0; }, 60));
     EXPECT_TRUE(WaitFor([&] { return P::ThreadEnded(m_picture); }));
     EXPECT_EQ(P::FramesDrawn(m_picture), 1u);
     for (int y = 0; y < 480; y += 37)
-        for (int x = 0; x < 640; x += 53) EXPECT_EQ(P::SurfacePixel(m_picture, x, y), kBlue) << x << "," << y;
+        for (int x = 0; x < 640; x += 53)
+            EXPECT_EQ(P::SurfacePixel(m_picture, x, y), kBlue) << x << "," << y;
 }

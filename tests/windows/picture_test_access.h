@@ -8,7 +8,10 @@
 
 struct PictureTestAccess {
     // A control whose stop event could not be created.
-    static std::unique_ptr<CPictureEx> WithoutStopEvent() { return std::unique_ptr<CPictureEx>(new CPictureEx(nullptr)); }
+    static std::unique_ptr<CPictureEx> WithoutStopEvent()
+    {
+        return std::unique_ptr<CPictureEx>(new CPictureEx(nullptr));
+    }
 
     static COLORREF SurfacePixel(CPictureEx& p, int x, int y)
     {

@@ -25,7 +25,7 @@ TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
         EXPECT_FALSE(Exists(file)) << url;
         std::vector<char> body;
         EXPECT_FALSE(sys::FetchControlFile(url, win::Deadline(10000), &body)) << url;
-    }    // The support server counts as unreachable: no update is offered.
+    }  // The support server counts as unreachable: no update is offered.
     EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(10000)));
 }
 
@@ -53,10 +53,12 @@ TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
     EXPECT_NE(log.find("PROXY GET " + std::string(plain.begin(), plain.end())), std::string::npos)
         << log;
     EXPECT_NE(log.find("PROXY CONNECT localhost:" + std::to_string(NetPort("https"))),
-              std::string::npos) << log;
+              std::string::npos)
+        << log;
     // The probe asked through the proxy too.
     EXPECT_NE(log.find("PROXY GET http://127.0.0.1:" + std::to_string(ServerPort()) + "/\n"),
-              std::string::npos) << log;
+              std::string::npos)
+        << log;
 }
 
 }  // namespace

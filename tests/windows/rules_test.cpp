@@ -14,8 +14,14 @@ namespace {
 TEST(QuoteArgument, CommandLineToArgvReadsBackEveryArgument)
 {
     const std::wstring arguments[] = {
-        L"E:\\", L"\\\\srv\\share\\", L"C:\\Program Files\\Kavro", L"C:\\a\\\\",
-        L"a\"b", L"a\\\"b\\\\", L"", L"two  blanks\tand a tab",
+        L"E:\\",
+        L"\\\\srv\\share\\",
+        L"C:\\Program Files\\Kavro",
+        L"C:\\a\\\\",
+        L"a\"b",
+        L"a\\\"b\\\\",
+        L"",
+        L"two  blanks\tand a tab",
     };
     for (const std::wstring& argument : arguments) {
         const std::wstring commandLine = L"KVWizard.exe " + rules::QuoteArgument(argument) + L" " +

@@ -39,9 +39,9 @@ TEST(RunProcessAndWait, WaitsForProgramsThatEndByThemselves)
         const wchar_t* arguments;
         DWORD atLeastMs;
     } cases[] = {
-        {L"quick", 0},            // ends within the first wait
-        {L"sleep 3500", 3500},    // no window: waited for without limit
-        {L"window 4000", 4000},   // answers every ping, ends by itself
+        {L"quick", 0},           // ends within the first wait
+        {L"sleep 3500", 3500},   // no window: waited for without limit
+        {L"window 4000", 4000},  // answers every ping, ends by itself
         // Its first window goes after 3 s (a splash); it runs on with another: no hang.
         {L"switch 6000", 9500},
     };
@@ -86,8 +86,8 @@ TEST(RunProcessAndWait, ReturnsZeroWhenNothingCanStart)
 {
     ScratchDir dir;
     const std::wstring marker = dir / L"marker.txt";
-    const std::wstring helper = L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" + marker +
-                                L"\" quick ";
+    const std::wstring helper =
+        L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" + marker + L"\" quick ";
     std::wstring tooLong = helper + std::wstring(260 - helper.size(), L'x');
     ASSERT_EQ(tooLong.size(), 260u);
     std::wstring fits = helper + std::wstring(259 - helper.size(), L'x');
@@ -121,7 +121,7 @@ TEST(WaitForProcess, NeverEndsAProgramAsHungWhenToldNot)
 TEST(WaitForProcess, ReportsAProgramThatDiesWhileLoadingAsNotLoaded)
 {
     const std::wstring stub = FixturePath(L"stubwizard\\KVWizard.exe");
-    ::SetEnvironmentVariableW(L"MORVANE_MARKER", nullptr);  // the stub's marker: beside it
+    ::SetEnvironmentVariableW(L"MORVANE_MARKER", nullptr);       // the stub's marker: beside it
     ::SetEnvironmentVariableW(L"MORVANE_WIZARD_MODE", nullptr);  // and it ends at once
     struct {
         bool plantBadLibrary;

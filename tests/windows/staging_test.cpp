@@ -61,8 +61,8 @@ TEST(StagePackage, RunsExactlyTheJudgedPackageIntoTheWorkFolder)
     ASSERT_TRUE(judged);
     const std::string judgedBytes = ReadBytes(paths.packageFile);
     const std::wstring marker = app / L"tamper.txt";
-    ASSERT_EQ(sys::RunProcessAndWait(L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" +
-                                         marker + L"\" tamper \"" + paths.packageFile + L"\"",
+    ASSERT_EQ(sys::RunProcessAndWait(L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" + marker +
+                                         L"\" tamper \"" + paths.packageFile + L"\"",
                                      true),
               1);
     EXPECT_EQ(ReadBytes(marker), "started show=0 refused refused refused refused finished");

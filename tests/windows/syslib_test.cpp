@@ -29,17 +29,17 @@ std::wstring LoadedPath(const wchar_t* name)
 bool InSystemFolder(const std::wstring& path)
 {
     const std::wstring folder = SystemFolder() + L"\\";
-    return ::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
-                                  -1, TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(), -1,
+                                  TRUE) == CSTR_EQUAL;
 }
 
 // The file of the module that holds `address`.
 std::wstring ModuleFileOf(const void* address)
 {
     HMODULE module = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              static_cast<LPCWSTR>(address), &module))
+    if (!::GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCWSTR>(address), &module))
         return std::wstring();
     wchar_t path[MAX_PATH];
     const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
@@ -85,8 +85,8 @@ TEST(SystemLibrary, EveryEntryIsTheSystemFolderExportOfItsName)
     const win::NtdllCalls& nt = win::Ntdll();
     const win::Kernel32Calls& kernel = win::Kernel32();
     HKEY key = nullptr;
-    const bool wine = ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, KEY_READ, &key) ==
-                      ERROR_SUCCESS;
+    const bool wine =
+        ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, KEY_READ, &key) == ERROR_SUCCESS;
     if (key) ::RegCloseKey(key);
     const struct {
         const wchar_t* library;
@@ -94,15 +94,15 @@ TEST(SystemLibrary, EveryEntryIsTheSystemFolderExportOfItsName)
         const void* entry;
         bool present;
     } cases[] = {
-        {L"wininet.dll", "InternetGetConnectedState",
-         Address(inet.InternetGetConnectedState), true},
+        {L"wininet.dll", "InternetGetConnectedState", Address(inet.InternetGetConnectedState),
+         true},
         {L"wininet.dll", "InternetCheckConnectionW", Address(inet.InternetCheckConnectionW), true},
         {L"wininet.dll", "InternetOpenW", Address(inet.InternetOpenW), true},
         {L"wininet.dll", "InternetOpenUrlW", Address(inet.InternetOpenUrlW), true},
         {L"wininet.dll", "HttpQueryInfoW", Address(inet.HttpQueryInfoW), true},
         {L"wininet.dll", "InternetReadFile", Address(inet.InternetReadFile), true},
-        {L"wininet.dll", "InternetQueryDataAvailable",
-         Address(inet.InternetQueryDataAvailable), true},
+        {L"wininet.dll", "InternetQueryDataAvailable", Address(inet.InternetQueryDataAvailable),
+         true},
         {L"wininet.dll", "InternetCombineUrlW", Address(inet.InternetCombineUrlW), true},
         {L"wininet.dll", "InternetQueryOptionW", Address(inet.InternetQueryOptionW), true},
         {L"wininet.dll", "InternetCloseHandle", Address(inet.InternetCloseHandle), true},
@@ -115,34 +115,33 @@ TEST(SystemLibrary, EveryEntryIsTheSystemFolderExportOfItsName)
         {L"crypt32.dll", "CryptQueryObject", Address(crypt.CryptQueryObject), true},
         {L"crypt32.dll", "CryptMsgGetParam", Address(crypt.CryptMsgGetParam), true},
         {L"crypt32.dll", "CryptMsgClose", Address(crypt.CryptMsgClose), true},
-        {L"crypt32.dll", "CertFindCertificateInStore",
-         Address(crypt.CertFindCertificateInStore), true},
+        {L"crypt32.dll", "CertFindCertificateInStore", Address(crypt.CertFindCertificateInStore),
+         true},
         {L"crypt32.dll", "CertGetNameStringW", Address(crypt.CertGetNameStringW), true},
-        {L"crypt32.dll", "CertFreeCertificateContext",
-         Address(crypt.CertFreeCertificateContext), true},
+        {L"crypt32.dll", "CertFreeCertificateContext", Address(crypt.CertFreeCertificateContext),
+         true},
         {L"crypt32.dll", "CertCloseStore", Address(crypt.CertCloseStore), true},
-        {L"crypt32.dll", "CryptSIPRetrieveSubjectGuid",
-         Address(crypt.CryptSIPRetrieveSubjectGuid), true},
+        {L"crypt32.dll", "CryptSIPRetrieveSubjectGuid", Address(crypt.CryptSIPRetrieveSubjectGuid),
+         true},
         {L"crypt32.dll", "CryptSIPLoad", Address(crypt.CryptSIPLoad), true},
         {L"crypt32.dll", "CryptHashPublicKeyInfo", Address(crypt.CryptHashPublicKeyInfo), true},
         {L"ntdll.dll", "NtCreateFile", Address(nt.NtCreateFile), true},
         {L"ntdll.dll", "NtSetInformationFile", Address(nt.NtSetInformationFile), true},
         {L"ntdll.dll", "RtlUpcaseUnicodeChar", Address(nt.RtlUpcaseUnicodeChar), true},
         {L"ntdll.dll", "wine_get_version", Address(nt.wine_get_version), wine},
-        {L"kernel32.dll", "SetDefaultDllDirectories",
-         Address(kernel.SetDefaultDllDirectories), true},
-        {L"kernel32.dll", "SetFileInformationByHandle",
-         Address(kernel.SetFileInformationByHandle), true},
-        {L"kernel32.dll", "QueryFullProcessImageNameW",
-         Address(kernel.QueryFullProcessImageNameW), true},
+        {L"kernel32.dll", "SetDefaultDllDirectories", Address(kernel.SetDefaultDllDirectories),
+         true},
+        {L"kernel32.dll", "SetFileInformationByHandle", Address(kernel.SetFileInformationByHandle),
+         true},
+        {L"kernel32.dll", "QueryFullProcessImageNameW", Address(kernel.QueryFullProcessImageNameW),
+         true},
         {L"kernel32.dll", "CreateSymbolicLinkW", Address(kernel.CreateSymbolicLinkW), true},
-        {L"kernel32.dll", "wine_get_unix_file_name",
-         Address(kernel.wine_get_unix_file_name), wine},
+        {L"kernel32.dll", "wine_get_unix_file_name", Address(kernel.wine_get_unix_file_name), wine},
         {L"kernel32.dll", "K32EnumProcesses", Address(win::Psapi().K32EnumProcesses), true},
         {L"kernel32.dll", "K32GetProcessImageFileNameW",
          Address(win::Psapi().K32GetProcessImageFileNameW), true},
-        {L"comctl32.dll", "InitCommonControlsEx",
-         Address(win::Comctl32().InitCommonControlsEx), true},
+        {L"comctl32.dll", "InitCommonControlsEx", Address(win::Comctl32().InitCommonControlsEx),
+         true},
         {L"oleaut32.dll", "OleLoadPicture", Address(win::OleAut32().OleLoadPicture), true},
     };
     for (const auto& c : cases) {
@@ -166,8 +165,8 @@ TEST(SystemLibrary, NeverTakesACopyFromTheProgramFolder)
     // morvaneprobe is no Wine builtin, so Wine's loader takes a copy it finds.
     const std::wstring planted = ExeDir() + L"\\morvaneprobe.dll";
     const std::wstring marker = planted + L".loaded";
-    ASSERT_TRUE(::CopyFileW(FixturePath(L"planted\\morvaneprobe.dll").c_str(), planted.c_str(),
-                            FALSE));
+    ASSERT_TRUE(
+        ::CopyFileW(FixturePath(L"planted\\morvaneprobe.dll").c_str(), planted.c_str(), FALSE));
     ::DeleteFileW(marker.c_str());
     EXPECT_EQ(win::LoadSystemLibrary(L"morvaneprobe.dll"), nullptr);
     EXPECT_EQ(::GetModuleHandleW(L"morvaneprobe.dll"), nullptr);

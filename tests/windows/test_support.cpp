@@ -68,8 +68,8 @@ bool WriteUtf16(const std::wstring& path, const std::wstring& text)
 std::string ReadBytes(const std::wstring& path)
 {
     std::string bytes;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return bytes;
     char buffer[4096];
     DWORD got = 0;
@@ -161,8 +161,8 @@ void ExpectAdminOnly(PSECURITY_DESCRIPTOR descriptor, const char* what)
     const struct {
         std::vector<unsigned char>* sid;
         ACCESS_MASK access;
-    } expected[] = {{&admins, win::kFullControl}, {&system, win::kFullControl},
-                    {&user, win::kReadAndExecute}};
+    } expected[] = {
+        {&admins, win::kFullControl}, {&system, win::kFullControl}, {&user, win::kReadAndExecute}};
     ASSERT_EQ(dacl->AceCount, 3) << what;
     for (DWORD i = 0; i < 3; ++i) {
         void* raw = nullptr;
@@ -187,8 +187,8 @@ void ExpectAdminOnlyFolder(const std::wstring& folder, const std::wstring& plain
     auto grantsEveryone = [&](const std::wstring& path, PSECURITY_DESCRIPTOR* read) {
         PACL dacl = nullptr;
         if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                    nullptr, nullptr, &dacl, nullptr, read) != ERROR_SUCCESS ||
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr, read) != ERROR_SUCCESS ||
             !dacl)
             return true;
         for (DWORD i = 0; i < dacl->AceCount; ++i) {

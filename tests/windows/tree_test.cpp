@@ -64,7 +64,7 @@ TEST(EnsureDirectory, ChecksTheSourceFirstAndCreatesOneLevel)
     EXPECT_TRUE(IsFolder(dir / L"new"));
     EXPECT_EQ(sys::EnsureDirectory(dir / L"two\\levels", src), 0);
     EXPECT_FALSE(Exists(dir / L"two"));
-    EXPECT_EQ(sys::EnsureDirectory(dir / L"file", src), 0);  // a file is in the way
+    EXPECT_EQ(sys::EnsureDirectory(dir / L"file", src), 0);           // a file is in the way
     EXPECT_EQ(sys::EnsureDirectory(dir / L"new", dir / L"file"), 0);  // source is no folder
 }
 
@@ -224,8 +224,18 @@ TEST(TreePaths, RefuseWhatIsNoAbsoluteFolderAndTouchNothing)
     ASSERT_TRUE(::SetCurrentDirectoryW(cwd.c_str()));
     const std::wstring drive = cwd.substr(0, 2);  // "C:"
     const std::wstring refused[] = {
-        L"", L"rel", L"new", drive, drive + L"rel", drive + L"new", cwd.substr(2) + L"\\rel",
-        drive + L"\\", cwd + L"\\rel\\", cwd + L"\\rel\\..\\new", cwd + L"/rel", L"\\\\?\\" + cwd,
+        L"",
+        L"rel",
+        L"new",
+        drive,
+        drive + L"rel",
+        drive + L"new",
+        cwd.substr(2) + L"\\rel",
+        drive + L"\\",
+        cwd + L"\\rel\\",
+        cwd + L"\\rel\\..\\new",
+        cwd + L"/rel",
+        L"\\\\?\\" + cwd,
     };
     for (const std::wstring& path : refused) {
         EXPECT_EQ(sys::EnsureDirectory(path, src), 0) << path;
@@ -428,11 +438,14 @@ public:
         }
         const std::string unixWork = UnixName(work), unixTarget = UnixName(target);
         const std::string script =
-            "cd '" + unixWork + "' || exit 1\n"
+            "cd '" + unixWork +
+            "' || exit 1\n"
             "touch ready; polls=0\n"
             "while [ ! -e stop ] && [ $polls -lt 20000 ]; do\n"
             "  if [ -e want ]; then\n"
-            "    ln -sT '" + unixTarget + "' \"$(cat want)\" &&\n"
+            "    ln -sT '" +
+            unixTarget +
+            "' \"$(cat want)\" &&\n"
             "      cat want >> links && echo >> links\n"
             "    mv want made\n"
             "  fi\n"
@@ -458,8 +471,7 @@ public:
     {
         const std::string unixFolder = UnixName(folder);
         if (!::MoveFileExW(folder.c_str(), aside.c_str(), 0)) return ::GetLastError();
-        if (!IsWine())
-            return MakeLink(folder, m_target, true) ? 0 : ERROR_CANT_RESOLVE_FILENAME;
+        if (!IsWine()) return MakeLink(folder, m_target, true) ? 0 : ERROR_CANT_RESOLVE_FILENAME;
         ::DeleteFileW((m_work + L"\\made").c_str());
         if (!WriteBytes(m_work + L"\\want", unixFolder) || !WaitFor(m_work + L"\\made", 10000))
             return ERROR_CANT_RESOLVE_FILENAME;
@@ -487,8 +499,8 @@ struct Attack {
 DWORD WINAPI RunAttack(void* param)
 {
     Attack& attack = *static_cast<Attack*>(param);
-    HANDLE watch = ::FindFirstChangeNotificationW(attack.watched.c_str(), FALSE,
-                                                  FILE_NOTIFY_CHANGE_FILE_NAME);
+    HANDLE watch =
+        ::FindFirstChangeNotificationW(attack.watched.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
     ::SetEvent(attack.watching);
     if (watch == INVALID_HANDLE_VALUE) return 0;
     attack.noticed = ::WaitForSingleObject(watch, 60000) == WAIT_OBJECT_0;
@@ -552,9 +564,18 @@ protected:
     int RunWithAttack(const std::wstring& watched, const std::wstring& held,
                       const std::wstring& ahead, Walk walk)
     {
-        m_attack = Attack{m_swapper.get(), watched, held, m_dir / L"held-aside", ahead,
-                          m_dir / L"ahead-aside", ::CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                          0, false, 0, 0, false};
+        m_attack = Attack{m_swapper.get(),
+                          watched,
+                          held,
+                          m_dir / L"held-aside",
+                          ahead,
+                          m_dir / L"ahead-aside",
+                          ::CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                          0,
+                          false,
+                          0,
+                          0,
+                          false};
         HANDLE attacker = ::CreateThread(nullptr, 0, RunAttack, &m_attack, 0, nullptr);
         ::WaitForSingleObject(m_attack.watching, 10000);
         const int result = walk();
@@ -632,8 +653,8 @@ TEST_F(TreeSwapRace, CopyNeverWritesOutOfTheTree)
     ASSERT_TRUE(MakeDir(held));
     ASSERT_TRUE(MakeDir(ahead));
 
-    const int result = RunWithAttack(held, held, ahead,
-                                     [&] { return sys::CopyDirectoryTree(target, source); });
+    const int result =
+        RunWithAttack(held, held, ahead, [&] { return sys::CopyDirectoryTree(target, source); });
     ExpectTheSwapHappenedMidWalk();
     ExpectOutsideUntouched();
     EXPECT_EQ(result, 0);  // the folder ahead is a link now: the copy refuses to fill it

@@ -28,8 +28,8 @@ class TestRoot : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        std::wstring command = L"\"" + FixturePath(L"install_root.exe") + L"\" \"" +
-                               Pki(L"root.der") + L"\"";
+        std::wstring command =
+            L"\"" + FixturePath(L"install_root.exe") + L"\" \"" + Pki(L"root.der") + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION started{};
@@ -46,10 +46,7 @@ public:
 const auto* const g_root = ::testing::AddGlobalTestEnvironment(new TestRoot);
 
 // Wine's ntdll exports its version; Windows' does not.
-bool RunningOnWine()
-{
-    return win::Ntdll().wine_get_version != nullptr;
-}
+bool RunningOnWine() { return win::Ntdll().wine_get_version != nullptr; }
 
 std::wstring CopyAs(const ScratchDir& dir, const std::wstring& source, const std::wstring& name)
 {
@@ -73,15 +70,15 @@ TEST(VerifyPackage, AcceptsOnlyTrustedFilesWhoseSignerCarriesTheMark)
         {CopyAs(dir, good, L"UPDATE.EXE"), 1},
         {CopyAs(dir, good, L"Setup.eXe"), 1},
         {CopyAs(dir, Pki(L"signed-dekavroline.dll"), L"LIB.DLL"), 1},
-        {Pki(L"signed-accented.exe"), 1},       // "ÉkavroÜ Outils"
+        {Pki(L"signed-accented.exe"), 1},  // "ÉkavroÜ Outils"
         {CopyAs(dir, good, L"update.exe.zip"), 0},
         {CopyAs(dir, good, L"pkg.new\\setup"), 0},  // the only dot is in the folder name
         {CopyAs(dir, good, L"update.txt"), 0},
         {Pki(L"unsigned.exe"), 0},
-        {Pki(L"tampered.exe"), 0},              // one byte flipped in the signed range
-        {Pki(L"signed-other.exe"), 0},          // trusted, but another signer
-        {Pki(L"appended.exe"), 0},              // bytes after the certificate table
-        {Pki(L"in-table.exe"), 0},              // bytes hidden inside the certificate table
+        {Pki(L"tampered.exe"), 0},      // one byte flipped in the signed range
+        {Pki(L"signed-other.exe"), 0},  // trusted, but another signer
+        {Pki(L"appended.exe"), 0},      // bytes after the certificate table
+        {Pki(L"in-table.exe"), 0},      // bytes hidden inside the certificate table
         // Judged by content: a name whose type disagrees with what the file is gets nothing,
         // however good the signature. WinVerifyTrust itself goes by content and passes a
         // signed PE named .msi, and a PE named .msi with bytes hidden in its certificate table.
@@ -99,7 +96,7 @@ TEST(VerifyPackage, AcceptsOnlyTrustedFilesWhoseSignerCarriesTheMark)
         {Pki(L"signed-accented.msi"), 1},
         {Pki(L"signed-other.msi"), 0},
         {Pki(L"unsigned.msi"), 0},
-        {Pki(L"bad-signature.msi"), 0},          // a byte of the signer's signature flipped
+        {Pki(L"bad-signature.msi"), 0},  // a byte of the signer's signature flipped
         // osslsigncode cannot sign VBScript, so only the unsigned script is judged.
         {Pki(L"unsigned.vbs"), 0},
         {CopyAs(dir, Pki(L"unsigned.vbs"), L"script.exe"), 0},
@@ -259,8 +256,8 @@ TEST(ClassifyPackage, ReadsTheKindFromTheLockedFile)
             << c.path;
     }
     const std::wstring nothing = dir / L"empty.vbs";
-    win::File created(::CreateFileW(nothing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
-                                    nullptr));
+    win::File created(
+        ::CreateFileW(nothing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(created);
     created.reset();
     win::File locked = sys::OpenLocked(nothing);
@@ -296,8 +293,8 @@ TEST(VerifyPackage, RefusesAFileSomeoneElseHasOpenForWriting)
     ScratchDir dir;
     const std::wstring path = CopyAs(dir, Pki(L"signed-dekavroline.exe"), L"package.exe");
     win::File writer(::CreateFileW(path.c_str(), GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr));
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
     win::File lock;
     EXPECT_EQ(sys::VerifyPackage(path, &lock), 0);
@@ -367,10 +364,10 @@ TEST(VerifyPackage, JudgesAWizardInAFolderLikeThePackage)
 bool SameFile(const std::wstring& a, const std::wstring& b)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    win::File fa(::CreateFileW(a.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0,
-                               nullptr));
-    win::File fb(::CreateFileW(b.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0,
-                               nullptr));
+    win::File fa(
+        ::CreateFileW(a.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    win::File fb(
+        ::CreateFileW(b.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr));
     BY_HANDLE_FILE_INFORMATION ia, ib;
     return fa && fb && ::GetFileInformationByHandle(fa.get(), &ia) &&
            ::GetFileInformationByHandle(fb.get(), &ib) && ia.nFileIndexLow == ib.nFileIndexLow &&
@@ -419,8 +416,7 @@ JudgedRun JudgeSwapAndStart(const ScratchDir& dir, Swap swap)
     std::wstring path = pkg + L"\\KVWizard.exe";
     if (swap == Swap::RepointFileLink) {
         path = dir / L"KVSetup.exe";
-        if (!PointLink(path, good + L"\\KVWizard.exe", path, good + L"\\KVWizard.exe"))
-            return run;
+        if (!PointLink(path, good + L"\\KVWizard.exe", path, good + L"\\KVWizard.exe")) return run;
     } else if (swap == Swap::RepointFolderLink) {
         if (!PointLink(pkg, good, path, good + L"\\KVWizard.exe")) return run;
     } else {
