@@ -2,7 +2,7 @@
 # Installs what building and testing Morvane needs on a Debian machine, where it is missing.
 set -euo pipefail
 
-packages=(cmake make clang libclang-rt-14-dev g++ python3 openssl
+packages=(cmake make clang clang-format libclang-rt-14-dev g++ python3 openssl
           mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils osslsigncode imagemagick
           googletest libgtest-dev libgif-dev)
