@@ -94,6 +94,15 @@ struct StateCase {
     const char* cancel;
 };
 
+void ExpectRow(const DialogModel& d, const StateCase& c)
+{
+    SCOPED_TRACE(static_cast<int>(c.state));
+    EXPECT_EQ(Look(d.message), c.message);
+    EXPECT_EQ(Look(d.yes), c.yes);
+    EXPECT_EQ(Look(d.no), c.no);
+    EXPECT_EQ(Look(d.cancel), c.cancel);
+}
+
 // Each state as the user sees it when entered from the one before it in a real run.
 TEST(DialogStates, EachStateShowsItsRowAfterTheStateBeforeIt)
 {
@@ -109,31 +118,23 @@ TEST(DialogStates, EachStateShowsItsRowAfterTheStateBeforeIt)
     DialogModel d;
     for (const StateCase& c : run) {
         Enter(c.state, d);
-        SCOPED_TRACE(static_cast<int>(c.state));
-        EXPECT_EQ(Look(d.message), c.message);
-        EXPECT_EQ(Look(d.yes), c.yes);
-        EXPECT_EQ(Look(d.no), c.no);
-        EXPECT_EQ(Look(d.cancel), c.cancel);
+        ExpectRow(d, c);
     }
 
-    DialogModel os;
-    Enter(STATE_SETUP, os);
-    Enter(STATE_OS_UNSUPPORTED, os);
-    EXPECT_EQ(Look(os.message), "MessageOSCap");
-    EXPECT_EQ(Look(os.yes), "-");
-    EXPECT_EQ(Look(os.no), "-");
-    EXPECT_EQ(Look(os.cancel), "CloseBtn");
-
-    // A local wizard that failed its check on the quiet path: only why, and Close.
-    DialogModel refused;
-    Enter(STATE_SETUP, refused);
-    Enter(STATE_WIZARD_REFUSED, refused);
-    EXPECT_EQ(Look(refused.message), "MessageWizardRefused");
-    EXPECT_EQ(Look(refused.yes), "-");
-    EXPECT_EQ(Look(refused.no), "-");
-    EXPECT_EQ(Look(refused.cancel), "CloseBtn");
-    EXPECT_FALSE(refused.animating);
-    EXPECT_FALSE(refused.progressVisible);
+    // The ends entered straight from set-up: an unsupported system, and a local wizard that
+    // failed its check on the quiet path. Only why, and Close.
+    const StateCase ends[] = {
+        {STATE_OS_UNSUPPORTED, "MessageOSCap", "-", "-", "CloseBtn"},
+        {STATE_WIZARD_REFUSED, "MessageWizardRefused", "-", "-", "CloseBtn"},
+    };
+    for (const StateCase& c : ends) {
+        DialogModel end;
+        Enter(STATE_SETUP, end);
+        Enter(c.state, end);
+        ExpectRow(end, c);
+        EXPECT_FALSE(end.animating);
+        EXPECT_FALSE(end.progressVisible);
+    }
 }
 
 TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)

@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include "text_bytes.h"
+
+using testtext::Utf16;
+
 namespace {
 
 std::wstring Read(const std::string& bytes, const wchar_t* section, const wchar_t* key,
@@ -11,17 +15,6 @@ std::wstring Read(const std::string& bytes, const wchar_t* section, const wchar_
 {
     return app::IniText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
         .Value(section, key, defaultValue);
-}
-
-// UTF-16LE bytes with the byte-order mark, from ASCII or Latin-1 text.
-std::string Utf16(const std::wstring& text)
-{
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-    }
-    return bytes;
 }
 
 TEST(IniText, ReadsValuesAsTheProfileReaderDoes)

@@ -143,7 +143,7 @@ TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
         EXPECT_FALSE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 }
 
-TEST(ControlFileValues, PackageUrlMustBeHttpOrHttps)
+TEST(ControlFileNames, PackageUrlMustBeHttpOrHttps)
 {
     const wchar_t* good[] = {L"http://h/p.exe", L"https://support.kavro.example/KVSetup.exe",
                              L"HTTPS://H/P.EXE", L"http://127.0.0.1:8080/a/b.msi"};
@@ -165,7 +165,7 @@ TEST(ControlFileValues, PackageUrlMustBeHttpOrHttps)
         EXPECT_FALSE(rules::IsWebUrl(url)) << testing::PrintToString(std::wstring(url));
 }
 
-TEST(ControlFileValues, ExePathStaysInsideTheTemporaryFolder)
+TEST(ControlFileNames, ExePathStaysInsideTheTemporaryFolder)
 {
     const wchar_t* good[] = {L"KVSetup\\KVWizard.exe", L"a b\\c d\\KVWizard.exe",
                              L"KV.New\\Setup.exe", L"caf\u00e9\\w.exe"};

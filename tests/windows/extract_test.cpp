@@ -22,14 +22,7 @@
 #include "win/security.h"
 #include "win/syslib.h"
 
-using testing_support::ExeDir;
-using testing_support::Exists;
-using testing_support::FixturePath;
-using testing_support::ReadBytes;
-using testing_support::ScratchDir;
-using testing_support::StartUnix;
-using testing_support::UnixName;
-using testing_support::WriteBytes;
+using namespace testing_support;
 using testpayload::BuildPayload;
 using testpayload::File;
 using testpayload::Folder;

@@ -15,7 +15,11 @@ using namespace testing_support;
 
 namespace {
 
-TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
+// The session's proxy handling, met through the calls that use it, set up as the package
+// download's tests are.
+using HttpSession = PackageFetch;
+
+TEST_F(HttpSession, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
 {
     const std::wstring name = ServeBytes(L"proxied.bin", PackageBytes(10000, 10));
     SystemProxy proxy(NetPort("refusing"));
@@ -29,7 +33,7 @@ TEST_F(PackageFetch, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
     EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(10000)));
 }
 
-TEST_F(PackageFetch, ForwardingProxyCarriesHttpAndHttps)
+TEST_F(HttpSession, ForwardingProxyCarriesHttpAndHttps)
 {
     const std::string body = PackageBytes(700000, 9);
     const std::wstring name = ServeBytes(L"https.bin", body);

@@ -10,21 +10,14 @@
 #include "fixture_server.h"
 #include "sys/control_fetch.h"
 #include "test_support.h"
+#include "text_bytes.h"
 
 using testing_support::ScratchDir;
 using testing_support::WriteBytes;
 
-namespace {
+using testtext::Utf16;
 
-std::string Utf16(const std::wstring& text)
-{
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-    }
-    return bytes;
-}
+namespace {
 
 // Every lookup below, on every file, gives what ReadIniValue (GetPrivateProfileStringW with a
 // 260-character buffer, then the escapes) gives for the same bytes on disk.

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+#include "text_bytes.h"
+
 namespace testing_support {
 
 std::wstring ExeDir()
@@ -57,12 +59,7 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes)
 
 bool WriteUtf16(const std::wstring& path, const std::wstring& text)
 {
-    std::string bytes("\xFF\xFE", 2);
-    for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-    }
-    return WriteBytes(path, bytes);
+    return WriteBytes(path, testtext::Utf16(text));
 }
 
 std::string ReadBytes(const std::wstring& path)

@@ -10,12 +10,7 @@
 #include "test_support.h"
 #include "win/syslib.h"
 
-using testing_support::Exists;
-using testing_support::FixturePath;
-using testing_support::ReadBytes;
-using testing_support::ScratchDir;
-using testing_support::StartUnix;
-using testing_support::UnixName;
+using namespace testing_support;
 
 namespace {
 
