@@ -9,10 +9,7 @@
 
 unsigned __stdcall CPictureEx::AnimationThreadProc(void* param)
 {
-    try {
-        static_cast<CPictureEx*>(param)->RunAnimation();
-    } catch (...) {
-    }
+    static_cast<CPictureEx*>(param)->RunAnimation();
     return 0;
 }
 
