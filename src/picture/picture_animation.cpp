@@ -7,6 +7,8 @@
 #include "picture/picture_ex.h"
 #include "win/thread.h"
 
+namespace picture {
+
 unsigned __stdcall CPictureEx::AnimationThreadProc(void* param)
 {
     static_cast<CPictureEx*>(param)->RunAnimation();
@@ -143,3 +145,5 @@ void CPictureEx::FillErase(int left, int top, int width, int height)
     RECT area = {left, top, left + width, top + height};
     ::FillRect(m_surface.get(), &area, static_cast<HBRUSH>(brush.get()));
 }
+
+}  // namespace picture
