@@ -7,12 +7,11 @@
 #include "picture/picture_ex.h"
 #include "win/thread.h"
 
+namespace picture {
+
 unsigned __stdcall CPictureEx::AnimationThreadProc(void* param)
 {
-    try {
-        static_cast<CPictureEx*>(param)->RunAnimation();
-    } catch (...) {
-    }
+    static_cast<CPictureEx*>(param)->RunAnimation();
     return 0;
 }
 
@@ -146,3 +145,5 @@ void CPictureEx::FillErase(int left, int top, int width, int height)
     RECT area = {left, top, left + width, top + height};
     ::FillRect(m_surface.get(), &area, static_cast<HBRUSH>(brush.get()));
 }
+
+}  // namespace picture

@@ -17,7 +17,7 @@ TEST(Folders, TemporaryFolderComesFromTempThenTmp)
 
     ::SetEnvironmentVariableW(L"TEMP", nullptr);
     ::SetEnvironmentVariableW(L"TMP", L"C:\\some where\\");
-    CMorvaneApp fromTmp;
+    app::CMorvaneApp fromTmp;
     EXPECT_EQ(fromTmp.InitFoldersAndLanguage(), 1);
     // A trailing backslash goes, once, here: every path built on the folder has single ones.
     EXPECT_EQ(fromTmp.m_values.installation.tempDir, L"C:\\some where");
@@ -25,20 +25,20 @@ TEST(Folders, TemporaryFolderComesFromTempThenTmp)
     EXPECT_EQ(fromTmp.m_values.installation.language, L"Spanish");  // the last fallback
 
     ::SetEnvironmentVariableW(L"temp", L"D:\\t");
-    CMorvaneApp fromTemp;
+    app::CMorvaneApp fromTemp;
     EXPECT_EQ(fromTemp.InitFoldersAndLanguage(), 1);
     EXPECT_EQ(fromTemp.m_values.installation.tempDir, L"D:\\t");
 
     ::SetEnvironmentVariableW(L"TEMP", nullptr);
     ::SetEnvironmentVariableW(L"TMP", nullptr);
-    CMorvaneApp neither;
+    app::CMorvaneApp neither;
     EXPECT_EQ(neither.InitFoldersAndLanguage(), 0);
     EXPECT_EQ(neither.m_values.installation.appDir, testing_support::ExeDir());
     EXPECT_EQ(neither.m_values.installation.language, L"");
 
     ::RemoveDirectoryW((resDir + L"\\Spanish").c_str());
     ::SetEnvironmentVariableW(L"TMP", L"C:\\x");
-    CMorvaneApp noLanguage;
+    app::CMorvaneApp noLanguage;
     EXPECT_EQ(noLanguage.InitFoldersAndLanguage(), 0);
     EXPECT_EQ(noLanguage.m_values.installation.language, L"Spanish");
     if (madeRes) ::RemoveDirectoryW(resDir.c_str());
