@@ -10,6 +10,7 @@
 
 using testing_support::Exists;
 using testing_support::ReadBytes;
+using testing_support::RunningOnWine;
 using testing_support::ScratchDir;
 using testing_support::StartUnix;
 using testing_support::UnixName;
@@ -256,8 +257,6 @@ TEST(TreePaths, RefuseWhatIsNoAbsoluteFolderAndTouchNothing)
     EXPECT_EQ(ReadBytes(src + L"\\a.txt"), "source a");
 }
 
-bool IsWine() { return win::Ntdll().wine_get_version != nullptr; }
-
 bool WaitFor(const std::wstring& path, int milliseconds)
 {
     for (int waited = 0; waited < milliseconds; ++waited) {
@@ -294,7 +293,7 @@ protected:
         ASSERT_TRUE(MakeDir(m_media));
         wchar_t prefix[MAX_PATH];
         const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-        if (!IsWine() || length == 0 || length >= MAX_PATH)
+        if (!RunningOnWine() || length == 0 || length >= MAX_PATH)
             GTEST_SKIP() << "needs a Wine prefix to map a drive letter in";
         const std::string unixMedia = UnixName(m_media);
         ASSERT_FALSE(unixMedia.empty());
@@ -432,7 +431,7 @@ class Swapper {
 public:
     Swapper(const std::wstring& work, const std::wstring& target) : m_work(work), m_target(target)
     {
-        if (!IsWine()) {
+        if (!RunningOnWine()) {
             m_ready = MakeLink(work + L"\\probe", target, true);
             return;
         }
@@ -460,7 +459,7 @@ public:
     ~Swapper()
     {
         // The shell removes its links, which Wine cannot remove, before the folder goes.
-        if (IsWine() && m_ready && WriteBytes(m_work + L"\\stop", ""))
+        if (RunningOnWine() && m_ready && WriteBytes(m_work + L"\\stop", ""))
             WaitFor(m_work + L"\\stopped", 10000);
     }
     bool ready() const { return m_ready; }
@@ -471,7 +470,8 @@ public:
     {
         const std::string unixFolder = UnixName(folder);
         if (!::MoveFileExW(folder.c_str(), aside.c_str(), 0)) return ::GetLastError();
-        if (!IsWine()) return MakeLink(folder, m_target, true) ? 0 : ERROR_CANT_RESOLVE_FILENAME;
+        if (!RunningOnWine())
+            return MakeLink(folder, m_target, true) ? 0 : ERROR_CANT_RESOLVE_FILENAME;
         ::DeleteFileW((m_work + L"\\made").c_str());
         if (!WriteBytes(m_work + L"\\want", unixFolder) || !WaitFor(m_work + L"\\made", 10000))
             return ERROR_CANT_RESOLVE_FILENAME;

@@ -4,14 +4,16 @@
 
 #include <string>
 
+#include "sys/trust.h"
 #include "test_support.h"
+#include "win/handles.h"
 
-using testing_support::Exists;
-using testing_support::FixturePath;
-using testing_support::ReadBytes;
-using testing_support::ScratchDir;
+using namespace testing_support;
 
 namespace {
+
+// The judged starts below check signed programs first.
+const auto* const g_root = ::testing::AddGlobalTestEnvironment(new TestRootEnvironment);
 
 struct HelperRun {
     int result;
@@ -145,6 +147,146 @@ TEST(WaitForProcess, ReportsAProgramThatDiesWhileLoadingAsNotLoaded)
         // The stub records every start in a marker beside it: only one that ran wrote it.
         EXPECT_EQ(Exists(dir / L"wizard-started.txt"), !c.plantBadLibrary);
     }
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    win::File fa(
+        ::CreateFileW(a.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    win::File fb(
+        ::CreateFileW(b.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    return fa && fb && ::GetFileInformationByHandle(fa.get(), &ia) &&
+           ::GetFileInformationByHandle(fb.get(), &ib) && ia.nFileIndexLow == ib.nFileIndexLow &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
+}
+
+// Points the link `link` at `target` (made or re-pointed with a Unix symlink: Wine's
+// CreateSymbolicLinkW only reports success) and waits until `probe`, a path through the link,
+// is `expected`. Wine may signal a Unix child's end before it ran, so the result is watched.
+bool PointLink(const std::wstring& link, const std::wstring& target, const std::wstring& probe,
+               const std::wstring& expected)
+{
+    const std::string unixLink = UnixName(link), unixTarget = UnixName(target);
+    if (unixLink.empty() || unixTarget.empty()) return false;
+    if (!StartUnix("/bin/ln -sfnT \"" + unixTarget + "\" \"" + unixLink + "\"")) return false;
+    for (int waited = 0; waited < 30000; waited += 10) {
+        if (SameFile(probe, expected)) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+// What each attack does between the check and the start. The judged file is a signed
+// program; the file put in its place is runner_helper, unsigned, which records its start.
+enum class Swap { None, RepointFileLink, RepointFolderLink, RenameFolder, SecondName };
+
+struct JudgedRun {
+    bool judged = false;
+    bool swapped = false;  // the attack went through
+    bool started = false;
+    bool helperRan = false;
+};
+
+const sys::JudgedStart kHidden{true, L"", L""};
+
+JudgedRun JudgeSwapAndStart(const ScratchDir& dir, Swap swap)
+{
+    JudgedRun run;
+    const std::wstring good = dir / L"good", evil = dir / L"evil", pkg = dir / L"pkg";
+    ::CreateDirectoryW(good.c_str(), nullptr);
+    ::CreateDirectoryW(evil.c_str(), nullptr);
+    CopyAs(dir, PkiPath(L"signed-dekavroline.exe"), L"good\\KVWizard.exe");
+    CopyAs(dir, FixturePath(L"runner_helper.exe"), L"evil\\KVWizard.exe");
+    // The judged path: a file link, a wizard in a linked folder, or a plain file in a folder.
+    std::wstring path = pkg + L"\\KVWizard.exe";
+    if (swap == Swap::RepointFileLink) {
+        path = dir / L"KVSetup.exe";
+        if (!PointLink(path, good + L"\\KVWizard.exe", path, good + L"\\KVWizard.exe")) return run;
+    } else if (swap == Swap::RepointFolderLink) {
+        if (!PointLink(pkg, good, path, good + L"\\KVWizard.exe")) return run;
+    } else {
+        ::CreateDirectoryW(pkg.c_str(), nullptr);
+        CopyAs(dir, PkiPath(L"signed-dekavroline.exe"), L"pkg\\KVWizard.exe");
+    }
+
+    win::File lock;
+    run.judged = sys::VerifyPackage(path, &lock) == 1;
+    if (!run.judged) return run;
+
+    switch (swap) {
+    case Swap::None: break;
+    case Swap::RepointFileLink:
+        run.swapped = PointLink(path, evil + L"\\KVWizard.exe", path, evil + L"\\KVWizard.exe");
+        break;
+    case Swap::RepointFolderLink:
+        run.swapped = PointLink(pkg, evil, path, evil + L"\\KVWizard.exe");
+        break;
+    case Swap::RenameFolder:
+        // Windows refuses to rename a folder holding an open file; Wine allows it.
+        run.swapped = ::MoveFileW(pkg.c_str(), (dir / L"pkg.judged").c_str()) &&
+                      ::MoveFileW(evil.c_str(), pkg.c_str());
+        break;
+    case Swap::SecondName:
+        // A hard link may be added to a file held open without write sharing.
+        run.swapped = ::CreateHardLinkW((dir / L"second.exe").c_str(), path.c_str(), nullptr);
+        break;
+    }
+    const std::wstring marker = dir / L"marker.txt";
+    const sys::StartedProcess started = sys::StartJudgedProcess(
+        L"\"" + path + L"\" \"" + marker + L"\" quick", lock.get(), kHidden);
+    run.started = static_cast<bool>(started);
+    if (started) ::WaitForSingleObject(started.process.get(), 30000);
+    ::Sleep(500);  // a process resumed by mistake would have written by now
+    run.helperRan = Exists(marker);
+    return run;
+}
+
+// Each attack re-points or swaps what the judged path names after the check, which a start by
+// path would follow. The start runs only the judged image; the unsigned program never runs.
+TEST(StartJudgedProcess, RunsOnlyTheFileThatWasJudged)
+{
+    const struct {
+        Swap swap;
+        const char* what;
+    } cases[] = {
+        {Swap::None, "nothing changed: the judged wizard runs"},
+        {Swap::RepointFileLink, "the package's name is a link, re-pointed"},
+        {Swap::RepointFolderLink, "the wizard's folder is a link, re-pointed"},
+        {Swap::RenameFolder, "the wizard's folder renamed away and another put there"},
+        {Swap::SecondName, "the judged file was given a second name"},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const JudgedRun run = JudgeSwapAndStart(dir, c.swap);
+        // Windows refuses a link at the check already; Wine follows it, as an open would.
+        if (!run.judged && !RunningOnWine() && c.swap != Swap::None) continue;
+        ASSERT_TRUE(run.judged) << c.what;
+        // Under Wine every attack goes through; Windows refuses the folder's rename.
+        if (RunningOnWine() || c.swap != Swap::RenameFolder) {
+            EXPECT_EQ(run.swapped, c.swap != Swap::None) << c.what;
+        }
+        EXPECT_FALSE(run.helperRan) << c.what;
+        EXPECT_EQ(run.started, !run.swapped) << c.what;
+    }
+}
+
+TEST(StartJudgedProcess, RefusesWithoutAJudgedFile)
+{
+    ScratchDir dir;
+    const std::wstring marker = dir / L"marker.txt";
+    const std::wstring command =
+        L"\"" + FixturePath(L"runner_helper.exe") + L"\" \"" + marker + L"\" quick";
+    EXPECT_FALSE(sys::StartJudgedProcess(command, INVALID_HANDLE_VALUE, kHidden));
+    EXPECT_FALSE(sys::StartJudgedProcess(command, nullptr, kHidden));
+    // A judged file that is not the program started: refused before it runs.
+    win::File other = sys::OpenLocked(PkiPath(L"signed-dekavroline.exe"));
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(sys::StartJudgedProcess(command, other.get(), kHidden));
+    ::Sleep(500);
+    EXPECT_FALSE(Exists(marker));
 }
 
 }  // namespace

@@ -29,6 +29,34 @@ std::wstring FixturePath(const std::wstring& name)
     return length && length < MAX_PATH ? std::wstring(full, length) : relative;
 }
 
+std::wstring PkiPath(const std::wstring& name) { return FixturePath(L"pki\\" + name); }
+
+bool RunningOnWine() { return win::Ntdll().wine_get_version != nullptr; }
+
+void TestRootEnvironment::SetUp()
+{
+    std::wstring command =
+        L"\"" + FixturePath(L"install_root.exe") + L"\" \"" + PkiPath(L"root.der") + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &started));
+    ::WaitForSingleObject(started.hProcess, 60000);
+    DWORD code = 1;
+    ::GetExitCodeProcess(started.hProcess, &code);
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    ASSERT_EQ(code, 0u) << "root not installed";
+}
+
+std::wstring CopyAs(const ScratchDir& dir, const std::wstring& source, const std::wstring& name)
+{
+    const std::wstring target = dir / name;
+    EXPECT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE)) << name;
+    return target;
+}
+
 ScratchDir::ScratchDir()
 {
     wchar_t temp[MAX_PATH];
@@ -199,8 +227,7 @@ void ExpectAdminOnlyFolder(const std::wstring& folder, const std::wstring& plain
     PSECURITY_DESCRIPTOR made = nullptr, control = nullptr;
     EXPECT_FALSE(grantsEveryone(folder, &made));
     EXPECT_TRUE(grantsEveryone(plainFolder, &control));
-    const bool wine = win::Ntdll().wine_get_version != nullptr;
-    if (!wine && made) ExpectAdminOnly(made, "read back");
+    if (!RunningOnWine() && made) ExpectAdminOnly(made, "read back");
     ::LocalFree(made);
     ::LocalFree(control);
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -11,6 +13,19 @@ namespace testing_support {
 std::wstring ExeDir();
 // A fixture program or file built into <build>/fixtures.
 std::wstring FixturePath(const std::wstring& name);
+// A file of the test PKI (root, signers, signed programs), made at build time.
+std::wstring PkiPath(const std::wstring& name);
+// Wine's ntdll exports its version; Windows' does not.
+bool RunningOnWine();
+
+// Puts the test root into the prefix's ROOT store through the fixture program, as an
+// administrator would on a real machine; a program whose tests judge signed files registers it
+// with ::testing::AddGlobalTestEnvironment. (Wine also accepts chains to roots it does not
+// trust, so this alone does not make the untrusted case testable here.)
+class TestRootEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override;
+};
 
 // A fresh, empty folder under the temporary folder, removed with everything in it on destruction.
 class ScratchDir {
@@ -25,6 +40,9 @@ public:
 private:
     std::wstring m_path;
 };
+
+// Copies `source` into `dir` as `name` (a failure fails the test); the copy's path.
+std::wstring CopyAs(const ScratchDir& dir, const std::wstring& source, const std::wstring& name);
 
 // Writes bytes to a file, replacing it; true on success.
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
