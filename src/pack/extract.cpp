@@ -10,6 +10,7 @@
 #include "pack/payload.h"
 #include "pack/sha256.h"
 #include "rules/folders.h"
+#include "win/environment.h"
 #include "win/handles.h"
 #include "win/nt_file.h"
 #include "win/security.h"
@@ -51,13 +52,6 @@ std::wstring Widen(const std::string& utf8)
     ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
                           &wide[0], length);
     return wide;
-}
-
-std::wstring ReadVariable(const wchar_t* name)
-{
-    wchar_t value[MAX_PATH];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
 }
 
 // Creates `name` in the folder `parent`: FILE_CREATE fails on anything already there, a
@@ -264,7 +258,8 @@ win::File OpenTemporaryFolder(const std::wstring& path)
 // By Morvane's own rule, so the package unpacks where Morvane looks for it.
 std::wstring TemporaryFolder()
 {
-    return rules::TemporaryFolder(ReadVariable(L"TEMP"), ReadVariable(L"TMP"));
+    return rules::TemporaryFolder(win::EnvironmentVariable(L"TEMP"),
+                                  win::EnvironmentVariable(L"TMP"));
 }
 
 int Extract(const unsigned char* payload, size_t length, const std::wstring& temp)
