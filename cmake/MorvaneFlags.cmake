@@ -4,6 +4,11 @@ if(WIN32)
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                           _WIN32_WINNT=0x0601 WINVER=0x0601)
   add_compile_options(-Wall -Wextra -ffunction-sections -fdata-sections)
+  # Built without exceptions (src/runtime_hooks.cpp says what ends the program instead), and so
+  # without unwind tables: mingw's linker keeps every function that has an unwind entry, used
+  # or not, so the tables cost their own size and that of all the dead code they hold.
+  add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-fno-asynchronous-unwind-tables>
+                      $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions>)
   # Static C and C++ runtime: the executable needs no DLL beyond the system's.
   add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
   # Programs whose entry is wmain or wWinMain link with -municode (target option).

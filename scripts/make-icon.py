@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Draws Morvane's icon and writes resources/morvane.ico.
 
-Images of 16, 32 and 48 pixels in 16 colours (4 bpp), 256 colours (8 bpp) and 32-bit colour
-with alpha, and one 256-pixel 32-bit image stored as PNG. The artwork: a blue rounded tile
+32-bit images with alpha: 16 and 32 pixels as bitmaps, 48 and 256 pixels stored as PNG.
+Morvane runs on Windows 7 and later, which read PNG images in icons and have no palette
+displays, so the 16- and 256-colour images of older icons would only take room in the
+executable. The artwork: a blue rounded tile
 with a white arrow coming down onto a green tray -- "a newer version arrives".
 Python standard library only; the output is the same byte for byte on every run.
 
@@ -15,6 +17,7 @@ import zlib
 
 SIZES = (16, 32, 48)
 LARGE = 256
+PNG_FROM = 48  # sizes from this up are stored as PNG
 SUPERSAMPLE = 4
 
 WHITE = (255, 255, 255)
@@ -53,35 +56,30 @@ def inside_tray(u, v):
     return bar or sides
 
 
-# In 16 colours the blues and the green have no near neighbour, so those images are drawn
-# flat in colours of the palette itself: blue tile, navy edge, lime tray.
-FLAT = {"edge": (0, 0, 128), "tray": (0, 255, 0), "tile": (0, 0, 255)}
-
-
-def sample(u, v, flat=False):
+def sample(u, v):
     """Colour of one point of the artwork (None outside it), u and v from 0 to 1."""
     if not inside_rounded_square(u, v, 0.04, 0.20):
         return None
     if not inside_rounded_square(u, v, 0.075, 0.17):
-        return FLAT["edge"] if flat else EDGE
+        return EDGE
     if inside_arrow(u, v):
         return WHITE
     if inside_tray(u, v):
-        return FLAT["tray"] if flat else TRAY
-    return FLAT["tile"] if flat else tile_colour(v)
+        return TRAY
+    return tile_colour(v)
 
 
-def render(size, flat=False):
-    """RGBA rows, top row first; anti-aliased by supersampling unless flat."""
+def render(size):
+    """RGBA rows, top row first; anti-aliased by supersampling."""
     rows = []
-    n = 1 if flat else SUPERSAMPLE
+    n = SUPERSAMPLE
     for y in range(size):
         row = []
         for x in range(size):
             r = g = b = a = 0
             for sy in range(n):
                 for sx in range(n):
-                    c = sample((x + (sx + 0.5) / n) / size, (y + (sy + 0.5) / n) / size, flat)
+                    c = sample((x + (sx + 0.5) / n) / size, (y + (sy + 0.5) / n) / size)
                     if c is not None:
                         r, g, b, a = r + c[0], g + c[1], b + c[2], a + 1
             if a:
@@ -91,30 +89,6 @@ def render(size, flat=False):
         rows.append(row)
     return rows
 
-
-# The 16 colours every display adapter has had since VGA.
-VGA16 = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
-         (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
-         (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255)]
-
-
-def palette256():
-    """A 6x6x6 colour cube, then grey steps and the artwork's own colours."""
-    cube = [(r * 51, g * 51, b * 51) for r in range(6) for g in range(6) for b in range(6)]
-    greys = [(i * 255 // 19,) * 3 for i in range(1, 19)]
-    own = [tile_colour(i / 15) for i in range(16)] + [EDGE, TRAY, WHITE]
-    colours = []
-    for c in cube + greys + own:
-        if c not in colours:
-            colours.append(c)
-    return (colours + [(0, 0, 0)] * 256)[:256]
-
-
-def nearest(palette, colour, cache):
-    if colour not in cache:
-        cache[colour] = min(range(len(palette)),
-                            key=lambda i: sum((p - c) ** 2 for p, c in zip(palette[i], colour)))
-    return cache[colour]
 
 
 def padded(data):
@@ -138,22 +112,6 @@ def bitmap_header(size, bpp, colours, image_bytes):
                        colours, 0)
 
 
-def indexed_image(rows, bpp, palette):
-    cache = {}
-    pixels = b""
-    for row in reversed(rows):
-        indices = [nearest(palette, (r, g, b), cache) if a >= 128 else 0 for r, g, b, a in row]
-        if bpp == 4:
-            line = bytes((indices[i] << 4) | (indices[i + 1] if i + 1 < len(indices) else 0)
-                         for i in range(0, len(indices), 2))
-        else:
-            line = bytes(indices)
-        pixels += padded(line)
-    mask = and_mask(rows)
-    table = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in palette)
-    return bitmap_header(len(rows), bpp, len(palette), len(pixels) + len(mask)) + table + \
-        pixels + mask
-
 
 def truecolour_image(rows):
     pixels = b"".join(struct.pack("<BBBB", b, g, r, a) for row in reversed(rows)
@@ -176,9 +134,8 @@ def build_icon():
     entries = []  # (size, colour count, bpp, data)
     for size in SIZES:
         rows = render(size)
-        entries.append((size, 16, 4, indexed_image(render(size, flat=True), 4, VGA16)))
-        entries.append((size, 0, 8, indexed_image(rows, 8, palette256())))
-        entries.append((size, 0, 32, truecolour_image(rows)))
+        image = truecolour_image(rows) if size < PNG_FROM else png_image(rows)
+        entries.append((size, 0, 32, image))
     entries.append((LARGE, 0, 32, png_image(render(LARGE))))
 
     out = struct.pack("<HHH", 0, 1, len(entries))

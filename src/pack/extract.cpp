@@ -14,6 +14,7 @@
 #include "win/handles.h"
 #include "win/nt_file.h"
 #include "win/security.h"
+#include "win/wstr.h"
 #include "win/syslib.h"
 
 // Everything is made through handles: the folder below the temporary folder is created fresh
@@ -91,7 +92,7 @@ bool MarkForDeletion(HANDLE handle)
 }
 
 // A temporary name no payload entry can have: payload names never look like short aliases.
-std::wstring PartialName(size_t index) { return L"mvpk~" + std::to_wstring(index) + L".tmp"; }
+std::wstring PartialName(size_t index) { return L"mvpk~" + win::Decimal(index) + L".tmp"; }
 
 enum class Made { Done, Exists, Failed };
 

@@ -15,7 +15,7 @@ enum ExitCode {
     kBadDigest = 3,     // the SHA-256 does not match the payload
     kNoTempFolder = 4,  // neither TEMP nor TMP names an existing folder
     kWriteFailed = 5,   // a folder or file could not be made; everything written is removed
-    kUnexpected = 6,    // out of memory and the like
+    kUnexpected = 6,    // the administrators-only descriptor could not be made
     kFolderExists = 7,  // temp\<folder> exists already (anything by that name): nothing written
 };
 

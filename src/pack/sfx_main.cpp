@@ -24,9 +24,5 @@ int Run()
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     win::RestrictDllSearch();
-    try {
-        return Run();
-    } catch (...) {
-        return pack::kUnexpected;
-    }
+    return Run();
 }

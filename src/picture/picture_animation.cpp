@@ -11,10 +11,7 @@ namespace picture {
 
 unsigned __stdcall CPictureEx::AnimationThreadProc(void* param)
 {
-    try {
-        static_cast<CPictureEx*>(param)->RunAnimation();
-    } catch (...) {
-    }
+    static_cast<CPictureEx*>(param)->RunAnimation();
     return 0;
 }
 

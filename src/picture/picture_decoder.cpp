@@ -117,7 +117,7 @@ unsigned __stdcall DecodeJob::Run(void* param)
 {
     std::unique_ptr<std::shared_ptr<DecodeJob>> own(
         static_cast<std::shared_ptr<DecodeJob>*>(param));
-    try {
+    {
         // The decoder makes its codec objects through COM; this thread has no window.
         win::ComApartment apartment(win::ComApartment::MultiThreaded);
         DecodeJob& job = **own;
@@ -125,10 +125,7 @@ unsigned __stdcall DecodeJob::Run(void* param)
         ::SetEvent(job.m_done.get());
         // An abandoned job's picture is released here, inside the apartment that made it.
         own.reset();
-    } catch (...) {
-        if (own) ::SetEvent((*own)->m_done.get());
     }
-    own.reset();
     --g_decodesInFlight;
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -113,11 +114,7 @@ bool CPictureEx::LoadGif(picture::GifParser& parser)
     m_bGifStream = 1;
     m_nWidth = parser.ScreenWidth();
     m_nHeight = parser.ScreenHeight();
-    // Running out of memory for a frame ends the split; the frames so far remain.
-    try {
-        SplitFrames(parser);
-    } catch (const std::bad_alloc&) {
-    }
+    SplitFrames(parser);
     if (m_vecFrames.empty()) return false;
     m_cache.Reset(m_vecFrames.size());
     m_bFramesSplit = 1;
@@ -128,18 +125,15 @@ void CPictureEx::SplitFile()
 {
     if (!m_gifFile) return;
     const win::File file = std::move(m_gifFile);
-    std::vector<unsigned char> bytes;
-    try {
-        bytes.resize(m_nGifFileBytes);
-        DWORD read = 0;
-        if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-            ::ReadFile(file.get(), bytes.data(), m_nGifFileBytes, &read, nullptr) &&
-            read == m_nGifFileBytes) {
-            picture::GifParser parser(bytes.data(), bytes.size());
-            SplitFrames(parser);
-        }
-    } catch (const std::bad_alloc&) {
-        // As at a load from memory: the frames split so far remain.
+    // The file's size is the settings' choice: a file the heap cannot hold leaves the control
+    // without an animation rather than ending the program. Its frames hold no more than it.
+    const std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[m_nGifFileBytes]);
+    DWORD read = 0;
+    if (bytes && ::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+        ::ReadFile(file.get(), bytes.get(), m_nGifFileBytes, &read, nullptr) &&
+        read == m_nGifFileBytes) {
+        picture::GifParser parser(bytes.get(), m_nGifFileBytes);
+        SplitFrames(parser);
     }
     m_cache.Reset(m_vecFrames.size());
     m_bFramesSplit = 1;

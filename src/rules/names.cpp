@@ -89,7 +89,7 @@ bool IsSameProfileName(const std::wstring& a, const std::wstring& b)
     return a.size() == b.size() && win::AsciiLower(a) == win::AsciiLower(b);
 }
 
-bool DecodeUtf8(const std::string& text, std::wstring* out)
+bool DecodeUtf8(std::string_view text, std::wstring* out)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace rules {
 
@@ -35,7 +36,7 @@ bool IsSameProfileName(const std::wstring& a, const std::wstring& b);
 
 // Strict UTF-8 (shortest forms only, no surrogates, nothing past U+10FFFF) as UTF-16 code
 // units, the way Windows will see a name that arrives as bytes; false for anything else.
-bool DecodeUtf8(const std::string& text, std::wstring* out);
+bool DecodeUtf8(std::string_view text, std::wstring* out);
 
 // A path relative to a folder that stays inside it: at least one folder and a file, separated
 // by single backslashes, each component a plain file name (so no ".", "..", drive, root, UNC,

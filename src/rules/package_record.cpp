@@ -1,19 +1,15 @@
 #include "rules/package_record.h"
 
-#include <vector>
+#include <string_view>
 
 #include "rules/names.h"
 
 namespace rules {
 namespace {
 
-const char* const kKeys[] = {
-    "Morvane-Package: ", "Section: ", "Revision: ", "Folder: ", "Wizard: "};
-constexpr size_t kLines = sizeof kKeys / sizeof kKeys[0];
-const char kVersion[] = "1";
 constexpr size_t kMaxSectionChars = 259;
 
-bool IsRevisionText(const std::string& text, uint32_t* value)
+bool IsRevisionText(std::string_view text, uint32_t* value)
 {
     if (text.empty() || text.size() > 10 || text[0] == '0') return false;
     uint64_t number = 0;
@@ -34,16 +30,17 @@ bool IsSectionName(const std::wstring& section)
     return true;
 }
 
-// The record's lines as given, or false when the text is not exactly kLines lines.
-bool SplitLines(const std::string& text, std::vector<std::string>* values)
+// The record's values as given (views into `text`), or false when the text is not exactly
+// kPackageRecordLines lines.
+bool SplitLines(std::string_view text, std::string_view (&values)[kPackageRecordLines])
 {
     size_t at = 0;
-    for (const char* key : kKeys) {
-        const std::string prefix(key);
+    for (size_t i = 0; i < kPackageRecordLines; ++i) {
+        const std::string_view key = kPackageRecordKeys[i];
         const size_t end = text.find('\n', at);
         // The key holds no line feed, so a line that starts with it ends after it.
-        if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0) return false;
-        values->push_back(text.substr(at + prefix.size(), end - at - prefix.size()));
+        if (end == std::string_view::npos || text.compare(at, key.size(), key) != 0) return false;
+        values[i] = text.substr(at + key.size(), end - at - key.size());
         at = end + 1;
     }
     return at == text.size();
@@ -51,25 +48,12 @@ bool SplitLines(const std::string& text, std::vector<std::string>* values)
 
 }  // namespace
 
-std::string EncodePackageRecord(const std::string& section, const std::string& revision,
-                                const std::string& folder, const std::string& wizard)
-{
-    const std::string values[kLines] = {kVersion, section, revision, folder, wizard};
-    std::string text;
-    for (size_t i = 0; i < kLines; ++i) text += kKeys[i] + values[i] + "\n";
-    PackageRecord check;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    if (text.size() > kMaxPackageRecordBytes || !ReadPackageRecord(bytes, text.size(), &check))
-        return std::string();
-    return text;
-}
-
 bool ReadPackageRecord(const unsigned char* bytes, size_t length, PackageRecord* out)
 {
     if (!bytes || length > kMaxPackageRecordBytes) return false;
-    std::vector<std::string> values;
-    if (!SplitLines(std::string(reinterpret_cast<const char*>(bytes), length), &values) ||
-        values[0] != kVersion)
+    std::string_view values[kPackageRecordLines];
+    if (!SplitLines(std::string_view(reinterpret_cast<const char*>(bytes), length), values) ||
+        values[0] != kPackageRecordVersion)
         return false;
     PackageRecord record;
     if (!DecodeUtf8(values[1], &record.section) || !IsSectionName(record.section) ||

@@ -23,6 +23,12 @@ namespace rules {
 constexpr uint32_t kPackageRecordId = 2;
 constexpr size_t kMaxPackageRecordBytes = 4096;
 
+// Each line's key, and the version the first line carries.
+constexpr size_t kPackageRecordLines = 5;
+inline constexpr const char* kPackageRecordKeys[kPackageRecordLines] = {
+    "Morvane-Package: ", "Section: ", "Revision: ", "Folder: ", "Wizard: "};
+inline constexpr const char kPackageRecordVersion[] = "1";
+
 struct PackageRecord {
     std::wstring section;   // the control-file section (DRVNAME) it was packed for
     uint32_t revision = 0;  // 1 to 2147483647
@@ -31,7 +37,10 @@ struct PackageRecord {
 };
 
 // The record's text for UTF-8 values as the packer was given them; empty when one of them
-// could not be read back as given (see ReadPackageRecord).
+// could not be read back as given (see ReadPackageRecord). Only the packer writes records, so
+// this lives in a file of its own (package_record_text.cpp): mingw's linker keeps every
+// function of an object it takes, and Morvane.exe, which only reads records, links no
+// narrow-string code.
 std::string EncodePackageRecord(const std::string& section, const std::string& revision,
                                 const std::string& folder, const std::string& wizard);
 

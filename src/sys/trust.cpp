@@ -148,7 +148,11 @@ Bytes ReadSipSignature(const win::Crypt32Calls& api, const std::wstring& path, H
     info.pwsFileName = path.c_str();
     DWORD encoding = 0;
     DWORD size = 0;
-    if (!dispatch.pfGet(&info, &encoding, 0, &size, nullptr) || size == 0) return Bytes();
+    // The size is the file's say: held to the same bound as a PE certificate table, so a
+    // hostile database cannot ask for more memory than any real signature needs.
+    if (!dispatch.pfGet(&info, &encoding, 0, &size, nullptr) || size == 0 ||
+        size > rules::kMaxCertificateTableBytes)
+        return Bytes();
     Bytes bytes(size);
     if (!dispatch.pfGet(&info, &encoding, 0, &size, bytes.data())) return Bytes();
     bytes.resize(size);

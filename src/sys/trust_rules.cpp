@@ -28,7 +28,7 @@ int HexDigit(char c)
     return -1;
 }
 
-bool HexEquals(const std::string& hex, const unsigned char* bytes)
+bool HexEquals(std::string_view hex, const unsigned char* bytes)
 {
     if (hex.size() != 2 * kKeyHashBytes) return false;
     for (size_t i = 0; i < kKeyHashBytes; ++i) {
@@ -88,7 +88,7 @@ bool IsKeyPinned(const unsigned char* keyHash, const KeyPins& pins)
 {
     if (pins.empty()) return true;
     if (!keyHash) return false;
-    for (const std::string& pin : pins)
+    for (std::string_view pin : pins)
         if (HexEquals(pin, keyHash)) return true;
     return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sys {
@@ -37,8 +38,8 @@ bool SignerNameHasMark(const std::wstring& signerName);
 
 // SHA-256 digests of signer public keys (SubjectPublicKeyInfo DER), as hex text. Any trusted
 // authority can issue a certificate whose name holds the maker's mark; a pin names the maker's
-// own key.
-using KeyPins = std::vector<std::string>;
+// own key. The pins view text that outlives them: the build's literals, or a test's strings.
+using KeyPins = std::vector<std::string_view>;
 
 // The pins this build was made with (the CMake cache option MORVANE_SIGNER_KEY_PINS); empty
 // when the publisher pinned nothing.

@@ -23,12 +23,7 @@ INT_PTR CALLBACK ModalDialog::Procedure(HWND window, UINT msg, WPARAM wp, LPARAM
         self = reinterpret_cast<ModalDialog*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     }
     if (!self) return FALSE;
-    // No exception may cross into the window manager.
-    try {
-        return self->Dispatch(msg, wp, lp);
-    } catch (...) {
-        return FALSE;
-    }
+    return self->Dispatch(msg, wp, lp);
 }
 
 INT_PTR ModalDialog::Dispatch(UINT msg, WPARAM wp, LPARAM lp)

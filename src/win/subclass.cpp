@@ -36,12 +36,7 @@ LRESULT CALLBACK SubclassedWindow::Procedure(HWND window, UINT msg, WPARAM wp, L
 {
     auto* self = static_cast<SubclassedWindow*>(::GetPropW(window, kSelfProperty));
     if (!self) return ::DefWindowProcW(window, msg, wp, lp);
-    LRESULT result = 0;
-    try {
-        result = self->WindowProc(msg, wp, lp);
-    } catch (...) {
-        result = 0;
-    }
+    const LRESULT result = self->WindowProc(msg, wp, lp);
     if (msg == WM_NCDESTROY) self->Detach();
     return result;
 }

@@ -25,10 +25,7 @@ bool DeadlineJob::Start()
 DWORD WINAPI DeadlineJob::ThreadMain(void* param)
 {
     auto* job = static_cast<DeadlineJob*>(param);
-    try {
-        job->Run();
-    } catch (...) {
-    }
+    job->Run();
     job->m_done.Set();
     job->Release();
     return 0;

@@ -25,10 +25,7 @@ bool StartWorker(std::unique_ptr<Job> job)
         static unsigned __stdcall Main(void* param)
         {
             std::unique_ptr<Job> owned(static_cast<Job*>(param));
-            try {
-                owned->Run();
-            } catch (...) {
-            }
+            owned->Run();
             return 0;
         }
     };

@@ -192,7 +192,7 @@ TEST(TrustRules, PinnedKeyMustBeOneOfThePins)
         lowHex += "0123456789abcdef"[i & 15];
     }
     EXPECT_TRUE(sys::IsKeyPinned(low, {lowHex}));
-    for (const std::string& pin : sys::BuiltInKeyPins()) EXPECT_EQ(pin.size(), 64u) << pin;
+    for (std::string_view pin : sys::BuiltInKeyPins()) EXPECT_EQ(pin.size(), 64u) << pin;
 }
 
 }  // namespace

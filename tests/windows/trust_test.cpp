@@ -316,8 +316,9 @@ std::string PinOf(const wchar_t* signer)
 // be had that way. Both test signers below carry the mark in their names.
 TEST(VerifyPackage, PinnedKeyShutsOutOtherSignersWhoseNameHasTheMark)
 {
-    const sys::KeyPins maker = {PinOf(L"dekavroline")};
-    const sys::KeyPins impostor = {PinOf(L"impostor")};
+    const std::string makerPin = PinOf(L"dekavroline"), impostorPin = PinOf(L"impostor");
+    const sys::KeyPins maker = {makerPin};
+    const sys::KeyPins impostor = {impostorPin};
     struct {
         const wchar_t* name;
         sys::KeyPins pins;
@@ -331,7 +332,7 @@ TEST(VerifyPackage, PinnedKeyShutsOutOtherSignersWhoseNameHasTheMark)
         {L"signed-impostor.exe", impostor, true},
         {L"signed-dekavroline.exe", impostor, false},
         {L"signed-impostor.exe", {impostor[0], maker[0]}, true},  // a key rotation's two pins
-        {L"signed-other.exe", {PinOf(L"dekavroline")}, false},
+        {L"signed-other.exe", maker, false},
         {L"unsigned.exe", maker, false},
     };
     for (const auto& c : cases) {
