@@ -6,6 +6,8 @@
 #include "app/startup_rules.h"
 #include "rules/folders.h"
 
+namespace app {
+
 namespace {
 
 const DWORD kPathChars = MAX_PATH;
@@ -48,3 +50,5 @@ int CMorvaneApp::InitFoldersAndLanguage()
     }
     return 0;
 }
+
+}  // namespace app

@@ -15,6 +15,8 @@
 #include "win/trail.h"
 #include "win/wstr.h"
 
+namespace app {
+
 namespace {
 
 std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
@@ -130,6 +132,8 @@ void CMorvaneApp::ShowDialog(ui::State opening)
     // Only the dialog needs the control classes: the path to the wizard never pays for them.
     RegisterCommonControls();
     ReadFailureReasons();
-    CMorvaneDlg dialog(m_values, opening);
+    ui::CMorvaneDlg dialog(m_values, opening);
     dialog.DoModal();
 }
+
+}  // namespace app

@@ -9,6 +9,8 @@
 #include "rules/folders.h"
 #include "win/handles.h"
 
+namespace app {
+
 namespace {
 
 const int kValueChars = 260;  // 259 characters and the terminator
@@ -133,3 +135,5 @@ int CMorvaneApp::FindDriverName()
     s.drvName = ReadIniValue(L"Strings", L"DRVNAME", L"", file);
     return 1;
 }
+
+}  // namespace app

@@ -16,6 +16,8 @@
 #include "win/trail.h"
 #include "win/wstr.h"
 
+namespace app {
+
 namespace {
 
 // No update: says why on the trail.
@@ -96,3 +98,5 @@ int CMorvaneApp::CheckForUpdate()
     m_values.offer = offer;
     return newer && ReachesThisMachine(control, section, offer.revision) ? 1 : 0;
 }
+
+}  // namespace app

@@ -7,6 +7,8 @@
 #include "picture/picture_ex.h"
 #include "win/thread.h"
 
+namespace picture {
+
 void CPictureEx::RunAnimation()
 {
     SplitFile();
@@ -137,3 +139,5 @@ void CPictureEx::FillErase(int left, int top, int width, int height)
     RECT area = {left, top, left + width, top + height};
     ::FillRect(m_surface.get(), &area, static_cast<HBRUSH>(brush.get()));
 }
+
+}  // namespace picture

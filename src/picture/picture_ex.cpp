@@ -7,6 +7,8 @@
 #include "picture/gif_parser.h"
 #include "win/thread.h"
 
+namespace picture {
+
 namespace {
 
 const DWORD kStopWaitMs = 5000;
@@ -235,3 +237,5 @@ void CPictureEx::Invalidate()
 {
     if (hwnd()) ::InvalidateRect(hwnd(), nullptr, FALSE);
 }
+
+}  // namespace picture

@@ -24,7 +24,6 @@
 namespace picture {
 class GifParser;
 struct GifScreen;
-}  // namespace picture
 
 // One frame of an animation, compressed, with where and how long it shows.
 struct GifFrame {
@@ -137,3 +136,5 @@ private:
     // held across a decode, so a paint waits at most for one draw.
     win::Lock m_surfaceLock;
 };
+
+}  // namespace picture

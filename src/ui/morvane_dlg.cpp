@@ -6,6 +6,8 @@
 #include "ui/title_format.h"
 #include "win/trail.h"
 
+namespace ui {
+
 namespace {
 
 // Icon 128 at the size the system wants for `metricX` x `metricY`, so neither the caption
@@ -415,3 +417,5 @@ void CMorvaneDlg::OnCancelButton()
     case ui::CancelAction::Nothing: break;
     }
 }
+
+}  // namespace ui

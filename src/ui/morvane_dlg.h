@@ -17,6 +17,8 @@
 #include "win/dialog.h"
 #include "win/handles.h"
 
+namespace ui {
+
 class CMorvaneDlg : public win::ModalDialog {
 public:
     enum { IDD = IDD_MORVANE_DIALOG };
@@ -76,7 +78,7 @@ private:
     HWND m_ctlProgress = nullptr;
     HWND m_ctlSize = nullptr;
     win::Font m_fontText;
-    CPictureEx m_picture;
+    picture::CPictureEx m_picture;
     ui::State m_nState = ui::STATE_SETUP;
     update::Flow m_flow;
     // The taskbar button's progress, where the system offers it.
@@ -85,3 +87,5 @@ private:
     // that arrives after that changes nothing.
     bool m_bEnding = false;
 };
+
+}  // namespace ui

@@ -55,7 +55,7 @@ protected:
     }
 
     ScratchDir temp;
-    CMorvaneApp app;
+    app::CMorvaneApp app;
     std::wstring localCopy;
     int served = 0;
 };
@@ -108,7 +108,7 @@ TEST_F(UpdateCheck, PackageNameMustBeAPlainFileInTheTempFolder)
                           "http://h/p.exe?x=1", "http://h/a*b.exe", "http://h/a|b.exe",
                           "http://h/NUL.exe"};
     for (const char* url : urls) {
-        CMorvaneApp fresh;
+        app::CMorvaneApp fresh;
         fresh.m_values.installation =
             settings::MakeInstallation(L"C:\\app", temp.path(), L"English");
         fresh.m_values.settings.drvName = L"KV Driver";

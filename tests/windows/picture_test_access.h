@@ -6,6 +6,8 @@
 #include "picture/picture_ex.h"
 #include "win/thread.h"
 
+namespace picture {
+
 struct PictureTestAccess {
     // A control whose stop event could not be created.
     static std::unique_ptr<CPictureEx> WithoutStopEvent()
@@ -57,3 +59,5 @@ struct PictureTestAccess {
         p.AdvanceFrame();
     }
 };
+
+}  // namespace picture
