@@ -74,7 +74,7 @@ int CMorvaneApp::InitInstance()
     win::Trail(m_bConnected ? L"support server reachable" : L"support server not reachable");
     if (m_values.osSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
 
-    if (app::Decide(m_values.osSupported, m_bConnected, m_bUpdateAvailable) ==
+    if (app::Decide({m_values.osSupported, m_bConnected != 0, m_bUpdateAvailable != 0}) ==
         app::Action::ShowDialog) {
         win::Trail(m_values.osSupported ? L"decision: ask about the update"
                                         : L"decision: show that the system is not supported");

@@ -65,10 +65,10 @@ bool IsRevisionNewer(std::int32_t remote, std::int32_t local)
     return static_cast<std::uint32_t>(remote) > static_cast<std::uint32_t>(local);
 }
 
-Action Decide(int osSupported, int connected, int updateAvailable)
+Action Decide(const StartupFindings& found)
 {
-    if (!osSupported) return Action::ShowDialog;
-    if (connected && updateAvailable) return Action::ShowDialog;
+    if (!found.osSupported) return Action::ShowDialog;
+    if (found.connected && found.updateAvailable) return Action::ShowDialog;
     return Action::LaunchLocalWizard;
 }
 

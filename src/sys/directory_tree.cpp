@@ -79,11 +79,10 @@ bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& 
 Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& mode, Held* entry)
 {
     win::File handle;
-    const NTSTATUS status = win::OpenInFolder(parent.handle.get(), name, mode, &handle);
-    if (status == win::kStatusNameNotFound || status == win::kStatusPathNotFound ||
-        status == win::kStatusNotADirectory || status == win::kStatusFileIsADirectory)
+    const win::EntryResult opened = win::OpenInFolder(parent.handle.get(), name, mode, &handle);
+    if (opened == win::EntryResult::Missing || opened == win::EntryResult::WrongKind)
         return Outcome::Missing;
-    if (!NT_SUCCESS(status)) return Outcome::Failed;
+    if (opened != win::EntryResult::Opened) return Outcome::Failed;
     std::wstring path = win::PathBelowVolume(handle.get());
     if (path.empty()) return Outcome::Failed;
     if (!IsPathOf(path, parent, name)) return Outcome::Elsewhere;
@@ -184,9 +183,9 @@ public:
                               FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY,
                               attributes & ~FILE_ATTRIBUTE_READONLY};
         win::File target;
-        const NTSTATUS status = win::OpenInFolder(to.handle.get(), name, create, &target);
-        if (status == win::kStatusNameCollision) return true;
-        if (!NT_SUCCESS(status)) return false;
+        const win::EntryResult made = win::OpenInFolder(to.handle.get(), name, create, &target);
+        if (made == win::EntryResult::Exists) return true;
+        if (made != win::EntryResult::Opened) return false;
         Held source;
         const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
         if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&

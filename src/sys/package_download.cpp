@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "sys/http_session.h"
+#include "win/file_info.h"
 #include "win/syslib.h"
 #include "win/trail.h"
 #include "win/wstr.h"
@@ -34,23 +35,15 @@ bool CutTo(HANDLE file, unsigned long long size)
     return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
 }
 
-bool SizeOf(HANDLE file, unsigned long long* size)
-{
-    LARGE_INTEGER value = {};
-    if (!::GetFileSizeEx(file, &value)) return false;
-    *size = static_cast<unsigned long long>(value.QuadPart);
-    return true;
-}
-
 }  // namespace
 
 // One attempt's network side, on a pool thread. It writes to the file only under its lock and
 // only while its Run still waits for it: once Run has let go (a stall, a stop), the thread may
 // stay stuck inside WinINet, but it never touches the file or the PackageDownload again.
-class PackageDownload::Attempt : public win::DeadlineJob {
+class PackageDownload::Transfer : public win::DeadlineJob {
 public:
-    Attempt(std::wstring url, HANDLE file, unsigned long long have, std::wstring validator,
-            const DownloadLimits& limits)
+    Transfer(std::wstring url, HANDLE file, unsigned long long have, std::wstring validator,
+             const DownloadLimits& limits)
         : m_url(std::move(url)),
           m_file(file),
           m_validator(std::move(validator)),
@@ -86,13 +79,13 @@ public:
 
     class LetGoOnExit {
     public:
-        explicit LetGoOnExit(Attempt* attempt) : m_attempt(attempt) {}
+        explicit LetGoOnExit(Transfer* attempt) : m_attempt(attempt) {}
         ~LetGoOnExit() { m_attempt->LetGo(NetFault::Stopped); }
         LetGoOnExit(const LetGoOnExit&) = delete;
         LetGoOnExit& operator=(const LetGoOnExit&) = delete;
 
     private:
-        Attempt* m_attempt;
+        Transfer* m_attempt;
     };
 
 private:
@@ -253,21 +246,21 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
         m_validator.clear();
     }
 
-    win::Shared<Attempt> attempt(
-        new Attempt(m_url, m_partial.get(), m_have, m_validator, m_limits));
+    win::Shared<Transfer> attempt(
+        new Transfer(m_url, m_partial.get(), m_have, m_validator, m_limits));
     if (!attempt->Start()) return NetFault::NoConnection;
     // However Run is left (a progress callback that throws included), the thread's say over the
     // file ends first.
-    Attempt::LetGoOnExit letGo(attempt.get());
-    Attempt::Result result;
-    Attempt::Result reported = attempt->Snapshot();
+    Transfer::LetGoOnExit letGo(attempt.get());
+    Transfer::Result result;
+    Transfer::Result reported = attempt->Snapshot();
     DWORD lastByte = ::GetTickCount();
     for (;;) {
         if (attempt->FinishedBy(win::Deadline(kStallPollMs))) {
             result = attempt->Snapshot();
             break;
         }
-        const Attempt::Result now = attempt->Snapshot();
+        const Transfer::Result now = attempt->Snapshot();
         if (now.have != reported.have) lastByte = ::GetTickCount();
         if (now.have != reported.have || now.total != reported.total) {
             reported = now;
@@ -292,7 +285,7 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
         // The stored size held against what arrived: a disk that filled on the way must not
         // pass for a whole file.
         unsigned long long size = 0;
-        if (!SizeOf(m_partial.get(), &size) || size != m_have ||
+        if (!win::FileSize(m_partial.get(), &size) || size != m_have ||
             !SetDeleteOnClose(m_partial.get(), false)) {
             ForgetPartial();
             return NetFault::DiskFull;

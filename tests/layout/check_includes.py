@@ -14,7 +14,7 @@ ALLOWED = {
     "settings": {"rules", "win"},
     "sys": {"rules", "win"},
     "picture": {"rules", "win"},
-    "pack": {"sys", "rules", "win"},  # the certificate-table reader is portable
+    "pack": {"rules", "win"},
     "update": {"settings", "sys", "rules", "win"},
     "ui": {"update", "settings", "picture", "rules", "win"},
     "app": {"ui", "update", "settings", "sys", "picture", "rules", "win"},

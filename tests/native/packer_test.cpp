@@ -63,8 +63,8 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
     WriteAll(Src("KVWizard.exe"), big);
 
     std::vector<pack::SourceEntry> tree;
-    std::string why;
-    ASSERT_TRUE(pack::CollectTree(m_root / "src", &tree, &why)) << why;
+    const pack::PackFault collected = pack::CollectTree(m_root / "src", &tree);
+    ASSERT_FALSE(collected) << pack::Describe(collected);
     std::vector<std::string> names;
     for (const auto& e : tree) names.push_back(e.name);
     // Byte order, each folder before what it holds.
@@ -77,9 +77,9 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
 
     WriteAll(m_root / "stub.exe", testimage::MinimalImage());
     pack::PackStats stats;
-    ASSERT_TRUE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", kIdentity,
-                                   m_root / "KVSetup.exe", &stats, &why))
-        << why;
+    const pack::PackFault written = pack::WritePackage(m_root / "stub.exe", tree, "KVNew",
+                                                       kIdentity, m_root / "KVSetup.exe", &stats);
+    ASSERT_FALSE(written) << pack::Describe(written);
     EXPECT_EQ(stats.files, 4u);
     EXPECT_EQ(stats.folders, 4u);
     EXPECT_FALSE(fs::exists(m_root / "KVSetup.exe.part"));
@@ -116,29 +116,39 @@ TEST_F(PackerFolder, PacksATreeThatReadsBackByteForByte)
 
 TEST_F(PackerFolder, RefusesWhatCannotUnpackAsIs)
 {
+    using P = pack::PackProblem;
     const struct {
         const char* what;
         void (*make)(const fs::path& src);
+        P expected;
     } cases[] = {
         {"symbolic link",
-         [](const fs::path& src) { fs::create_symlink("/etc/passwd", src / "link"); }},
-        {"device name", [](const fs::path& src) { WriteAll(src / "aux.txt", "x"); }},
-        {"trailing dot", [](const fs::path& src) { fs::create_directories(src / "dir."); }},
-        {"backslash", [](const fs::path& src) { WriteAll(src / "a\\b", "x"); }},
+         [](const fs::path& src) { fs::create_symlink("/etc/passwd", src / "link"); },
+         P::SpecialFile},
+        {"device name", [](const fs::path& src) { WriteAll(src / "aux.txt", "x"); },
+         P::NotLiteralName},
+        {"trailing dot", [](const fs::path& src) { fs::create_directories(src / "dir."); },
+         P::NotLiteralName},
+        {"backslash", [](const fs::path& src) { WriteAll(src / "a\\b", "x"); }, P::NotLiteralName},
         {"case twins",
-         [](const fs::path& src) { WriteAll(src / "a.txt", "x"), WriteAll(src / "A.TXT", "y"); }},
+         [](const fs::path& src) { WriteAll(src / "a.txt", "x"), WriteAll(src / "A.TXT", "y"); },
+         P::OneNameOnWindows},
         {"folder and file twins",
-         [](const fs::path& src) { fs::create_directories(src / "x"), WriteAll(src / "X", "y"); }},
-        {"short alias", [](const fs::path& src) { WriteAll(src / "KVWIZA~1.EXE", "x"); }},
+         [](const fs::path& src) { fs::create_directories(src / "x"), WriteAll(src / "X", "y"); },
+         P::OneNameOnWindows},
+        {"short alias", [](const fs::path& src) { WriteAll(src / "KVWIZA~1.EXE", "x"); },
+         P::NotLiteralName},
     };
     for (const auto& c : cases) {
         fs::remove_all(Src(""));
         fs::create_directories(Src("sub"));
         c.make(Src("sub"));
         std::vector<pack::SourceEntry> tree;
-        std::string why;
-        EXPECT_FALSE(pack::CollectTree(m_root / "src", &tree, &why)) << c.what;
-        EXPECT_NE(why.find("sub/"), std::string::npos) << c.what << ": " << why;
+        const pack::PackFault fault = pack::CollectTree(m_root / "src", &tree);
+        EXPECT_EQ(fault.problem, c.expected) << c.what;
+        // The command line names the entry, with its folder.
+        const std::string said = pack::Describe(fault);
+        EXPECT_NE(said.find("sub/"), std::string::npos) << c.what << ": " << said;
     }
 }
 
@@ -147,22 +157,27 @@ TEST_F(PackerFolder, LeavesNothingWhenTheStubIsRefused)
     WriteAll(Src("a"), "x");
     WriteAll(m_root / "stub.exe", "not an image");
     std::vector<pack::SourceEntry> tree;
-    std::string why;
-    ASSERT_TRUE(pack::CollectTree(m_root / "src", &tree, &why));
+    ASSERT_FALSE(pack::CollectTree(m_root / "src", &tree));
     pack::PackStats stats;
-    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", kIdentity,
-                                    m_root / "out.exe", &stats, &why));
+    EXPECT_EQ(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", kIdentity, m_root / "out.exe",
+                                 &stats)
+                  .problem,
+              pack::PackProblem::NotPeImage);
     EXPECT_FALSE(fs::exists(m_root / "out.exe"));
     EXPECT_FALSE(fs::exists(m_root / "out.exe.part"));
-    EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "..", kIdentity, m_root / "out.exe",
-                                    &stats, &why));
+    EXPECT_EQ(
+        pack::WritePackage(m_root / "stub.exe", tree, "..", kIdentity, m_root / "out.exe", &stats)
+            .problem,
+        pack::PackProblem::NotLiteralFolderName);
     // A package says what it is, or it is not written: no section, a revision out of range.
     WriteAll(m_root / "stub.exe", testimage::MinimalImage());
     for (const pack::PackageIdentity& bad :
          {pack::PackageIdentity{"", "7"}, pack::PackageIdentity{"KV", "0"},
           pack::PackageIdentity{"KV[1]", "7"}, pack::PackageIdentity{"KV", "2147483648"}}) {
-        EXPECT_FALSE(pack::WritePackage(m_root / "stub.exe", tree, "KVNew", bad, m_root / "out.exe",
-                                        &stats, &why))
+        EXPECT_EQ(
+            pack::WritePackage(m_root / "stub.exe", tree, "KVNew", bad, m_root / "out.exe", &stats)
+                .problem,
+            pack::PackProblem::BadIdentity)
             << bad.section << " " << bad.revision;
         EXPECT_FALSE(fs::exists(m_root / "out.exe"));
     }
@@ -170,39 +185,44 @@ TEST_F(PackerFolder, LeavesNothingWhenTheStubIsRefused)
 
 TEST(ControlSection, PrintsTheThreeKeysOrSaysWhyNot)
 {
-    std::string why;
+    using P = pack::PackProblem;
+    std::string text;
     EXPECT_EQ(pack::ControlSection("KV Universal", "7", "https://dl.example/kv/KVSetup.exe",
-                                   "KVNew", &why),
+                                   "KVNew", &text),
+              P::None);
+    EXPECT_EQ(text,
               "[KV Universal]\nDownloadUrl=https://dl.example/kv/KVSetup.exe\n"
               "ExePath=KVNew\\KVWizard.exe\nRevision=7\n");
     const struct {
         const char* section;
         const char* revision;
         std::string url;
+        P expected;
     } refused[] = {
-        {"", "7", "http://h/p.exe"},
-        {"a]b", "7", "http://h/p.exe"},
-        {"a\nb", "7", "http://h/p.exe"},
-        {"s", "0", "http://h/p.exe"},
-        {"s", "-1", "http://h/p.exe"},
-        {"s", "07", "http://h/p.exe"},
-        {"s", "2147483648", "http://h/p.exe"},
-        {"s", "7x", "http://h/p.exe"},
-        {"s", "7", "ftp://h/p.exe"},
-        {"s", "7", "http://h/a b.exe"},
-        {"s", "7", "http://h\\p.exe"},
-        {"s", "7", "http://h/"},
-        {"s", "7", "http://h"},
-        {"s", "7", "http://h/kvnew"},  // the download would take the folder's name
-        {"s", "7", "http://h/" + std::string(250, 'p') + ".exe"},
+        {"", "7", "http://h/p.exe", P::BadSection},
+        {"a]b", "7", "http://h/p.exe", P::BadSection},
+        {"a\nb", "7", "http://h/p.exe", P::BadSection},
+        {"s", "0", "http://h/p.exe", P::BadRevision},
+        {"s", "-1", "http://h/p.exe", P::BadRevision},
+        {"s", "07", "http://h/p.exe", P::BadRevision},
+        {"s", "2147483648", "http://h/p.exe", P::BadRevision},
+        {"s", "7x", "http://h/p.exe", P::BadRevision},
+        {"s", "7", "ftp://h/p.exe", P::BadUrl},
+        {"s", "7", "http://h/a b.exe", P::BadUrl},
+        {"s", "7", "http://h\\p.exe", P::BadUrl},
+        {"s", "7", "http://h/", P::UrlWithoutFileName},
+        {"s", "7", "http://h", P::UrlWithoutFileName},
+        // the download would take the folder's name
+        {"s", "7", "http://h/kvnew", P::PackageNamedLikeFolder},
+        {"s", "7", "http://h/" + std::string(250, 'p') + ".exe", P::BadUrl},
     };
     for (const auto& c : refused) {
-        why.clear();
-        EXPECT_EQ(pack::ControlSection(c.section, c.revision, c.url, "KVNew", &why), "")
+        text = "untouched";
+        EXPECT_EQ(pack::ControlSection(c.section, c.revision, c.url, "KVNew", &text), c.expected)
             << c.section << " " << c.revision << " " << c.url;
-        EXPECT_FALSE(why.empty());
+        EXPECT_EQ(text, "untouched");
     }
-    EXPECT_NE(pack::ControlSection("s", "2147483647", "http://h/p.exe", "KVNew", &why), "");
+    EXPECT_EQ(pack::ControlSection("s", "2147483647", "http://h/p.exe", "KVNew", &text), P::None);
 }
 
 TEST(ControlSection, RolloutIsAPercentageMorvaneReadsAsWritten)

@@ -10,7 +10,7 @@
 #include "pack/packer.h"
 #include "rules/package_record.h"
 #include "rules/pe_headers.h"
-#include "sys/pe_certificate.h"
+#include "rules/pe_certificate.h"
 
 namespace {
 
@@ -39,12 +39,11 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         const std::string payload =
             testpayload::BuildPayload("KVNew", {testpayload::File("a", "x")});
         pack::ResourcePlan plan;
-        std::string why;
         const std::string record =
             rules::EncodePackageRecord("KV Universal", "7", "KVNew", "KVWizard.exe");
-        ASSERT_TRUE(pack::PlanResourceSection(Bytes(stub), stub.size(), pack::PackageManifest(),
-                                              record, payload.size(), &plan, &why))
-            << why;
+        ASSERT_EQ(pack::PlanResourceSection(Bytes(stub), stub.size(), pack::PackageManifest(),
+                                            record, payload.size(), &plan),
+                  pack::PackProblem::None);
         const std::string image = Assemble(plan, payload);
         EXPECT_EQ(image.size() % 0x200, 0u);
 
@@ -64,8 +63,8 @@ TEST(ResourceSection, LandsWhereTheLoaderLooksInBothImageKinds)
         EXPECT_EQ(Read32(image, optional + 56), 0x3000u);  // SizeOfImage covers it
         EXPECT_EQ(Read32(image, optional + 56) % 0x1000, 0u);
         // Still an unsigned image to the package check, ready for a signing tool.
-        sys::Span table{1, 1};
-        EXPECT_TRUE(sys::FindCertificateTable(Bytes(image), image.size(), &table));
+        rules::CertificateSpan table{1, 1};
+        EXPECT_TRUE(rules::FindCertificateTable(Bytes(image), image.size(), &table));
         EXPECT_EQ(table.length, 0u);
     }
 }
@@ -78,30 +77,30 @@ TEST(ResourceSection, RefusesStubsItCannotExtendSafely)
     signedStub.securityOffset = 0x400;
     symbols.symbolTable = 0x400;
     full.sections = 10;  // 0x178 + 10 * 40 fills the 0x200 bytes of headers
+    using P = pack::PackProblem;
     const struct {
         const char* what;
         std::string stub;
+        P expected;
     } cases[] = {
-        {"not an image", "MZ but nothing else"},
-        {"has resources", testimage::MinimalImage(resources)},
-        {"signed", testimage::MinimalImage(signedStub)},
-        {"symbols", testimage::MinimalImage(symbols)},
-        {"bytes after the last section", withTrailer},
-        {"no room for a section header", testimage::MinimalImage(full)},
+        {"not an image", "MZ but nothing else", P::NotPeImage},
+        {"has resources", testimage::MinimalImage(resources), P::StubHasResources},
+        {"signed", testimage::MinimalImage(signedStub), P::StubIsSigned},
+        {"symbols", testimage::MinimalImage(symbols), P::StubHasSymbols},
+        {"bytes after the last section", withTrailer, P::BytesAfterLastSection},
+        {"no room for a section header", testimage::MinimalImage(full), P::NoRoomForSection},
     };
     for (const auto& c : cases) {
         pack::ResourcePlan plan;
-        std::string why;
-        EXPECT_FALSE(
-            pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", "r", 10, &plan, &why))
+        EXPECT_EQ(pack::PlanResourceSection(Bytes(c.stub), c.stub.size(), "m", "r", 10, &plan),
+                  c.expected)
             << c.what;
-        EXPECT_FALSE(why.empty()) << c.what;
     }
     pack::ResourcePlan plan;
-    std::string why;
     const std::string stub = testimage::MinimalImage();
-    EXPECT_FALSE(pack::PlanResourceSection(Bytes(stub), stub.size(), "m", "r",
-                                           pack::kMaxPayloadBytes + 1, &plan, &why));
+    EXPECT_EQ(pack::PlanResourceSection(Bytes(stub), stub.size(), "m", "r",
+                                        pack::kMaxPayloadBytes + 1, &plan),
+              P::PayloadTooLarge);
 }
 
 }  // namespace

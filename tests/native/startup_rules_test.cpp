@@ -80,16 +80,19 @@ TEST(RevisionNewer, ComparesAsUnsigned)
 TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
 {
     struct Case {
-        int os, connected, update;
+        bool os, connected, update;
         Action expected;
     } cases[] = {
-        {0, 0, 0, Action::ShowDialog},        {0, 1, 1, Action::ShowDialog},
-        {0, 0, 1, Action::ShowDialog},        {1, 0, 1, Action::LaunchLocalWizard},
-        {1, 0, 0, Action::LaunchLocalWizard}, {1, 1, 0, Action::LaunchLocalWizard},
-        {1, 1, 1, Action::ShowDialog},        {7, 3, 1, Action::ShowDialog},
+        {false, false, false, Action::ShowDialog},
+        {false, true, true, Action::ShowDialog},
+        {false, false, true, Action::ShowDialog},
+        {true, false, true, Action::LaunchLocalWizard},
+        {true, false, false, Action::LaunchLocalWizard},
+        {true, true, false, Action::LaunchLocalWizard},
+        {true, true, true, Action::ShowDialog},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(app::Decide(c.os, c.connected, c.update), c.expected)
+        EXPECT_EQ(app::Decide({c.os, c.connected, c.update}), c.expected)
             << c.os << c.connected << c.update;
 }
 

@@ -215,10 +215,9 @@ std::string Stub()
 bool WritePackage(const std::wstring& path, const std::string& payload)
 {
     pack::ResourcePlan plan;
-    std::string why;
     const std::string stub = Stub();
-    if (!pack::PlanResourceSection(testpayload::Bytes(stub), stub.size(), pack::PackageManifest(),
-                                   "", payload.size(), &plan, &why))
+    if (pack::PlanResourceSection(testpayload::Bytes(stub), stub.size(), pack::PackageManifest(),
+                                  "", payload.size(), &plan) != pack::PackProblem::None)
         return false;
     return WriteBytes(path,
                       plan.head + plan.directory + payload + std::string(plan.tailPadding, '\0'));
