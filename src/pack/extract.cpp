@@ -1,6 +1,5 @@
 #include "pack/extract.h"
 
-#include <process.h>
 #include <winternl.h>
 
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "win/security.h"
 #include "win/wstr.h"
 #include "win/syslib.h"
+#include "win/thread.h"
 
 // Everything is made through handles: the folder below the temporary folder is created fresh
 // (never opened if it exists, link or not), each sub-folder and file relative to the held
@@ -71,40 +71,33 @@ enum class Made { Done, Exists, Failed };
 class ParallelDigest {
 public:
     ParallelDigest(const unsigned char* payload, size_t length)
-        : m_payload(payload), m_length(length)
+        : m_payload(payload), m_length(length), m_thread(false)
     {
-        m_thread.reset(reinterpret_cast<HANDLE>(
-            ::_beginthreadex(nullptr, 0, &ParallelDigest::Run, this, 0, nullptr)));
-        if (!m_thread) Run(this);
+        if (!m_thread.Start<ParallelDigest, &ParallelDigest::Digest>(this)) Digest();
     }
-    ~ParallelDigest() { Wait(); }
     ParallelDigest(const ParallelDigest&) = delete;
     ParallelDigest& operator=(const ParallelDigest&) = delete;
 
     bool Matches()
     {
-        Wait();
+        // The extractor has no window: a plain wait.
+        m_thread.Join();
         return std::memcmp(m_digest, m_payload + pack::kHashOffset, sizeof m_digest) == 0;
     }
 
 private:
-    static unsigned __stdcall Run(void* param)
+    void Digest()
     {
-        auto* self = static_cast<ParallelDigest*>(param);
         pack::Sha256 hash;
-        hash.Update(self->m_payload + pack::kHashedFrom, self->m_length - pack::kHashedFrom);
-        hash.Finish(self->m_digest);
-        return 0;
-    }
-    void Wait()
-    {
-        if (m_thread) ::WaitForSingleObject(m_thread.get(), INFINITE);
+        hash.Update(m_payload + pack::kHashedFrom, m_length - pack::kHashedFrom);
+        hash.Finish(m_digest);
     }
 
     const unsigned char* m_payload;
     size_t m_length;
     unsigned char m_digest[pack::Sha256::kDigestSize] = {};
-    win::Handle m_thread;
+    // Last, so that it is joined (by its destructor) before the rest goes.
+    win::Thread m_thread;
 };
 
 // One run's writes: folders under their real names, files under temporary names until the

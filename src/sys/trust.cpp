@@ -24,67 +24,12 @@ const GUID kGenericVerifyV2 = {
 const win::Crypt32Calls* Crypt()
 {
     const win::Crypt32Calls& api = win::Crypt32();
-    return win::Present(api.CryptQueryObject, api.CryptMsgGetParam, api.CryptMsgClose,
-                        api.CertFindCertificateInStore, api.CertGetNameStringW,
-                        api.CertFreeCertificateContext, api.CertCloseStore,
-                        api.CryptSIPRetrieveSubjectGuid, api.CryptSIPLoad,
-                        api.CryptHashPublicKeyInfo)
-               ? &api
-               : nullptr;
+    return win::IfPresent(api, api.CryptQueryObject, api.CryptMsgGetParam, api.CryptMsgClose,
+                          api.CertFindCertificateInStore, api.CertGetNameStringW,
+                          api.CertFreeCertificateContext, api.CertCloseStore,
+                          api.CryptSIPRetrieveSubjectGuid, api.CryptSIPLoad,
+                          api.CryptHashPublicKeyInfo);
 }
-
-class Store {
-public:
-    explicit Store(const win::Crypt32Calls& api) : m_api(api) {}
-    ~Store()
-    {
-        if (m_store) m_api.CertCloseStore(m_store, 0);
-    }
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
-    HCERTSTORE* out() { return &m_store; }
-    HCERTSTORE get() const { return m_store; }
-
-private:
-    const win::Crypt32Calls& m_api;
-    HCERTSTORE m_store = nullptr;
-};
-
-class Message {
-public:
-    explicit Message(const win::Crypt32Calls& api) : m_api(api) {}
-    ~Message()
-    {
-        if (m_message) m_api.CryptMsgClose(m_message);
-    }
-    Message(const Message&) = delete;
-    Message& operator=(const Message&) = delete;
-    HCRYPTMSG* out() { return &m_message; }
-    HCRYPTMSG get() const { return m_message; }
-
-private:
-    const win::Crypt32Calls& m_api;
-    HCRYPTMSG m_message = nullptr;
-};
-
-class Certificate {
-public:
-    Certificate(const win::Crypt32Calls& api, PCCERT_CONTEXT context)
-        : m_api(api), m_context(context)
-    {
-    }
-    ~Certificate()
-    {
-        if (m_context) m_api.CertFreeCertificateContext(m_context);
-    }
-    Certificate(const Certificate&) = delete;
-    Certificate& operator=(const Certificate&) = delete;
-    PCCERT_CONTEXT get() const { return m_context; }
-
-private:
-    const win::Crypt32Calls& m_api;
-    PCCERT_CONTEXT m_context;
-};
 
 // Reads exactly `length` bytes at `offset` through the handle.
 bool ReadAt(HANDLE file, uint64_t offset, unsigned char* buffer, size_t length)
@@ -215,23 +160,19 @@ bool HashPublicKey(const win::Crypt32Calls& api, PCCERT_CONTEXT certificate, Sig
 Signer SignerOf(const win::Crypt32Calls& api, const Bytes& signature)
 {
     Signer result;
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()), const_cast<BYTE*>(signature.data())};
-    Store store(api);
-    Message message(api);
-    if (!api.CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                              CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
-                              store.out(), message.out(), nullptr))
-        return result;
+    win::CertStore store;
+    win::CryptMessage message;
+    if (!OpenSignature(signature, &store, &message)) return result;
     const Bytes infoBytes = ReadSignerInfo(api, message.get());
     if (infoBytes.size() < sizeof(CMSG_SIGNER_INFO)) return result;
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(infoBytes.data());
     CERT_INFO wanted{};
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
-    Certificate certificate(
-        api, api.CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                            CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-    if (!certificate.get()) return result;
+    const win::CertContext certificate(
+        api.CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                       CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    if (!certificate) return result;
     result.name = DisplayName(api, certificate.get());
     result.hasKeyHash = HashPublicKey(api, certificate.get(), &result);
     return result;
@@ -334,6 +275,15 @@ Bytes ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile, sys::Packag
     const win::Crypt32Calls* api = Crypt();
     return api && kind != sys::PackageKind::None ? ReadSignature(*api, path, lockedFile, kind)
                                                  : Bytes();
+}
+
+bool OpenSignature(const Bytes& signature, win::CertStore* store, win::CryptMessage* message)
+{
+    const auto query = win::Crypt32().CryptQueryObject;
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()), const_cast<BYTE*>(signature.data())};
+    return query && query(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
+                          store->receive(), message->receive(), nullptr);
 }
 
 std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)

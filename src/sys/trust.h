@@ -64,6 +64,11 @@ std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::Pac
 std::vector<unsigned char> ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile,
                                              sys::PackageKind kind);
 
+// The certificates and the signed message of a signature blob (ReadSignatureBlob); false when
+// crypt32 cannot read it.
+bool OpenSignature(const std::vector<unsigned char>& signature, win::CertStore* store,
+                   win::CryptMessage* message);
+
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.
 bool VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,

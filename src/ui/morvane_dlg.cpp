@@ -190,7 +190,7 @@ void CMorvaneDlg::SetUpFontAndTitle()
 
 void CMorvaneDlg::SetTextFont(int dpi)
 {
-    win::GdiObject font(CreateTextFont(dpi));
+    win::Font font(CreateTextFont(dpi));
     // The dialog and the picture keep the template's font.
     for (HWND control : {m_ctlMessage, m_ctlReason, m_btnNo, m_btnYes, m_btnCancel, m_ctlSize})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);

@@ -47,8 +47,6 @@ protected:
     void ShowFailure(const rules::Failure& failure);
 
 private:
-    using Icon = win::Unique<win::IconTraits>;
-
     void DoDataExchange();
     void SetUpFontAndTitle();
     void SetTextFont(int dpi);
@@ -70,8 +68,8 @@ private:
 
     const settings::Values& m_values;
     const ui::State m_nOpening;
-    Icon m_hIcon;
-    Icon m_hSmallIcon;
+    win::Icon m_hIcon;
+    win::Icon m_hSmallIcon;
     HWND m_ctlMessage = nullptr;
     HWND m_ctlReason = nullptr;
     HWND m_btnNo = nullptr;
@@ -79,7 +77,7 @@ private:
     HWND m_btnCancel = nullptr;
     HWND m_ctlProgress = nullptr;
     HWND m_ctlSize = nullptr;
-    win::GdiObject m_fontText;
+    win::Font m_fontText;
     picture::CPictureEx m_picture;
     ui::State m_nState = ui::STATE_SETUP;
     update::Flow m_flow;

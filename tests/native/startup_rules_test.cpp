@@ -1,5 +1,4 @@
 #include "app/startup_rules.h"
-#include "sys/instance_match.h"
 
 #include <gtest/gtest.h>
 
@@ -138,16 +137,6 @@ TEST(ControlFileValues, UpdateNeedsAPlainPackageASafeWizardPathAndANewerRevision
     EXPECT_FALSE(app::IsUpdateOffered(L"ftp://h/KVSetup.exe", exe, 6, 5));
     EXPECT_FALSE(app::IsUpdateOffered(url, L"..\\KVWizard.exe", 6, 5));
     EXPECT_FALSE(app::IsUpdateOffered(url, L"", 6, 5));
-}
-
-TEST(InstanceMatch, IsACaseSensitiveSubstringOfTheDevicePath)
-{
-    const std::wstring own = L"tmp\\app\\Morvane.exe";
-    EXPECT_TRUE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\tmp\\app\\Morvane.exe", own));
-    EXPECT_TRUE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume2\\x\\tmp\\app\\Morvane.exe", own));
-    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\tmp\\other\\Morvane.exe", own));
-    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\TMP\\APP\\MORVANE.EXE", own));
-    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\anything.exe", L""));
 }
 
 TEST(UpdateCheckKey, OnlyAClearNoTurnsChecksOff)

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "../native/gif_builder.h"
-#include "picture_test_access.h"
+#include "gif_builder.h"
+#include "picture_ex_test_access.h"
 #include "test_support.h"
 
 namespace gb = gifbuild;
