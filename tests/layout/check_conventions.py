@@ -8,6 +8,8 @@ import os
 import re
 import sys
 
+from check_includes import report, room_files
+
 # Files whose only names are the entry points the platform calls, which must be global.
 ENTRY_POINTS = {"pack/pack_main.cpp", "pack/sfx_main.cpp"}
 # `using other::Name;` or `using Name = other::Name;` at the start of a line in a header.
@@ -18,35 +20,22 @@ REASON_OUT = re.compile(r"std::w?string\s*\*\s*(why|reason|error|message|detail)
 
 def violations(src):
     found = []
-    for room in sorted(os.listdir(src)):
-        folder = os.path.join(src, room)
-        if not os.path.isdir(folder):
-            continue
-        for name in sorted(os.listdir(folder)):
-            if not name.endswith((".h", ".cpp")):
-                continue
-            relative = "%s/%s" % (room, name)
-            with open(os.path.join(folder, name), encoding="utf-8") as f:
-                text = f.read()
-            if relative not in ENTRY_POINTS and not re.search(r"^namespace %s \{" % room, text, re.M):
-                found.append("%s: declares nothing in namespace %s" % (relative, room))
-            if name.endswith(".h"):
-                for m in REEXPORT.finditer(text):
-                    if m.group(1) != room and m.group(1) != "std":
-                        found.append("%s: re-exports a name of %s:: into %s::" % (
-                            relative, m.group(1), room))
-            for m in REASON_OUT.finditer(text):
-                found.append("%s: a reason string as an out-parameter (%s); answer an enum" % (
-                    relative, m.group(0)))
+    for room, path in room_files(src):
+        relative = os.path.relpath(path, src).replace(os.sep, "/")
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+        if relative not in ENTRY_POINTS and not re.search(r"^namespace %s \{" % room, text, re.M):
+            found.append("%s: declares nothing in namespace %s" % (relative, room))
+        if path.endswith(".h"):
+            for m in REEXPORT.finditer(text):
+                if m.group(1) not in (room, "std"):
+                    found.append("%s: re-exports a name of %s:: into %s::" % (
+                        relative, m.group(1), room))
+        for m in REASON_OUT.finditer(text):
+            found.append("%s: a reason string as an out-parameter (%s); answer an enum" % (
+                relative, m.group(0)))
     return found
 
 
-def main():
-    found = violations(sys.argv[1])
-    for line in found:
-        print(line)
-    return 1 if found else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(report(violations(sys.argv[1])))
