@@ -75,7 +75,7 @@ int CMorvaneApp::InitInstance()
     if (m_values.osSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
 
     if (app::Decide({m_values.osSupported, m_bConnected != 0, m_bUpdateAvailable != 0}) ==
-        app::Action::ShowDialog) {
+        app::Decision::ShowDialog) {
         win::Trail(m_values.osSupported ? L"decision: ask about the update"
                                         : L"decision: show that the system is not supported");
         ShowDialog(ui::STATE_ASK);

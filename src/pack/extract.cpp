@@ -31,7 +31,6 @@ constexpr DWORD kWriteChunk = 1 << 20;
 // rename it away (and put a link in its place) while we write below it.
 constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
                                       FILE_TRAVERSE | FILE_READ_ATTRIBUTES | DELETE;
-constexpr ULONG kHold = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::wstring Widen(const std::string& utf8)
 {
@@ -138,8 +137,8 @@ private:
 Made Extraction::MakeTop(HANDLE temp, const std::wstring& name, PSECURITY_DESCRIPTOR security)
 {
     win::File folder;
-    const win::EntryResult made =
-        CreateIn(temp, name, kFolderAccess, kHold, FILE_DIRECTORY_FILE, security, &folder);
+    const win::EntryResult made = CreateIn(temp, name, kFolderAccess, win::kHoldSharing,
+                                           FILE_DIRECTORY_FILE, security, &folder);
     if (made == win::EntryResult::Exists) return Made::Exists;
     if (made != win::EntryResult::Opened) return Made::Failed;
     m_folders.push_back(std::move(folder));
@@ -149,8 +148,8 @@ Made Extraction::MakeTop(HANDLE temp, const std::wstring& name, PSECURITY_DESCRI
 bool Extraction::MakeFolder(size_t parent, const std::wstring& name, size_t* index)
 {
     win::File folder;
-    if (CreateIn(m_folders[parent].get(), name, kFolderAccess, kHold, FILE_DIRECTORY_FILE, nullptr,
-                 &folder) != win::EntryResult::Opened)
+    if (CreateIn(m_folders[parent].get(), name, kFolderAccess, win::kHoldSharing,
+                 FILE_DIRECTORY_FILE, nullptr, &folder) != win::EntryResult::Opened)
         return false;
     *index = m_folders.size();
     m_folders.push_back(std::move(folder));

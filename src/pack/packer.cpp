@@ -13,7 +13,7 @@
 namespace pack {
 namespace {
 
-constexpr size_t kChunk = 1 << 20;
+constexpr size_t kCopyChunk = 1 << 20;
 constexpr size_t kMaxIniValue = 259;
 
 std::string Utf8Name(const fs::path& path)
@@ -134,7 +134,7 @@ PackFault WritePieces(const std::string& stubBytes, const std::vector<SourceEntr
                 header.size() - kHashedFrom);
     Hash(&hash, folder);
     Hash(&hash, table);
-    std::vector<char> buffer(kChunk);
+    std::vector<char> buffer(kCopyChunk);
     for (const SourceEntry& entry : tree)
         if (entry.kind == EntryKind::File)
             if (PackFault fault = StreamFile(entry, &out, &hash, &buffer)) return fault;

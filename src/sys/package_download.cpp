@@ -13,7 +13,7 @@ namespace {
 
 // How often a waiting Run looks at the stop flag, the clock and the bytes that arrived.
 constexpr DWORD kStallPollMs = 100;
-constexpr DWORD kChunk = 64 * 1024;
+constexpr DWORD kReadChunk = 64 * 1024;
 
 // The file's delete disposition, so that a partial file goes with its last handle however the
 // process ends. SetFileInformationByHandle is looked up because Windows XP lacks it; there only
@@ -158,7 +158,7 @@ private:
 
     NetFault Receive(const HttpSession& session, HINTERNET request)
     {
-        std::vector<char> buffer(kChunk);
+        std::vector<char> buffer(kReadChunk);
         for (;;) {
             // Asks what has arrived before reading: Wine's InternetReadFile returns only once
             // the buffer is full or the body has ended, which would hide a slow server's bytes.
@@ -167,8 +167,8 @@ private:
                 return NetFault::Cut;
             if (available == 0) break;
             DWORD got = 0;
-            if (!session.api().InternetReadFile(request, buffer.data(),
-                                                available < kChunk ? available : kChunk, &got))
+            if (!session.api().InternetReadFile(
+                    request, buffer.data(), available < kReadChunk ? available : kReadChunk, &got))
                 return NetFault::Cut;
             if (got == 0) break;
             win::Locked hold(m_lock);

@@ -22,6 +22,10 @@ enum class EntryResult {
     Failed,     // anything else: access, sharing, a name the volume refuses, no ntdll entry
 };
 
+// The sharing of a held entry: others may read and write, but without delete sharing nobody
+// can rename or delete it (and put a link in its place) while we hold it.
+constexpr ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
 // What NtCreateFile is asked for: access, sharing, FILE_OPEN / FILE_CREATE / FILE_OPEN_IF, and
 // FILE_DIRECTORY_FILE or FILE_NON_DIRECTORY_FILE and the like.
 struct EntryOpen {

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-using app::Action;
+using app::Decision;
 
 TEST(UnescapeControlChars, ConvertsTheThreeLowerCaseEscapesOnly)
 {
@@ -81,15 +81,15 @@ TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
 {
     struct Case {
         bool os, connected, update;
-        Action expected;
+        Decision expected;
     } cases[] = {
-        {false, false, false, Action::ShowDialog},
-        {false, true, true, Action::ShowDialog},
-        {false, false, true, Action::ShowDialog},
-        {true, false, true, Action::LaunchLocalWizard},
-        {true, false, false, Action::LaunchLocalWizard},
-        {true, true, false, Action::LaunchLocalWizard},
-        {true, true, true, Action::ShowDialog},
+        {false, false, false, Decision::ShowDialog},
+        {false, true, true, Decision::ShowDialog},
+        {false, false, true, Decision::ShowDialog},
+        {true, false, true, Decision::LaunchLocalWizard},
+        {true, false, false, Decision::LaunchLocalWizard},
+        {true, true, false, Decision::LaunchLocalWizard},
+        {true, true, true, Decision::ShowDialog},
     };
     for (const auto& c : cases)
         EXPECT_EQ(app::Decide({c.os, c.connected, c.update}), c.expected)
