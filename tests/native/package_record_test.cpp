@@ -36,6 +36,8 @@ TEST(PackageRecord, WritesWhatItReadsBack)
     EXPECT_EQ(record.revision, 2147483647u);
     EXPECT_EQ(record.folder, L"Nouveaut\u00e9");
     EXPECT_EQ(record.wizard, L"bin\\KVWizard.exe");
+    ASSERT_TRUE(Read(rules::EncodePackageRecord("KV", "10", "KVNew", "KVWizard.exe"), &record));
+    EXPECT_EQ(record.revision, 10u);
 }
 
 // Anything but the exact form is no record, so a package cannot be read two ways.
@@ -65,6 +67,8 @@ TEST(PackageRecord, RefusesEveryOtherForm)
          "revision 0"},
         {"Morvane-Package: 1\nSection: KV\nRevision: 07\nFolder: KVNew\nWizard: KVWizard.exe\n",
          "leading zero"},
+        {"Morvane-Package: 1\nSection: KV\nRevision: 1/\nFolder: KVNew\nWizard: KVWizard.exe\n",
+         "a character just below the digits"},
         {"Morvane-Package: 1\nSection: KV\nRevision: 2147483648\nFolder: KVNew\n"
          "Wizard: KVWizard.exe\n",
          "revision past 2^31-1"},

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sys/trust_rules.h"
@@ -115,6 +116,17 @@ TEST(PeCertificate, UnsignedImageHasAnEmptyTable)
     EXPECT_EQ(table.length, 0u);
     EXPECT_FALSE(Check(image));
 
+    // A directory with only one of its halves set is no table either.
+    for (const auto& half : {std::pair<uint32_t, uint32_t>{0, 0x100}, {0x400, 0}}) {
+        Bytes image = MakeImage();
+        Put32(image, SecurityEntry(image), half.first);
+        Put32(image, SecurityEntry(image) + 4, half.second);
+        table = rules::CertificateSpan{1, 1};
+        EXPECT_TRUE(rules::FindCertificateTable(image.data(), image.size(), &table));
+        EXPECT_EQ(table.offset, 0u);
+        EXPECT_EQ(table.length, 0u);
+    }
+
     Bytes few = MakeImage();  // too few data directories to hold a security entry
     Put32(few, kOptional + 92, 4);
     EXPECT_TRUE(rules::FindCertificateTable(few.data(), few.size(), &table));
@@ -173,6 +185,11 @@ TEST(PeCertificate, RefusesMalformedTables)
     notDer[8] = 0x31;
     EXPECT_FALSE(Check(Sign(MakeImage(), notDer))) << "not a SEQUENCE";
 
+    // DER lengths of more than four bytes are refused, whatever they say.
+    Bytes fiveByteLength = {0x30, 0x85, 0, 0, 0, 0, 0x10};
+    fiveByteLength.resize(fiveByteLength.size() + 0x10, 0xA5);
+    EXPECT_FALSE(Check(Sign(MakeImage(), Entry(fiveByteLength)))) << "five length bytes";
+
     Bytes derTooLong = Entry(blob);
     derTooLong[10] = 0x7F;  // DER length far beyond the entry
     EXPECT_FALSE(Check(Sign(MakeImage(), derTooLong))) << "DER length beyond entry";
@@ -207,6 +224,19 @@ TEST(PeCertificate, RefusesWhatIsNoPeImage)
     Bytes smallOptional = image;
     Put16(smallOptional, kPe + 20, 96);
     EXPECT_FALSE(rules::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table));
+}
+
+// The table's bytes must be the table the directory names, all of them.
+TEST(PeCertificate, TableBytesMustBeTheWholeTable)
+{
+    const Bytes entry = Entry(Der(0x80));
+    const rules::CertificateSpan table{0x400, static_cast<uint32_t>(entry.size() + 8)};
+    rules::CertificateSpan blob;
+    EXPECT_FALSE(rules::CheckCertificateTable(table, 0x400 + table.length, entry.data(),
+                                              entry.size(), &blob));
+    const rules::CertificateSpan exact{0x400, static_cast<uint32_t>(entry.size())};
+    EXPECT_TRUE(rules::CheckCertificateTable(exact, 0x400 + exact.length, entry.data(),
+                                             entry.size(), &blob));
 }
 
 // Every prefix of a signed image is read without going past its end (ASan watches).

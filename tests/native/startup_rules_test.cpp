@@ -40,6 +40,29 @@ TEST(LanguageFolder, MapsPrimaryLanguagesAndDefaultsToEnglish)
     EXPECT_STREQ(app::LanguageFolderFor(0), L"English");
 }
 
+// The refused wizard's built-in text, whole, in the language of each folder; English for any
+// other folder.
+TEST(LanguageFolder, RefusedWizardTextIsTheFoldersOwn)
+{
+    const struct {
+        const wchar_t* folder;
+        const wchar_t* ending;
+    } cases[] = {
+        {L"Spanish", L"no lleva la firma v\u00e1lida del editor."},
+        {L"French", L"il ne porte pas la signature valide de l'\u00e9diteur."},
+        {L"Portuguese", L"n\u00e3o tem a assinatura v\u00e1lida do editor."},
+        {L"English", L"it does not carry the publisher's valid signature."},
+        {L"German", L"it does not carry the publisher's valid signature."},
+        {L"", L"it does not carry the publisher's valid signature."},
+    };
+    for (const auto& c : cases) {
+        const std::wstring text = app::WizardRefusedText(c.folder);
+        const std::wstring ending = c.ending;
+        ASSERT_GE(text.size(), ending.size()) << c.folder;
+        EXPECT_EQ(text.substr(text.size() - ending.size()), ending) << c.folder;
+    }
+}
+
 TEST(VersionAtLeast, IsLexicographicOverUnsignedValues)
 {
     struct Case {
