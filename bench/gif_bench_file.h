@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/native/gif_builder.h"
+#include "../tests/support/gif_builder.h"
 
 namespace gifbench {
 

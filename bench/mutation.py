@@ -32,6 +32,7 @@ ELEVATED = [
     "src/sys/trust_rules.cpp",
     "src/rules/package_record.cpp",
     "src/sys/http_rules.cpp",
+    "src/rules/pe_certificate.cpp",
 ]
 REST = [
     "src/app/ini_text.cpp",

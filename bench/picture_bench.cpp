@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "../tests/windows/picture_test_access.h"
+#include "../tests/windows/picture_ex_test_access.h"
 #include "gif_bench_file.h"
 #include "picture/picture_ex.h"
 
 namespace {
 
 namespace gb = gifbuild;
-using P = PictureTestAccess;
+using P = picture::PictureTestAccess;
 
 double NowMs()
 {
@@ -85,7 +85,7 @@ struct File {
 
 // The longest of five LoadFile + StartAnimation calls, each while the previous load still
 // decodes or animates (so the stop inside LoadFile is counted), and the longest from empty.
-void TimeLoads(CPictureEx& picture, const File& file)
+void TimeLoads(picture::CPictureEx& picture, const File& file)
 {
     double fromRunning = 0, fromEmpty = 0;
     for (int i = 0; i < 5; ++i) {
@@ -166,7 +166,7 @@ int wmain(int argc, wchar_t** argv)
                           700, 540, nullptr, nullptr, nullptr, nullptr);
     HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKFRAME, 10, 10,
                                    50, 50, parent, nullptr, nullptr, nullptr);
-    CPictureEx picture;
+    picture::CPictureEx picture;
     picture.Attach(child);
 
     std::printf("== time the calling thread spends in LoadFile + StartAnimation (goal < 100 ms)\n");

@@ -7,7 +7,7 @@
 #include "win/syslib.h"
 
 namespace {
-CMorvaneApp theApp;
+app::CMorvaneApp theApp;
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)

@@ -5,23 +5,13 @@
 #include "app/morvane_app.h"
 #include "app/startup_rules.h"
 #include "rules/folders.h"
+#include "win/environment.h"
+
+namespace app {
 
 namespace {
 
 const DWORD kPathChars = MAX_PATH;
-
-// The variable's whole value, or empty when it is unset; how long a value may be is the
-// temporary-folder rule's business.
-std::wstring ReadVariable(const wchar_t* name)
-{
-    const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) return std::wstring();
-    std::wstring value(size, L'\0');
-    const DWORD length = ::GetEnvironmentVariableW(name, &value[0], size);
-    if (length == 0 || length >= size) return std::wstring();
-    value.resize(length);
-    return value;
-}
 
 bool IsFolder(const std::wstring& path) { return ::PathIsDirectoryW(path.c_str()) != FALSE; }
 
@@ -36,7 +26,8 @@ int CMorvaneApp::InitFoldersAndLanguage()
     ::PathRemoveFileSpecW(path);
     const std::wstring appDir = path;
 
-    const std::wstring temp = rules::TemporaryFolder(ReadVariable(L"temp"), ReadVariable(L"tmp"));
+    const std::wstring temp =
+        rules::TemporaryFolder(win::EnvironmentVariable(L"temp"), win::EnvironmentVariable(L"tmp"));
     m_values.installation = settings::MakeInstallation(appDir, temp, L"");
     if (temp.empty()) return 0;
 
@@ -48,3 +39,5 @@ int CMorvaneApp::InitFoldersAndLanguage()
     }
     return 0;
 }
+
+}  // namespace app

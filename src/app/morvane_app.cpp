@@ -15,6 +15,8 @@
 #include "win/trail.h"
 #include "win/wstr.h"
 
+namespace app {
+
 namespace {
 
 std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
@@ -72,8 +74,8 @@ int CMorvaneApp::InitInstance()
     win::Trail(m_bConnected ? L"support server reachable" : L"support server not reachable");
     if (m_values.osSupported && CheckForUpdate()) m_bUpdateAvailable = 1;
 
-    if (app::Decide(m_values.osSupported, m_bConnected, m_bUpdateAvailable) ==
-        app::Action::ShowDialog) {
+    if (app::Decide({m_values.osSupported, m_bConnected != 0, m_bUpdateAvailable != 0}) ==
+        app::Decision::ShowDialog) {
         win::Trail(m_values.osSupported ? L"decision: ask about the update"
                                         : L"decision: show that the system is not supported");
         ShowDialog(ui::STATE_ASK);
@@ -130,6 +132,8 @@ void CMorvaneApp::ShowDialog(ui::State opening)
     // Only the dialog needs the control classes: the path to the wizard never pays for them.
     RegisterCommonControls();
     ReadFailureReasons();
-    CMorvaneDlg dialog(m_values, opening);
+    ui::CMorvaneDlg dialog(m_values, opening);
     dialog.DoModal();
 }
+
+}  // namespace app

@@ -6,6 +6,8 @@
 #include "sys/server_probe.h"
 #include "ui/dialog_states.h"
 
+namespace app {
+
 class CMorvaneApp {
 public:
     CMorvaneApp() = default;
@@ -47,3 +49,5 @@ private:
 // Reads one value of an INI file: at most 259 characters, escape sequences converted.
 std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
                           const std::wstring& defaultValue, const std::wstring& file);
+
+}  // namespace app

@@ -4,14 +4,15 @@
 
 #include "app/morvane_app.h"
 
+#include "app/ini_text.h"
 #include "app/startup_rules.h"
 #include "rules/failure.h"
 #include "rules/folders.h"
 #include "win/handles.h"
 
-namespace {
+namespace app {
 
-const int kValueChars = 260;  // 259 characters and the terminator
+namespace {
 
 int ReadNumber(const std::wstring& section, const std::wstring& key, const wchar_t* defaultValue,
                const std::wstring& file)
@@ -37,10 +38,11 @@ std::wstring ChooseLanguageFile(const std::wstring& languageFolder, const wchar_
 std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
                           const std::wstring& defaultValue, const std::wstring& file)
 {
-    wchar_t buffer[kValueChars] = {};
+    // The profile reader's buffer: the value's characters and the terminator.
+    wchar_t buffer[kValueChars + 1] = {};
     ::GetPrivateProfileStringW(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
-                               kValueChars, file.c_str());
-    buffer[kValueChars - 1] = L'\0';
+                               static_cast<DWORD>(kValueChars + 1), file.c_str());
+    buffer[kValueChars] = L'\0';
     // Escapes are converted after the cut, so a backslash cut off from its letter stays.
     return app::UnescapeControlChars(buffer);
 }
@@ -133,3 +135,5 @@ int CMorvaneApp::FindDriverName()
     s.drvName = ReadIniValue(L"Strings", L"DRVNAME", L"", file);
     return 1;
 }
+
+}  // namespace app

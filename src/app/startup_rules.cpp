@@ -65,11 +65,11 @@ bool IsRevisionNewer(std::int32_t remote, std::int32_t local)
     return static_cast<std::uint32_t>(remote) > static_cast<std::uint32_t>(local);
 }
 
-Action Decide(int osSupported, int connected, int updateAvailable)
+Decision Decide(const StartupFindings& found)
 {
-    if (!osSupported) return Action::ShowDialog;
-    if (connected && updateAvailable) return Action::ShowDialog;
-    return Action::LaunchLocalWizard;
+    if (!found.osSupported) return Decision::ShowDialog;
+    if (found.connected && found.updateAvailable) return Decision::ShowDialog;
+    return Decision::LaunchLocalWizard;
 }
 
 std::wstring FileNamePart(const std::wstring& url)

@@ -28,10 +28,17 @@ bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint32_t se
 // A remote revision is newer when it is greater as an unsigned 32-bit value.
 bool IsRevisionNewer(std::int32_t remote, std::int32_t local);
 
-enum class Action { LaunchLocalWizard, ShowDialog };
+enum class Decision { LaunchLocalWizard, ShowDialog };
+
+// What start-up has found by the time it decides.
+struct StartupFindings {
+    bool osSupported = false;
+    bool connected = false;  // the support server answered
+    bool updateAvailable = false;
+};
 
 // The dialog opens when the system is unsupported, or when online with an update.
-Action Decide(int osSupported, int connected, int updateAvailable);
+Decision Decide(const StartupFindings& found);
 
 // The last path component of a URL or path, as the shell's PathFindFileNameW finds it: what
 // follows the last '\\', '/' or ':' that has something other than a separator after it.

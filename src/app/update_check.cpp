@@ -16,10 +16,12 @@
 #include "win/trail.h"
 #include "win/wstr.h"
 
+namespace app {
+
 namespace {
 
 // No update: says why on the trail.
-bool Refuse(const wchar_t* why)
+bool NoUpdate(const wchar_t* why)
 {
     win::Trail(std::wstring(L"update check: no update, ") + why);
     return false;
@@ -58,12 +60,12 @@ int CMorvaneApp::CheckForUpdate()
     // Without the folder the package would land in there is nothing to offer; the server is
     // not asked.
     if (!::PathIsDirectoryW(m_values.installation.tempDir.c_str()))
-        return Refuse(L"the temporary folder does not exist");
+        return NoUpdate(L"the temporary folder does not exist");
     // Read from the fetched bytes: a copy in the user's temporary folder could be rewritten
     // between one read and the next.
     std::vector<char> body;
     if (!sys::FetchControlFile(m_values.settings.installerCtlFile, m_networkDeadline, &body))
-        return Refuse(L"control file could not be fetched");
+        return NoUpdate(L"control file could not be fetched");
     const app::IniText control(reinterpret_cast<const unsigned char*>(body.data()), body.size());
 
     const std::wstring& section = m_values.settings.drvName;
@@ -73,20 +75,21 @@ int CMorvaneApp::CheckForUpdate()
     // "..", a separator, a device) could put the package outside the temp folder.
     offer.packageName = app::PackageName(offer.downloadUrl);
     if (!rules::IsWebUrl(offer.downloadUrl))
-        return Refuse(L"DownloadUrl is not an http or https URL");
-    if (offer.packageName.empty()) return Refuse(L"DownloadUrl does not end in a plain file name");
+        return NoUpdate(L"DownloadUrl is not an http or https URL");
+    if (offer.packageName.empty())
+        return NoUpdate(L"DownloadUrl does not end in a plain file name");
 
     // ExePath decides what runs elevated and what the clean-up deletes.
     offer.exePath = control.Value(section, L"ExePath", L"");
     if (!rules::IsSafeExePath(offer.exePath))
-        return Refuse(L"ExePath is not a file in a folder below the temporary folder");
+        return NoUpdate(L"ExePath is not a file in a folder below the temporary folder");
     offer.revision = ::StrToIntW(control.Value(section, L"Revision", L"0").c_str());
     // Size= bounds the download; a value that is not a byte count the download could accept
     // offers nothing rather than a download without its bound.
     if (HasKey(control, section, L"Size") &&
         !app::ParseByteCount(control.Value(section, L"Size", L""), sys::kPackageLimitBytes,
                              &offer.packageSize))
-        return Refuse(L"Size is not a byte count from 1 to 2 GiB");
+        return NoUpdate(L"Size is not a byte count from 1 to 2 GiB");
     const std::int32_t local = m_values.settings.installerRevision;
     const bool newer =
         app::IsUpdateOffered(offer.downloadUrl, offer.exePath, offer.revision, local);
@@ -96,3 +99,5 @@ int CMorvaneApp::CheckForUpdate()
     m_values.offer = offer;
     return newer && ReachesThisMachine(control, section, offer.revision) ? 1 : 0;
 }
+
+}  // namespace app

@@ -1,6 +1,5 @@
 #include "pack/extract.h"
 
-#include <process.h>
 #include <winternl.h>
 
 #include <cstring>
@@ -10,11 +9,13 @@
 #include "pack/payload.h"
 #include "pack/sha256.h"
 #include "rules/folders.h"
+#include "win/environment.h"
 #include "win/handles.h"
 #include "win/nt_file.h"
 #include "win/security.h"
 #include "win/wstr.h"
 #include "win/syslib.h"
+#include "win/thread.h"
 
 // Everything is made through handles: the folder below the temporary folder is created fresh
 // (never opened if it exists, link or not), each sub-folder and file relative to the held
@@ -24,23 +25,12 @@
 namespace pack {
 namespace {
 
-// FileRenameInformation, which MSVC's winternl.h leaves out of FILE_INFORMATION_CLASS.
-constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
 constexpr DWORD kWriteChunk = 1 << 20;
 
 // A held folder: filled and, on roll-back, deleted by us; without delete sharing nobody can
 // rename it away (and put a link in its place) while we write below it.
 constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
                                       FILE_TRAVERSE | FILE_READ_ATTRIBUTES | DELETE;
-constexpr ULONG kHold = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// FILE_RENAME_INFORMATION, which only the driver kit's headers declare.
-struct RenameInformation {
-    BOOLEAN replaceIfExists;
-    HANDLE rootDirectory;
-    ULONG fileNameLength;
-    WCHAR fileName[MAX_PATH];
-};
 
 std::wstring Widen(const std::string& utf8)
 {
@@ -54,39 +44,12 @@ std::wstring Widen(const std::string& utf8)
     return wide;
 }
 
-std::wstring ReadVariable(const wchar_t* name)
-{
-    wchar_t value[MAX_PATH];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
-}
-
 // Creates `name` in the folder `parent`: FILE_CREATE fails on anything already there, a
 // planted link included, so we only ever write into what we made.
-NTSTATUS CreateIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                  ULONG options, PSECURITY_DESCRIPTOR security, win::File* made)
+win::EntryResult CreateIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                          ULONG options, PSECURITY_DESCRIPTOR security, win::File* made)
 {
     return win::OpenInFolder(parent, name, {access, share, FILE_CREATE, options}, made, security);
-}
-
-// Gives an open file a new name in its own folder.
-bool RenameInPlace(HANDLE file, HANDLE folder, const std::wstring& name)
-{
-    const auto setInformation = win::Ntdll().NtSetInformationFile;
-    if (!setInformation || name.size() >= MAX_PATH) return false;
-    RenameInformation rename{};
-    rename.fileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
-    name.copy(rename.fileName, name.size());
-    IO_STATUS_BLOCK status{};
-    // Windows renames a bare name within the file's folder; naming the folder as the root
-    // instead would open it again, which our handle's sharing refuses. Wine takes only the
-    // root form (STATUS_OBJECT_PATH_SYNTAX_BAD for the bare name).
-    NTSTATUS result = setInformation(file, &status, &rename, sizeof rename, kFileRenameInformation);
-    if (result == win::kStatusPathSyntaxBad) {
-        rename.rootDirectory = folder;
-        result = setInformation(file, &status, &rename, sizeof rename, kFileRenameInformation);
-    }
-    return NT_SUCCESS(result);
 }
 
 bool MarkForDeletion(HANDLE handle)
@@ -108,40 +71,33 @@ enum class Made { Done, Exists, Failed };
 class ParallelDigest {
 public:
     ParallelDigest(const unsigned char* payload, size_t length)
-        : m_payload(payload), m_length(length)
+        : m_payload(payload), m_length(length), m_thread(false)
     {
-        m_thread.reset(reinterpret_cast<HANDLE>(
-            ::_beginthreadex(nullptr, 0, &ParallelDigest::Run, this, 0, nullptr)));
-        if (!m_thread) Run(this);
+        if (!m_thread.Start<ParallelDigest, &ParallelDigest::Digest>(this)) Digest();
     }
-    ~ParallelDigest() { Wait(); }
     ParallelDigest(const ParallelDigest&) = delete;
     ParallelDigest& operator=(const ParallelDigest&) = delete;
 
     bool Matches()
     {
-        Wait();
+        // The extractor has no window: a plain wait.
+        m_thread.Join();
         return std::memcmp(m_digest, m_payload + pack::kHashOffset, sizeof m_digest) == 0;
     }
 
 private:
-    static unsigned __stdcall Run(void* param)
+    void Digest()
     {
-        auto* self = static_cast<ParallelDigest*>(param);
         pack::Sha256 hash;
-        hash.Update(self->m_payload + pack::kHashedFrom, self->m_length - pack::kHashedFrom);
-        hash.Finish(self->m_digest);
-        return 0;
-    }
-    void Wait()
-    {
-        if (m_thread) ::WaitForSingleObject(m_thread.get(), INFINITE);
+        hash.Update(m_payload + pack::kHashedFrom, m_length - pack::kHashedFrom);
+        hash.Finish(m_digest);
     }
 
     const unsigned char* m_payload;
     size_t m_length;
     unsigned char m_digest[pack::Sha256::kDigestSize] = {};
-    win::Handle m_thread;
+    // Last, so that it is joined (by its destructor) before the rest goes.
+    win::Thread m_thread;
 };
 
 // One run's writes: folders under their real names, files under temporary names until the
@@ -181,10 +137,10 @@ private:
 Made Extraction::MakeTop(HANDLE temp, const std::wstring& name, PSECURITY_DESCRIPTOR security)
 {
     win::File folder;
-    const NTSTATUS status =
-        CreateIn(temp, name, kFolderAccess, kHold, FILE_DIRECTORY_FILE, security, &folder);
-    if (status == win::kStatusNameCollision) return Made::Exists;
-    if (!NT_SUCCESS(status)) return Made::Failed;
+    const win::EntryResult made = CreateIn(temp, name, kFolderAccess, win::kHoldSharing,
+                                           FILE_DIRECTORY_FILE, security, &folder);
+    if (made == win::EntryResult::Exists) return Made::Exists;
+    if (made != win::EntryResult::Opened) return Made::Failed;
     m_folders.push_back(std::move(folder));
     return Made::Done;
 }
@@ -192,8 +148,8 @@ Made Extraction::MakeTop(HANDLE temp, const std::wstring& name, PSECURITY_DESCRI
 bool Extraction::MakeFolder(size_t parent, const std::wstring& name, size_t* index)
 {
     win::File folder;
-    if (!NT_SUCCESS(CreateIn(m_folders[parent].get(), name, kFolderAccess, kHold,
-                             FILE_DIRECTORY_FILE, nullptr, &folder)))
+    if (CreateIn(m_folders[parent].get(), name, kFolderAccess, win::kHoldSharing,
+                 FILE_DIRECTORY_FILE, nullptr, &folder) != win::EntryResult::Opened)
         return false;
     *index = m_folders.size();
     m_folders.push_back(std::move(folder));
@@ -218,9 +174,9 @@ bool Extraction::WriteFile(size_t parent, const std::wstring& name, size_t index
                            const pack::Entry& entry)
 {
     Pending file{win::File(), parent, name};
-    if (!NT_SUCCESS(CreateIn(m_folders[parent].get(), PartialName(index), GENERIC_WRITE | DELETE, 0,
-                             FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, nullptr,
-                             &file.handle)))
+    if (CreateIn(m_folders[parent].get(), PartialName(index), GENERIC_WRITE | DELETE, 0,
+                 FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, nullptr,
+                 &file.handle) != win::EntryResult::Opened)
         return false;
     m_files.push_back(std::move(file));
     return WriteContent(m_files.back().handle.get(), entry);
@@ -229,7 +185,7 @@ bool Extraction::WriteFile(size_t parent, const std::wstring& name, size_t index
 bool Extraction::Publish()
 {
     for (const Pending& file : m_files)
-        if (!RenameInPlace(file.handle.get(), m_folders[file.folder].get(), file.name))
+        if (!win::RenameInFolder(file.handle.get(), m_folders[file.folder].get(), file.name))
             return false;
     return true;
 }
@@ -265,10 +221,11 @@ win::File OpenTemporaryFolder(const std::wstring& path)
 // By Morvane's own rule, so the package unpacks where Morvane looks for it.
 std::wstring TemporaryFolder()
 {
-    return rules::TemporaryFolder(ReadVariable(L"TEMP"), ReadVariable(L"TMP"));
+    return rules::TemporaryFolder(win::EnvironmentVariable(L"TEMP"),
+                                  win::EnvironmentVariable(L"TMP"));
 }
 
-int Extract(const unsigned char* payload, size_t length, const std::wstring& temp)
+ExitCode Extract(const unsigned char* payload, size_t length, const std::wstring& temp)
 {
     pack::Payload parsed;
     if (!pack::ReadPayload(payload, length, &parsed)) return kBadPayload;

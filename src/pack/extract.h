@@ -29,6 +29,6 @@ std::wstring TemporaryFolder();
 // until the digest has matched, and only then take their real names. Elevated, the folder
 // gets a protected descriptor (win::AdminOnlyFolder) that the tree inherits. On failure every
 // file written and every folder made is removed, through the handles that made them.
-int Extract(const unsigned char* payload, size_t length, const std::wstring& temp);
+ExitCode Extract(const unsigned char* payload, size_t length, const std::wstring& temp);
 
 }  // namespace pack

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "pack/packer.h"
-#include "sys/pe_certificate.h"
+#include "rules/pe_certificate.h"
 
 namespace {
 
@@ -73,13 +73,13 @@ const char kQuiet[] = " >/dev/null 2>&1";
 bool CheckSignedForm(const fs::path& package)
 {
     std::ifstream in(package, std::ios::binary);
-    std::string head(sys::kHeadBytes, '\0');
+    std::string head(rules::kPeHeadBytes, '\0');
     in.read(&head[0], static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<size_t>(in.gcount()));
-    sys::Span table, blob;
-    if (!sys::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()), head.size(),
-                                   &table) ||
-        table.length == 0 || table.length > sys::kMaxTableBytes)
+    rules::CertificateSpan table, blob;
+    if (!rules::FindCertificateTable(reinterpret_cast<const unsigned char*>(head.data()),
+                                     head.size(), &table) ||
+        table.length == 0 || table.length > rules::kMaxCertificateTableBytes)
         return false;
     std::string bytes(table.length, '\0');
     in.clear();
@@ -88,7 +88,7 @@ bool CheckSignedForm(const fs::path& package)
     if (static_cast<uint32_t>(in.gcount()) != table.length) return false;
     std::error_code error;
     const uint64_t size = fs::file_size(package, error);
-    return !error && sys::CheckCertificateTable(
+    return !error && rules::CheckCertificateTable(
                          table, size, reinterpret_cast<const unsigned char*>(bytes.data()),
                          bytes.size(), &blob);
 }
@@ -164,12 +164,12 @@ int Main(const std::vector<std::string>& args)
         Say("--rollout must be a whole number from 0 to 100");
         return 1;
     }
-    std::string why, section;
+    std::string section;
     const std::string folder = value("--folder");
     if (given.count("--url")) {
-        section = pack::ControlSection(value("--section"), value("--revision"), value("--url"),
-                                       folder, &why);
-        if (section.empty()) return Say(why), 1;
+        const pack::PackProblem refused = pack::ControlSection(
+            value("--section"), value("--revision"), value("--url"), folder, &section);
+        if (refused != pack::PackProblem::None) return Say(pack::Describe({refused})), 1;
         if (given.count("--rollout")) section += "Rollout=" + value("--rollout") + "\n";
     }
 
@@ -177,10 +177,12 @@ int Main(const std::vector<std::string>& args)
     const fs::path stub =
         given.count("--stub") ? PathOf(value("--stub")) : OwnFolder(args[0]) / kStubName;
     std::vector<pack::SourceEntry> tree;
-    if (!pack::CollectTree(from, &tree, &why)) return Say(why), 2;
+    if (const pack::PackFault fault = pack::CollectTree(from, &tree))
+        return Say(pack::Describe(fault)), 2;
     pack::PackStats stats;
     const pack::PackageIdentity identity{value("--section"), value("--revision")};
-    if (!pack::WritePackage(stub, tree, folder, identity, out, &stats, &why)) return Say(why), 2;
+    if (const pack::PackFault fault = pack::WritePackage(stub, tree, folder, identity, out, &stats))
+        return Say(pack::Describe(fault)), 2;
     Say("wrote " + out.u8string() + ": " + std::to_string(stats.files) + " files, " +
         std::to_string(stats.folders) + " folders, " + std::to_string(stats.bytes) +
         " bytes, unpacking into %TEMP%\\" + folder + ", for [" + identity.section + "] revision " +

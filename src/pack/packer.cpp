@@ -13,7 +13,7 @@
 namespace pack {
 namespace {
 
-constexpr size_t kChunk = 1 << 20;
+constexpr size_t kCopyChunk = 1 << 20;
 constexpr size_t kMaxIniValue = 259;
 
 std::string Utf8Name(const fs::path& path)
@@ -22,14 +22,14 @@ std::string Utf8Name(const fs::path& path)
     return std::string(name.begin(), name.end());
 }
 
-bool CollectFolder(const fs::path& folder, const std::string& prefix, std::vector<SourceEntry>* out,
-                   std::string* why)
+PackFault CollectFolder(const fs::path& folder, const std::string& prefix,
+                        std::vector<SourceEntry>* out)
 {
     std::error_code error;
     std::vector<fs::directory_entry> children;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         children.push_back(*it);
-    if (error) return *why = "cannot list " + folder.u8string() + ": " + error.message(), false;
+    if (error) return {PackProblem::CannotList, folder.u8string(), "", error};
     std::vector<std::pair<std::string, fs::directory_entry>> named;
     for (const auto& child : children) named.emplace_back(Utf8Name(child.path()), child);
     std::sort(named.begin(), named.end(),
@@ -38,33 +38,28 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix, std::vecto
     std::map<std::u16string, std::string> seen;  // Windows' key of each name, and the name
     for (const auto& [name, child] : named) {
         const std::string stored = prefix.empty() ? name : prefix + "/" + name;
-        if (!CheckNameLevel(name))
-            return *why = "\"" + stored + "\" is not a name Windows takes literally", false;
+        if (!CheckNameLevel(name)) return {PackProblem::NotLiteralName, stored};
         const auto [other, fresh] = seen.emplace(NameKey(name), name);
-        if (!fresh)
-            return *why =
-                       "\"" + stored + "\" and \"" + other->second + "\" are one name on Windows",
-                   false;
+        if (!fresh) return {PackProblem::OneNameOnWindows, stored, other->second};
         const fs::file_status status = child.symlink_status(error);
-        if (error) return *why = "cannot read " + stored + ": " + error.message(), false;
+        if (error) return {PackProblem::CannotRead, stored, "", error};
         SourceEntry entry;
         entry.name = stored;
         entry.path = child.path();
         if (fs::is_directory(status)) {
             entry.kind = EntryKind::Folder;
             out->push_back(entry);
-            if (!CollectFolder(child.path(), stored, out, why)) return false;
+            if (PackFault fault = CollectFolder(child.path(), stored, out)) return fault;
         } else if (fs::is_regular_file(status)) {
             entry.kind = EntryKind::File;
             entry.size = child.file_size(error);
-            if (error) return *why = "cannot read " + stored + ": " + error.message(), false;
+            if (error) return {PackProblem::CannotRead, stored, "", error};
             out->push_back(entry);
         } else {
-            return *why = "\"" + stored + "\" is a link or special file, not a file or folder",
-                   false;
+            return {PackProblem::SpecialFile, stored};
         }
     }
-    return true;
+    return {};
 }
 
 bool ReadFile(const fs::path& path, std::string* bytes)
@@ -82,35 +77,33 @@ void Hash(Sha256* hash, const std::string& bytes)
 
 // Copies one source file into the package, hashing as it goes. 0 when it cannot be read or
 // its size is not what the table promised.
-bool StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
-                std::vector<char>* buffer, std::string* why)
+PackFault StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
+                     std::vector<char>* buffer)
 {
     std::ifstream in(entry.path, std::ios::binary);
-    if (!in) return *why = "cannot open " + entry.name, false;
+    if (!in) return {PackProblem::CannotOpen, entry.name};
     uint64_t left = entry.size;
     while (left > 0) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer->size()));
         in.read(buffer->data(), static_cast<std::streamsize>(want));
-        if (static_cast<size_t>(in.gcount()) != want)
-            return *why = entry.name + " got shorter while it was packed", false;
+        if (static_cast<size_t>(in.gcount()) != want) return {PackProblem::FileShrank, entry.name};
         hash->Update(reinterpret_cast<const unsigned char*>(buffer->data()), want);
         out->write(buffer->data(), static_cast<std::streamsize>(want));
         left -= want;
     }
-    if (in.peek() != std::ifstream::traits_type::eof())
-        return *why = entry.name + " grew while it was packed", false;
-    return true;
+    if (in.peek() != std::ifstream::traits_type::eof()) return {PackProblem::FileGrew, entry.name};
+    return {};
 }
 
-bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tree,
-                 const std::string& folder, const std::string& record, const fs::path& part,
-                 PackStats* stats, std::string* why)
+PackFault WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& tree,
+                      const std::string& folder, const std::string& record, const fs::path& part,
+                      PackStats* stats)
 {
     std::string table;
     uint64_t dataBytes = 0;
     PackStats counted;
     for (const SourceEntry& entry : tree) {
-        if (entry.name.size() > 0xFFFF) return *why = "name too long: " + entry.name, false;
+        if (entry.name.size() > 0xFFFF) return {PackProblem::NameTooLong, entry.name};
         AppendEntry(&table, entry.kind, entry.name, entry.size);
         dataBytes += entry.size;
         if (entry.kind == EntryKind::File)
@@ -119,19 +112,20 @@ bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& t
             ++counted.folders;
     }
     if (tree.size() > 0xFFFFFFFFu || table.size() > 0xFFFFFFFFu)
-        return *why = "too many entries", false;
+        return {PackProblem::TooManyEntries};
     const unsigned char noDigest[Sha256::kDigestSize] = {};
     std::string header = EncodeHeader(folder, static_cast<uint32_t>(tree.size()),
                                       static_cast<uint32_t>(table.size()), dataBytes, noDigest);
     const uint64_t payloadBytes = header.size() + folder.size() + table.size() + dataBytes;
 
     ResourcePlan plan;
-    if (!PlanResourceSection(reinterpret_cast<const unsigned char*>(stubBytes.data()),
-                             stubBytes.size(), PackageManifest(), record, payloadBytes, &plan, why))
-        return false;
+    const PackProblem planned =
+        PlanResourceSection(reinterpret_cast<const unsigned char*>(stubBytes.data()),
+                            stubBytes.size(), PackageManifest(), record, payloadBytes, &plan);
+    if (planned != PackProblem::None) return {planned};
 
     std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!out) return *why = "cannot write " + part.u8string(), false;
+    if (!out) return {PackProblem::CannotWrite, part.u8string()};
     out << plan.head << plan.directory;
     const uint64_t payloadAt = plan.head.size() + plan.directory.size();
     out << header << folder << table;
@@ -140,19 +134,19 @@ bool WritePieces(const std::string& stubBytes, const std::vector<SourceEntry>& t
                 header.size() - kHashedFrom);
     Hash(&hash, folder);
     Hash(&hash, table);
-    std::vector<char> buffer(kChunk);
+    std::vector<char> buffer(kCopyChunk);
     for (const SourceEntry& entry : tree)
-        if (entry.kind == EntryKind::File && !StreamFile(entry, &out, &hash, &buffer, why))
-            return false;
+        if (entry.kind == EntryKind::File)
+            if (PackFault fault = StreamFile(entry, &out, &hash, &buffer)) return fault;
     out << std::string(plan.tailPadding, '\0');
     unsigned char digest[Sha256::kDigestSize];
     hash.Finish(digest);
     out.seekp(static_cast<std::streamoff>(payloadAt + kHashOffset));
     out.write(reinterpret_cast<const char*>(digest), sizeof(digest));
     out.close();
-    if (!out) return *why = "cannot write " + part.u8string(), false;
+    if (!out) return {PackProblem::CannotWrite, part.u8string()};
     *stats = counted;
-    return true;
+    return {};
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -173,69 +167,62 @@ bool IsRevision(const std::string& text)
 
 }  // namespace
 
-bool CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why)
+PackFault CollectTree(const fs::path& from, std::vector<SourceEntry>* out)
 {
     std::error_code error;
     if (!fs::is_directory(fs::symlink_status(from, error)))
-        return *why = from.u8string() + " is not a folder", false;
+        return {PackProblem::NotAFolder, from.u8string()};
     out->clear();
-    return CollectFolder(from, "", out, why);
+    return CollectFolder(from, "", out);
 }
 
-bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
-                  const std::string& folder, const PackageIdentity& identity, const fs::path& out,
-                  PackStats* stats, std::string* why)
+PackFault WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
+                       const std::string& folder, const PackageIdentity& identity,
+                       const fs::path& out, PackStats* stats)
 {
     if (!CheckNameLevel(folder) || folder.size() > kMaxFolderBytes)
-        return *why = "\"" + folder + "\" is not a folder name Windows takes literally", false;
+        return {PackProblem::NotLiteralFolderName, folder};
     const std::string record =
         rules::EncodePackageRecord(identity.section, identity.revision, folder, kWizardName);
-    if (record.empty())
-        return *why =
-                   "the section name must be one line without brackets, and the revision a "
-                   "number from 1 to 2147483647",
-               false;
+    if (record.empty()) return {PackProblem::BadIdentity};
     std::string stubBytes;
-    if (!ReadFile(stub, &stubBytes))
-        return *why = "cannot read the extractor " + stub.u8string(), false;
+    if (!ReadFile(stub, &stubBytes)) return {PackProblem::CannotReadStub, stub.u8string()};
     fs::path part = out;
     part += ".part";
     std::error_code error;
-    if (!WritePieces(stubBytes, tree, folder, record, part, stats, why)) {
+    if (PackFault fault = WritePieces(stubBytes, tree, folder, record, part, stats)) {
         fs::remove(part, error);
-        return false;
+        return fault;
     }
     fs::rename(part, out, error);
     if (error) {
         fs::remove(part, error);
-        return *why = "cannot rename into " + out.u8string(), false;
+        return {PackProblem::CannotRename, out.u8string()};
     }
-    return true;
+    return {};
 }
 
-std::string ControlSection(const std::string& section, const std::string& revision,
-                           const std::string& url, const std::string& folder, std::string* why)
+PackProblem ControlSection(const std::string& section, const std::string& revision,
+                           const std::string& url, const std::string& folder, std::string* text)
 {
     if (section.empty() || section.size() > kMaxIniValue ||
         section.find_first_of("[]\r\n") != std::string::npos)
-        return *why = "the section name must be one line without brackets", "";
-    if (!IsRevision(revision))
-        return *why = "the revision must be a number from 1 to 2147483647", "";
+        return PackProblem::BadSection;
+    if (!IsRevision(revision)) return PackProblem::BadRevision;
     const bool web = url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
     if (!web || url.size() > kMaxIniValue || std::any_of(url.begin(), url.end(), [](char c) {
             return static_cast<unsigned char>(c) <= ' ' || c == '\\';
         }))
-        return *why = "the URL must be http(s), at most 259 characters, no blanks or backslashes",
-               "";
+        return PackProblem::BadUrl;
     // Morvane saves the download in the temporary folder under the URL's last part, beside
     // the folder the package unpacks.
     const std::string last = url.substr(url.rfind('/') + 1);
     if (last.empty() || url.find("://") + 2 == url.rfind('/'))
-        return *why = "the URL must end in the package's file name", "";
-    if (EqualsNoCase(last, folder))
-        return *why = "the package's file name must differ from the folder's", "";
-    return "[" + section + "]\n" + "DownloadUrl=" + url + "\n" + "ExePath=" + folder + "\\" +
-           kWizardName + "\n" + "Revision=" + revision + "\n";
+        return PackProblem::UrlWithoutFileName;
+    if (EqualsNoCase(last, folder)) return PackProblem::PackageNamedLikeFolder;
+    *text = "[" + section + "]\n" + "DownloadUrl=" + url + "\n" + "ExePath=" + folder + "\\" +
+            kWizardName + "\n" + "Revision=" + revision + "\n";
+    return PackProblem::None;
 }
 
 bool IsRolloutPercent(const std::string& text)

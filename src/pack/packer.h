@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/pack_fault.h"
 #include "pack/payload.h"
 
 namespace pack {
@@ -25,10 +26,10 @@ struct SourceEntry {
 };
 
 // Lists a folder's tree: each folder before what it holds, names in byte order, so the same
-// folder always gives the same package. False with `why` for a symbolic link, a special file, a
-// name that Windows cannot take literally, or two names of one folder that Windows takes for
-// one ("a.txt" and "A.TXT").
-bool CollectTree(const fs::path& from, std::vector<SourceEntry>* out, std::string* why);
+// folder always gives the same package. Refused for a symbolic link, a special file, a name
+// that Windows cannot take literally, or two names of one folder that Windows takes for one
+// ("a.txt" and "A.TXT").
+PackFault CollectTree(const fs::path& from, std::vector<SourceEntry>* out);
 
 struct PackStats {
     uint64_t folders = 0, files = 0, bytes = 0;
@@ -43,25 +44,25 @@ struct PackageIdentity {
 
 // Writes the package: the stub image with a resource section holding the manifest, the
 // package's record (the identity, the folder and kWizardName) and the payload. Written to a
-// temporary name beside `out` and renamed into place when complete; false with `why` on any
-// failure, leaving nothing behind. File contents are streamed, never held whole; a file whose size
+// temporary name beside `out` and renamed into place when complete; on any fault nothing is
+// left behind. File contents are streamed, never held whole; a file whose size
 // changes while it is packed fails the run.
-bool WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
-                  const std::string& folder, const PackageIdentity& identity, const fs::path& out,
-                  PackStats* stats, std::string* why);
+PackFault WritePackage(const fs::path& stub, const std::vector<SourceEntry>& tree,
+                       const std::string& folder, const PackageIdentity& identity,
+                       const fs::path& out, PackStats* stats);
 
-// The control-file section for a package: name, DownloadUrl, ExePath (folder\KVWizard.exe)
-// and Revision, one key per line. Empty with `why` when a value could not be read back as
-// given: a section name with brackets or line breaks, a revision that is not a decimal
-// number from 1 to 2147483647, a URL that is not http(s), holds blanks or backslashes, is
-// longer than the 259 characters a value may have, or whose last part (the package's name
-// in the temporary folder) is empty or the folder's own name.
 // The staged rollout's percentage as Morvane reads Rollout=: a whole number from 0 to 100 in
 // plain digits (it reads anything else as 0, a halt).
 bool IsRolloutPercent(const std::string& text);
 
-std::string ControlSection(const std::string& section, const std::string& revision,
-                           const std::string& url, const std::string& folder, std::string* why);
+// The control-file section for a package in `text`: name, DownloadUrl, ExePath
+// (folder\KVWizard.exe) and Revision, one key per line. Refused, `text` untouched, when a value
+// could not be read back as given: a section name with brackets or line breaks, a revision
+// that is not a decimal number from 1 to 2147483647, a URL that is not http(s), holds blanks
+// or backslashes, is longer than the 259 characters a value may have, or whose last part (the
+// package's name in the temporary folder) is empty or the folder's own name.
+PackProblem ControlSection(const std::string& section, const std::string& revision,
+                           const std::string& url, const std::string& folder, std::string* text);
 
 // The manifest the package carries: run as the invoker. Without one, Windows takes a
 // program named like "KVSetup.exe" for an installer and asks for elevation itself.

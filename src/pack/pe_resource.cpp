@@ -76,24 +76,23 @@ void PutDirectoryEntry(std::string* s, size_t at, uint32_t id, uint32_t offset)
 
 }  // namespace
 
-bool PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
-                         const std::string& record, uint64_t payloadBytes, ResourcePlan* out,
-                         std::string* why)
+PackProblem PlanResourceSection(const unsigned char* stub, size_t length,
+                                const std::string& manifest, const std::string& record,
+                                uint64_t payloadBytes, ResourcePlan* out)
 {
     Headers h;
-    if (!ReadHeaders(stub, length, &h)) return *why = "not a PE32 or PE32+ image", false;
+    if (!ReadHeaders(stub, length, &h)) return PackProblem::NotPeImage;
     if (DirectorySize(stub, length, h, rules::kPeResourceDirectory) != 0)
-        return *why = "the stub already has resources", false;
+        return PackProblem::StubHasResources;
     if (DirectorySize(stub, length, h, rules::kPeSecurityDirectory) != 0)
-        return *why = "the stub is signed; sign the package after packing", false;
-    if (h.directoryCount <= rules::kPeResourceDirectory)
-        return *why = "no resource data directory", false;
+        return PackProblem::StubIsSigned;
+    if (h.directoryCount <= rules::kPeResourceDirectory) return PackProblem::NoResourceDirectory;
     uint32_t symbolTable = 0, initializedData = 0;
     if (!rules::ReadLe32(stub, length, h.fileHeader + 8, &symbolTable) ||
         !rules::ReadLe32(stub, length, h.optional + 8, &initializedData))
-        return *why = "not a PE32 or PE32+ image", false;
-    if (symbolTable != 0) return *why = "the stub carries COFF symbols; link it stripped", false;
-    if (payloadBytes > kMaxPayloadBytes) return *why = "the folder is larger than 1 GiB", false;
+        return PackProblem::NotPeImage;
+    if (symbolTable != 0) return PackProblem::StubHasSymbols;
+    if (payloadBytes > kMaxPayloadBytes) return PackProblem::PayloadTooLarge;
 
     uint64_t rawEnd = h.sizeOfHeaders, virtualEnd = h.sizeOfHeaders, firstRaw = length;
     for (const PeSection& s : h.sections) {
@@ -104,12 +103,12 @@ bool PlanResourceSection(const unsigned char* stub, size_t length, const std::st
         virtualEnd = std::max<uint64_t>(
             virtualEnd, uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize));
     }
-    if (rawEnd != length) return *why = "the stub has bytes after its last section", false;
+    if (rawEnd != length) return PackProblem::BytesAfterLastSection;
     const uint64_t newHeader = h.sectionTable + kSectionHeaderSize * h.sectionCount;
     if (newHeader + kSectionHeaderSize > std::min<uint64_t>(h.sizeOfHeaders, firstRaw))
-        return *why = "no room for another section header", false;
+        return PackProblem::NoRoomForSection;
     for (uint64_t i = newHeader; i < newHeader + kSectionHeaderSize; ++i)
-        if (stub[i] != 0) return *why = "no room for another section header", false;
+        if (stub[i] != 0) return PackProblem::NoRoomForSection;
 
     const uint64_t rva = AlignUp(virtualEnd, h.sectionAlignment);
     // Page-aligned in the file too: Wine maps such a section straight from the file, and reads
@@ -125,7 +124,7 @@ bool PlanResourceSection(const unsigned char* stub, size_t length, const std::st
     const uint64_t virtualSize = payloadAt + payloadBytes;
     const uint64_t rawSize = AlignUp(virtualSize, h.fileAlignment);
     const uint64_t imageSize = AlignUp(rva + virtualSize, h.sectionAlignment);
-    if (imageSize > 0x7FFF0000u) return *why = "the image would be too large", false;
+    if (imageSize > 0x7FFF0000u) return PackProblem::ImageTooLarge;
 
     std::string head(reinterpret_cast<const char*>(stub), length);
     head.resize(static_cast<size_t>(rawPointer), '\0');
@@ -174,7 +173,7 @@ bool PlanResourceSection(const unsigned char* stub, size_t length, const std::st
     out->head = std::move(head);
     out->directory = std::move(dir);
     out->tailPadding = static_cast<size_t>(rawSize - virtualSize);
-    return true;
+    return PackProblem::None;
 }
 
 }  // namespace pack

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "pack/pack_fault.h"
+
 namespace pack {
 
 // A 32-bit process maps the whole image; keep the payload well inside its address space.
@@ -25,12 +27,12 @@ struct ResourcePlan {
 };
 
 // Plans the package for a stub image, with the manifest (RT_MANIFEST 1), the package's record
-// (RT_RCDATA 2, rules::kPackageRecordId) and the payload (RT_RCDATA 1). True on success; false with
-// `why` set when the stub is not a PE32 or PE32+ image we can extend: one with a resource directory
-// or a certificate table already, COFF symbols or other bytes after its last section, or no room
-// for one more section header; or when the payload is larger than kMaxPayloadBytes.
-bool PlanResourceSection(const unsigned char* stub, size_t length, const std::string& manifest,
-                         const std::string& record, uint64_t payloadBytes, ResourcePlan* out,
-                         std::string* why);
+// (RT_RCDATA 2, rules::kPackageRecordId) and the payload (RT_RCDATA 1). Refused when the stub is
+// not a PE32 or PE32+ image we can extend: one with a resource directory or a certificate table
+// already, COFF symbols or other bytes after its last section, or no room for one more section
+// header; or when the payload is larger than kMaxPayloadBytes.
+PackProblem PlanResourceSection(const unsigned char* stub, size_t length,
+                                const std::string& manifest, const std::string& record,
+                                uint64_t payloadBytes, ResourcePlan* out);
 
 }  // namespace pack

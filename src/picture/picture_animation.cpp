@@ -7,27 +7,23 @@
 #include "picture/picture_ex.h"
 #include "win/thread.h"
 
-unsigned __stdcall CPictureEx::AnimationThreadProc(void* param)
-{
-    static_cast<CPictureEx*>(param)->RunAnimation();
-    return 0;
-}
+namespace picture {
 
 void CPictureEx::RunAnimation()
 {
     SplitFile();
     BeginFrames();
-    while (!m_bStopRequested) {
+    while (!m_animation.StopRequested()) {
         const picture::PicturePtr decoded = ObtainFrame();
-        if (m_bStopRequested) break;
+        if (m_animation.StopRequested()) break;
         if (decoded) {
             const DWORD hold = DrawFrame(decoded.Get());
             // One frame that decodes is a still picture. Without a stop event a hold could
             // not be cut short: the first frame stays.
-            if (DecodableFrames() < 2 || !m_hStopEvent) break;
+            if (DecodableFrames() < 2 || !m_animation.StopEvent()) break;
             // A stop signals the event, which cuts the hold short.
-            ::WaitForSingleObject(m_hStopEvent.get(), hold);
-            if (m_bStopRequested) break;
+            ::WaitForSingleObject(m_animation.StopEvent(), hold);
+            if (m_animation.StopRequested()) break;
             DisposeFrame();
         } else if (DecodableFrames() == 0) {
             break;
@@ -75,10 +71,10 @@ picture::PicturePtr CPictureEx::ObtainFrame()
 
 bool CPictureEx::WaitForDecode(HANDLE done)
 {
-    if (!m_hStopEvent) return ::WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0;
-    const HANDLE either[2] = {m_hStopEvent.get(), done};
+    if (!m_animation.StopEvent()) return ::WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0;
+    const HANDLE either[2] = {m_animation.StopEvent(), done};
     return ::WaitForMultipleObjects(2, either, FALSE, INFINITE) == WAIT_OBJECT_0 + 1 &&
-           !m_bStopRequested;
+           !m_animation.StopRequested();
 }
 
 DWORD CPictureEx::DrawFrame(IPicture* decoded)
@@ -143,3 +139,5 @@ void CPictureEx::FillErase(int left, int top, int width, int height)
     RECT area = {left, top, left + width, top + height};
     ::FillRect(m_surface.get(), &area, static_cast<HBRUSH>(brush.get()));
 }
+
+}  // namespace picture

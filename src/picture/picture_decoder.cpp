@@ -5,7 +5,6 @@
 #include <new>
 
 #include "picture/frame_budget.h"
-#include "win/com.h"
 #include "win/syslib.h"
 #include "win/thread.h"
 
@@ -13,6 +12,7 @@ namespace picture {
 namespace {
 
 const int kHimetricPerInch = 2540;
+// Decode jobs not yet freed: running, abandoned and running, or with a result not yet taken.
 std::atomic<long> g_decodesInFlight{0};
 
 // A movable block holding a copy of the bytes, as CreateStreamOnHGlobal wants.
@@ -21,10 +21,11 @@ win::GlobalMemory CopyToBlock(const unsigned char* data, std::size_t size)
     if (size == 0 || size > MAXDWORD) return win::GlobalMemory();
     win::GlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE, size));
     if (!block) return block;
-    void* view = ::GlobalLock(block.get());
-    if (!view) return win::GlobalMemory();
-    std::memcpy(view, data, size);
-    ::GlobalUnlock(block.get());
+    {
+        const win::GlobalView view(block.get());
+        if (!view.get()) return win::GlobalMemory();
+        std::memcpy(view.get(), data, size);
+    }
     return block;
 }
 
@@ -93,42 +94,30 @@ std::size_t HeldBytes(IPicture* picture)
     return PictureBytes(width, height);
 }
 
-std::shared_ptr<DecodeJob> DecodeJob::Start(const unsigned char* data, std::size_t size)
+DecodeJob::DecodeJob() : win::DeadlineJob(Apartment::MultiThreaded) { ++g_decodesInFlight; }
+
+// The picture of an abandoned job is released here, on the pool thread inside the apartment
+// that made it, before the count drops.
+DecodeJob::~DecodeJob()
 {
-    std::shared_ptr<DecodeJob> job(new (std::nothrow) DecodeJob);
-    if (!job) return nullptr;
+    m_result.Reset();
+    --g_decodesInFlight;
+}
+
+win::Shared<DecodeJob> DecodeJob::Start(const unsigned char* data, std::size_t size)
+{
+    // The pool thread holds its own reference, so the job outlives a waiter that gave up.
+    win::Shared<DecodeJob> job(new (std::nothrow) DecodeJob);
+    if (!job) return job;
     job->m_block = CopyToBlock(data, size);
     job->m_nSize = static_cast<DWORD>(size);
-    job->m_done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!job->m_block || !job->m_done) return nullptr;
-    // The thread holds its own reference, so the job outlives a waiter that gave up.
-    auto* own = new (std::nothrow) std::shared_ptr<DecodeJob>(job);
-    if (!own) return nullptr;
-    ++g_decodesInFlight;
-    if (!win::StartDetachedThread(&DecodeJob::Run, own)) {
-        --g_decodesInFlight;
-        delete own;
-        return nullptr;
-    }
+    if (!job->m_block || !job->DeadlineJob::Start()) return win::Shared<DecodeJob>();
     return job;
 }
 
-unsigned __stdcall DecodeJob::Run(void* param)
-{
-    std::unique_ptr<std::shared_ptr<DecodeJob>> own(
-        static_cast<std::shared_ptr<DecodeJob>*>(param));
-    {
-        // The decoder makes its codec objects through COM; this thread has no window.
-        win::ComApartment apartment(win::ComApartment::MultiThreaded);
-        DecodeJob& job = **own;
-        job.m_result = DecodeBlock(std::move(job.m_block), job.m_nSize);
-        ::SetEvent(job.m_done.get());
-        // An abandoned job's picture is released here, inside the apartment that made it.
-        own.reset();
-    }
-    --g_decodesInFlight;
-    return 0;
-}
+// The decoder makes its codec objects through COM; the job's thread is in the multithreaded
+// apartment and has no window.
+void DecodeJob::Run() { m_result = DecodeBlock(std::move(m_block), m_nSize); }
 
 long DecodeJob::InFlight() { return g_decodesInFlight.load(); }
 

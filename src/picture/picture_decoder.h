@@ -1,5 +1,5 @@
 // The platform picture decoder (OleLoadPicture over a memory stream) and drawing with its
-// picture objects. A decode of one frame can run on a thread of its own.
+// picture objects. A decode of one frame can run on a pool thread.
 #pragma once
 #include <windows.h>
 #include <ole2.h>
@@ -7,9 +7,9 @@
 #include <wrl/client.h>
 
 #include <cstddef>
-#include <memory>
 
 #include "win/handles.h"
+#include "win/thread.h"
 
 namespace picture {
 
@@ -28,29 +28,28 @@ SIZE NaturalPixelSize(IPicture* picture, HDC dc);
 // Bytes the decoded picture holds: its bitmap's pixels.
 std::size_t HeldBytes(IPicture* picture);
 
-// One decode on a thread of its own. The job holds everything the decode touches, so an
-// animation that is stopped leaves it to finish alone instead of waiting for the decoder,
-// which cannot be interrupted. Shared between the thread and whoever waits for it.
-class DecodeJob {
+// One decode on a pool thread. The job holds everything the decode touches, so an animation
+// that is stopped leaves it to finish alone instead of waiting for the decoder, which cannot
+// be interrupted. Shared between the thread and whoever waits for it.
+class DecodeJob : public win::DeadlineJob {
 public:
-    // Copies the bytes and starts the thread; null when either fails.
-    static std::shared_ptr<DecodeJob> Start(const unsigned char* data, std::size_t size);
+    // Copies the bytes and starts the job; null when either fails.
+    static win::Shared<DecodeJob> Start(const unsigned char* data, std::size_t size);
 
-    // Signalled when the decode has ended, whatever its outcome.
-    HANDLE Done() const { return m_done.get(); }
-    // The decoded picture once Done() is signalled; null when the decoder rejected the bytes.
+    // Done() is signalled when the decode has ended, whatever its outcome; Result() is then
+    // the decoded picture, null when the decoder rejected the bytes.
     PicturePtr Result() const { return m_result; }
 
-    // Decode threads still running, abandoned ones included.
+    // Decode jobs not yet freed, abandoned ones still running included.
     static long InFlight();
 
 private:
-    DecodeJob() = default;
-    static unsigned __stdcall Run(void* param);
+    DecodeJob();
+    ~DecodeJob() override;
+    void Run() override;
 
     win::GlobalMemory m_block;
     DWORD m_nSize = 0;
-    win::Handle m_done;
     PicturePtr m_result;
 };
 

@@ -1,7 +1,5 @@
 #include "picture/picture_ex.h"
 
-#include <process.h>
-
 #include <memory>
 #include <new>
 #include <utility>
@@ -9,32 +7,17 @@
 #include "picture/gif_parser.h"
 #include "win/thread.h"
 
+namespace picture {
+
 namespace {
 
 const DWORD kStopWaitMs = 5000;
 
-// GlobalLock/GlobalUnlock pair over a movable block.
-class GlobalView {
-public:
-    explicit GlobalView(HGLOBAL block) : m_block(block), m_data(::GlobalLock(block)) {}
-    ~GlobalView()
-    {
-        if (m_data) ::GlobalUnlock(m_block);
-    }
-    GlobalView(const GlobalView&) = delete;
-    GlobalView& operator=(const GlobalView&) = delete;
-    unsigned char* get() const { return static_cast<unsigned char*>(m_data); }
-
-private:
-    HGLOBAL m_block;
-    void* m_data;
-};
-
 }  // namespace
 
-CPictureEx::CPictureEx() : CPictureEx(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+CPictureEx::CPictureEx() : CPictureEx(true) {}
 
-CPictureEx::CPictureEx(HANDLE stopEvent) : m_hStopEvent(stopEvent) {}
+CPictureEx::CPictureEx(bool withStopEvent) : m_animation(withStopEvent) {}
 
 CPictureEx::~CPictureEx() { StopAnimation(); }
 
@@ -75,7 +58,7 @@ bool CPictureEx::LoadWholeFile(HANDLE file, DWORD size)
     win::GlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE, size));
     if (!block) return false;
     {
-        GlobalView view(block.get());
+        win::GlobalView view(block.get());
         DWORD read = 0;
         if (!view.get() || !::ReadFile(file, view.get(), size, &read, nullptr) || read != size)
             return false;
@@ -100,7 +83,7 @@ bool CPictureEx::LoadGifHead(win::File file, DWORD size, const picture::GifScree
 int CPictureEx::LoadFromMemory(HGLOBAL block, DWORD size)
 {
     StopAnimation();
-    GlobalView view(block);
+    win::GlobalView view(block);
     if (!view.get()) return 0;
     picture::GifParser parser(view.get(), size);
     if (parser.IsGifStream()) return LoadGif(parser);
@@ -142,7 +125,7 @@ void CPictureEx::SplitFrames(picture::GifParser& parser)
     parser.Rewind();
     picture::FrameStream stream;
     // A stop ends the split: the frames are about to be released.
-    while (!m_bStopRequested && parser.ExtractNextFrame(stream)) {
+    while (!m_animation.StopRequested() && parser.ExtractNextFrame(stream)) {
         GifFrame frame;
         frame.stream = std::move(stream.bytes);
         frame.nWidth = stream.nWidth;
@@ -195,15 +178,8 @@ int CPictureEx::StartAnimation()
     if (m_bGifStream) {
         // A second thread would draw over the same surface and leak the first one's handle.
         // Once started, the thread owns the file and the frames.
-        if (m_hAnimThread || (!m_gifFile && m_vecFrames.empty())) return 0;
-        // Created suspended so that the handle is stored before the thread can run.
-        m_hAnimThread.reset(reinterpret_cast<HANDLE>(::_beginthreadex(
-            nullptr, 0, &CPictureEx::AnimationThreadProc, this, CREATE_SUSPENDED, nullptr)));
-        if (m_hAnimThread && ::ResumeThread(m_hAnimThread.get()) == static_cast<DWORD>(-1)) {
-            // It never ran, so it holds nothing of ours.
-            ::TerminateThread(m_hAnimThread.get(), 0);
-            m_hAnimThread.reset();
-        }
+        if (m_animation.Started() || (!m_gifFile && m_vecFrames.empty())) return 0;
+        m_animation.Start<CPictureEx, &CPictureEx::RunAnimation>(this);
         return 0;
     }
     if (!m_pStillPicture) return 0;
@@ -219,19 +195,12 @@ int CPictureEx::StartAnimation()
 
 void CPictureEx::StopThread()
 {
-    m_bStopRequested = 1;
-    if (m_hStopEvent) ::SetEvent(m_hStopEvent.get());
-    if (m_hAnimThread) {
-        // The thread sees the flag after its current draw; a decode under way is left to
-        // finish on its own thread. Until the thread has ended it may still touch the frames
-        // and the surface, so keep waiting rather than free them under it. The caller owns
-        // the window: messages sent to it meanwhile are answered.
-        while (!win::WaitAnswering(m_hAnimThread.get(), kStopWaitMs) &&
-               ::WaitForSingleObject(m_hAnimThread.get(), 0) == WAIT_TIMEOUT) {}
-        m_hAnimThread.reset();
-    }
-    if (m_hStopEvent) ::ResetEvent(m_hStopEvent.get());
-    m_bStopRequested = 0;
+    // The thread sees the request after its current draw; a decode under way is left to finish
+    // on its own thread. Until the thread has ended it may still touch the frames and the
+    // surface, so keep waiting rather than free them under it. The caller owns the window:
+    // messages sent to it meanwhile are answered.
+    m_animation.RequestStop();
+    while (!m_animation.JoinAnswering(kStopWaitMs)) {}
 }
 
 void CPictureEx::StopAnimation()
@@ -268,3 +237,5 @@ void CPictureEx::Invalidate()
 {
     if (hwnd()) ::InvalidateRect(hwnd(), nullptr, FALSE);
 }
+
+}  // namespace picture

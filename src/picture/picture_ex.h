@@ -24,7 +24,6 @@
 namespace picture {
 class GifParser;
 struct GifScreen;
-}  // namespace picture
 
 // One frame of an animation, compressed, with where and how long it shows.
 struct GifFrame {
@@ -67,8 +66,9 @@ private:
     // Tests and benchmarks look inside and step the animation through this.
     friend struct PictureTestAccess;
 
-    // Adopts `stopEvent` (may be null: then a GIF's first frame is shown and nothing more).
-    explicit CPictureEx(HANDLE stopEvent);
+    // `withStopEvent` false, as when the event cannot be made: a GIF's first frame is shown
+    // and nothing more.
+    explicit CPictureEx(bool withStopEvent);
 
     // Loading (picture_ex.cpp).
     bool LoadWholeFile(HANDLE file, DWORD size);
@@ -84,8 +84,7 @@ private:
     void OnPaint();
     void OnDestroy();
 
-    // The animation thread (picture_animation.cpp).
-    static unsigned __stdcall AnimationThreadProc(void* param);
+    // The animation thread's body (picture_animation.cpp).
     void RunAnimation();
     std::size_t DecodableFrames() const;
     // Disposal of the current frame before it is first drawn.
@@ -127,9 +126,7 @@ private:
     // Animation thread and its stop protocol.
     std::uint32_t m_nFrameIndex = 0;
     std::size_t m_nUndecodable = 0;
-    win::Handle m_hAnimThread;
-    win::Handle m_hStopEvent;
-    std::atomic<int> m_bStopRequested{0};
+    win::Thread m_animation;
     // What the thread has done so far, for whoever watches: frames decoded at least once,
     // decodes in all, frames drawn.
     std::atomic<std::uint32_t> m_nDecodedFrames{0};
@@ -139,3 +136,5 @@ private:
     // held across a decode, so a paint waits at most for one draw.
     win::Lock m_surfaceLock;
 };
+
+}  // namespace picture

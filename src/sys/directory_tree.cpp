@@ -23,8 +23,6 @@ namespace {
 constexpr DWORD kListingBytes = 32 * 1024;
 constexpr DWORD kCopyBytes = 64 * 1024;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// Without delete sharing nobody can rename or delete what we hold.
-constexpr ULONG kHold = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -41,13 +39,14 @@ constexpr OpenMode kParentToAddTo{FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_AD
                                   kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE};
 constexpr OpenMode kMakeFolder{FILE_TRAVERSE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN_IF,
                                FILE_DIRECTORY_FILE};
-constexpr OpenMode kSourceFolder{kListFolder, kHold, FILE_OPEN, FILE_DIRECTORY_FILE};
-constexpr OpenMode kTargetFolder{kFillFolder, kHold, FILE_OPEN, FILE_DIRECTORY_FILE};
-constexpr OpenMode kMakeTargetFolder{kFillFolder, kHold, FILE_OPEN_IF, FILE_DIRECTORY_FILE};
+constexpr OpenMode kSourceFolder{kListFolder, win::kHoldSharing, FILE_OPEN, FILE_DIRECTORY_FILE};
+constexpr OpenMode kTargetFolder{kFillFolder, win::kHoldSharing, FILE_OPEN, FILE_DIRECTORY_FILE};
+constexpr OpenMode kMakeTargetFolder{kFillFolder, win::kHoldSharing, FILE_OPEN_IF,
+                                     FILE_DIRECTORY_FILE};
 constexpr OpenMode kSourceFile{FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, FILE_OPEN,
                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY};
-constexpr OpenMode kDeleteFolder{DELETE | kListFolder, kHold, FILE_OPEN, 0};
-constexpr OpenMode kDeleteOther{DELETE | FILE_READ_ATTRIBUTES, kHold, FILE_OPEN, 0};
+constexpr OpenMode kDeleteFolder{DELETE | kListFolder, win::kHoldSharing, FILE_OPEN, 0};
+constexpr OpenMode kDeleteOther{DELETE | FILE_READ_ATTRIBUTES, win::kHoldSharing, FILE_OPEN, 0};
 
 // An open folder or file, with the path the system gives for that handle.
 struct Held {
@@ -79,11 +78,10 @@ bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& 
 Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& mode, Held* entry)
 {
     win::File handle;
-    const NTSTATUS status = win::OpenInFolder(parent.handle.get(), name, mode, &handle);
-    if (status == win::kStatusNameNotFound || status == win::kStatusPathNotFound ||
-        status == win::kStatusNotADirectory || status == win::kStatusFileIsADirectory)
+    const win::EntryResult opened = win::OpenInFolder(parent.handle.get(), name, mode, &handle);
+    if (opened == win::EntryResult::Missing || opened == win::EntryResult::WrongKind)
         return Outcome::Missing;
-    if (!NT_SUCCESS(status)) return Outcome::Failed;
+    if (opened != win::EntryResult::Opened) return Outcome::Failed;
     std::wstring path = win::PathBelowVolume(handle.get());
     if (path.empty()) return Outcome::Failed;
     if (!IsPathOf(path, parent, name)) return Outcome::Elsewhere;
@@ -184,9 +182,9 @@ public:
                               FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY,
                               attributes & ~FILE_ATTRIBUTE_READONLY};
         win::File target;
-        const NTSTATUS status = win::OpenInFolder(to.handle.get(), name, create, &target);
-        if (status == win::kStatusNameCollision) return true;
-        if (!NT_SUCCESS(status)) return false;
+        const win::EntryResult made = win::OpenInFolder(to.handle.get(), name, create, &target);
+        if (made == win::EntryResult::Exists) return true;
+        if (made != win::EntryResult::Opened) return false;
         Held source;
         const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
         if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
@@ -201,8 +199,8 @@ private:
                    const Listed& entry, const std::wstring& name)
     {
         switch (ClassifyEntry(name, entry.FileAttributes)) {
-        case EntryKind::Folder: return CopySubfolder(to, toLength, from, fromLength, name);
-        case EntryKind::File:
+        case ListedKind::Folder: return CopySubfolder(to, toLength, from, fromLength, name);
+        case ListedKind::File:
             return CopyFile(to, from, name, entry.FileAttributes, entry.LastWriteTime);
         // "." and "..", and links in the source: not part of the tree we copy.
         default: return true;
@@ -252,11 +250,11 @@ bool DeleteHeldFolder(const Held& folder, size_t length);
 
 bool DeleteEntry(const Held& folder, size_t length, const Listed& entry, const std::wstring& name)
 {
-    const EntryKind kind = ClassifyEntry(name, entry.FileAttributes);
-    if (kind == EntryKind::Skip) return true;
+    const ListedKind kind = ClassifyEntry(name, entry.FileAttributes);
+    if (kind == ListedKind::Skip) return true;
     Held child;
-    switch (
-        OpenEntry(folder, name, kind == EntryKind::Folder ? kDeleteFolder : kDeleteOther, &child)) {
+    switch (OpenEntry(folder, name, kind == ListedKind::Folder ? kDeleteFolder : kDeleteOther,
+                      &child)) {
     case Outcome::Opened:
         if (child.attributes & FILE_ATTRIBUTE_DIRECTORY)
             return DeleteHeldFolder(child, length + 1 + name.size());

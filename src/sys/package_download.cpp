@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "sys/http_session.h"
+#include "win/file_info.h"
 #include "win/syslib.h"
 #include "win/trail.h"
 #include "win/wstr.h"
@@ -12,7 +13,7 @@ namespace {
 
 // How often a waiting Run looks at the stop flag, the clock and the bytes that arrived.
 constexpr DWORD kStallPollMs = 100;
-constexpr DWORD kChunk = 64 * 1024;
+constexpr DWORD kReadChunk = 64 * 1024;
 
 // The file's delete disposition, so that a partial file goes with its last handle however the
 // process ends. SetFileInformationByHandle is looked up because Windows XP lacks it; there only
@@ -34,23 +35,15 @@ bool CutTo(HANDLE file, unsigned long long size)
     return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
 }
 
-bool SizeOf(HANDLE file, unsigned long long* size)
-{
-    LARGE_INTEGER value = {};
-    if (!::GetFileSizeEx(file, &value)) return false;
-    *size = static_cast<unsigned long long>(value.QuadPart);
-    return true;
-}
-
 }  // namespace
 
 // One attempt's network side, on a pool thread. It writes to the file only under its lock and
 // only while its Run still waits for it: once Run has let go (a stall, a stop), the thread may
 // stay stuck inside WinINet, but it never touches the file or the PackageDownload again.
-class PackageDownload::Attempt : public win::DeadlineJob {
+class PackageDownload::Transfer : public win::DeadlineJob {
 public:
-    Attempt(std::wstring url, HANDLE file, unsigned long long have, std::wstring validator,
-            const DownloadLimits& limits)
+    Transfer(std::wstring url, HANDLE file, unsigned long long have, std::wstring validator,
+             const DownloadLimits& limits)
         : m_url(std::move(url)),
           m_file(file),
           m_validator(std::move(validator)),
@@ -86,13 +79,13 @@ public:
 
     class LetGoOnExit {
     public:
-        explicit LetGoOnExit(Attempt* attempt) : m_attempt(attempt) {}
+        explicit LetGoOnExit(Transfer* attempt) : m_attempt(attempt) {}
         ~LetGoOnExit() { m_attempt->LetGo(NetFault::Stopped); }
         LetGoOnExit(const LetGoOnExit&) = delete;
         LetGoOnExit& operator=(const LetGoOnExit&) = delete;
 
     private:
-        Attempt* m_attempt;
+        Transfer* m_attempt;
     };
 
 private:
@@ -165,7 +158,7 @@ private:
 
     NetFault Receive(const HttpSession& session, HINTERNET request)
     {
-        std::vector<char> buffer(kChunk);
+        std::vector<char> buffer(kReadChunk);
         for (;;) {
             // Asks what has arrived before reading: Wine's InternetReadFile returns only once
             // the buffer is full or the body has ended, which would hide a slow server's bytes.
@@ -174,8 +167,8 @@ private:
                 return NetFault::Cut;
             if (available == 0) break;
             DWORD got = 0;
-            if (!session.api().InternetReadFile(request, buffer.data(),
-                                                available < kChunk ? available : kChunk, &got))
+            if (!session.api().InternetReadFile(
+                    request, buffer.data(), available < kReadChunk ? available : kReadChunk, &got))
                 return NetFault::Cut;
             if (got == 0) break;
             win::Locked hold(m_lock);
@@ -253,21 +246,21 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
         m_validator.clear();
     }
 
-    win::Shared<Attempt> attempt(
-        new Attempt(m_url, m_partial.get(), m_have, m_validator, m_limits));
+    win::Shared<Transfer> attempt(
+        new Transfer(m_url, m_partial.get(), m_have, m_validator, m_limits));
     if (!attempt->Start()) return NetFault::NoConnection;
     // However Run is left (a progress callback that throws included), the thread's say over the
     // file ends first.
-    Attempt::LetGoOnExit letGo(attempt.get());
-    Attempt::Result result;
-    Attempt::Result reported = attempt->Snapshot();
+    Transfer::LetGoOnExit letGo(attempt.get());
+    Transfer::Result result;
+    Transfer::Result reported = attempt->Snapshot();
     DWORD lastByte = ::GetTickCount();
     for (;;) {
         if (attempt->FinishedBy(win::Deadline(kStallPollMs))) {
             result = attempt->Snapshot();
             break;
         }
-        const Attempt::Result now = attempt->Snapshot();
+        const Transfer::Result now = attempt->Snapshot();
         if (now.have != reported.have) lastByte = ::GetTickCount();
         if (now.have != reported.have || now.total != reported.total) {
             reported = now;
@@ -292,7 +285,7 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
         // The stored size held against what arrived: a disk that filled on the way must not
         // pass for a whole file.
         unsigned long long size = 0;
-        if (!SizeOf(m_partial.get(), &size) || size != m_have ||
+        if (!win::FileSize(m_partial.get(), &size) || size != m_have ||
             !SetDeleteOnClose(m_partial.get(), false)) {
             ForgetPartial();
             return NetFault::DiskFull;

@@ -41,7 +41,7 @@ public:
     void Discard();
 
 private:
-    class Attempt;
+    class Transfer;
     void ForgetPartial();
 
     const std::wstring m_url;

@@ -25,13 +25,11 @@ const unsigned long kMarginMs = 250;
 const win::Crypt32Calls* Crypt()
 {
     const win::Crypt32Calls& api = win::Crypt32();
-    return win::Present(api.CryptQueryObject, api.CryptMsgGetParam, api.CryptMsgClose,
-                        api.CertCloseStore, api.CertFreeCertificateContext,
-                        api.CertGetSubjectCertificateFromStore, api.CertGetCertificateChain,
-                        api.CertFreeCertificateChain, api.CertFindExtension,
-                        api.CertVerifyRevocation)
-               ? &api
-               : nullptr;
+    return win::IfPresent(api, api.CryptQueryObject, api.CryptMsgGetParam, api.CryptMsgClose,
+                          api.CertCloseStore, api.CertFreeCertificateContext,
+                          api.CertGetSubjectCertificateFromStore, api.CertGetCertificateChain,
+                          api.CertFreeCertificateChain, api.CertFindExtension,
+                          api.CertVerifyRevocation);
 }
 
 // Where a certificate says its revocation can be asked: a CRL distribution point, or the
@@ -95,19 +93,13 @@ public:
 private:
     void Run() override
     {
-        CRYPT_DATA_BLOB blob{static_cast<DWORD>(m_signature.size()), m_signature.data()};
-        HCERTSTORE store = nullptr;
-        HCRYPTMSG message = nullptr;
-        if (!m_api.CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
-                                    CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                                    CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
-                                    &store, &message, nullptr)) {
+        win::CertStore store;
+        win::CryptMessage message;
+        if (!OpenSignature(m_signature, &store, &message)) {
             why = L"the signature could not be read";
             return;
         }
-        CheckSigner(store, message);
-        m_api.CryptMsgClose(message);
-        m_api.CertCloseStore(store, 0);
+        CheckSigner(store.get(), message.get());
     }
 
     void CheckSigner(HCERTSTORE store, HCRYPTMSG message)
@@ -124,14 +116,13 @@ private:
             why = L"the signature names no signer";
             return;
         }
-        PCCERT_CONTEXT signer = m_api.CertGetSubjectCertificateFromStore(
-            store, kEncoding, reinterpret_cast<CERT_INFO*>(infoBytes.data()));
+        const win::CertContext signer(m_api.CertGetSubjectCertificateFromStore(
+            store, kEncoding, reinterpret_cast<CERT_INFO*>(infoBytes.data())));
         if (!signer) {
             why = L"the signer's certificate is not in the signature";
             return;
         }
-        CheckChain(store, signer);
-        m_api.CertFreeCertificateContext(signer);
+        CheckChain(store, signer.get());
     }
 
     void CheckChain(HCERTSTORE store, PCCERT_CONTEXT signer)
@@ -140,17 +131,16 @@ private:
         // a root list update.
         CERT_CHAIN_PARA para{};
         para.cbSize = sizeof para;
-        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        win::CertChain chain;
         if (!m_api.CertGetCertificateChain(
                 nullptr, signer, nullptr, store, &para,
                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
-                nullptr, &chain) ||
-            !chain || chain->cChain == 0) {
+                nullptr, chain.receive()) ||
+            !chain || chain.get()->cChain == 0) {
             why = L"no chain could be built for the signer";
-            if (chain) m_api.CertFreeCertificateChain(chain);
             return;
         }
-        const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+        const CERT_SIMPLE_CHAIN* simple = chain.get()->rgpChain[0];
         // Each certificate against its issuer; the root is trusted as it is, and a certificate
         // whose issuer is not at hand cannot be asked about.
         bool asked = false, offline = false;
@@ -171,7 +161,7 @@ private:
                       L")";
             }
         }
-        m_api.CertFreeCertificateChain(chain);
+        chain.reset();
         if (result == Revocation::Revoked) return;
         if (!asked) {
             why = L"no certificate of the chain names a revocation server";

@@ -223,8 +223,9 @@ StartedProcess StartProcess(const std::wstring& commandLine, bool hidden)
     JudgedStart how;
     how.hidden = hidden;
     if (!Create(commandLine, how, 0, &info)) return started;
+    // Its first thread's handle is of no use here.
+    const win::Handle thread(info.hThread);
     win::Trail(L"runner: started " + sys::ProgramOf(commandLine));
-    ::CloseHandle(info.hThread);
     started.process.reset(info.hProcess);
     started.id = info.dwProcessId;
     return started;

@@ -11,11 +11,11 @@ constexpr unsigned long kDirectory = 0x10;      // FILE_ATTRIBUTE_DIRECTORY
 constexpr unsigned long kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
 }  // namespace
 
-EntryKind ClassifyEntry(const std::wstring& name, unsigned long attributes)
+ListedKind ClassifyEntry(const std::wstring& name, unsigned long attributes)
 {
-    if (name == L"." || name == L"..") return EntryKind::Skip;
-    if (attributes & kReparsePoint) return EntryKind::Link;
-    return (attributes & kDirectory) ? EntryKind::Folder : EntryKind::File;
+    if (name == L"." || name == L"..") return ListedKind::Skip;
+    if (attributes & kReparsePoint) return ListedKind::Link;
+    return (attributes & kDirectory) ? ListedKind::Folder : ListedKind::File;
 }
 
 bool SplitFolderPath(const std::wstring& path, FolderPath* out)

@@ -10,12 +10,12 @@ namespace sys {
 // find functions' MAX_PATH buffer. The walks keep that limit although they list by handle.
 constexpr size_t kMaxListedFolderLength = 255;
 
-enum class EntryKind { Skip, File, Folder, Link };
+enum class ListedKind { Skip, File, Folder, Link };
 
 // "." and ".." are skipped; a reparse point (junction, symbolic link, mount point) is a Link
 // whatever else its attributes say, so no walk ever follows one; else the directory flag
 // decides. Attributes are the Win32 FILE_ATTRIBUTE_* bits.
-EntryKind ClassifyEntry(const std::wstring& name, unsigned long attributes);
+ListedKind ClassifyEntry(const std::wstring& name, unsigned long attributes);
 
 // An absolute folder path taken apart: its root and the names below it, outermost first.
 struct FolderPath {

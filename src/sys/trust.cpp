@@ -6,7 +6,8 @@
 
 #include <vector>
 
-#include "sys/pe_certificate.h"
+#include "rules/pe_certificate.h"
+#include "win/file_info.h"
 #include "win/syslib.h"
 #include "win/trail.h"
 
@@ -23,67 +24,12 @@ const GUID kGenericVerifyV2 = {
 const win::Crypt32Calls* Crypt()
 {
     const win::Crypt32Calls& api = win::Crypt32();
-    return win::Present(api.CryptQueryObject, api.CryptMsgGetParam, api.CryptMsgClose,
-                        api.CertFindCertificateInStore, api.CertGetNameStringW,
-                        api.CertFreeCertificateContext, api.CertCloseStore,
-                        api.CryptSIPRetrieveSubjectGuid, api.CryptSIPLoad,
-                        api.CryptHashPublicKeyInfo)
-               ? &api
-               : nullptr;
+    return win::IfPresent(api, api.CryptQueryObject, api.CryptMsgGetParam, api.CryptMsgClose,
+                          api.CertFindCertificateInStore, api.CertGetNameStringW,
+                          api.CertFreeCertificateContext, api.CertCloseStore,
+                          api.CryptSIPRetrieveSubjectGuid, api.CryptSIPLoad,
+                          api.CryptHashPublicKeyInfo);
 }
-
-class Store {
-public:
-    explicit Store(const win::Crypt32Calls& api) : m_api(api) {}
-    ~Store()
-    {
-        if (m_store) m_api.CertCloseStore(m_store, 0);
-    }
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
-    HCERTSTORE* out() { return &m_store; }
-    HCERTSTORE get() const { return m_store; }
-
-private:
-    const win::Crypt32Calls& m_api;
-    HCERTSTORE m_store = nullptr;
-};
-
-class Message {
-public:
-    explicit Message(const win::Crypt32Calls& api) : m_api(api) {}
-    ~Message()
-    {
-        if (m_message) m_api.CryptMsgClose(m_message);
-    }
-    Message(const Message&) = delete;
-    Message& operator=(const Message&) = delete;
-    HCRYPTMSG* out() { return &m_message; }
-    HCRYPTMSG get() const { return m_message; }
-
-private:
-    const win::Crypt32Calls& m_api;
-    HCRYPTMSG m_message = nullptr;
-};
-
-class Certificate {
-public:
-    Certificate(const win::Crypt32Calls& api, PCCERT_CONTEXT context)
-        : m_api(api), m_context(context)
-    {
-    }
-    ~Certificate()
-    {
-        if (m_context) m_api.CertFreeCertificateContext(m_context);
-    }
-    Certificate(const Certificate&) = delete;
-    Certificate& operator=(const Certificate&) = delete;
-    PCCERT_CONTEXT get() const { return m_context; }
-
-private:
-    const win::Crypt32Calls& m_api;
-    PCCERT_CONTEXT m_context;
-};
 
 // Reads exactly `length` bytes at `offset` through the handle.
 bool ReadAt(HANDLE file, uint64_t offset, unsigned char* buffer, size_t length)
@@ -102,19 +48,11 @@ bool ReadAt(HANDLE file, uint64_t offset, unsigned char* buffer, size_t length)
     return true;
 }
 
-bool FileSize(HANDLE file, uint64_t* size)
-{
-    LARGE_INTEGER value;
-    if (!::GetFileSizeEx(file, &value)) return false;
-    *size = static_cast<uint64_t>(value.QuadPart);
-    return true;
-}
-
-// The file's first sys::kHeadBytes (all of it when it is shorter) and its size.
+// The file's first rules::kPeHeadBytes (all of it when it is shorter) and its size.
 bool ReadHead(HANDLE file, Bytes* head, uint64_t* size)
 {
-    if (!FileSize(file, size)) return false;
-    head->resize(static_cast<size_t>(*size < sys::kHeadBytes ? *size : sys::kHeadBytes));
+    if (!win::FileSize(file, size)) return false;
+    head->resize(static_cast<size_t>(*size < rules::kPeHeadBytes ? *size : rules::kPeHeadBytes));
     return ReadAt(file, 0, head->data(), head->size());
 }
 
@@ -125,15 +63,17 @@ Bytes ReadCheckedPeSignature(HANDLE file)
     Bytes head;
     uint64_t size = 0;
     if (!ReadHead(file, &head, &size)) return Bytes();
-    sys::Span table;
-    if (!sys::FindCertificateTable(head.data(), head.size(), &table) || table.length == 0)
+    rules::CertificateSpan table;
+    if (!rules::FindCertificateTable(head.data(), head.size(), &table) || table.length == 0)
         return Bytes();
-    if (table.length > sys::kMaxTableBytes || uint64_t{table.offset} + table.length != size)
+    if (table.length > rules::kMaxCertificateTableBytes ||
+        uint64_t{table.offset} + table.length != size)
         return Bytes();
     Bytes bytes(table.length);
     if (!ReadAt(file, table.offset, bytes.data(), bytes.size())) return Bytes();
-    sys::Span blob;
-    if (!sys::CheckCertificateTable(table, size, bytes.data(), bytes.size(), &blob)) return Bytes();
+    rules::CertificateSpan blob;
+    if (!rules::CheckCertificateTable(table, size, bytes.data(), bytes.size(), &blob))
+        return Bytes();
     return Bytes(bytes.begin() + blob.offset, bytes.begin() + blob.offset + blob.length);
 }
 
@@ -156,7 +96,7 @@ Bytes ReadSipSignature(const win::Crypt32Calls& api, const std::wstring& path, H
     // The size is the file's say: held to the same bound as a PE certificate table, so a
     // hostile database cannot ask for more memory than any real signature needs.
     if (!dispatch.pfGet(&info, &encoding, 0, &size, nullptr) || size == 0 ||
-        size > sys::kMaxTableBytes)
+        size > rules::kMaxCertificateTableBytes)
         return Bytes();
     Bytes bytes(size);
     if (!dispatch.pfGet(&info, &encoding, 0, &size, bytes.data())) return Bytes();
@@ -220,23 +160,19 @@ bool HashPublicKey(const win::Crypt32Calls& api, PCCERT_CONTEXT certificate, Sig
 Signer SignerOf(const win::Crypt32Calls& api, const Bytes& signature)
 {
     Signer result;
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()), const_cast<BYTE*>(signature.data())};
-    Store store(api);
-    Message message(api);
-    if (!api.CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                              CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
-                              store.out(), message.out(), nullptr))
-        return result;
+    win::CertStore store;
+    win::CryptMessage message;
+    if (!OpenSignature(signature, &store, &message)) return result;
     const Bytes infoBytes = ReadSignerInfo(api, message.get());
     if (infoBytes.size() < sizeof(CMSG_SIGNER_INFO)) return result;
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(infoBytes.data());
     CERT_INFO wanted{};
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
-    Certificate certificate(
-        api, api.CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                            CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-    if (!certificate.get()) return result;
+    const win::CertContext certificate(
+        api.CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                       CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    if (!certificate) return result;
     result.name = DisplayName(api, certificate.get());
     result.hasKeyHash = HashPublicKey(api, certificate.get(), &result);
     return result;
@@ -260,7 +196,7 @@ bool LayoutAllowsTrust(HANDLE file, sys::PackageKind kind)
     return !ReadCheckedPeSignature(file).empty();
 }
 
-PackageVerdict Refuse(PackageVerdict verdict, const std::wstring& why)
+PackageVerdict RefusePackage(PackageVerdict verdict, const std::wstring& why)
 {
     win::Trail(L"package check: refused, " + why);
     return verdict;
@@ -341,6 +277,15 @@ Bytes ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile, sys::Packag
                                                  : Bytes();
 }
 
+bool OpenSignature(const Bytes& signature, win::CertStore* store, win::CryptMessage* message)
+{
+    const auto query = win::Crypt32().CryptQueryObject;
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(signature.size()), const_cast<BYTE*>(signature.data())};
+    return query && query(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
+                          store->receive(), message->receive(), nullptr);
+}
+
 std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::PackageKind kind)
 {
     return ReadSigner(path, lockedFile, kind).name;
@@ -357,41 +302,37 @@ std::wstring GetSignerName(const std::wstring& path)
 PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, win::File* lock)
 {
     *lock = win::File();
-    if (path.empty()) return Refuse(PackageVerdict::BadSignature, L"no package path");
+    if (path.empty()) return RefusePackage(PackageVerdict::BadSignature, L"no package path");
     win::File file = OpenLocked(path);
     if (!file)
-        return Refuse(PackageVerdict::BadSignature,
-                      L"the file cannot be opened with writers and deleters shut out");
+        return RefusePackage(PackageVerdict::BadSignature,
+                             L"the file cannot be opened with writers and deleters shut out");
     const sys::PackageKind kind = ClassifyPackage(path, file.get());
     if (kind == sys::PackageKind::None)
-        return Refuse(PackageVerdict::BadSignature,
-                      L"its name is of no signed type, or promises another kind than its content");
+        return RefusePackage(
+            PackageVerdict::BadSignature,
+            L"its name is of no signed type, or promises another kind than its content");
     if (!LayoutAllowsTrust(file.get(), kind))
-        return Refuse(PackageVerdict::BadSignature,
-                      L"a PE image without one sound certificate table ending the file");
+        return RefusePackage(PackageVerdict::BadSignature,
+                             L"a PE image without one sound certificate table ending the file");
     if (!VerifyFileTrust(path, file.get(), kind))
-        return Refuse(PackageVerdict::BadSignature,
-                      L"the trust provider does not accept its signature");
+        return RefusePackage(PackageVerdict::BadSignature,
+                             L"the trust provider does not accept its signature");
     const Signer signer = ReadSigner(path, file.get(), kind);
     if (!sys::SignerNameHasMark(signer.name))
-        return Refuse(PackageVerdict::OtherSigner,
-                      L"its signer \"" + signer.name + L"\" lacks the maker's mark");
+        return RefusePackage(PackageVerdict::OtherSigner,
+                             L"its signer \"" + signer.name + L"\" lacks the maker's mark");
     if (!sys::IsKeyPinned(signer.hasKeyHash ? signer.keyHash : nullptr, pins))
-        return Refuse(PackageVerdict::OtherSigner,
-                      L"its signer \"" + signer.name + L"\" signed with a key not pinned");
+        return RefusePackage(PackageVerdict::OtherSigner,
+                             L"its signer \"" + signer.name + L"\" signed with a key not pinned");
     win::Trail(L"package check: accepted, signed by \"" + signer.name + L"\"");
     *lock = std::move(file);
     return PackageVerdict::Accepted;
 }
 
-bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins, win::File* lock)
-{
-    return CheckPackage(path, pins, lock) == PackageVerdict::Accepted;
-}
-
 int VerifyPackage(const std::wstring& path, win::File* lock)
 {
-    return VerifyPackageWithPins(path, sys::BuiltInKeyPins(), lock);
+    return CheckPackage(path, sys::BuiltInKeyPins(), lock) == PackageVerdict::Accepted ? 1 : 0;
 }
 
 int VerifyPackage(const std::wstring& path)

@@ -38,8 +38,6 @@ int VerifyPackage(const std::wstring& path);
 // it with StartJudgedProcess (sys/runner.h) before anyone can change it. On 0 `lock` is left
 // invalid.
 int VerifyPackage(const std::wstring& path, win::File* lock);
-// The same with the key pins passed in; empty `pins` pins nothing.
-bool VerifyPackageWithPins(const std::wstring& path, const sys::KeyPins& pins, win::File* lock);
 
 // What the check found, for the user and the trail.
 enum class PackageVerdict {
@@ -47,7 +45,8 @@ enum class PackageVerdict {
     BadSignature,  // no file of a signed type, no sound signature, or one the provider refuses
     OtherSigner,   // a good signature by a signer without the maker's mark or pinned key
 };
-// The check behind VerifyPackage, with its verdict; on Accepted `lock` holds the judged file.
+// The check behind VerifyPackage, with its verdict and the key pins passed in (empty `pins`
+// pins nothing); on Accepted `lock` holds the judged file.
 PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, win::File* lock);
 
 // Type filter, our certificate-table check for PE images (no table, or one with room for
@@ -64,6 +63,11 @@ std::wstring GetSignerName(const std::wstring& path, HANDLE lockedFile, sys::Pac
 // when the file has none that our checks accept.
 std::vector<unsigned char> ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile,
                                              sys::PackageKind kind);
+
+// The certificates and the signed message of a signature blob (ReadSignatureBlob); false when
+// crypt32 cannot read it.
+bool OpenSignature(const std::vector<unsigned char>& signature, win::CertStore* store,
+                   win::CryptMessage* message);
 
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.

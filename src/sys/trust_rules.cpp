@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "sys/pe_certificate.h"
+#include "rules/pe_certificate.h"
 #include "sys/signer_key_pins.h"
 #include "win/wstr.h"
 
@@ -56,10 +56,10 @@ PackageKind KindOfName(const std::wstring& path)
 
 PackageKind KindOfContent(const unsigned char* head, size_t length)
 {
-    if (length > sys::kHeadBytes) length = sys::kHeadBytes;
+    if (length > rules::kPeHeadBytes) length = rules::kPeHeadBytes;
     if (length == 0) return PackageKind::None;
     if (length >= 2 && head[0] == 'M' && head[1] == 'Z')
-        return sys::IsPeImage(head, length) ? PackageKind::PortableExecutable : PackageKind::None;
+        return rules::IsPeImage(head, length) ? PackageKind::PortableExecutable : PackageKind::None;
     if (length >= sizeof kCompoundFileSignature &&
         std::memcmp(head, kCompoundFileSignature, sizeof kCompoundFileSignature) == 0)
         return PackageKind::InstallerDatabase;

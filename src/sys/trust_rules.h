@@ -25,7 +25,7 @@ int IsVerifiableFileType(const std::wstring& path);
 // script; None for every other name.
 PackageKind KindOfName(const std::wstring& path);
 
-// The kind the first `length` bytes show; at most sys::kHeadBytes are looked at. Data starting
+// The kind the first `length` bytes show; at most rules::kPeHeadBytes are looked at. Data starting
 // with "MZ" is a PE image or nothing: a DOS stub without a PE header in reach is refused
 // rather than judged as a script.
 PackageKind KindOfContent(const unsigned char* head, size_t length);

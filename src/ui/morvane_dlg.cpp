@@ -6,6 +6,8 @@
 #include "ui/title_format.h"
 #include "win/trail.h"
 
+namespace ui {
+
 namespace {
 
 // Icon 128 at the size the system wants for `metricX` x `metricY`, so neither the caption
@@ -188,7 +190,7 @@ void CMorvaneDlg::SetUpFontAndTitle()
 
 void CMorvaneDlg::SetTextFont(int dpi)
 {
-    win::GdiObject font(CreateTextFont(dpi));
+    win::Font font(CreateTextFont(dpi));
     // The dialog and the picture keep the template's font.
     for (HWND control : {m_ctlMessage, m_ctlReason, m_btnNo, m_btnYes, m_btnCancel, m_ctlSize})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
@@ -415,3 +417,5 @@ void CMorvaneDlg::OnCancelButton()
     case ui::CancelAction::Nothing: break;
     }
 }
+
+}  // namespace ui

@@ -17,6 +17,8 @@
 #include "win/dialog.h"
 #include "win/handles.h"
 
+namespace ui {
+
 class CMorvaneDlg : public win::ModalDialog {
 public:
     enum { IDD = IDD_MORVANE_DIALOG };
@@ -45,8 +47,6 @@ protected:
     void ShowFailure(const rules::Failure& failure);
 
 private:
-    using Icon = win::Unique<win::IconTraits>;
-
     void DoDataExchange();
     void SetUpFontAndTitle();
     void SetTextFont(int dpi);
@@ -68,8 +68,8 @@ private:
 
     const settings::Values& m_values;
     const ui::State m_nOpening;
-    Icon m_hIcon;
-    Icon m_hSmallIcon;
+    win::Icon m_hIcon;
+    win::Icon m_hSmallIcon;
     HWND m_ctlMessage = nullptr;
     HWND m_ctlReason = nullptr;
     HWND m_btnNo = nullptr;
@@ -77,8 +77,8 @@ private:
     HWND m_btnCancel = nullptr;
     HWND m_ctlProgress = nullptr;
     HWND m_ctlSize = nullptr;
-    win::GdiObject m_fontText;
-    CPictureEx m_picture;
+    win::Font m_fontText;
+    picture::CPictureEx m_picture;
     ui::State m_nState = ui::STATE_SETUP;
     update::Flow m_flow;
     // The taskbar button's progress, where the system offers it.
@@ -87,3 +87,5 @@ private:
     // that arrives after that changes nothing.
     bool m_bEnding = false;
 };
+
+}  // namespace ui

@@ -52,9 +52,8 @@ bool WorkFolder::Make(const std::wstring& tempDir)
     const bool elevated = win::IsElevated();
     if (elevated && !security.Build()) return false;
     win::File folder;
-    const NTSTATUS status = win::OpenInFolder(temp.get(), name, kMakeWorkFolder, &folder,
-                                              elevated ? security.get() : nullptr);
-    if (!NT_SUCCESS(status)) {
+    if (win::OpenInFolder(temp.get(), name, kMakeWorkFolder, &folder,
+                          elevated ? security.get() : nullptr) != win::EntryResult::Opened) {
         win::Trail(L"work folder: " + name + L" could not be made in " + tempDir);
         return false;
     }

@@ -18,4 +18,12 @@ std::wstring PathBelowVolume(HANDLE handle)
     }
 }
 
+bool FileSize(HANDLE file, unsigned long long* size)
+{
+    LARGE_INTEGER value = {};
+    if (!::GetFileSizeEx(file, &value)) return false;
+    *size = static_cast<unsigned long long>(value.QuadPart);
+    return true;
+}
+
 }  // namespace win

@@ -12,4 +12,7 @@ namespace win {
 // volume's name each time.
 std::wstring PathBelowVolume(HANDLE handle);
 
+// The size in bytes of the file the handle holds. False when the system cannot say.
+bool FileSize(HANDLE file, unsigned long long* size);
+
 }  // namespace win

@@ -1,6 +1,10 @@
-// Move-only owners of Win32 handles: one type per release function.
+// Move-only owners of Win32 handles, one type per kind of handle, and the guards of DCs,
+// selections and locked memory: every owner of the code is here.
 #pragma once
 #include <windows.h>
+#include <wincrypt.h>
+#include <wininet.h>
+
 #include <utility>
 
 namespace win {
@@ -23,6 +27,13 @@ public:
     Type get() const { return m_value; }
     bool valid() const { return m_value != Traits::Invalid(); }
     explicit operator bool() const { return valid(); }
+    // Drops what it holds and lends its slot to a call that hands a handle out through a
+    // pointer.
+    Type* receive()
+    {
+        reset();
+        return &m_value;
+    }
     Type release()
     {
         Type value = m_value;
@@ -39,69 +50,60 @@ private:
     Type m_value = Traits::Invalid();
 };
 
-struct HandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::CloseHandle(h); }
-};
-struct FileTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { ::CloseHandle(h); }
-};
-struct FindTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { ::FindClose(h); }
-};
-struct MemoryDcTraits {
-    using Type = HDC;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::DeleteDC(h); }
-};
-struct GdiTraits {
-    using Type = HGDIOBJ;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::DeleteObject(h); }
-};
-struct GlobalTraits {
-    using Type = HGLOBAL;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::GlobalFree(h); }
-};
-struct RegKeyTraits {
-    using Type = HKEY;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::RegCloseKey(h); }
-};
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::DestroyIcon(h); }
+// Traits of a handle type `T` whose release function `close` is linked in; `kInvalid` is the
+// empty value its creating call returns on failure.
+enum class Empty { Null, MinusOne };
+template <class T, auto close, Empty kInvalid = Empty::Null>
+struct LinkedTraits {
+    using Type = T;
+    static Type Invalid()
+    {
+        if constexpr (kInvalid == Empty::Null)
+            return nullptr;
+        else
+            return INVALID_HANDLE_VALUE;
+    }
+    static void Close(Type h) { close(h); }
 };
 
-struct ViewTraits {
-    using Type = const void*;
+// Handles whose release function is bound at run time (win/syslib.h): each Close, in
+// win/syslib.cpp, calls it through that table. (Several are void* alike, so each is a type.)
+template <class T>
+struct BoundTraits {
+    using Type = T;
     static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::UnmapViewOfFile(h); }
 };
-
-// WinINet handles (HINTERNET) close through the run-time-bound table in win/syslib.cpp.
-struct InternetTraits {
-    using Type = void*;
-    static Type Invalid() { return nullptr; }
+struct InternetTraits : BoundTraits<HINTERNET> {
+    static void Close(Type h);
+};
+struct CertStoreTraits : BoundTraits<HCERTSTORE> {
+    static void Close(Type h);
+};
+struct CryptMessageTraits : BoundTraits<HCRYPTMSG> {
+    static void Close(Type h);
+};
+struct CertContextTraits : BoundTraits<PCCERT_CONTEXT> {
+    static void Close(Type h);
+};
+struct CertChainTraits : BoundTraits<PCCERT_CHAIN_CONTEXT> {
     static void Close(Type h);
 };
 
-using Handle = Unique<HandleTraits>;            // kernel objects: processes, threads, events
-using File = Unique<FileTraits>;                // CreateFileW results
-using FindHandle = Unique<FindTraits>;          // FindFirstFileW results
-using MemoryDc = Unique<MemoryDcTraits>;        // CreateCompatibleDC results
-using GdiObject = Unique<GdiTraits>;            // bitmaps, brushes, fonts
-using GlobalMemory = Unique<GlobalTraits>;      // GlobalAlloc blocks
-using MappedView = Unique<ViewTraits>;          // MapViewOfFile results
-using InternetHandle = Unique<InternetTraits>;  // InternetOpenW and InternetOpenUrlW results
-using RegKey = Unique<RegKeyTraits>;            // RegOpenKeyExW results
+using Handle = Unique<LinkedTraits<HANDLE, &::CloseHandle>>;  // processes, threads, events
+using File = Unique<LinkedTraits<HANDLE, &::CloseHandle, Empty::MinusOne>>;      // CreateFileW's
+using FindHandle = Unique<LinkedTraits<HANDLE, &::FindClose, Empty::MinusOne>>;  // FindFirstFileW's
+using MemoryDc = Unique<LinkedTraits<HDC, &::DeleteDC>>;            // CreateCompatibleDC results
+using GdiObject = Unique<LinkedTraits<HGDIOBJ, &::DeleteObject>>;   // bitmaps, brushes
+using Font = Unique<LinkedTraits<HFONT, &::DeleteObject>>;          // CreateFontW results
+using Icon = Unique<LinkedTraits<HICON, &::DestroyIcon>>;           // LoadImageW's icons
+using GlobalMemory = Unique<LinkedTraits<HGLOBAL, &::GlobalFree>>;  // GlobalAlloc blocks
+using MappedView = Unique<LinkedTraits<const void*, &::UnmapViewOfFile>>;  // MapViewOfFile's
+using RegKey = Unique<LinkedTraits<HKEY, &::RegCloseKey>>;                 // RegOpenKeyExW results
+using InternetHandle = Unique<InternetTraits>;    // InternetOpenW and InternetOpenUrlW results
+using CertStore = Unique<CertStoreTraits>;        // CryptQueryObject's store
+using CryptMessage = Unique<CryptMessageTraits>;  // CryptQueryObject's message
+using CertContext = Unique<CertContextTraits>;    // a certificate taken from a store
+using CertChain = Unique<CertChainTraits>;        // CertGetCertificateChain results
 
 // A window's DC, released with the window it came from.
 class WindowDc {
@@ -136,6 +138,23 @@ public:
 private:
     HDC m_dc;
     HGDIOBJ m_previous;
+};
+
+// GlobalLock/GlobalUnlock pair over a movable block; get() is null when the lock failed.
+class GlobalView {
+public:
+    explicit GlobalView(HGLOBAL block) : m_block(block), m_data(::GlobalLock(block)) {}
+    ~GlobalView()
+    {
+        if (m_data) ::GlobalUnlock(m_block);
+    }
+    GlobalView(const GlobalView&) = delete;
+    GlobalView& operator=(const GlobalView&) = delete;
+    unsigned char* get() const { return static_cast<unsigned char*>(m_data); }
+
+private:
+    HGLOBAL m_block;
+    void* m_data;
 };
 
 // BeginPaint/EndPaint pair.

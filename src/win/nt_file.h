@@ -1,6 +1,6 @@
 // Opening and creating one entry inside a held folder, by NtCreateFile relative to the folder's
 // handle: no path is looked up again, so nothing put in place of a folder on the way is ever
-// reached. The one place the native call is made; the tree walks, the extractor and the
+// reached. The one place the native calls are made; the tree walks, the extractor and the
 // update's work folder all come here.
 #pragma once
 #include <windows.h>
@@ -12,14 +12,19 @@
 
 namespace win {
 
-constexpr NTSTATUS kStatusNameInvalid = static_cast<NTSTATUS>(0xC0000033L);
-constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
-constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035L);
-constexpr NTSTATUS kStatusPathNotFound = static_cast<NTSTATUS>(0xC000003AL);
-constexpr NTSTATUS kStatusPathSyntaxBad = static_cast<NTSTATUS>(0xC000003BL);
-constexpr NTSTATUS kStatusProcedureNotFound = static_cast<NTSTATUS>(0xC000007AL);
-constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
-constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
+// What became of an open or a create inside a folder. The NTSTATUS stays in here: callers
+// need only these answers.
+enum class EntryResult {
+    Opened,     // `opened` holds the handle
+    Missing,    // no such name (or no such folder on the way)
+    WrongKind,  // a file where a folder was asked for, or the reverse
+    Exists,     // FILE_CREATE met something of that name
+    Failed,     // anything else: access, sharing, a name the volume refuses, no ntdll entry
+};
+
+// The sharing of a held entry: others may read and write, but without delete sharing nobody
+// can rename or delete it (and put a link in its place) while we hold it.
+constexpr ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // What NtCreateFile is asked for: access, sharing, FILE_OPEN / FILE_CREATE / FILE_OPEN_IF, and
 // FILE_DIRECTORY_FILE or FILE_NON_DIRECTORY_FILE and the like.
@@ -34,9 +39,12 @@ struct EntryOpen {
 // Opens or creates `name`, one level, inside the folder `parent`. A link opens as itself on
 // Windows (FILE_OPEN_REPARSE_POINT); Wine ignores that flag and follows it, so callers that
 // open existing entries check the handle's path (win::PathBelowVolume). `security`, when
-// given, is the descriptor of what FILE_CREATE makes. The NTSTATUS of the call; `opened` holds
-// the handle on success.
-NTSTATUS OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& mode, File* opened,
-                      PSECURITY_DESCRIPTOR security = nullptr);
+// given, is the descriptor of what FILE_CREATE makes.
+EntryResult OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& mode,
+                         File* opened, PSECURITY_DESCRIPTOR security = nullptr);
+
+// Gives the open `file` the new name `name` inside `folder`, the folder it is in. False when
+// the name is taken or too long, or the system refuses.
+bool RenameInFolder(HANDLE file, HANDLE folder, const std::wstring& name);
 
 }  // namespace win

@@ -215,5 +215,9 @@ const Comctl32Calls& Comctl32() { return Bound<Comctl32Calls>(); }
 const OleAut32Calls& OleAut32() { return Bound<OleAut32Calls>(); }
 
 void InternetTraits::Close(Type h) { WinInet().InternetCloseHandle(h); }
+void CertStoreTraits::Close(Type h) { Crypt32().CertCloseStore(h, 0); }
+void CryptMessageTraits::Close(Type h) { Crypt32().CryptMsgClose(h); }
+void CertContextTraits::Close(Type h) { Crypt32().CertFreeCertificateContext(h); }
+void CertChainTraits::Close(Type h) { Crypt32().CertFreeCertificateChain(h); }
 
 }  // namespace win

@@ -47,6 +47,13 @@ bool Present(Fn... entries)
     return (... && (entries != nullptr));
 }
 
+// The table when every one of `entries` of it is bound; null otherwise.
+template <class Calls, class... Fn>
+const Calls* IfPresent(const Calls& calls, Fn... entries)
+{
+    return Present(entries...) ? &calls : nullptr;
+}
+
 struct WinInetCalls {
     decltype(&::InternetGetConnectedState) InternetGetConnectedState;
     decltype(&::InternetCheckConnectionW) InternetCheckConnectionW;

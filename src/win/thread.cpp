@@ -1,16 +1,16 @@
 #include "win/thread.h"
 
-#include <process.h>
+#include <optional>
 
-#include "win/handles.h"
+#include "win/com.h"
 
 namespace win {
 
-bool StartDetachedThread(ThreadProc proc, void* param)
+bool Thread::JoinAnswering(DWORD ms)
 {
-    // _beginthreadex rather than CreateThread: the thread uses the C runtime.
-    Handle thread(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, proc, param, 0, nullptr)));
-    return thread.valid();
+    if (m_thread && !WaitAnswering(m_thread.get(), ms) && !Ended()) return false;
+    Forget();
+    return true;
 }
 
 bool DeadlineJob::Start()
@@ -25,6 +25,9 @@ bool DeadlineJob::Start()
 DWORD WINAPI DeadlineJob::ThreadMain(void* param)
 {
     auto* job = static_cast<DeadlineJob*>(param);
+    std::optional<ComApartment> apartment;
+    if (job->m_apartment == Apartment::MultiThreaded)
+        apartment.emplace(ComApartment::MultiThreaded);
     job->Run();
     job->m_done.Set();
     job->Release();

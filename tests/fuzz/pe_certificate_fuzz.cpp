@@ -4,7 +4,7 @@
 // padding follows it to the end of the file; and the package check, reading the same bytes,
 // takes the image for a PE, so the certificate-table check is the one it runs.
 // Seeds: tests/fuzz/make_pe_seeds.py writes small signed and unsigned images at build time.
-#include "sys/pe_certificate.h"
+#include "rules/pe_certificate.h"
 #include "sys/trust_rules.h"
 
 #include <cstdint>
@@ -12,8 +12,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    sys::Span blob;
-    if (!sys::CheckSignedImage(data, size, &blob)) return 0;
+    rules::CertificateSpan blob;
+    if (!rules::CheckSignedImage(data, size, &blob)) return 0;
     if (sys::KindOfContent(data, size) != sys::PackageKind::PortableExecutable) abort();
     const uint64_t end = uint64_t{blob.offset} + blob.length;
     if (blob.length == 0 || end > size || data[blob.offset] != 0x30) abort();

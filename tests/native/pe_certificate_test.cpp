@@ -1,4 +1,4 @@
-#include "sys/pe_certificate.h"
+#include "rules/pe_certificate.h"
 
 #include <gtest/gtest.h>
 
@@ -89,8 +89,8 @@ Bytes Sign(Bytes image, const Bytes& table, uint32_t declaredLength = 0)
 
 bool Check(const Bytes& b)
 {
-    sys::Span blob;
-    return sys::CheckSignedImage(b.data(), b.size(), &blob);
+    rules::CertificateSpan blob;
+    return rules::CheckSignedImage(b.data(), b.size(), &blob);
 }
 
 TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
@@ -98,8 +98,8 @@ TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
     for (bool plus : {false, true}) {
         const Bytes blob = Der(0x101);  // 0x105 bytes: 3 bytes of padding after it
         const Bytes file = Sign(MakeImage(plus), Entry(blob));
-        sys::Span where;
-        ASSERT_TRUE(sys::CheckSignedImage(file.data(), file.size(), &where)) << plus;
+        rules::CertificateSpan where;
+        ASSERT_TRUE(rules::CheckSignedImage(file.data(), file.size(), &where)) << plus;
         EXPECT_EQ(where.offset, 0x400u + 8);
         EXPECT_EQ(where.length, blob.size());
         EXPECT_EQ(file[where.offset], 0x30);
@@ -109,15 +109,15 @@ TEST(PeCertificate, SoundTableGivesTheBlobInTheFile)
 TEST(PeCertificate, UnsignedImageHasAnEmptyTable)
 {
     const Bytes image = MakeImage();
-    sys::Span table{1, 1};
-    EXPECT_TRUE(sys::FindCertificateTable(image.data(), image.size(), &table));
+    rules::CertificateSpan table{1, 1};
+    EXPECT_TRUE(rules::FindCertificateTable(image.data(), image.size(), &table));
     EXPECT_EQ(table.offset, 0u);
     EXPECT_EQ(table.length, 0u);
     EXPECT_FALSE(Check(image));
 
     Bytes few = MakeImage();  // too few data directories to hold a security entry
     Put32(few, kOptional + 92, 4);
-    EXPECT_TRUE(sys::FindCertificateTable(few.data(), few.size(), &table));
+    EXPECT_TRUE(rules::FindCertificateTable(few.data(), few.size(), &table));
     EXPECT_EQ(table.length, 0u);
 }
 
@@ -191,22 +191,22 @@ TEST(PeCertificate, RefusesMalformedTables)
 TEST(PeCertificate, RefusesWhatIsNoPeImage)
 {
     Bytes image = MakeImage();
-    sys::Span table;
+    rules::CertificateSpan table;
     Bytes noMz = image;
     noMz[0] = 'X';
-    EXPECT_FALSE(sys::FindCertificateTable(noMz.data(), noMz.size(), &table));
+    EXPECT_FALSE(rules::FindCertificateTable(noMz.data(), noMz.size(), &table));
     Bytes noPe = image;
     noPe[kPe + 2] = 'X';
-    EXPECT_FALSE(sys::FindCertificateTable(noPe.data(), noPe.size(), &table));
+    EXPECT_FALSE(rules::FindCertificateTable(noPe.data(), noPe.size(), &table));
     Bytes magic = image;
     Put16(magic, kOptional, 0x107);
-    EXPECT_FALSE(sys::FindCertificateTable(magic.data(), magic.size(), &table));
+    EXPECT_FALSE(rules::FindCertificateTable(magic.data(), magic.size(), &table));
     Bytes farHeader = image;
     Put32(farHeader, 0x3C, 0xFFFFFFF0u);
-    EXPECT_FALSE(sys::FindCertificateTable(farHeader.data(), farHeader.size(), &table));
+    EXPECT_FALSE(rules::FindCertificateTable(farHeader.data(), farHeader.size(), &table));
     Bytes smallOptional = image;
     Put16(smallOptional, kPe + 20, 96);
-    EXPECT_FALSE(sys::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table));
+    EXPECT_FALSE(rules::FindCertificateTable(smallOptional.data(), smallOptional.size(), &table));
 }
 
 // Every prefix of a signed image is read without going past its end (ASan watches).
@@ -245,12 +245,12 @@ TEST(PeCertificateRealFiles, OneEntryPassesAndASecondEntryIsRefused)
         EXPECT_EQ(sys::KindOfContent(image->data(), image->size()),
                   sys::PackageKind::PortableExecutable);
 
-    sys::Span blob;
-    ASSERT_TRUE(sys::CheckSignedImage(grub.data(), grub.size(), &blob));
+    rules::CertificateSpan blob;
+    ASSERT_TRUE(rules::CheckSignedImage(grub.data(), grub.size(), &blob));
     EXPECT_EQ(grub[blob.offset], 0x30);
 
-    sys::Span table;
-    ASSERT_TRUE(sys::FindCertificateTable(shim.data(), shim.size(), &table));
+    rules::CertificateSpan table;
+    ASSERT_TRUE(rules::FindCertificateTable(shim.data(), shim.size(), &table));
     ASSERT_EQ(uint64_t{table.offset} + table.length, shim.size()) << "the table ends the file";
     const uint32_t first = (Read32(shim, table.offset) + 7) & ~7u;
     ASSERT_LT(first, table.length) << "this shim has a single entry now; find one with two";

@@ -5,6 +5,9 @@
 
 namespace testimage {
 
+// Resource types: RT_RCDATA (the payload and the package record) and RT_MANIFEST.
+constexpr uint32_t kRcData = 10, kManifest = 24;
+
 struct ImageOptions {
     bool plus = false;  // PE32+ instead of PE32
     uint32_t sizeOfHeaders = 0x200;

@@ -1,11 +1,10 @@
 #include "app/startup_rules.h"
-#include "sys/instance_match.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
-using app::Action;
+using app::Decision;
 
 TEST(UnescapeControlChars, ConvertsTheThreeLowerCaseEscapesOnly)
 {
@@ -81,16 +80,19 @@ TEST(RevisionNewer, ComparesAsUnsigned)
 TEST(Decision, ShowsTheDialogOnlyWhenUnsupportedOrOnlineWithAnUpdate)
 {
     struct Case {
-        int os, connected, update;
-        Action expected;
+        bool os, connected, update;
+        Decision expected;
     } cases[] = {
-        {0, 0, 0, Action::ShowDialog},        {0, 1, 1, Action::ShowDialog},
-        {0, 0, 1, Action::ShowDialog},        {1, 0, 1, Action::LaunchLocalWizard},
-        {1, 0, 0, Action::LaunchLocalWizard}, {1, 1, 0, Action::LaunchLocalWizard},
-        {1, 1, 1, Action::ShowDialog},        {7, 3, 1, Action::ShowDialog},
+        {false, false, false, Decision::ShowDialog},
+        {false, true, true, Decision::ShowDialog},
+        {false, false, true, Decision::ShowDialog},
+        {true, false, true, Decision::LaunchLocalWizard},
+        {true, false, false, Decision::LaunchLocalWizard},
+        {true, true, false, Decision::LaunchLocalWizard},
+        {true, true, true, Decision::ShowDialog},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(app::Decide(c.os, c.connected, c.update), c.expected)
+        EXPECT_EQ(app::Decide({c.os, c.connected, c.update}), c.expected)
             << c.os << c.connected << c.update;
 }
 
@@ -135,16 +137,6 @@ TEST(ControlFileValues, UpdateNeedsAPlainPackageASafeWizardPathAndANewerRevision
     EXPECT_FALSE(app::IsUpdateOffered(L"ftp://h/KVSetup.exe", exe, 6, 5));
     EXPECT_FALSE(app::IsUpdateOffered(url, L"..\\KVWizard.exe", 6, 5));
     EXPECT_FALSE(app::IsUpdateOffered(url, L"", 6, 5));
-}
-
-TEST(InstanceMatch, IsACaseSensitiveSubstringOfTheDevicePath)
-{
-    const std::wstring own = L"tmp\\app\\Morvane.exe";
-    EXPECT_TRUE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\tmp\\app\\Morvane.exe", own));
-    EXPECT_TRUE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume2\\x\\tmp\\app\\Morvane.exe", own));
-    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\tmp\\other\\Morvane.exe", own));
-    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\TMP\\APP\\MORVANE.EXE", own));
-    EXPECT_FALSE(sys::ImageNameMatches(L"\\Device\\HarddiskVolume1\\anything.exe", L""));
 }
 
 TEST(UpdateCheckKey, OnlyAClearNoTurnsChecksOff)

@@ -7,18 +7,18 @@
 
 namespace {
 
-using sys::EntryKind;
+using sys::ListedKind;
 
 TEST(TreeRules, ClassifiesEntriesAndNeverFollowsReparsePoints)
 {
     const unsigned long directory = 0x10, readOnly = 0x1, hidden = 0x2, reparse = 0x400;
-    EXPECT_EQ(sys::ClassifyEntry(L".", directory), EntryKind::Skip);
-    EXPECT_EQ(sys::ClassifyEntry(L"..", directory), EntryKind::Skip);
-    EXPECT_EQ(sys::ClassifyEntry(L"...", 0), EntryKind::File);
-    EXPECT_EQ(sys::ClassifyEntry(L".hidden", directory | hidden), EntryKind::Folder);
-    EXPECT_EQ(sys::ClassifyEntry(L"a.txt", readOnly), EntryKind::File);
-    EXPECT_EQ(sys::ClassifyEntry(L"junction", directory | reparse), EntryKind::Link);
-    EXPECT_EQ(sys::ClassifyEntry(L"filelink", reparse), EntryKind::Link);
+    EXPECT_EQ(sys::ClassifyEntry(L".", directory), ListedKind::Skip);
+    EXPECT_EQ(sys::ClassifyEntry(L"..", directory), ListedKind::Skip);
+    EXPECT_EQ(sys::ClassifyEntry(L"...", 0), ListedKind::File);
+    EXPECT_EQ(sys::ClassifyEntry(L".hidden", directory | hidden), ListedKind::Folder);
+    EXPECT_EQ(sys::ClassifyEntry(L"a.txt", readOnly), ListedKind::File);
+    EXPECT_EQ(sys::ClassifyEntry(L"junction", directory | reparse), ListedKind::Link);
+    EXPECT_EQ(sys::ClassifyEntry(L"filelink", reparse), ListedKind::Link);
 }
 
 TEST(TreeRules, SplitsFoldersBelowADriveOrShareRoot)

@@ -9,6 +9,8 @@
 #pragma once
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "test_support.h"
@@ -43,6 +45,17 @@ inline int ServerPort()
 inline std::wstring ServerUrl(const std::wstring& name)
 {
     return L"http://127.0.0.1:" + std::to_wstring(ServerPort()) + L"/" + name;
+}
+
+// Serves `body` under `name` prefixed with this program's file name, since the programs of a
+// build share the folder and may run at once; the name to put after the mode.
+inline std::wstring ServeBytes(const std::wstring& name, const std::string& body)
+{
+    wchar_t path[MAX_PATH];
+    const std::wstring program(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+    const std::wstring unique = program.substr(program.find_last_of(L'\\') + 1) + L"-" + name;
+    EXPECT_TRUE(WriteBytes(ServerRoot() + L"\\" + unique, body));
+    return unique;
 }
 
 // A port on which nothing listens on loopback, for "the server refuses" cases.

@@ -107,14 +107,6 @@ private:
     bool m_hadServer = false;
 };
 
-// Serves `body` under a name of the calling test's own; the name to put after the mode.
-inline std::wstring ServeBytes(const std::wstring& name, const std::string& body)
-{
-    const std::wstring unique = L"net-test-" + name;
-    EXPECT_TRUE(WriteBytes(ServerRoot() + L"\\" + unique, body));
-    return unique;
-}
-
 // Bytes that differ from position to position, so a misplaced piece shows.
 inline std::string PackageBytes(size_t size, char seed)
 {
@@ -126,6 +118,10 @@ inline std::string PackageBytes(size_t size, char seed)
     }
     return bytes;
 }
+
+// How long past its deadline a call may take to return: thread start and clean-up under a
+// loaded Wine, not a second fetch.
+inline constexpr DWORD kSlackMs = 3000;
 
 using Progress = std::pair<unsigned long long, unsigned long long>;
 

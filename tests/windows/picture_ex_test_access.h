@@ -6,11 +6,13 @@
 #include "picture/picture_ex.h"
 #include "win/thread.h"
 
+namespace picture {
+
 struct PictureTestAccess {
     // A control whose stop event could not be created.
     static std::unique_ptr<CPictureEx> WithoutStopEvent()
     {
-        return std::unique_ptr<CPictureEx>(new CPictureEx(nullptr));
+        return std::unique_ptr<CPictureEx>(new CPictureEx(false));
     }
 
     static COLORREF SurfacePixel(CPictureEx& p, int x, int y)
@@ -29,12 +31,9 @@ struct PictureTestAccess {
     static int IsGifStream(const CPictureEx& p) { return p.m_bGifStream; }
     static std::int32_t Width(const CPictureEx& p) { return p.m_nWidth; }
     static std::int32_t Height(const CPictureEx& p) { return p.m_nHeight; }
-    static HANDLE AnimationThread(const CPictureEx& p) { return p.m_hAnimThread.get(); }
+    static HANDLE AnimationThread(const CPictureEx& p) { return p.m_animation.get(); }
     // The thread was started and has ended by itself.
-    static bool ThreadEnded(const CPictureEx& p)
-    {
-        return p.m_hAnimThread && ::WaitForSingleObject(p.m_hAnimThread.get(), 0) == WAIT_OBJECT_0;
-    }
+    static bool ThreadEnded(const CPictureEx& p) { return p.m_animation.Ended(); }
 
     static std::uint32_t DecodedFrames(const CPictureEx& p) { return p.m_nDecodedFrames.load(); }
     static std::uint32_t Decodes(const CPictureEx& p) { return p.m_nDecodes.load(); }
@@ -60,3 +59,5 @@ struct PictureTestAccess {
         p.AdvanceFrame();
     }
 };
+
+}  // namespace picture

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "../native/gif_builder.h"
-#include "picture_test_access.h"
+#include "gif_builder.h"
+#include "picture_ex_test_access.h"
 #include "test_support.h"
 
 namespace gb = gifbuild;
 using testing_support::ScratchDir;
-using P = PictureTestAccess;
+using P = picture::PictureTestAccess;
 
 namespace {
 
@@ -84,16 +84,16 @@ protected:
         return false;
     }
 
-    bool WaitForPixel(int x, int y, COLORREF color, CPictureEx* picture = nullptr)
+    bool WaitForPixel(int x, int y, COLORREF color, picture::CPictureEx* picture = nullptr)
     {
-        CPictureEx& p = picture ? *picture : m_picture;
+        picture::CPictureEx& p = picture ? *picture : m_picture;
         return WaitFor([&] { return P::SurfacePixel(p, x, y) == color; });
     }
 
     ScratchDir m_dir;
     HWND m_parent = nullptr;
     HWND m_static = nullptr;
-    CPictureEx m_picture;
+    picture::CPictureEx m_picture;
     COLORREF m_savedColors[2] = {};
 };
 
@@ -427,7 +427,7 @@ TEST_F(PictureControl, FailedLoadsAndWhatTheyLeave)
 
 TEST_F(PictureControl, StoppingIsHarmlessAtAnyTime)
 {
-    CPictureEx empty;
+    picture::CPictureEx empty;
     empty.StopAnimation();
     empty.StopAnimation();
     EXPECT_EQ(empty.StartAnimation(), 0);
@@ -483,7 +483,7 @@ DWORD WINAPI HoldLockSevenSeconds(void* param)
 
 TEST_F(PictureControl, StopWaitsPastFiveSecondsForAThreadStuckInADraw)
 {
-    CPictureEx picture;
+    picture::CPictureEx picture;
     HWND child = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BLACKFRAME, 0, 0, 10, 10,
                                    m_parent, nullptr, nullptr, nullptr);
     ASSERT_TRUE(picture.Attach(child));

@@ -60,4 +60,16 @@ inline const unsigned char* Bytes(const std::string& s)
     return reinterpret_cast<const unsigned char*>(s.data());
 }
 
+// Lower-case hex of bytes, the way digests are written down.
+inline std::string Hex(const unsigned char* bytes, size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 15];
+    }
+    return hex;
+}
+
 }  // namespace testpayload

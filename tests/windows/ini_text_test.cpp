@@ -67,7 +67,7 @@ TEST(IniText, GivesWhatTheProfileReaderGivesForTheSameBytes)
         const app::IniText text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
         for (const auto& l : lookups)
             EXPECT_EQ(text.Value(l.section, l.key, l.defaultValue),
-                      ReadIniValue(l.section, l.key, l.defaultValue, path))
+                      app::ReadIniValue(l.section, l.key, l.defaultValue, path))
                 << "file " << index - 1 << ", [" << l.section << "] " << l.key;
     }
 }

@@ -33,7 +33,7 @@ protected:
     }
 
     ScratchDir dir;
-    CMorvaneApp app;
+    app::CMorvaneApp app;
 };
 
 TEST_F(Settings, MainSettingsTakeDefaultsAndConvertNumbers)
@@ -65,7 +65,7 @@ TEST_F(Settings, LanguageFallbackFileIsNeverMerged)
 
     ASSERT_TRUE(WriteBytes(dir / L"res\\French\\language.ini",
                            "[Alternative Drivers]\r\nInstallerCtlFile=http://h/two.ini\r\n"));
-    CMorvaneApp fresh;
+    app::CMorvaneApp fresh;
     fresh.m_values.installation = settings::MakeInstallation(dir.path(), L"", L"French");
     EXPECT_EQ(fresh.ReadLanguageSettings(), 1);
     EXPECT_EQ(fresh.m_values.settings.installerCtlFile, L"http://h/two.ini");
@@ -117,11 +117,11 @@ TEST_F(Settings, ValuesAreCutAt259CharactersBeforeEscapesAreConverted)
                                                     "\\n\r\nlong=" + std::string(400, 'b') +
                                                     "\r\n"));
     const std::wstring file = dir / L"values.ini";
-    EXPECT_EQ(ReadIniValue(L"S", L"fits", L"", file), std::wstring(257, L'a') + L"\n");
-    EXPECT_EQ(ReadIniValue(L"S", L"cut", L"", file), std::wstring(258, L'a') + L"\\");
-    EXPECT_EQ(ReadIniValue(L"S", L"long", L"", file), std::wstring(259, L'b'));
-    EXPECT_EQ(ReadIniValue(L"S", L"missing", L"dflt\\tx", file), L"dflt\tx");
-    EXPECT_EQ(ReadIniValue(L"S", L"missing", L"", dir / L"no-such.ini"), L"");
+    EXPECT_EQ(app::ReadIniValue(L"S", L"fits", L"", file), std::wstring(257, L'a') + L"\n");
+    EXPECT_EQ(app::ReadIniValue(L"S", L"cut", L"", file), std::wstring(258, L'a') + L"\\");
+    EXPECT_EQ(app::ReadIniValue(L"S", L"long", L"", file), std::wstring(259, L'b'));
+    EXPECT_EQ(app::ReadIniValue(L"S", L"missing", L"dflt\\tx", file), L"dflt\tx");
+    EXPECT_EQ(app::ReadIniValue(L"S", L"missing", L"", dir / L"no-such.ini"), L"");
 }
 
 TEST_F(Settings, DriverNameComesFromTheFolderThatBiconChooses)
@@ -142,52 +142,17 @@ TEST_F(Settings, DriverNameComesFromTheFolderThatBiconChooses)
     MakeFolders(L"Driver\\Printer\\Driver\\WINX86\\SETUP");
     ASSERT_TRUE(WriteBytes(dir / L"Driver\\Printer\\Driver\\WINX86\\SETUP\\x.kif",
                            "[Strings]\r\nOther=1\r\n"));
-    CMorvaneApp withoutKey;
+    app::CMorvaneApp withoutKey;
     withoutKey.m_values.installation = settings::MakeInstallation(dir.path(), L"", L"");
     withoutKey.m_values.settings.bicon = -1;
     EXPECT_EQ(withoutKey.FindDriverName(), 1) << "a file without DRVNAME still succeeds";
     EXPECT_EQ(withoutKey.m_values.settings.drvName, L"");
 
-    CMorvaneApp named;  // a name from the language settings means no search at all
+    app::CMorvaneApp named;  // a name from the language settings means no search at all
     named.m_values.installation = settings::MakeInstallation(dir / L"nowhere", L"", L"");
     named.m_values.settings.drvName = L"FromLanguage";
     EXPECT_EQ(named.FindDriverName(), 1);
     EXPECT_EQ(named.m_values.settings.drvName, L"FromLanguage");
-}
-
-TEST(Folders, TemporaryFolderComesFromTempThenTmp)
-{
-    const std::wstring resDir = testing_support::ExeDir() + L"\\res";
-    const bool madeRes = ::CreateDirectoryW(resDir.c_str(), nullptr) != FALSE;
-    ::CreateDirectoryW((resDir + L"\\Spanish").c_str(), nullptr);
-
-    ::SetEnvironmentVariableW(L"TEMP", nullptr);
-    ::SetEnvironmentVariableW(L"TMP", L"C:\\some where\\");
-    CMorvaneApp fromTmp;
-    EXPECT_EQ(fromTmp.InitFoldersAndLanguage(), 1);
-    // A trailing backslash goes, once, here: every path built on the folder has single ones.
-    EXPECT_EQ(fromTmp.m_values.installation.tempDir, L"C:\\some where");
-    EXPECT_EQ(fromTmp.m_values.installation.appDir, testing_support::ExeDir());
-    EXPECT_EQ(fromTmp.m_values.installation.language, L"Spanish");  // the last fallback
-
-    ::SetEnvironmentVariableW(L"temp", L"D:\\t");
-    CMorvaneApp fromTemp;
-    EXPECT_EQ(fromTemp.InitFoldersAndLanguage(), 1);
-    EXPECT_EQ(fromTemp.m_values.installation.tempDir, L"D:\\t");
-
-    ::SetEnvironmentVariableW(L"TEMP", nullptr);
-    ::SetEnvironmentVariableW(L"TMP", nullptr);
-    CMorvaneApp neither;
-    EXPECT_EQ(neither.InitFoldersAndLanguage(), 0);
-    EXPECT_EQ(neither.m_values.installation.appDir, testing_support::ExeDir());
-    EXPECT_EQ(neither.m_values.installation.language, L"");
-
-    ::RemoveDirectoryW((resDir + L"\\Spanish").c_str());
-    ::SetEnvironmentVariableW(L"TMP", L"C:\\x");
-    CMorvaneApp noLanguage;
-    EXPECT_EQ(noLanguage.InitFoldersAndLanguage(), 0);
-    EXPECT_EQ(noLanguage.m_values.installation.language, L"Spanish");
-    if (madeRes) ::RemoveDirectoryW(resDir.c_str());
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-#include "sys/pe_certificate.h"
+#include "rules/pe_certificate.h"
 
 #include "rules/little_endian.h"
 #include "rules/pe_headers.h"
 
-namespace sys {
+namespace rules {
 namespace {
 
 constexpr uint16_t kCertificateRevision = 0x0200;
@@ -34,12 +34,12 @@ uint64_t DerSequenceSize(const unsigned char* p, size_t length)
 bool IsPeImage(const unsigned char* head, size_t length)
 {
     uint64_t signature = 0;
-    return rules::FindPeSignature(head, length > kHeadBytes ? kHeadBytes : length, &signature);
+    return rules::FindPeSignature(head, length > kPeHeadBytes ? kPeHeadBytes : length, &signature);
 }
 
-bool FindCertificateTable(const unsigned char* head, size_t length, Span* table)
+bool FindCertificateTable(const unsigned char* head, size_t length, CertificateSpan* table)
 {
-    if (length > kHeadBytes) length = kHeadBytes;
+    if (length > kPeHeadBytes) length = kPeHeadBytes;
     rules::PeHeaders headers;
     if (!rules::ReadPeHeaders(head, length, &headers)) return false;
     const rules::PeDirectory security =
@@ -47,16 +47,17 @@ bool FindCertificateTable(const unsigned char* head, size_t length, Span* table)
     table->offset = security.address;
     table->length = security.size;
     // No security directory, or an empty one: unsigned.
-    if (table->offset == 0 || table->length == 0) *table = Span{};
+    if (table->offset == 0 || table->length == 0) *table = CertificateSpan{};
     // A table inside the headers would overlap what the image hash covers.
     if (table->length != 0 && table->offset < headers.optional + headers.optionalSize) return false;
     return true;
 }
 
-bool CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned char* bytes,
-                           size_t length, Span* pkcs7)
+bool CheckCertificateTable(const CertificateSpan& table, uint64_t fileSize,
+                           const unsigned char* bytes, size_t length, CertificateSpan* pkcs7)
 {
-    if (table.length == 0 || table.length > kMaxTableBytes || length != table.length) return false;
+    if (table.length == 0 || table.length > kMaxCertificateTableBytes || length != table.length)
+        return false;
     if (uint64_t{table.offset} + table.length != fileSize) return false;
     uint32_t entryLength = 0;
     uint16_t revision = 0, type = 0;
@@ -78,12 +79,12 @@ bool CheckCertificateTable(const Span& table, uint64_t fileSize, const unsigned 
     return true;
 }
 
-bool CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7)
+bool CheckSignedImage(const unsigned char* bytes, size_t length, CertificateSpan* pkcs7)
 {
-    Span table;
+    CertificateSpan table;
     if (!FindCertificateTable(bytes, length, &table) || table.length == 0) return false;
     if (uint64_t{table.offset} + table.length > length) return false;
-    Span inTable;
+    CertificateSpan inTable;
     if (!CheckCertificateTable(table, length, bytes + table.offset, table.length, &inTable))
         return false;
     pkcs7->offset = table.offset + inTable.offset;
@@ -91,4 +92,4 @@ bool CheckSignedImage(const unsigned char* bytes, size_t length, Span* pkcs7)
     return true;
 }
 
-}  // namespace sys
+}  // namespace rules

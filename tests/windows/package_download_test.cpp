@@ -1,7 +1,5 @@
-// The network primitives against the loopback fixture server, hostile modes included.
-#include "sys/control_fetch.h"
+// The package download against the loopback fixture server, hostile modes included.
 #include "sys/package_download.h"
-#include "sys/server_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -19,132 +17,10 @@ using namespace testing_support;
 
 namespace {
 
-const unsigned long kShortDeadlineMs = 2000;
-// How long past its deadline a call may take to return: thread start and clean-up under a
-// loaded Wine, not a second fetch.
-const DWORD kSlackMs = 3000;
-
-// Serves `body` under a name of this program's own; the URL of `mode`/name ("" for the file).
-std::wstring Serve(const std::wstring& name, const std::string& body)
-{
-    const std::wstring unique = L"download-test-" + name;
-    EXPECT_TRUE(WriteBytes(ServerRoot() + L"\\" + unique, body));
-    return unique;
-}
-
-std::string ControlText(size_t size)
-{
-    std::string text = "[KV]\r\nRevision=7\r\n";
-    while (text.size() < size) text += ';';
-    text.resize(size);
-    return text;
-}
-
-class ControlFetch : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_GT(ServerPort(), 0) << "fixture server not running"; }
-
-    // Runs the fetch with a fresh deadline into `got`; records how long it took. `got` holds
-    // something before, so a fetch that fails must be seen to empty it.
-    bool Fetch(const std::wstring& url, unsigned long deadlineMs = 10000)
-    {
-        std::vector<char> body(5, 'x');
-        const DWORD start = ::GetTickCount();
-        const bool result = sys::FetchControlFile(url, win::Deadline(deadlineMs), &body);
-        tookMs = ::GetTickCount() - start;
-        got.assign(body.begin(), body.end());
-        return result;
-    }
-
-    std::string got;
-    DWORD tookMs = 0;
-};
-
-TEST_F(ControlFetch, WholeBodyUpTo64KiBArrivesAsIs)
-{
-    const std::string exact = ControlText(64 * 1024);
-    const std::wstring name = Serve(L"exact.ini", exact);
-    EXPECT_TRUE(Fetch(ServerUrl(name)));
-    EXPECT_EQ(got, exact);
-
-    // Redirects to web URLs are followed.
-    const std::wstring small = Serve(L"small.ini", ControlText(40));
-    EXPECT_TRUE(Fetch(ServerUrl(L"redirect/" + small)));
-    EXPECT_EQ(got, ControlText(40));
-}
-
-// Each of these ends with 0 and no body, well before any deadline.
-TEST_F(ControlFetch, HostileAnswersFailFastAndLeaveNothing)
-{
-    const std::wstring body = Serve(L"body.ini", ControlText(5000));
-    const std::wstring big = Serve(L"big.ini", ControlText(64 * 1024 + 1));
-    const std::wstring cases[] = {
-        ServerUrl(big),                // one byte over the limit
-        ServerUrl(L"cut/" + body),     // half the body, then the end
-        ServerUrl(L"badlen/" + body),  // Content-Length one more than the body
-        ServerUrl(L"endless/x.ini"),   // no length, no end
-        ServerUrl(L"loop/x.ini"),      // redirects to itself
-        ServerUrl(L"tofile/" + body),  // redirects to a file: URL of the same file
-        ServerUrl(L"404/x.ini"),
-        L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/x.ini",
-    };
-    for (const auto& url : cases) {
-        EXPECT_FALSE(Fetch(url)) << url;
-        EXPECT_LT(tookMs, 8000u) << url;
-        EXPECT_EQ(got, "") << url;  // no partial body is handed on
-    }
-}
-
-TEST_F(ControlFetch, RedirectLoopStopsAfterAFewHops)
-{
-    const std::string before = ReadBytes(ServerLogPath());
-    EXPECT_FALSE(Fetch(ServerUrl(L"loop/count.ini")));
-    const std::string log = ReadBytes(ServerLogPath()).substr(before.size());
-    size_t hops = 0;
-    for (size_t at = log.find("GET /loop/count.ini"); at != std::string::npos;
-         at = log.find("GET /loop/count.ini", at + 1))
-        ++hops;
-    EXPECT_GE(hops, 2u);
-    EXPECT_LE(hops, 6u);
-}
-
-// A server that accepts and then says nothing, or drips a byte a second, is left behind at the
-// deadline; the stuck fetch owns its copies, so the caller's frame can go.
-TEST_F(ControlFetch, SilentOrDrippingServerEndsAtTheDeadline)
-{
-    const std::wstring body = Serve(L"drip.ini", ControlText(600));
-    const std::wstring cases[] = {ServerUrl(L"silent/x.ini"), ServerUrl(L"drip/" + body),
-                                  ServerUrl(L"stall/" + body)};
-    for (const auto& url : cases) {
-        EXPECT_FALSE(Fetch(url, kShortDeadlineMs)) << url;
-        EXPECT_GE(tookMs + 50, kShortDeadlineMs) << url;
-        EXPECT_LT(tookMs, kShortDeadlineMs + kSlackMs) << url;
-        EXPECT_EQ(got, "") << url;
-    }
-}
-
-TEST_F(ControlFetch, PassedDeadlineAsksNothing)
-{
-    const std::wstring name = Serve(L"late.ini", ControlText(40));
-    EXPECT_FALSE(Fetch(ServerUrl(name), 0));
-    EXPECT_EQ(got, "");
-    EXPECT_EQ(ReadBytes(ServerLogPath()).find("late.ini"), std::string::npos);
-}
-
-TEST(ServerProbe, AnswersForAListeningServerAndNotForAClosedPort)
-{
-    ASSERT_GT(ServerPort(), 0) << "fixture server not running";
-    EXPECT_TRUE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(10000)));
-    const std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(ClosedPort());
-    EXPECT_FALSE(sys::IsServerReachable(closed.c_str(), win::Deadline(10000)));
-    // No time left: no answer, whatever the server would say.
-    EXPECT_FALSE(sys::IsServerReachable(ServerUrl(L"").c_str(), win::Deadline(0)));
-}
-
 TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
 {
     const std::string body = PackageBytes(3 * 1024 * 1024, 1);
-    const std::wstring name = Serve(L"progress.bin", body);
+    const std::wstring name = ServeBytes(L"progress.bin", body);
     sys::PackageDownload download(ServerUrl(L"slow/" + name), file);
     ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), body);
@@ -189,8 +65,8 @@ TEST_F(PackageFetch, StopEndsAnEndlessBodyThatGivesNoLength)
 TEST_F(PackageFetch, SizeBoundsWhatIsTaken)
 {
     const std::string body = PackageBytes(300000, 7);
-    const std::wstring exact = Serve(L"sized.bin", body);
-    const std::wstring longer = Serve(L"longer.bin", body + PackageBytes(70000, 8));
+    const std::wstring exact = ServeBytes(L"sized.bin", body);
+    const std::wstring longer = ServeBytes(L"longer.bin", body + PackageBytes(70000, 8));
     const unsigned long long limit = 1024 * 1024;
     struct Case {
         std::wstring url;
@@ -227,7 +103,7 @@ TEST_F(PackageFetch, SizeBoundsWhatIsTaken)
 TEST_F(PackageFetch, ResumeIsHeldToTheSize)
 {
     const std::string body = PackageBytes(500000, 9);
-    const std::wstring name = Serve(L"resume-sized.bin", body);
+    const std::wstring name = ServeBytes(L"resume-sized.bin", body);
     sys::DownloadLimits limits;
     limits.expectedBytes = body.size();
     sys::PackageDownload download(ServerUrl(L"cut90/" + name), file, limits);
@@ -238,7 +114,7 @@ TEST_F(PackageFetch, ResumeIsHeldToTheSize)
 
     EXPECT_EQ(Run(download), sys::NetFault::Cut);  // cut again at 90 %
     ::Sleep(20);                                   // a new modification time, so a new ETag
-    Serve(L"resume-sized.bin", body + "grown");
+    ServeBytes(L"resume-sized.bin", body + "grown");
     EXPECT_EQ(Run(download), sys::NetFault::WrongSize);
     EXPECT_FALSE(Exists(file));
 }
@@ -247,7 +123,7 @@ TEST_F(PackageFetch, SilentOrStalledServerEndsAsStalled)
 {
     sys::DownloadLimits limits;
     limits.stallMs = 2000;
-    const std::wstring name = Serve(L"stalled.bin", PackageBytes(100000, 2));
+    const std::wstring name = ServeBytes(L"stalled.bin", PackageBytes(100000, 2));
     for (const std::wstring& url : {ServerUrl(L"stall/" + name), ServerUrl(L"silent/x.bin")}) {
         sys::PackageDownload download(url, file, limits);
         const DWORD start = ::GetTickCount();
@@ -261,7 +137,7 @@ TEST_F(PackageFetch, SilentOrStalledServerEndsAsStalled)
 TEST_F(PackageFetch, CutAttemptResumesWithARangeForTheRest)
 {
     const std::string body = PackageBytes(1000000, 3);
-    const std::wstring name = Serve(L"cut90.bin", body);
+    const std::wstring name = ServeBytes(L"cut90.bin", body);
     sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
     EXPECT_EQ(Run(download), sys::NetFault::Cut);
     ASSERT_FALSE(seen.empty());
@@ -279,12 +155,12 @@ TEST_F(PackageFetch, CutAttemptResumesWithARangeForTheRest)
 
 TEST_F(PackageFetch, ChangedFileComesWholeAfterACut)
 {
-    const std::wstring name = Serve(L"changed.bin", PackageBytes(500000, 4));
+    const std::wstring name = ServeBytes(L"changed.bin", PackageBytes(500000, 4));
     sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
     EXPECT_EQ(Run(download), sys::NetFault::Cut);
     ::Sleep(20);  // a new modification time, so a new ETag
     const std::string changed = PackageBytes(500000, 5);
-    Serve(L"changed.bin", changed);
+    ServeBytes(L"changed.bin", changed);
 
     const std::string before = ReadBytes(ServerLogPath());
     // The whole changed file comes with the ranged request's 200, and is cut at 90% again.
@@ -297,7 +173,7 @@ TEST_F(PackageFetch, ChangedFileComesWholeAfterACut)
 
 TEST_F(PackageFetch, ServerWithoutRangesStartsOver)
 {
-    const std::wstring name = Serve(L"norange.bin", PackageBytes(400000, 6));
+    const std::wstring name = ServeBytes(L"norange.bin", PackageBytes(400000, 6));
     sys::PackageDownload download(ServerUrl(L"cut/" + name), file);
     EXPECT_EQ(Run(download), sys::NetFault::Cut);
     EXPECT_FALSE(Exists(file)) << "nothing to resume is kept";
@@ -310,7 +186,7 @@ TEST_F(PackageFetch, ServerWithoutRangesStartsOver)
 
 TEST_F(PackageFetch, PartialFileGoesWithTheObjectAndIsNobodyElsesToWrite)
 {
-    const std::wstring name = Serve(L"partial.bin", PackageBytes(300000, 7));
+    const std::wstring name = ServeBytes(L"partial.bin", PackageBytes(300000, 7));
     {
         sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
         EXPECT_EQ(Run(download), sys::NetFault::Cut);
@@ -325,7 +201,7 @@ TEST_F(PackageFetch, PartialFileGoesWithTheObjectAndIsNobodyElsesToWrite)
 // Each ends with its own fault, the one the user is told of, and leaves no file.
 TEST_F(PackageFetch, RefusalsEndTheFetchWithTheirFaultAndLeaveNothing)
 {
-    const std::wstring name = Serve(L"refused.bin", PackageBytes(10000, 8));
+    const std::wstring name = ServeBytes(L"refused.bin", PackageBytes(10000, 8));
     const std::pair<std::wstring, sys::NetFault> cases[] = {
         {ServerUrl(L"404/x.bin"), sys::NetFault::ServerError},
         {ServerUrl(L"tofile/" + name), sys::NetFault::BadRedirect},
@@ -346,32 +222,17 @@ TEST_F(PackageFetch, RefusalsEndTheFetchWithTheirFaultAndLeaveNothing)
 TEST_F(PackageFetch, HttpsFetchStoresTheWholeFile)
 {
     const std::string body = PackageBytes(700000, 9);
-    const std::wstring name = Serve(L"https.bin", body);
+    const std::wstring name = ServeBytes(L"https.bin", body);
     sys::PackageDownload download(HttpsUrl("https", name), file);
     ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), body);
     EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
 }
 
-TEST_F(PackageFetch, ControlFileOverHttpsAndItsRefusals)
-{
-    const std::wstring name = Serve(L"https.ini", ControlText(300));
-    std::vector<char> body;
-    EXPECT_TRUE(sys::FetchControlFile(HttpsUrl("https", name), win::Deadline(10000), &body));
-    EXPECT_EQ(std::string(body.begin(), body.end()), ControlText(300));
-    const std::wstring refused[] = {
-        HttpsUrl("expired", name), HttpsUrl("othername", name), HttpsUrl("unknown", name),
-        HttpsUrl("https", L"tohttp/" + std::to_wstring(ServerPort()) + L"/" + name)};
-    for (const auto& url : refused) {
-        EXPECT_FALSE(sys::FetchControlFile(url, win::Deadline(10000), &body)) << url;
-        EXPECT_TRUE(body.empty()) << url;
-    }
-}
-
 // The delete disposition removes a partial file even when its process is killed mid-download.
 TEST_F(PackageFetch, PartialFileGoesWhenTheProcessIsKilled)
 {
-    const std::wstring name = Serve(L"killed.bin", PackageBytes(5000, 12));
+    const std::wstring name = ServeBytes(L"killed.bin", PackageBytes(5000, 12));
     std::wstring command = L"\"" + FixturePath(L"download_host.exe") + L"\" " +
                            ServerUrl(L"drip/" + name) + L" \"" + file + L"\"";
     STARTUPINFOW startup = {};

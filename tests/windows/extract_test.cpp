@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../native/payload_builder.h"
+#include "payload_builder.h"
 #include <aclapi.h>
 
 #include "pack/name_case.h"
@@ -222,10 +222,9 @@ std::string Stub()
 bool WritePackage(const std::wstring& path, const std::string& payload)
 {
     pack::ResourcePlan plan;
-    std::string why;
     const std::string stub = Stub();
-    if (!pack::PlanResourceSection(testpayload::Bytes(stub), stub.size(), pack::PackageManifest(),
-                                   "", payload.size(), &plan, &why))
+    if (pack::PlanResourceSection(testpayload::Bytes(stub), stub.size(), pack::PackageManifest(),
+                                  "", payload.size(), &plan) != pack::PackProblem::None)
         return false;
     return WriteBytes(path,
                       plan.head + plan.directory + payload + std::string(plan.tailPadding, '\0'));
@@ -473,27 +472,6 @@ TEST(Package, ElevatedExtractionGivesTheFolderAProtectedDescriptor)
         WritePackage(package, BuildPayload("KVNew", {Folder("res"), File("res/a.ini", "x")})));
     ASSERT_EQ(RunPackage(package, temp), 0);
     testing_support::ExpectAdminOnlyFolder(temp + L"\\KVNew", temp + L"\\plain");
-}
-
-// The portable table is the system's: every code unit of the BMP upper-cases alike.
-TEST(NameKey, UpcasesEveryCodeUnitAsTheSystemDoes)
-{
-    const auto upcase = win::Ntdll().RtlUpcaseUnicodeChar;
-    ASSERT_TRUE(upcase);
-    int differ = 0;
-    for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
-        const wchar_t ours = static_cast<wchar_t>(pack::UpcaseUnit(static_cast<char16_t>(unit)));
-        const wchar_t system = upcase(static_cast<WCHAR>(unit)), self = static_cast<wchar_t>(unit);
-        if (ours != system) {
-            if (++differ <= 5)
-                ADD_FAILURE() << std::hex << unit << ": ours " << ours << ", system " << system;
-        } else if (::CompareStringOrdinal(&self, 1, &ours, 1, TRUE) != CSTR_EQUAL) {
-            if (++differ <= 5)
-                ADD_FAILURE() << std::hex << unit << " and " << ours
-                              << " differ to the ordinal compare";
-        }
-    }
-    EXPECT_EQ(differ, 0);
 }
 
 }  // namespace
