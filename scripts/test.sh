@@ -5,4 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-ctest --test-dir build/windows --output-on-failure "$@"
+# The tiers run side by side where they share nothing: the native tier, each Windows build's
+# prefix, and the end-to-end lanes (tests/e2e/lane.py); each of them runs its tests in turn.
+ctest --test-dir build/windows --output-on-failure -j "${MORVANE_TEST_JOBS:-5}" "$@"

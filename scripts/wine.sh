@@ -3,16 +3,20 @@
 #   wine.sh setup BUILD_DIR        create the build folder's prefix, start Xvfb and a wineserver
 #   wine.sh run BUILD_DIR PROG ... run a Windows program in that prefix
 #   wine.sh teardown BUILD_DIR     stop the wineserver and the Xvfb started by setup
+# MORVANE_WINE_HOME names another folder for the prefix and its state (default BUILD_DIR): an
+# end-to-end lane (tests/e2e/lane.py) runs in a prefix, wineserver and display of its own.
 set -euo pipefail
 
 cmd=${1:?command}; build=$(cd "${2:?build dir}" && pwd); shift 2
-export WINEPREFIX="$build/wineprefix"
+home=${MORVANE_WINE_HOME:-$build}
+mkdir -p "$home"
+export WINEPREFIX="$home/wineprefix"
 # MORVANE_WINEDEBUG adds channels, e.g. "warn+seh": Wine 8 prints debug strings such as
 # Morvane's diagnostic trail there (later Wine versions on "+debugstr").
 export WINEDEBUG="-all${MORVANE_WINEDEBUG:+,$MORVANE_WINEDEBUG}"
 # MORVANE_DLLOVERRIDES adds entries, e.g. "wininet=n,b" for the DLL-planting scenario.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${MORVANE_DLLOVERRIDES:+;$MORVANE_DLLOVERRIDES}"
-state="$build/wine.env"
+state="$home/wine.env"
 
 # Some machines run no 32-bit Linux programs (a kernel without IA-32 emulation), and so no
 # 32-bit Wine. There Wine runs through its 64-bit loader, which runs 64-bit programs only;
@@ -40,14 +44,14 @@ setup)
     # Reuse a display that works; otherwise start an Xvfb of our own on a free number.
     if [ -f "$state" ]; then . "$state"; fi
     if [ -z "${DISPLAY:-}" ] || ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
-        for n in $(seq 90 140); do
-            [ -e "/tmp/.X$n-lock" ] && continue
-            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-            echo "XVFB_PID=$!" > "$state"
-            export DISPLAY=":$n"
-            for _ in $(seq 50); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break; sleep 0.1; done
-            break
-        done
+        # Xvfb picks a free display number itself and writes it once it accepts clients, so
+        # set-ups running side by side never race for one number.
+        number="$home/xvfb.display"
+        rm -f "$number"
+        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+        echo "XVFB_PID=$!" > "$state"
+        for _ in $(seq 100); do [ -s "$number" ] && break; sleep 0.1; done
+        export DISPLAY=":$(tr -d '[:space:]' < "$number")"
     fi
     echo "DISPLAY=$DISPLAY" >> "$state"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then

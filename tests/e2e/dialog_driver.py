@@ -105,7 +105,7 @@ def follow_progress(run, *first, limit_ms=120000):
 def screenshot(build, name):
     """The whole Xvfb display the build's Wine uses, as <build>/artifacts/<name>.png."""
     display = None
-    with open(os.path.join(build.dir, "wine.env")) as f:
+    with open(os.path.join(build.wine_home, "wine.env")) as f:
         for line in f:
             if line.startswith("DISPLAY="):
                 display = line.strip().split("=", 1)[1]

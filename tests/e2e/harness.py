@@ -161,6 +161,9 @@ class Build:
         self.cache = read_cmake_cache(self.dir)
         self.source_dir = self.cache.get("CMAKE_HOME_DIRECTORY", os.path.join(HERE, "..", ".."))
         self.wine_sh = os.path.join(self.source_dir, "scripts", "wine.sh")
+        # Where wine.sh keeps the prefix and its display: the build folder, or the folder of
+        # the end-to-end lane this program runs in (lane.py).
+        self.wine_home = os.environ.get("MORVANE_WINE_HOME") or self.dir
         self.support_url = self.cache.get("MORVANE_SUPPORT_URL", "")
         match = re.match(r"^http://127\.0\.0\.1:(\d+)/?$", self.support_url)
         self.support_port = int(match.group(1)) if match else None
@@ -534,7 +537,7 @@ class Scenario:
     def drive_letter(self, folder):
         """A Wine drive letter mapped to `folder` (a link in the prefix's dosdevices), as
         installation media at the root of a CD or USB stick; yields its root ("M:\\")."""
-        devices = os.path.join(self.build.dir, "wineprefix", "dosdevices")
+        devices = os.path.join(self.build.wine_home, "wineprefix", "dosdevices")
         letter = next(c for c in "mnopqrstuvwx" if not os.path.lexists(
             os.path.join(devices, c + ":")))
         link = os.path.join(devices, letter + ":")

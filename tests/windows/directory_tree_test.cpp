@@ -426,7 +426,9 @@ TEST_F(TreeLinks, CopyAndEnsureNeverGoThroughALink)
 // while a walk runs: it renames the folder away through Win32, so the walk's share modes
 // apply, and makes a link to `target` under the old name. Under Wine, whose
 // CreateSymbolicLinkW makes nothing, a shell started beforehand makes the link when asked
-// through a file, which is quicker than starting /bin/ln at the time.
+// through a file, which is quicker than starting /bin/ln at the time. The shell takes the file
+// only once it holds the path: it may see the file made but not yet written, and a link named
+// "" would leave the folder in place while the attack counted it swapped.
 class Swapper {
 public:
     Swapper(const std::wstring& work, const std::wstring& target) : m_work(work), m_target(target)
@@ -441,7 +443,7 @@ public:
             "' || exit 1\n"
             "touch ready; polls=0\n"
             "while [ ! -e stop ] && [ $polls -lt 20000 ]; do\n"
-            "  if [ -e want ]; then\n"
+            "  if [ -s want ]; then\n"
             "    ln -sT '" +
             unixTarget +
             "' \"$(cat want)\" &&\n"
