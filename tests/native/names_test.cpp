@@ -98,16 +98,15 @@ TEST(OneRule, WebUrlsNeedSchemeSlashesAndHost)
 
 TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
 {
+    // "  .txt": a stem of blanks only, trimmed to nothing.
     const wchar_t* good[] = {
-        L"setup.exe",         L"KVUpdate 2.0.exe",
-        L"\u00e9t\u00e9.exe", L"a",
-        L"console.exe",       L"com10.exe",
-        L"nul-thing.exe",     L".hidden",
-        L"COM\u2074.exe",     L"LPT\u00B9x.exe",
-        L"COM\u2081.exe",     L"  .txt"};  // a stem of blanks only, trimmed to nothing
+        L"setup.exe",     L"KVUpdate 2.0.exe", L"\u00e9t\u00e9.exe", L"a",
+        L"console.exe",   L"com10.exe",        L"nul-thing.exe",     L".hidden",
+        L"COM\u2074.exe", L"LPT\u00B9x.exe",   L"COM\u2081.exe",     L"  .txt"};
     for (const wchar_t* name : good)
         EXPECT_TRUE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 
+    // "pkg.exe.": Win32 drops the trailing dot, so it names another file.
     const wchar_t* bad[] = {L"",
                             L".",
                             L"..",
@@ -138,7 +137,7 @@ TEST(PlainFileName, AcceptsOnlyNamesThatStayInsideTheirFolder)
                             L"com\u00B2.exe",
                             L"Lpt\u00B3 .msi",
                             L"LPT\u00B9.exe.exe",
-                            L"pkg.exe."};  // Win32 drops the trailing dot: another file
+                            L"pkg.exe."};
     for (const wchar_t* name : bad)
         EXPECT_FALSE(rules::IsPlainFileName(name)) << testing::PrintToString(std::wstring(name));
 }
