@@ -108,7 +108,10 @@ def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9
 
 
 def runs_32bit_programs():
-    """False on machines whose kernel runs no 32-bit Linux programs, and so no 32-bit Wine."""
+    """False on machines whose kernel runs no 32-bit Linux programs, and so no 32-bit Wine
+    (MORVANE_NO_32BIT=1 takes that path on any machine)."""
+    if os.environ.get("MORVANE_NO_32BIT") == "1":
+        return False
     try:
         return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL).returncode == 0
