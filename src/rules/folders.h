@@ -55,9 +55,9 @@ bool IsWorkFolderName(const std::wstring& name);
 enum class Account { Administrators, System, Other };
 struct AccessEntry {
     Account account = Account::Other;
-    bool allows = true;      // an access-allowed entry; anything else (deny, audit...) is not
-    uint32_t mask = 0;       // the access it grants
-    uint8_t flags = 0;       // its inheritance flags
+    bool allows = true;  // an access-allowed entry; anything else (deny, audit...) is not
+    uint32_t mask = 0;   // the access it grants
+    uint8_t flags = 0;   // its inheritance flags
 };
 struct FolderSecurity {
     Account owner = Account::Other;

@@ -312,8 +312,7 @@ bool CopyFileInto(const Held& target, const std::wstring& source, const std::wst
     if (!rules::IsPlainFileName(name) || !SplitSourceFolderPath(source, &from)) return false;
     Held sourceFolder, file;
     if (OpenFolder(from, kSourceFolder, &sourceFolder) != Outcome::Opened ||
-        OpenEntry(sourceFolder, name, kSourceFile, &file) != Outcome::Opened ||
-        !HasOneName(file))
+        OpenEntry(sourceFolder, name, kSourceFile, &file) != Outcome::Opened || !HasOneName(file))
         return false;
     // Held without delete sharing until the copy is made, so it cannot go meanwhile.
     FILE_BASIC_INFO basic{};
@@ -418,8 +417,7 @@ bool CopyTreeInto(HANDLE destination, const std::wstring& source)
     return CopyWalk().CopyFolder(target, target.path.size(), sourceFolder, source.size());
 }
 
-bool CopyFileIfMissingInto(HANDLE destination, const std::wstring& source,
-                           const std::wstring& name)
+bool CopyFileIfMissingInto(HANDLE destination, const std::wstring& source, const std::wstring& name)
 {
     Held target;
     return HoldCopy(destination, &target) && CopyFileInto(target, source, name);

@@ -21,9 +21,8 @@ const wchar_t kLocalWizardName[] = L"KVWizard.exe";
 
 bool IsIn(HANDLE folder, const std::wstring& name)
 {
-    constexpr win::EntryOpen kLook{FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   FILE_OPEN, 0};
+    constexpr win::EntryOpen kLook{
+        FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0};
     win::File entry;
     return win::OpenInFolder(folder, name, kLook, &entry) != win::EntryResult::Missing;
 }
@@ -56,8 +55,7 @@ bool JudgeWizardCopy(const ExtractedFolder& extracted)
     return !folder.empty() &&
            sys::CheckOpenedPackage(rules::JoinPath(folder, kLocalWizardName),
                                    sys::OpenLockedIn(extracted.handle.get(), kLocalWizardName),
-                                   sys::BuiltInKeyPins(),
-                                   &judged) == sys::PackageVerdict::Accepted;
+                                   sys::BuiltInKeyPins(), &judged) == sys::PackageVerdict::Accepted;
 }
 
 }  // namespace

@@ -16,10 +16,10 @@ namespace {
 
 // Filled, listed and, at the end, deleted through this one handle. Without delete sharing,
 // nobody renames it away while we hold it.
-constexpr win::EntryOpen kMakeWorkFolder{
-    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
-        FILE_READ_ATTRIBUTES | DELETE,
-    win::kHoldSharing, FILE_CREATE, FILE_DIRECTORY_FILE};
+constexpr win::EntryOpen kMakeWorkFolder{FILE_LIST_DIRECTORY | FILE_ADD_FILE |
+                                             FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                             FILE_READ_ATTRIBUTES | DELETE,
+                                         win::kHoldSharing, FILE_CREATE, FILE_DIRECTORY_FILE};
 
 // A leftover is read (its descriptor), and only then deleted through the same handle.
 constexpr win::EntryOpen kOpenLeftover{

@@ -27,8 +27,7 @@ win::File Hold(const std::wstring& path)
 void PointLink(const std::wstring& link, const std::wstring& target)
 {
     ASSERT_TRUE(StartUnix("/bin/ln -sfnT \"" + UnixName(target) + "\" \"" + UnixName(link) + "\""));
-    for (int i = 0; i < 100 && !Exists(link + L"\\mark-" + target.substr(target.size() - 1));
-         ++i)
+    for (int i = 0; i < 100 && !Exists(link + L"\\mark-" + target.substr(target.size() - 1)); ++i)
         ::Sleep(50);
 }
 

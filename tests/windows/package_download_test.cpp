@@ -234,8 +234,7 @@ TEST_F(PackageFetch, PartialFileGoesWhenTheProcessIsKilled)
 {
     const std::wstring name = ServeBytes(L"killed.bin", PackageBytes(5000, 12));
     std::wstring command = L"\"" + FixturePath(L"download_host.exe") + L"\" " +
-                           ServerUrl(L"drip/" + name) + L" \"" + temp.path() + L"\" " +
-                           packageName;
+                           ServerUrl(L"drip/" + name) + L" \"" + temp.path() + L"\" " + packageName;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
