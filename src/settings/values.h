@@ -57,8 +57,12 @@ Installation MakeInstallation(const std::wstring& appDir, const std::wstring& te
                               const std::wstring& language);
 
 // What the control file offers, once its values passed the update check's rules.
+// DownloadUrl, then DownloadUrl2 up to this: the addresses a package is tried from, in order.
+constexpr int kMaxDownloadUrls = 5;
+
 struct Offer {
     std::wstring downloadUrl;
+    std::vector<std::wstring> mirrorUrls;  // DownloadUrl2, DownloadUrl3, ...: tried in order
     std::wstring packageName;  // a plain file name, from the URL
     std::wstring exePath;      // the new wizard, relative to where the package unpacks
     std::int32_t revision = 0;

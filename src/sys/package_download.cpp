@@ -213,6 +213,13 @@ void PackageDownload::Discard()
     m_stored = false;
 }
 
+void PackageDownload::Retarget(const std::wstring& url)
+{
+    if (url == m_url) return;
+    ForgetPartial();
+    m_url = url;
+}
+
 // Closes the partial file, which its delete disposition removes; it is removed by name in the
 // held folder too where the disposition could not be set.
 void PackageDownload::ForgetPartial()

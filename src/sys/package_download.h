@@ -43,11 +43,18 @@ public:
     // Removes the partial or the stored file.
     void Discard();
 
+    // The address the next Run fetches from. A partial file of another address is dropped: a
+    // resume keeps to the address whose bytes it holds.
+    void Retarget(const std::wstring& url);
+    const std::wstring& url() const { return m_url; }
+    // Whether a partial file waits for the next Run to resume it.
+    bool HoldsPartial() const { return m_partial.valid(); }
+
 private:
     class Transfer;
     void ForgetPartial();
 
-    const std::wstring m_url;
+    std::wstring m_url;
     const HANDLE m_folder;
     const std::wstring m_name;
     const DownloadLimits m_limits;

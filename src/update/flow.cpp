@@ -1,6 +1,7 @@
 #include "update/flow.h"
 
 #include <memory>
+#include <vector>
 
 #include "sys/package_download.h"
 #include "sys/local_wizard.h"
@@ -198,9 +199,8 @@ public:
         win::ComApartment com(win::ComApartment::MultiThreaded);
         if (!m_store->Prepare())
             return m_attempt->Fail(rules::FailureStep::Start, rules::FailureCause::NoWorker);
-        if (!Download()) return;
         win::File judged;
-        if (!Check(&judged)) return;
+        if (!FetchCheckedPackage(&judged)) return;
         if (!m_attempt->EnterStaging()) {
             win::Trail(L"update: given up before the package ran");
             return;
@@ -227,9 +227,50 @@ private:
     const WorkFolder& work() const { return m_store->work(); }
     const UpdatePaths& paths() const { return m_store->paths(); }
 
-    bool Download()
+    // The package from the offer's addresses in order, until one gives a package that passes
+    // its check: a connection failure, an HTTP error, a stall, a cut that cannot resume, a wrong
+    // size or a refused package moves on to the next address, and nothing fetched from the one
+    // that failed is kept. A cut the server lets us resume ends the attempt there, so Retry
+    // takes the rest from the same address; otherwise every attempt starts at the first. The
+    // failure is the last address's. True with `judged` holding the checked package.
+    bool FetchCheckedPackage(win::File* judged)
     {
-        win::Trail(L"download: fetching the package " + paths().packageName +
+        sys::PackageDownload& download = m_store->download();
+        const std::vector<std::wstring> urls = DownloadUrls();
+        size_t at = 0;
+        while (download.HoldsPartial() && at + 1 < urls.size() && urls[at] != download.url()) ++at;
+        rules::Failure failure{rules::FailureStep::Download, rules::FailureCause::NoConnection};
+        for (; at < urls.size(); ++at) {
+            download.Retarget(urls[at]);
+            const sys::NetFault fault = Download(urls[at]);
+            if (fault == sys::NetFault::Stopped || m_attempt->IsAbandoned()) return false;
+            const bool last = at + 1 == urls.size();
+            if (fault == sys::NetFault::None) {
+                if (Check(judged, &failure.cause)) return true;
+                failure.step = rules::FailureStep::Check;
+            } else {
+                failure = {rules::FailureStep::Download, CauseOf(fault)};
+                if (fault == sys::NetFault::Cut && download.HoldsPartial()) break;
+                if (!last) download.Discard();
+            }
+            if (!last)
+                win::Trail(L"download: " + urls[at] + L" failed (" + rules::FailureName(failure) +
+                           L"); trying " + urls[at + 1]);
+        }
+        m_attempt->Fail(failure.step, failure.cause);
+        return false;
+    }
+
+    std::vector<std::wstring> DownloadUrls() const
+    {
+        std::vector<std::wstring> urls{m_offer.downloadUrl};
+        urls.insert(urls.end(), m_offer.mirrorUrls.begin(), m_offer.mirrorUrls.end());
+        return urls;
+    }
+
+    sys::NetFault Download(const std::wstring& url)
+    {
+        win::Trail(L"download: fetching the package " + paths().packageName + L" from " + url +
                    L" into the work folder");
         Attempt& attempt = *m_attempt;
         const sys::NetFault fault = m_store->download().Run(
@@ -237,16 +278,14 @@ private:
                 attempt.SetProgress(received, total);
             },
             attempt.stop());
-        if (fault == sys::NetFault::None) {
-            win::Trail(L"download: package stored");
-            return !m_attempt->IsAbandoned();
-        }
-        if (fault != sys::NetFault::Stopped)
-            m_attempt->Fail(rules::FailureStep::Download, CauseOf(fault));
-        return false;
+        if (fault == sys::NetFault::None) win::Trail(L"download: package stored");
+        return fault;
     }
 
-    bool Check(win::File* judged)
+    // The stored package judged in the work folder; on a refusal `cause` says why, and the file
+    // is gone: Retry fetches it again anyway, and a refused file must not wait under a name the
+    // network chose.
+    bool Check(win::File* judged, rules::FailureCause* cause)
     {
         // Opened in the held folder; its path, checked to name what we hold, only for the
         // name rules and the trust provider.
@@ -257,21 +296,19 @@ private:
                            : sys::CheckOpenedPackage(
                                  path, sys::OpenLockedIn(work().handle(), paths().packageName),
                                  sys::BuiltInKeyPins(), judged);
-        rules::FailureCause cause = rules::FailureCause::NotTheOffer;
+        *cause = rules::FailureCause::NotTheOffer;
         if (verdict == sys::PackageVerdict::Accepted) {
             if (!NotRevoked(path, *judged))
-                cause = rules::FailureCause::SignerRevoked;
+                *cause = rules::FailureCause::SignerRevoked;
             else if (IsPackageOffered(judged->get()))
-                return !m_attempt->IsAbandoned();
+                return true;
         } else {
-            cause = verdict == sys::PackageVerdict::OtherSigner ? rules::FailureCause::OtherSigner
-                                                                : rules::FailureCause::BadSignature;
+            *cause = verdict == sys::PackageVerdict::OtherSigner
+                         ? rules::FailureCause::OtherSigner
+                         : rules::FailureCause::BadSignature;
         }
         judged->reset();
-        // Retry fetches it again anyway, and a refused file must not wait under a name the
-        // network chose.
         m_store->download().Discard();
-        m_attempt->Fail(rules::FailureStep::Check, cause);
         return false;
     }
 

@@ -93,8 +93,9 @@ def write_ini(path, sections):
 
 
 def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9/pkg/KVSetup.exe",
-                 exe_path="KVSetup\\KVWizard.exe", extra=None):
-    """A control file offering a revision in the section named by drvname. None leaves a key out."""
+                 exe_path="KVSetup\\KVWizard.exe", extra=None, more=None):
+    """A control file offering a revision in the section named by drvname, with the keys of
+    `more` added to it. None leaves a key out."""
     keys = {}
     if download_url is not None:
         keys["DownloadUrl"] = download_url
@@ -102,6 +103,7 @@ def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9
         keys["ExePath"] = exe_path
     if revision is not None:
         keys["Revision"] = str(revision)
+    keys.update(more or {})
     sections = {drvname: keys}
     sections.update(extra or {})
     return ini_text(sections).encode("utf-8")

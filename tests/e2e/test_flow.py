@@ -192,7 +192,7 @@ class CancelAndClose(FlowTest):
             return ["click", YES, "progress", 120000]
         self.assertEqual(drive(run, "click", YES)[0], 0)
         def extracting():
-            return any(os.path.isdir(os.path.join(s.temp_dir, w, FOLDER))
+            return any(os.path.isdir(os.path.join(s.work_parent, w, FOLDER))
                        for w in harness.work_folders(s.work_parent))
         self.assertTrue(wait_for(extracting, timeout=180, interval=0.05),
                         "the package never began to extract")

@@ -73,17 +73,19 @@ def animated_gif(path):
 
 
 def offer(s, url_prefix="", signer="dekavroline", exe_path=FOLDER + "\\KVWizard.exe", url=None,
-          revision=6, packed_section="KV-1000", packed_revision=6, packed_folder=FOLDER, **tree):
+          revision=6, packed_section="KV-1000", packed_revision=6, packed_folder=FOLDER,
+          mirrors=(), **tree):
     """Packs, signs and serves a package (which says it is revision packed_revision of
     packed_section), and a control file offering it as `revision` (at `url`, or on the control
-    server under url_prefix)."""
+    server under url_prefix, then at each of `mirrors` as DownloadUrl2, DownloadUrl3...)."""
     path = os.path.join(s.www, "pkg", PACKAGE)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     make_package(s.build, packaged_tree(s, **tree), packed_folder, path, signer=signer,
                  section=packed_section, revision=packed_revision)
     url = url or s.control.url(url_prefix + "pkg/" + PACKAGE)
+    more = {"DownloadUrl%d" % (i + 2): mirror for i, mirror in enumerate(mirrors)}
     s.serve("ctl.ini", harness.control_file(revision=revision, download_url=url,
-                                            exe_path=exe_path))
+                                            exe_path=exe_path, more=more))
     return path
 
 
