@@ -63,8 +63,8 @@ constexpr int kMaxDownloadUrls = 5;
 struct Offer {
     std::wstring downloadUrl;
     std::vector<std::wstring> mirrorUrls;  // DownloadUrl2, DownloadUrl3, ...: tried in order
-    std::wstring packageName;  // a plain file name, from the URL
-    std::wstring exePath;      // the new wizard, relative to where the package unpacks
+    std::wstring packageName;              // a plain file name, from the URL
+    std::wstring exePath;                  // the new wizard, relative to where the package unpacks
     std::int32_t revision = 0;
     std::uint64_t packageSize = 0;  // Size=, the package's bytes; 0 when the file gives none
 };

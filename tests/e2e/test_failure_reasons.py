@@ -24,14 +24,14 @@ SPANISH_M201 = "La firma no es la del editor."
 
 
 def small_disk(s, megabytes, filler_bytes):
-    """A tmpfs of `megabytes` as the temporary folder, and a package with that much filler.
+    """A tmpfs of `megabytes` as the work folders' parent, and a package with that much filler.
     None where this machine cannot mount one (it needs CAP_SYS_ADMIN)."""
     mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % megabytes, "tmpfs",
-                              s.temp_dir], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                              s.work_parent], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if mounted.returncode != 0:
         return None
     offer(s, filler_bytes=filler_bytes)
-    return lambda: subprocess.run(["umount", "-l", s.temp_dir], stdout=subprocess.DEVNULL,
+    return lambda: subprocess.run(["umount", "-l", s.work_parent], stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
 
 
