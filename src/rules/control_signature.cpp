@@ -226,20 +226,27 @@ std::string EncodeBase64(const unsigned char* bytes, size_t length)
     return text;
 }
 
-std::vector<unsigned char> SignatureSection(const unsigned char* body, size_t length,
-                                            const std::vector<unsigned char>& signature)
+std::vector<unsigned char> EncodeLikeBody(const unsigned char* body, size_t length,
+                                          const std::string& text)
 {
     const Units units(body, length);
     const bool bigEndian = units.Width() == 2 && body[0] == 0xFE;
     const size_t count = units.Count();
     const bool crlf = count >= 2 && units.At(count - 2) == '\r';
-    const std::string text = std::string(kSignatureLine) + (crlf ? "\r\n" : "\n") + kKey +
-                             EncodeBase64(signature.data(), signature.size()) +
-                             (crlf ? "\r\n" : "\n");
-    std::vector<unsigned char> section;
-    for (char c : text)
-        AppendUnit(static_cast<unsigned char>(c), units.Width(), bigEndian, &section);
-    return section;
+    std::vector<unsigned char> bytes;
+    for (char c : text) {
+        if (c == '\n' && crlf) AppendUnit('\r', units.Width(), bigEndian, &bytes);
+        AppendUnit(static_cast<unsigned char>(c), units.Width(), bigEndian, &bytes);
+    }
+    return bytes;
+}
+
+std::vector<unsigned char> SignatureSection(const unsigned char* body, size_t length,
+                                            const std::vector<unsigned char>& signature)
+{
+    return EncodeLikeBody(body, length,
+                          std::string(kSignatureLine) + "\n" + kKey +
+                              EncodeBase64(signature.data(), signature.size()) + "\n");
 }
 
 BodyProblem CheckBodyToSign(const unsigned char* body, size_t length)

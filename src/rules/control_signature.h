@@ -52,6 +52,11 @@ bool DecodeBase64(const std::string& text, std::vector<unsigned char>* bytes);
 // The padded standard form that DecodeBase64 reads back.
 std::string EncodeBase64(const unsigned char* bytes, size_t length);
 
+// ASCII `text` whose lines end in "\n", in the body's encoding (UTF-16LE or UTF-16BE after its
+// mark, bytes otherwise) and with the body's line ends (CRLF when its last line ends so).
+std::vector<unsigned char> EncodeLikeBody(const unsigned char* body, size_t length,
+                                          const std::string& text);
+
 // The signature section for a body: "[Signature]", "PKCS7=" and the base64 of `signature`,
 // each line ending as the body's last line does (CRLF or LF), in the body's encoding (UTF-16LE
 // or UTF-16BE after its mark, bytes otherwise).

@@ -37,7 +37,7 @@ TEST(ControlSignature, SplitsTheBodyFromItsSignatureSection)
     } cases[] = {
         {body + "[Signature]\r\nPKCS7=AQID\r\n", ControlForm::Signed, body.size()},
         {body + "[Signature]\r\nPKCS7=AQID", ControlForm::Signed, body.size()},
-        {"[KV]\nRevision=6\n[Signature]\nPKCS7=AQID\n", ControlForm::Signed, 17},
+        {"[KV]\nRevision=6\n[Signature]\nPKCS7=AQID\n", ControlForm::Signed, 16},
         {"\xEF\xBB\xBF" + body + "[Signature]\r\nPKCS7=AQID\r\n", ControlForm::Signed,
          body.size() + 3},
         // UTF-16: the body keeps its mark, the section is UTF-16 too.
