@@ -115,6 +115,9 @@ DWORD ChainError(const win::Crypt32Calls& api, HCERTSTORE store, PCCERT_CONTEXT 
 {
     win::CertChain chain;
     if (!BuildCachedChain(store, signer, &chain)) return static_cast<DWORD>(CERT_E_CHAINING);
+    // Any fault the chain engine found refuses it, whether or not the policy below counts it.
+    if (chain.get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR)
+        return chain.get()->TrustStatus.dwErrorStatus;
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
     CERT_CHAIN_POLICY_STATUS status{};
