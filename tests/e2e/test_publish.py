@@ -1,16 +1,21 @@
 """The publisher's steps end to end: morvane-pack packs the new wizard's folder and prints the
-control-file section, the section goes into the control file as printed, and Morvane, offered
-it, downloads the signed package, checks it, runs it and hands over to the wizard it unpacked.
+control-file section, the section goes into the control file as printed, the control file is
+signed, and Morvane, offered it, downloads the signed package, checks it, runs it and hands over
+to the wizard it unpacked. The control file is signed by morvane-pack sign-control in both of
+its forms: signing with the package's key (and an Expires=), and embedding a detached signature
+made by another tool (openssl cms here, as signtool's /p7 makes one on Windows).
 
     python3 tests/e2e/test_publish.py <build folder>
 """
 
 import os
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import Scenario  # noqa: E402
+from fixture_server import detached_signature  # noqa: E402
 from packages import make_package, native_packer  # noqa: E402
 from dialog_driver import YES, drive, read_state  # noqa: E402
 from test_update import FOLDER, PACKAGE, TEXTS, UpdateTest, packaged_tree  # noqa: E402
@@ -37,6 +42,47 @@ class PublishedSection(UpdateTest):
                 self.assertAskLook(read_state(run), TEXTS)
                 self.assertEqual(drive(run, "click", YES)[0], 0)
                 self.assertHandedOver(s, run, s.temp_dir)
+
+    def packer(self):
+        """morvane-pack sign-control signs through openssl, which runs on this side of Wine:
+        the native packer of this checkout."""
+        packer = native_packer(self.build) or os.path.join(self.build.source_dir, "build",
+                                                           "native", "morvane-pack")
+        if not os.access(packer, os.X_OK):
+            self.skipTest("no native morvane-pack built")
+        return packer
+
+    def test_a_control_file_signed_by_the_packer_in_both_forms_drives_the_update(self):
+        cert, key = self.build.control_signer
+        forms = {
+            "signed by the packer": ["--sign-cert", cert, "--sign-key", key, "--valid-days", "3"],
+            "an outside signature embedded": ["--signature", "body.p7"],
+        }
+        for form, options in forms.items():
+            with self.subTest(form), Scenario(self.build) as s:
+                s.install(revision=5, drvname="KV Universal")
+                path = os.path.join(s.www, "pkg", PACKAGE)
+                os.makedirs(os.path.dirname(path))
+                section = make_package(s.build, packaged_tree(s), FOLDER, path,
+                                       section="KV Universal", revision=6,
+                                       url=s.control.url("pkg/" + PACKAGE))
+                body = os.path.join(s.root, "body.ini")
+                with open(body, "w", newline="\r\n") as f:
+                    f.write("[Other]\nRevision=1\n" + section)
+                with open(os.path.join(s.root, "body.p7"), "wb") as f, open(body, "rb") as b:
+                    f.write(detached_signature(b.read(), cert, key))
+                signed = os.path.join(s.www, "ctl.ini")
+                done = subprocess.run([self.packer(), "sign-control", "--in", body, "--out",
+                                       signed] + options, cwd=s.root, stderr=subprocess.PIPE)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                with open(signed, "rb") as f, open(body, "rb") as b:
+                    self.assertTrue(f.read().startswith(b.read()))
+                with s.start() as run:
+                    self.assertAskLook(read_state(run), TEXTS)
+                    self.assertEqual(drive(run, "click", YES)[0], 0)
+                    self.assertHandedOver(s, run, s.temp_dir)
+                self.assertIn("offer signature: accepted, signed by \"Dekavroline Software\"",
+                              run.read_trail())
 
 
 if __name__ == "__main__":

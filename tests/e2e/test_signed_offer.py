@@ -33,7 +33,8 @@ class SignedOffer(ScenarioTest):
     def test_only_the_makers_current_offer_is_asked_about(self):
         body = control_file(revision=6)
         signed = signed_control_file(self.build, body)
-        root_der = open(os.path.join(self.build.pki, "root.der"), "rb").read()
+        with open(os.path.join(self.build.pki, "root.der"), "rb") as f:
+            root_der = f.read()
         not_a_signature = body + b"[Signature]\r\nPKCS7=%s\r\n" % base64.b64encode(root_der)
         # (served as, bytes, the failure or None when the dialog asks)
         cases = {
