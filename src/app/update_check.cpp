@@ -91,9 +91,9 @@ bool IsOfferCurrent(const app::IniText& control)
     const std::int64_t seconds = rules::UnixSecondsFromFileTime(
         (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
     if (rules::IsExpired(expires, seconds))
-        return RefuseOffer(rules::FailureCause::OfferExpired,
-                           L"it expired at " + text + L"; it is now " +
-                               rules::FormatUtcTime(seconds));
+        return RefuseOffer(
+            rules::FailureCause::OfferExpired,
+            L"it expired at " + text + L"; it is now " + rules::FormatUtcTime(seconds));
     return true;
 }
 
@@ -110,9 +110,9 @@ bool CMorvaneApp::IsOfferTrusted(const unsigned char* bytes, rules::ControlForm 
     // The revocation servers get what is left of start-up's network budget, so the wizard
     // still starts in time when they are silent.
     const unsigned long left = m_networkDeadline.RemainingMs();
-    const sys::OfferVerdict verdict = sys::CheckOfferSignature(
-        bytes, split.bodyLength, split.signature, sys::BuiltInKeyPins(),
-        left < sys::kRevocationBudgetMs ? left : sys::kRevocationBudgetMs);
+    const sys::OfferVerdict verdict =
+        sys::CheckOfferSignature(bytes, split.bodyLength, split.signature, sys::BuiltInKeyPins(),
+                                 left < sys::kRevocationBudgetMs ? left : sys::kRevocationBudgetMs);
     if (verdict != sys::OfferVerdict::Accepted)
         return RefuseOffer(CauseOf(verdict), sys::DescribeOfferVerdict(verdict));
     const app::IniText body(bytes, split.bodyLength);

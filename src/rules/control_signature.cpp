@@ -29,7 +29,8 @@ public:
     bool HasAt(size_t at, const char* text) const
     {
         for (size_t i = 0; text[i] != '\0'; ++i)
-            if (at + i >= Count() || At(at + i) != static_cast<unsigned char>(text[i])) return false;
+            if (at + i >= Count() || At(at + i) != static_cast<unsigned char>(text[i]))
+                return false;
         return true;
     }
     // Where the line that starts at `at` ends: its line feed, or the end.
@@ -57,8 +58,7 @@ size_t FindSignatureLine(const Units& units)
     const size_t lineLength = sizeof kSignatureLine - 1;
     for (size_t at = 0; at < units.Count();) {
         const size_t end = units.LineEnd(at);
-        if (units.TextEnd(at, end) - at == lineLength && units.HasAt(at, kSignatureLine))
-            return at;
+        if (units.TextEnd(at, end) - at == lineLength && units.HasAt(at, kSignatureLine)) return at;
         at = end + 1;
     }
     return units.Count();
@@ -194,7 +194,8 @@ bool DecodeBase64(const std::string& text, std::vector<unsigned char>* bytes)
         const size_t digits = last ? 4 - padding : 4;
         unsigned long group = 0;
         for (size_t i = 0; i < 4; ++i) {
-            const int value = i < digits ? Base64Value(static_cast<unsigned char>(text[at + i])) : 0;
+            const int value =
+                i < digits ? Base64Value(static_cast<unsigned char>(text[at + i])) : 0;
             if (value < 0) return false;
             group = (group << 6) | static_cast<unsigned long>(value);
         }
@@ -292,8 +293,8 @@ std::wstring FormatUtcTime(std::int64_t seconds)
     const std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
     const std::int64_t year = yearOfEra + era * 400 + (month <= 2);
     return TwoDigits(year / 100 % 100) + TwoDigits(year % 100) + L"-" + TwoDigits(month) + L"-" +
-           TwoDigits(day) + L"T" + TwoDigits(rest / 3600) + L":" + TwoDigits(rest / 60 % 60) + L":" +
-           TwoDigits(rest % 60) + L"Z";
+           TwoDigits(day) + L"T" + TwoDigits(rest / 3600) + L":" + TwoDigits(rest / 60 % 60) +
+           L":" + TwoDigits(rest % 60) + L"Z";
 }
 
 std::int64_t UnixSecondsFromFileTime(std::uint64_t ticks)

@@ -37,7 +37,7 @@ const wchar_t* DescribeControlForm(ControlForm form);
 
 // The place of the body and the signature's bytes.
 struct SignedControl {
-    size_t bodyLength = 0;                // the body is the first bodyLength bytes
+    size_t bodyLength = 0;                 // the body is the first bodyLength bytes
     std::vector<unsigned char> signature;  // the DER signature, decoded
 };
 

@@ -113,8 +113,7 @@ const CauseRow kCauses[kFailureCauseCount] = {
      L"r\u00e9voqu\u00e9.",
      L"O certificado de assinatura da oferta de atualiza\u00e7\u00e3o foi revogado."},
     {L"expired", L"M-605", L"The update offer has expired.",
-     L"La oferta de actualizaci\u00f3n ha caducado.",
-     L"L'offre de mise \u00e0 jour a expir\u00e9.",
+     L"La oferta de actualizaci\u00f3n ha caducado.", L"L'offre de mise \u00e0 jour a expir\u00e9.",
      L"A oferta de atualiza\u00e7\u00e3o expirou."},
 };
 

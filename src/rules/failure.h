@@ -36,7 +36,7 @@ enum class FailureCause {
     LocalWizardRefused,  // M-403 the installed wizard failed its check and was not started
     NoWorker,            // M-501 the update could not begin (no worker, no work folder)
     OfferUnsigned,       // M-601 the control file carries no signature section
-    OfferBadSignature,   // M-602 its signature is malformed, does not verify, or has no trusted chain
+    OfferBadSignature,   // M-602 its signature is malformed, fails, or has no trusted chain
     OfferOtherSigner,    // M-603 it is signed by someone else
     OfferRevoked,        // M-604 its signer was revoked
     OfferExpired,        // M-605 it is past its Expires= (or that value is malformed)

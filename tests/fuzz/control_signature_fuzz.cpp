@@ -26,7 +26,8 @@ void CheckSplit(const std::uint8_t* data, std::size_t size)
         rules::SignatureSection(data, split.bodyLength, split.signature);
     again.insert(again.end(), section.begin(), section.end());
     rules::SignedControl second;
-    if (rules::SplitControlFile(again.data(), again.size(), &second) != rules::ControlForm::Signed ||
+    if (rules::SplitControlFile(again.data(), again.size(), &second) !=
+            rules::ControlForm::Signed ||
         second.bodyLength != split.bodyLength || second.signature != split.signature)
         std::abort();
 }

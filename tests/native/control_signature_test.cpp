@@ -60,8 +60,7 @@ TEST(ControlSignature, SplitsTheBodyFromItsSignatureSection)
         {body + "[Signature]\r\nPKCS7=AQID\r\n\r\n", ControlForm::BytesAfter, 0},
         {body + "[Signature]\r\nPKCS7=AQID\r\n[Signature]\r\nPKCS7=AQID\r\n",
          ControlForm::BytesAfter, 0},
-        {body + "[Signature]\r\nPKCS7=AQID\r\n[KV]\r\nRevision=99\r\n", ControlForm::BytesAfter,
-         0},
+        {body + "[Signature]\r\nPKCS7=AQID\r\n[KV]\r\nRevision=99\r\n", ControlForm::BytesAfter, 0},
         {body + "[Signature]\r\nPKCS7=AQID\n\n", ControlForm::BytesAfter, 0},
         {body + "[Signature]\r\nPKCS7=AQID\r\r\n", ControlForm::NotBase64, 0},
         {body + "[Signature]\r\n", ControlForm::NotOneKey, 0},
@@ -110,14 +109,14 @@ TEST(ControlSignature, Base64IsStrict)
         {"+/+/", true, {0xFB, 0xFF, 0xBF}},
         {"AQIDBA==", true, {1, 2, 3, 4}},
         {"", false, {}},
-        {"AQI", false, {}},      // unpadded
-        {"AQIDB", false, {}},    // not a multiple of four
-        {"A===", false, {}},     // three pads
-        {"AQ=D", false, {}},     // a pad inside
-        {"AQ==AQID", false, {}}, // padding before the end
-        {"AR==", false, {}},     // bits past the last byte
+        {"AQI", false, {}},       // unpadded
+        {"AQIDB", false, {}},     // not a multiple of four
+        {"A===", false, {}},      // three pads
+        {"AQ=D", false, {}},      // a pad inside
+        {"AQ==AQID", false, {}},  // padding before the end
+        {"AR==", false, {}},      // bits past the last byte
         {"AQJ=", false, {}},
-        {"AQ-_", false, {}},     // the URL alphabet
+        {"AQ-_", false, {}},  // the URL alphabet
         {"AQ D", false, {}},
         {"AQ\nD", false, {}},
         {"A=ID", false, {}},
@@ -154,8 +153,8 @@ TEST(ControlSignature, TheSectionWrittenForABodySplitsBack)
         EXPECT_EQ(split.bodyLength, body.size());
         EXPECT_EQ(split.signature, signature);
         // The line ends follow the body's.
-        EXPECT_EQ(file.find("\r\n") != std::string::npos || file.find(std::string("\r\0\n", 3)) !=
-                                                                std::string::npos,
+        EXPECT_EQ(file.find("\r\n") != std::string::npos ||
+                      file.find(std::string("\r\0\n", 3)) != std::string::npos,
                   body.find('\r') != std::string::npos);
     }
 }

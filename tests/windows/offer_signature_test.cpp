@@ -79,8 +79,7 @@ TEST(OfferSignature, AcceptsOnlyTheMakersSignatureOverTheVeryBody)
         {"an untrusted root", body, Read(L"offer-stranger-root.p7s"),
          sys::OfferVerdict::BadSignature},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Judge(c.body, c.signature), c.expected) << c.what;
+    for (const auto& c : cases) EXPECT_EQ(Judge(c.body, c.signature), c.expected) << c.what;
 }
 
 // The key pins hold for the offer as for the package: the same judgement.
