@@ -4,6 +4,7 @@
 //                [--stub morvane-sfx.exe] [--url URL [--rollout PERCENT]]
 //                [--sign-cert CERT --sign-key KEY [--timestamp URL]]
 //
+//   morvane-pack offer --package SIGNED.exe --url URL [--url URL ...] [--rollout PERCENT]
 //   morvane-pack sign-control --in FILE --out FILE
 //                (--sign-cert CERT --sign-key KEY [--valid-days N] | --signature SIG.der)
 //
@@ -22,7 +23,9 @@
 
 #include "pack/packer.h"
 #include "rules/control_signature.h"
+#include "rules/package_record.h"
 #include "rules/pe_certificate.h"
+#include "rules/pe_headers.h"
 
 namespace {
 
@@ -32,6 +35,7 @@ const char kUsage[] =
     "usage: morvane-pack --from DIR --folder NAME --out PACKAGE.exe --section NAME --revision N\n"
     "                    [--stub EXTRACTOR] [--url URL [--rollout PERCENT]]\n"
     "                    [--sign-cert CERT --sign-key KEY [--timestamp URL]]\n"
+    "       morvane-pack offer --package SIGNED.exe --url URL [--url URL ...] [--rollout PERCENT]\n"
     "       morvane-pack sign-control --in FILE --out FILE\n"
     "                    (--sign-cert CERT --sign-key KEY [--valid-days N] | --signature SIG.der)\n";
 const char kStubName[] = "morvane-sfx.exe";
@@ -270,6 +274,77 @@ int SignControl(const std::map<std::string, std::string>& given)
     return 0;
 }
 
+// The URLs an offer may name: DownloadUrl, then DownloadUrl2 up to this many in all.
+const size_t kMaxOfferUrls = 5;
+
+std::string Utf8(const std::wstring& text) { return fs::path(text).u8string(); }
+
+// The section that offers a final, signed package, from what the package itself says: its
+// record (section, revision, folder and wizard) and its size. Nothing is written by hand.
+int Offer(const std::string& package, const std::vector<std::string>& urls,
+          const std::string& rollout)
+{
+    const fs::path path = PathOf(package);
+    if (!CheckSignedForm(path))
+        return Say("the package does not end in exactly one signature; sign it first (Size= "
+                   "must be the signed file's)"),
+               1;
+    Bytes image;
+    if (!ReadAll(path, &image)) return Say("cannot read " + package), 2;
+    rules::PeSpan span;
+    rules::PackageRecord record;
+    if (!rules::FindPeResource(image.data(), image.size(), rules::kPeRcData,
+                               rules::kPackageRecordId, &span) ||
+        span.length > rules::kMaxPackageRecordBytes ||
+        !rules::ReadPackageRecord(image.data() + span.offset, static_cast<size_t>(span.length),
+                                  &record))
+        return Say("the package carries no record of what it is; make it with morvane-pack"), 1;
+    const std::string section = Utf8(record.section), folder = Utf8(record.folder);
+    const std::string revision = std::to_string(record.revision);
+    std::string text, lines;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        // Each URL is held to the rules of the first.
+        const pack::PackProblem refused =
+            pack::ControlSection(section, revision, urls[i], folder, &text);
+        if (refused != pack::PackProblem::None) return Say(pack::Describe({refused})), 1;
+        lines += "DownloadUrl" + (i ? std::to_string(i + 1) : std::string()) + "=" + urls[i] + "\n";
+    }
+    std::string out = "[" + section + "]\n" + lines + "ExePath=" + folder + "\\" +
+                      Utf8(record.wizard) + "\nRevision=" + revision + "\n";
+    if (!rollout.empty()) out += "Rollout=" + rollout + "\n";
+    out += "Size=" + std::to_string(image.size()) + "\n";
+    Say("the offer of [" + section + "] revision " + revision + ", " +
+        std::to_string(image.size()) + " bytes; sign the control file after pasting it");
+    std::fputs(out.c_str(), stdout);
+    return 0;
+}
+
+int OfferMain(const std::vector<std::string>& args)
+{
+    std::string package, rollout;
+    std::vector<std::string> urls;
+    for (size_t i = 2; i < args.size(); i += 2) {
+        const bool repeated = (args[i] == "--package" && !package.empty()) ||
+                              (args[i] == "--rollout" && !rollout.empty());
+        if (i + 1 >= args.size() || repeated || args[i + 1].empty())
+            return std::fputs(kUsage, stderr), 1;
+        if (args[i] == "--package")
+            package = args[i + 1];
+        else if (args[i] == "--url")
+            urls.push_back(args[i + 1]);
+        else if (args[i] == "--rollout")
+            rollout = args[i + 1];
+        else
+            return std::fputs(kUsage, stderr), 1;
+    }
+    if (package.empty() || urls.empty()) return std::fputs(kUsage, stderr), 1;
+    if (urls.size() > kMaxOfferUrls)
+        return Say("at most " + std::to_string(kMaxOfferUrls) + " URLs"), 1;
+    if (!rollout.empty() && !pack::IsRolloutPercent(rollout))
+        return Say("--rollout must be a whole number from 0 to 100"), 1;
+    return Offer(package, urls, rollout);
+}
+
 int SignControlMain(const std::vector<std::string>& args)
 {
     static const char* const kOptions[] = {"--in",       "--out",        "--sign-cert",
@@ -290,6 +365,7 @@ int SignControlMain(const std::vector<std::string>& args)
 int Main(const std::vector<std::string>& args)
 {
     if (args.size() > 1 && args[1] == "sign-control") return SignControlMain(args);
+    if (args.size() > 1 && args[1] == "offer") return OfferMain(args);
     static const char* const kOptions[] = {"--from",     "--folder",    "--out",    "--stub",
                                            "--section",  "--revision",  "--url",    "--sign-cert",
                                            "--sign-key", "--timestamp", "--rollout"};
