@@ -1,11 +1,9 @@
 #include "rules/control_signature.h"
 
+#include "rules/control_signature_form.h"
+
 namespace rules {
 namespace {
-
-const char kSignatureLine[] = "[Signature]";
-const char kKey[] = "PKCS7=";
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // The file as characters: single bytes, or 16-bit units after a UTF-16 mark (the mark itself is
 // the first unit, so the body keeps it).
@@ -67,17 +65,17 @@ size_t FindSignatureLine(const Units& units)
 int Base64Value(unsigned unit)
 {
     for (int i = 0; i < 64; ++i)
-        if (static_cast<unsigned char>(kAlphabet[i]) == unit) return i;
+        if (static_cast<unsigned char>(kBase64Alphabet[i]) == unit) return i;
     return -1;
 }
 
-// The value's characters as ASCII text; false for a unit outside ASCII.
-bool AsciiText(const Units& units, size_t from, size_t to, std::string* text)
+// The value's characters; false for a unit outside ASCII.
+bool AsciiText(const Units& units, size_t from, size_t to, std::wstring* text)
 {
     for (size_t i = from; i < to; ++i) {
         const unsigned unit = units.At(i);
         if (unit == 0 || unit > 0x7F) return false;
-        *text += static_cast<char>(unit);
+        *text += static_cast<wchar_t>(unit);
     }
     return true;
 }
@@ -88,19 +86,6 @@ bool OnlyALineBreakFrom(const Units& units, size_t at)
     if (at < units.Count() && units.At(at) == '\r') ++at;
     if (at < units.Count() && units.At(at) == '\n') ++at;
     return at == units.Count();
-}
-
-void AppendUnit(unsigned unit, size_t width, bool bigEndian, std::vector<unsigned char>* out)
-{
-    if (width == 1) {
-        out->push_back(static_cast<unsigned char>(unit));
-    } else if (bigEndian) {
-        out->push_back(static_cast<unsigned char>(unit >> 8));
-        out->push_back(static_cast<unsigned char>(unit & 0xFF));
-    } else {
-        out->push_back(static_cast<unsigned char>(unit & 0xFF));
-        out->push_back(static_cast<unsigned char>(unit >> 8));
-    }
 }
 
 bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
@@ -169,7 +154,7 @@ ControlForm SplitControlFile(const unsigned char* bytes, size_t length, SignedCo
     const size_t valueAt = keyAt + sizeof kKey - 1;
     const size_t end = units.LineEnd(valueAt);
     const size_t valueEnd = units.TextEnd(valueAt, end);
-    std::string text;
+    std::wstring text;
     std::vector<unsigned char> signature;
     if (!AsciiText(units, valueAt, valueEnd, &text) || !DecodeBase64(text, &signature))
         return ControlForm::NotBase64;
@@ -179,7 +164,7 @@ ControlForm SplitControlFile(const unsigned char* bytes, size_t length, SignedCo
     return ControlForm::Signed;
 }
 
-bool DecodeBase64(const std::string& text, std::vector<unsigned char>* bytes)
+bool DecodeBase64(const std::wstring& text, std::vector<unsigned char>* bytes)
 {
     bytes->clear();
     if (text.empty() || text.size() % 4 != 0) return false;
@@ -194,8 +179,7 @@ bool DecodeBase64(const std::string& text, std::vector<unsigned char>* bytes)
         const size_t digits = last ? 4 - padding : 4;
         unsigned long group = 0;
         for (size_t i = 0; i < 4; ++i) {
-            const int value =
-                i < digits ? Base64Value(static_cast<unsigned char>(text[at + i])) : 0;
+            const int value = i < digits ? Base64Value(static_cast<unsigned>(text[at + i])) : 0;
             if (value < 0) return false;
             group = (group << 6) | static_cast<unsigned long>(value);
         }
@@ -210,44 +194,15 @@ bool DecodeBase64(const std::string& text, std::vector<unsigned char>* bytes)
     return true;
 }
 
-std::string EncodeBase64(const unsigned char* bytes, size_t length)
-{
-    std::string text;
-    text.reserve((length + 2) / 3 * 4);
-    for (size_t at = 0; at < length; at += 3) {
-        const size_t count = length - at < 3 ? length - at : 3;
-        unsigned long group = static_cast<unsigned long>(bytes[at]) << 16;
-        if (count > 1) group |= static_cast<unsigned long>(bytes[at + 1]) << 8;
-        if (count > 2) group |= bytes[at + 2];
-        text += kAlphabet[(group >> 18) & 0x3F];
-        text += kAlphabet[(group >> 12) & 0x3F];
-        text += count > 1 ? kAlphabet[(group >> 6) & 0x3F] : '=';
-        text += count > 2 ? kAlphabet[group & 0x3F] : '=';
-    }
-    return text;
-}
-
-std::vector<unsigned char> EncodeLikeBody(const unsigned char* body, size_t length,
-                                          const std::string& text)
+BodyForm FormOfBody(const unsigned char* body, size_t length)
 {
     const Units units(body, length);
-    const bool bigEndian = units.Width() == 2 && body[0] == 0xFE;
+    BodyForm form;
+    form.width = units.Width();
+    form.bigEndian = units.Width() == 2 && body[0] == 0xFE;
     const size_t count = units.Count();
-    const bool crlf = count >= 2 && units.At(count - 2) == '\r';
-    std::vector<unsigned char> bytes;
-    for (char c : text) {
-        if (c == '\n' && crlf) AppendUnit('\r', units.Width(), bigEndian, &bytes);
-        AppendUnit(static_cast<unsigned char>(c), units.Width(), bigEndian, &bytes);
-    }
-    return bytes;
-}
-
-std::vector<unsigned char> SignatureSection(const unsigned char* body, size_t length,
-                                            const std::vector<unsigned char>& signature)
-{
-    return EncodeLikeBody(body, length,
-                          std::string(kSignatureLine) + "\n" + kKey +
-                              EncodeBase64(signature.data(), signature.size()) + "\n");
+    form.crlf = count >= 2 && units.At(count - 2) == '\r';
+    return form;
 }
 
 BodyProblem CheckBodyToSign(const unsigned char* body, size_t length)

@@ -48,7 +48,18 @@ ControlForm SplitControlFile(const unsigned char* bytes, size_t length, SignedCo
 // Strict standard base64: only A-Z a-z 0-9 + /, a length that is a multiple of four, "=" only
 // as the one or two last characters, and no bits set past the last byte. Empty text is
 // refused. On false `bytes` is left empty.
-bool DecodeBase64(const std::string& text, std::vector<unsigned char>* bytes);
+bool DecodeBase64(const std::wstring& text, std::vector<unsigned char>* bytes);
+
+// How a body is written: 1-byte units, or UTF-16 after its mark (big-endian after FE FF), and
+// whether its last line ends in CRLF.
+struct BodyForm {
+    size_t width = 1;
+    bool bigEndian = false;
+    bool crlf = false;
+};
+BodyForm FormOfBody(const unsigned char* body, size_t length);
+
+// The writers only the packer needs (control_signature_text.cpp).
 // The padded standard form that DecodeBase64 reads back.
 std::string EncodeBase64(const unsigned char* bytes, size_t length);
 

@@ -99,32 +99,33 @@ TEST(ControlSignature, Utf16BigEndianKeepsItsOrder)
 TEST(ControlSignature, Base64IsStrict)
 {
     struct Case {
-        const char* text;
+        const wchar_t* text;
         bool valid;
         std::vector<unsigned char> bytes;
     } cases[] = {
-        {"AQID", true, {1, 2, 3}},
-        {"AQI=", true, {1, 2}},
-        {"AQ==", true, {1}},
-        {"+/+/", true, {0xFB, 0xFF, 0xBF}},
-        {"AQIDBA==", true, {1, 2, 3, 4}},
-        {"", false, {}},
-        {"AQI", false, {}},       // unpadded
-        {"AQIDB", false, {}},     // not a multiple of four
-        {"A===", false, {}},      // three pads
-        {"AQ=D", false, {}},      // a pad inside
-        {"AQ==AQID", false, {}},  // padding before the end
-        {"AR==", false, {}},      // bits past the last byte
-        {"AQJ=", false, {}},
-        {"AQ-_", false, {}},  // the URL alphabet
-        {"AQ D", false, {}},
-        {"AQ\nD", false, {}},
-        {"A=ID", false, {}},
+        {L"AQID", true, {1, 2, 3}},
+        {L"AQI=", true, {1, 2}},
+        {L"AQ==", true, {1}},
+        {L"+/+/", true, {0xFB, 0xFF, 0xBF}},
+        {L"AQIDBA==", true, {1, 2, 3, 4}},
+        {L"", false, {}},
+        {L"AQI", false, {}},       // unpadded
+        {L"AQIDB", false, {}},     // not a multiple of four
+        {L"A===", false, {}},      // three pads
+        {L"AQ=D", false, {}},      // a pad inside
+        {L"AQ==AQID", false, {}},  // padding before the end
+        {L"AR==", false, {}},      // bits past the last byte
+        {L"AQJ=", false, {}},
+        {L"AQ-_", false, {}},  // the URL alphabet
+        {L"AQ D", false, {}},
+        {L"AQ\nD", false, {}},
+        {L"A=ID", false, {}},
+        {L"AQI\u0144", false, {}},  // a letter whose low byte is no digit either
     };
     for (const auto& c : cases) {
         std::vector<unsigned char> bytes = {9};
-        EXPECT_EQ(rules::DecodeBase64(c.text, &bytes), c.valid) << c.text;
-        EXPECT_EQ(bytes, c.bytes) << c.text;
+        EXPECT_EQ(rules::DecodeBase64(c.text, &bytes), c.valid) << testing::PrintToString(c.text);
+        EXPECT_EQ(bytes, c.bytes) << testing::PrintToString(c.text);
     }
     for (size_t length = 0; length < 8; ++length) {
         std::vector<unsigned char> data(length);
@@ -132,7 +133,8 @@ TEST(ControlSignature, Base64IsStrict)
         std::vector<unsigned char> back;
         const std::string text = rules::EncodeBase64(data.data(), data.size());
         EXPECT_EQ(text.size(), (length + 2) / 3 * 4);
-        EXPECT_EQ(rules::DecodeBase64(text, &back), length > 0) << text;
+        EXPECT_EQ(rules::DecodeBase64(std::wstring(text.begin(), text.end()), &back), length > 0)
+            << text;
         EXPECT_EQ(back, length > 0 ? data : std::vector<unsigned char>());
     }
 }
