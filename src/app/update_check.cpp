@@ -39,6 +39,23 @@ bool HasKey(const app::IniText& control, const std::wstring& section, const wcha
            control.RawValue(section, key, L"\x02") != L"\x02";
 }
 
+// DownloadUrl2, DownloadUrl3, ...: further addresses of the same package, tried in order when
+// one before fails. Each is held to DownloadUrl's rules; one that fails them is never tried.
+void ReadMirrors(const app::IniText& control, const std::wstring& section, settings::Offer* offer)
+{
+    for (int i = 2; i <= settings::kMaxDownloadUrls; ++i) {
+        const std::wstring key = L"DownloadUrl" + win::Decimal(static_cast<unsigned>(i));
+        const std::wstring url = control.Value(section, key.c_str(), L"");
+        if (url.empty()) continue;
+        if (app::PackageName(url).empty()) {
+            win::Trail(L"update check: " + key +
+                       L" is no http or https URL ending in a plain file name; not tried");
+            continue;
+        }
+        offer->mirrorUrls.push_back(url);
+    }
+}
+
 // The staged rollout: whether this machine's bucket is among the percentage the section
 // offers the revision to. The trail names the bucket either way.
 bool ReachesThisMachine(const app::IniText& control, const std::wstring& section,
@@ -121,8 +138,8 @@ bool CMorvaneApp::IsOfferTrusted(const unsigned char* bytes, rules::ControlForm 
 
 int CMorvaneApp::CheckForUpdate()
 {
-    // Without the folder the package would land in there is nothing to offer; the server is
-    // not asked.
+    // Without a temporary folder there is nothing to offer, and the server is not asked. (The
+    // update itself works in a folder of its own under the Windows folder, not in TEMP.)
     if (!::PathIsDirectoryW(m_values.installation.tempDir.c_str()))
         return NoUpdate(L"the temporary folder does not exist");
     // Read from the fetched bytes: a copy in the user's temporary folder could be rewritten
@@ -147,6 +164,7 @@ int CMorvaneApp::CheckForUpdate()
         return NoUpdate(L"DownloadUrl is not an http or https URL");
     if (offer.packageName.empty())
         return NoUpdate(L"DownloadUrl does not end in a plain file name");
+    ReadMirrors(control, section, &offer);
 
     // ExePath decides what runs elevated and what the clean-up deletes.
     offer.exePath = control.Value(section, L"ExePath", L"");

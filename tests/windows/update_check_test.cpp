@@ -88,6 +88,25 @@ TEST_F(UpdateCheck, ComparesRevisionsAsUnsignedAndRemovesTheLocalCopy)
     EXPECT_EQ(app.m_values.offer.revision, 1);
 }
 
+// DownloadUrl2 up to DownloadUrl5 are further addresses of the package, tried in the order of
+// their numbers; one that breaks DownloadUrl's rules is never tried, and a sixth is not read.
+TEST_F(UpdateCheck, MirrorsFollowDownloadUrlInOrderUnderItsRules)
+{
+    Serve(Section("6") +
+          "DownloadUrl3=https://c.example/KVUpdate.exe\r\n"
+          "DownloadUrl2=http://b.example/kv/KVUpdate.exe\r\n"
+          "DownloadUrl4=ftp://d.example/KVUpdate.exe\r\n"
+          "DownloadUrl5=http://e.example/kv/\r\n"
+          "DownloadUrl6=http://f.example/KVUpdate.exe\r\n");
+    EXPECT_EQ(app.CheckForUpdate(), 1);
+    EXPECT_EQ(app.m_values.offer.mirrorUrls,
+              (std::vector<std::wstring>{L"http://b.example/kv/KVUpdate.exe",
+                                         L"https://c.example/KVUpdate.exe"}));
+    Serve(Section("6"));
+    EXPECT_EQ(app.CheckForUpdate(), 1);
+    EXPECT_TRUE(app.m_values.offer.mirrorUrls.empty());
+}
+
 TEST_F(UpdateCheck, MissingSectionOrKeysGiveNoUpdate)
 {
     Serve("[Other]\r\nDownloadUrl=http://h/p.exe\r\nExePath=a\\b.exe\r\nRevision=99\r\n");
