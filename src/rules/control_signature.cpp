@@ -168,10 +168,9 @@ bool DecodeBase64(const std::wstring& text, std::vector<unsigned char>* bytes)
 {
     bytes->clear();
     if (text.empty() || text.size() % 4 != 0) return false;
+    // One or two "=" end the text; any other is refused as no digit below.
     size_t padding = 0;
-    if (text[text.size() - 1] == '=') ++padding;
-    if (text[text.size() - 2] == '=') ++padding;
-    if (padding == 1 && text[text.size() - 2] == '=') return false;
+    if (text[text.size() - 1] == L'=') padding = text[text.size() - 2] == L'=' ? 2 : 1;
     std::vector<unsigned char> out;
     out.reserve(text.size() / 4 * 3);
     for (size_t at = 0; at < text.size(); at += 4) {

@@ -192,29 +192,19 @@ TEST(ControlSignature, ExpiresIsOneUtcFormAndHoldsUntilItsSecond)
         bool valid;
         std::int64_t seconds;
     } cases[] = {
-        {L"1970-01-01T00:00:00Z", true, 0},
-        {L"2026-12-11T10:06:02Z", true, 1796983562},
-        {L"2000-02-29T23:59:59Z", true, 951868799},
+        {L"1970-01-01T00:00:00Z", true, 0},          {L"2026-12-11T10:06:02Z", true, 1796983562},
+        {L"2000-02-29T23:59:59Z", true, 951868799},  {L"2026-06-30T12:00:00Z", true, 1782820800},
         {L"2038-01-19T03:14:08Z", true, 2147483648},  // past 32 bits
-        {L"1969-12-31T23:59:59Z", true, -1},
-        {L"9999-12-31T23:59:59Z", true, 253402300799},
+        {L"1969-12-31T23:59:59Z", true, -1},         {L"9999-12-31T23:59:59Z", true, 253402300799},
         {L"1900-02-29T00:00:00Z", false, 0},  // not a leap year
-        {L"2026-02-29T00:00:00Z", false, 0},
-        {L"2026-04-31T00:00:00Z", false, 0},
-        {L"2026-13-01T00:00:00Z", false, 0},
-        {L"2026-00-01T00:00:00Z", false, 0},
-        {L"2026-01-00T00:00:00Z", false, 0},
-        {L"2026-01-01T24:00:00Z", false, 0},
-        {L"2026-01-01T00:60:00Z", false, 0},
-        {L"2026-01-01T00:00:60Z", false, 0},
-        {L"2026-01-01T00:00:00", false, 0},
-        {L"2026-01-01 00:00:00Z", false, 0},
-        {L"2026-01-01T00:00:00+01:00", false, 0},
-        {L"2026-1-01T00:00:00Z", false, 0},
-        {L"2026-01-01T00:00:0xZ", false, 0},
-        {L"+026-01-01T00:00:00Z", false, 0},
-        {L"2026-01-01t00:00:00z", false, 0},
-        {L"", false, 0},
+        {L"2026-02-29T00:00:00Z", false, 0},         {L"2026-04-31T00:00:00Z", false, 0},
+        {L"2026-13-01T00:00:00Z", false, 0},         {L"2026-00-01T00:00:00Z", false, 0},
+        {L"2026-01-00T00:00:00Z", false, 0},         {L"2026-01-01T24:00:00Z", false, 0},
+        {L"2026-01-01T00:60:00Z", false, 0},         {L"2026-01-01T00:00:60Z", false, 0},
+        {L"2026-01-01T00:00:00", false, 0},          {L"2026-01-01 00:00:00Z", false, 0},
+        {L"2026-01-01T00:00:00+01:00", false, 0},    {L"2026-1-01T00:00:00Z", false, 0},
+        {L"2026-01-01T00:00:0xZ", false, 0},         {L"+026-01-01T00:00:00Z", false, 0},
+        {L"2026-01-01t00:00:00z", false, 0},         {L"", false, 0},
     };
     for (const auto& c : cases) {
         std::int64_t seconds = 0;
@@ -222,6 +212,26 @@ TEST(ControlSignature, ExpiresIsOneUtcFormAndHoldsUntilItsSecond)
         if (!c.valid) continue;
         EXPECT_EQ(seconds, c.seconds) << c.text;
         EXPECT_EQ(rules::FormatUtcTime(seconds), c.text);
+    }
+    // Each month's last day holds and the day after it does not; the next month's first day is
+    // one day later.
+    const int lastDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    for (int month = 1; month <= 12; ++month) {
+        const std::wstring prefix =
+            L"2026-" + std::wstring(month < 10 ? L"0" : L"") + std::to_wstring(month) + L"-";
+        std::int64_t last = 0, first = 0, next = 0;
+        EXPECT_TRUE(rules::ParseUtcTime(
+            prefix + std::to_wstring(lastDays[month - 1]) + L"T00:00:00Z", &last))
+            << month;
+        EXPECT_FALSE(rules::ParseUtcTime(
+            prefix + std::to_wstring(lastDays[month - 1] + 1) + L"T00:00:00Z", &next))
+            << month;
+        if (month < 12) {
+            EXPECT_TRUE(rules::ParseUtcTime(L"2026-" + std::wstring(month < 9 ? L"0" : L"") +
+                                                std::to_wstring(month + 1) + L"-01T00:00:00Z",
+                                            &first));
+            EXPECT_EQ(first - last, 86400) << month;
+        }
     }
     EXPECT_FALSE(rules::IsExpired(100, 99));
     EXPECT_FALSE(rules::IsExpired(100, 100));
