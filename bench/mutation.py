@@ -33,6 +33,7 @@ ELEVATED = [
     "src/rules/package_record.cpp",
     "src/sys/http_rules.cpp",
     "src/rules/pe_certificate.cpp",
+    "src/rules/control_signature.cpp",
 ]
 REST = [
     "src/app/ini_text.cpp",

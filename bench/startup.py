@@ -4,7 +4,10 @@ revision" path, Morvane.exe against a floor program that only opens KVWizard.exe
 in one run. Prints both medians, their ratio (goal <= 1.2) with the spread of the pairwise
 ratios, where one traced run spends its time, the size of Morvane.exe (goal < 256 KB, aim 220 KB) with its
 five largest parts, and the time to the wizard when the support server refuses connections
-and when the control server accepts but never answers (bound 15 s).
+and when the control server accepts but never answers (bound 15 s). On the path that asks, the
+cost of judging the signed offer (from the trail's time stamps: the rollout line, the last
+before the judgement, to "offer signature: accepted"); the path to the wizard judges nothing,
+which its trail shows.
 Usage: startup.py BUILD_DIR [PAIRS] [HOSTILE_RUNS]"""
 
 import os
@@ -67,6 +70,32 @@ def quartiles(values):
     return q[0], q[2]
 
 
+def judgement_costs(build, runs):
+    """Milliseconds the signed offer's judgement takes on the path that asks, one per run:
+    between the trail line before it and its verdict, from Wine's time stamps (only the debug
+    strings are traced, so the figures are near an untraced run's)."""
+    line = re.compile(r"^(\d+\.\d+):[0-9a-f]+:warn:seh:OutputDebugStringA \"Morvane: (.*?)\\n\"")
+    costs = []
+    for _ in range(runs):
+        with Scenario(build) as s:
+            s.install(revision=5)
+            s.serve("ctl.ini", control_file(revision=6))
+            run = s.run_expecting_dialog(env={"MORVANE_WINEDEBUG": "+timestamp,warn+seh"})
+            with open(run.output, "rb") as f:
+                text = f.read().decode("utf-8", "replace")
+            stamps = {}
+            for m in filter(None, map(line.match, text.splitlines())):
+                what = m.group(2)
+                key = ("before" if what.startswith("update check: rollout") else
+                       "after" if what.startswith("offer signature: accepted") else None)
+                if key and key not in stamps:
+                    stamps[key] = float(m.group(1)) * 1000.0
+            if run.dialog is None or len(stamps) != 2:
+                raise SystemExit("the asking run did not judge and ask: %s" % run.read_trail())
+            costs.append(stamps["after"] - stamps["before"])
+    return costs
+
+
 def hostile_times(build, runs, online, ctl_name):
     """Times to the wizard with misbehaving servers, each run in a scenario of its own."""
     times = []
@@ -100,6 +129,7 @@ def main():
             times["floor"].append(time_to_wizard(build, s, floor_exe))
         checks = len(s.control.requests())
         steps = step_costs(build, s, morvane)
+    judged = judgement_costs(build, 5)
     refused = hostile_times(build, hostile_runs, online=False, ctl_name="ctl.ini")
     silent = hostile_times(build, hostile_runs, online=True, ctl_name="silent/ctl.ini")
 
@@ -118,6 +148,11 @@ def main():
     for at, what in steps:
         print("  %6.1f  (+%5.1f)  %s" % (at, at - before, what))
         before = at
+    judging = [what for _, what in steps if what.startswith("offer signature")]
+    print("the path to the wizard (nothing newer offered) judges no signature: %s"
+          % ("yes" if not judging else "NO, " + "; ".join(judging)))
+    print("judging the signed offer on the path that asks (ms): median %.1f of %s"
+          % (statistics.median(judged), ", ".join("%.1f" % t for t in judged)))
     for what, runs in (("support server refuses", refused),
                        ("control server accepts and never answers", silent)):
         if runs:

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Shows Morvane at work under Wine: a demo installation with all four language folders, a
-publisher's package made with morvane-pack and signed by a throwaway test signer, a control file
-served on loopback, and four runs: a real update, a refused package, nothing newer, and the
+publisher's package made with morvane-pack and signed by a throwaway test signer, its section
+printed by morvane-pack offer from the signed package, a control file served on loopback signed
+by the test signer, and four runs: a real update, a refused package, nothing newer, and the
 dialog on a high-DPI screen (MORVANE_DEMO_DPI, default 144; from about 190 the dialog is wider
 than the 1024x768 display scripts/wine.sh starts, so give it a larger one in DISPLAY).
 Usage: demo.py BUILD_DIR (called by scripts/demo.sh)."""
@@ -21,7 +22,7 @@ import harness  # noqa: E402
 from harness import (Build, Scenario, LANGUAGES, read_marker,  # noqa: E402
                      screen_dpi, wait_for, wine_path)
 import fixture_server  # noqa: E402  (on the path the harness set)
-from packages import make_package  # noqa: E402
+from packages import make_package, offer_section  # noqa: E402
 from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, REASON, YES, drive,  # noqa: E402
                            read_state, screenshot)
 
@@ -132,8 +133,11 @@ def publish(s, signer):
     url = s.control.url("slow/pkg/KVSetup.exe")
     path = os.path.join(s.www, "pkg", "KVSetup.exe")
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    section = make_package(s.build, new_wizard_folder(s), "KVNew", path, signer=signer,
-                           section="KV-1000", revision=6, url=url)
+    make_package(s.build, new_wizard_folder(s), "KVNew", path, signer=signer,
+                 section="KV-1000", revision=6)
+    # The section, Size= included, comes from the final signed package itself, whichever packer
+    # ran and whoever signed; the control file goes out signed by the test signer.
+    section = offer_section(s.build, path, [url])
     s.serve("ctl.ini", section)
     return section
 
@@ -235,7 +239,8 @@ def main():
         print("  res\\{%s}; local InstallerRevision 5" % ",".join(LANGUAGES))
         print("  control file %s, support server %s" % (s.ctl_url("ctl.ini"), build.support_url))
         print("\nThe publisher packs the new wizard's folder with morvane-pack and signs it;")
-        print("the control-file section it printed, now served:")
+        print("morvane-pack offer prints the section from the signed package, served in a")
+        print("control file signed by the test signer:")
         print("  " + publish(s, "dekavroline").strip().replace("\n", "\n  "))
         ok = update(s)
         s.control.clear_log()

@@ -2,6 +2,7 @@
 #pragma once
 #include <string>
 
+#include "rules/control_signature.h"
 #include "settings/values.h"
 #include "sys/server_probe.h"
 #include "ui/dialog_states.h"
@@ -28,6 +29,10 @@ public:
     int FindDriverName();
     int IsOsSupported();
     int CheckForUpdate();
+    // The offer CheckForUpdate found is the maker's, signed and current; the trail says why
+    // not (failure: offer/<cause>).
+    bool IsOfferTrusted(const unsigned char* bytes, rules::ControlForm form,
+                        const rules::SignedControl& split);
     int LaunchLocalWizard();
     // An administrator's UpdateCheck=0 in kavro.ini: no request of any kind, the local wizard.
     bool UpdateChecksTurnedOff();

@@ -9,10 +9,14 @@
 #include "app/ini_text.h"
 #include "app/rollout_rules.h"
 #include "app/startup_rules.h"
+#include "rules/control_signature.h"
+#include "rules/failure.h"
 #include "rules/names.h"
 #include "sys/control_fetch.h"
 #include "sys/http_rules.h"
 #include "sys/machine_id.h"
+#include "sys/offer_signature.h"
+#include "sys/trust_rules.h"
 #include "win/trail.h"
 #include "win/wstr.h"
 
@@ -70,7 +74,67 @@ bool ReachesThisMachine(const app::IniText& control, const std::wstring& section
     return reached;
 }
 
+// An offer refused for its signature or its age: the failure once on the trail, and no update.
+bool RefuseOffer(rules::FailureCause cause, const std::wstring& why)
+{
+    win::Trail(L"update check: the offer is refused, " + why);
+    win::Trail(L"failure: " + rules::FailureName({rules::FailureStep::Offer, cause}));
+    return false;
+}
+
+rules::FailureCause CauseOf(sys::OfferVerdict verdict)
+{
+    switch (verdict) {
+    case sys::OfferVerdict::OtherSigner: return rules::FailureCause::OfferOtherSigner;
+    case sys::OfferVerdict::Revoked: return rules::FailureCause::OfferRevoked;
+    case sys::OfferVerdict::Accepted:
+    case sys::OfferVerdict::BadSignature: break;
+    }
+    return rules::FailureCause::OfferBadSignature;
+}
+
+// Until the [Morvane] section's Expires= (when the body has one), judged against this
+// machine's clock now: an older signed offer replayed after it offers nothing.
+bool IsOfferCurrent(const app::IniText& control)
+{
+    if (!HasKey(control, L"Morvane", L"Expires")) return true;
+    const std::wstring text = control.Value(L"Morvane", L"Expires", L"");
+    std::int64_t expires = 0;
+    if (!rules::ParseUtcTime(text, &expires))
+        return RefuseOffer(rules::FailureCause::OfferExpired,
+                           L"Expires=" + text + L" is not of the form YYYY-MM-DDTHH:MM:SSZ");
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const std::int64_t seconds = rules::UnixSecondsFromFileTime(
+        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    if (rules::IsExpired(expires, seconds))
+        return RefuseOffer(
+            rules::FailureCause::OfferExpired,
+            L"it expired at " + text + L"; it is now " + rules::FormatUtcTime(seconds));
+    return true;
+}
+
 }  // namespace
+
+bool CMorvaneApp::IsOfferTrusted(const unsigned char* bytes, rules::ControlForm form,
+                                 const rules::SignedControl& split)
+{
+    if (form != rules::ControlForm::Signed)
+        return RefuseOffer(form == rules::ControlForm::Unsigned
+                               ? rules::FailureCause::OfferUnsigned
+                               : rules::FailureCause::OfferBadSignature,
+                           rules::DescribeControlForm(form));
+    // The revocation servers get what is left of start-up's network budget, so the wizard
+    // still starts in time when they are silent.
+    const unsigned long left = m_networkDeadline.RemainingMs();
+    const sys::OfferVerdict verdict =
+        sys::CheckOfferSignature(bytes, split.bodyLength, split.signature, sys::BuiltInKeyPins(),
+                                 left < sys::kRevocationBudgetMs ? left : sys::kRevocationBudgetMs);
+    if (verdict != sys::OfferVerdict::Accepted)
+        return RefuseOffer(CauseOf(verdict), sys::DescribeOfferVerdict(verdict));
+    const app::IniText body(bytes, split.bodyLength);
+    return IsOfferCurrent(body);
+}
 
 int CMorvaneApp::CheckForUpdate()
 {
@@ -83,7 +147,12 @@ int CMorvaneApp::CheckForUpdate()
     std::vector<char> body;
     if (!sys::FetchControlFile(m_values.settings.installerCtlFile, m_networkDeadline, &body))
         return NoUpdate(L"control file could not be fetched");
-    const app::IniText control(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+    // The offer is read from the body alone: what follows the signature is nobody's word.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(body.data());
+    rules::SignedControl split;
+    const rules::ControlForm form = rules::SplitControlFile(bytes, body.size(), &split);
+    const app::IniText control(bytes,
+                               form == rules::ControlForm::Signed ? split.bodyLength : body.size());
 
     const std::wstring& section = m_values.settings.drvName;
     settings::Offer offer;
@@ -115,7 +184,14 @@ int CMorvaneApp::CheckForUpdate()
                (newer ? L" offered, newer than " : L" offered, not newer than ") +
                win::Decimal(static_cast<unsigned>(local)));
     m_values.offer = offer;
-    return newer && ReachesThisMachine(control, section, offer.revision) ? 1 : 0;
+    if (!newer || !ReachesThisMachine(control, section, offer.revision)) return 0;
+    // Only an offer that would ask is judged: a control file offering nothing newer costs no
+    // cryptography.
+    if (!IsOfferTrusted(bytes, form, split)) {
+        m_values.offer = settings::Offer();
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace app

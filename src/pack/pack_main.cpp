@@ -4,19 +4,28 @@
 //                [--stub morvane-sfx.exe] [--url URL [--rollout PERCENT]]
 //                [--sign-cert CERT --sign-key KEY [--timestamp URL]]
 //
+//   morvane-pack offer --package SIGNED.exe --url URL [--url URL ...] [--rollout PERCENT]
+//   morvane-pack sign-control --in FILE --out FILE
+//                (--sign-cert CERT --sign-key KEY [--valid-days N] | --signature SIG.der)
+//
 // Messages go to stderr; the section alone goes to stdout, ready to paste into the control
-// file. Exit codes: 0 done, 1 bad arguments, 2 the package could not be written, 3 written
-// but not signed as asked.
+// file. Exit codes: 0 done, 1 bad arguments (or a control file that cannot be signed), 2 the
+// package or the signed control file could not be written, 3 written but not signed as asked.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <iterator>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "pack/packer.h"
+#include "rules/control_signature.h"
+#include "rules/package_record.h"
 #include "rules/pe_certificate.h"
+#include "rules/pe_headers.h"
 
 namespace {
 
@@ -25,7 +34,10 @@ namespace fs = std::filesystem;
 const char kUsage[] =
     "usage: morvane-pack --from DIR --folder NAME --out PACKAGE.exe --section NAME --revision N\n"
     "                    [--stub EXTRACTOR] [--url URL [--rollout PERCENT]]\n"
-    "                    [--sign-cert CERT --sign-key KEY [--timestamp URL]]\n";
+    "                    [--sign-cert CERT --sign-key KEY [--timestamp URL]]\n"
+    "       morvane-pack offer --package SIGNED.exe --url URL [--url URL ...] [--rollout PERCENT]\n"
+    "       morvane-pack sign-control --in FILE --out FILE\n"
+    "                    (--sign-cert CERT --sign-key KEY [--valid-days N] | --signature SIG.der)\n";
 const char kStubName[] = "morvane-sfx.exe";
 
 void Say(const std::string& text) { std::fprintf(stderr, "morvane-pack: %s\n", text.c_str()); }
@@ -57,6 +69,7 @@ Native Quote(const fs::path& value) { return L"\"" + value.native() + L"\""; }
 // cmd /c drops the first and last quotation marks of its line, so the whole line gets a pair.
 int Run(const Native& command) { return _wsystem((L"\"" + command + L"\"").c_str()); }
 const char kQuiet[] = " >NUL 2>&1";
+const char kNullDevice[] = "NUL";
 #else
 Native Quote(const fs::path& value)
 {
@@ -66,6 +79,7 @@ Native Quote(const fs::path& value)
 }
 int Run(const Native& command) { return std::system(command.c_str()); }
 const char kQuiet[] = " >/dev/null 2>&1";
+const char kNullDevice[] = "/dev/null";
 #endif
 
 // True when the signed file holds exactly one certificate-table entry and nothing after it,
@@ -130,8 +144,228 @@ int Sign(const fs::path& package, const fs::path& cert, const fs::path& key,
     return 0;
 }
 
+using Bytes = std::vector<unsigned char>;
+
+bool ReadAll(const fs::path& path, Bytes* bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteAll(const fs::path& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
+}
+
+// The body's text with every character above ASCII dropped and letters lower-cased: enough
+// to find a section name in any of the encodings a control file may have.
+std::string AsciiLower(const Bytes& body)
+{
+    std::string text;
+    for (unsigned char c : body)
+        if (c != 0 && c < 0x80) text += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return text;
+}
+
+// A detached signature over `body` by openssl cms, as any publisher can make it by hand.
+int SignBody(const fs::path& body, const fs::path& cert, const fs::path& key, Bytes* signature)
+{
+    if (Run(Text("openssl version") + Text(kQuiet)) != 0) {
+        Say("openssl was not found; sign the body elsewhere and give --signature, for instance");
+        Say("  signtool sign /fd sha256 /p7 . /p7co 1.2.840.113549.1.7.1 /p7ce "
+            "DetachedSignedData /f YOUR.pfx BODY");
+        return 3;
+    }
+    fs::path der = body;
+    der += ".p7s";
+    const Native command = Text("openssl cms -sign -binary -md sha256 -in ") + Quote(body) +
+                           Text(" -signer ") + Quote(cert) + Text(" -inkey ") + Quote(key) +
+                           Text(" -outform DER -out ") + Quote(der) + Text(" 1>&2");
+    std::error_code error;
+    const bool made = Run(command) == 0 && ReadAll(der, signature) && !signature->empty();
+    fs::remove(der, error);
+    if (!made) Say("openssl could not sign the control file");
+    return made ? 0 : 3;
+}
+
+// A signature made elsewhere, held to the body where openssl can check it (its chain is not
+// judged here: the root may be one only Windows knows).
+bool SignatureCoversBody(const fs::path& body, const fs::path& der)
+{
+    if (Run(Text("openssl version") + Text(kQuiet)) != 0) return true;
+    const Native command = Text("openssl cms -verify -binary -noverify -inform DER -in ") +
+                           Quote(der) + Text(" -content ") + Quote(body) + Text(" -out ") +
+                           Quote(fs::path(kNullDevice)) + Text(kQuiet);
+    return Run(command) == 0;
+}
+
+int SignControl(const std::map<std::string, std::string>& given)
+{
+    auto value = [&](const char* name) {
+        const auto found = given.find(name);
+        return found == given.end() ? std::string() : found->second;
+    };
+    const bool bySigning = given.count("--sign-cert") && given.count("--sign-key");
+    const bool byFile = given.count("--signature") != 0;
+    if (value("--in").empty() || value("--out").empty() || bySigning == byFile ||
+        given.count("--sign-cert") + given.count("--sign-key") == 1 ||
+        (given.count("--valid-days") && !bySigning)) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+    Bytes body;
+    if (!ReadAll(PathOf(value("--in")), &body)) return Say("cannot read " + value("--in")), 2;
+    switch (rules::CheckBodyToSign(body.data(), body.size())) {
+    case rules::BodyProblem::None: break;
+    case rules::BodyProblem::Empty: return Say("the control file is empty"), 1;
+    case rules::BodyProblem::NoFinalLineBreak:
+        return Say("the control file does not end with a line break; add one"), 1;
+    case rules::BodyProblem::HoldsSignatureLine:
+        return Say("the control file already holds a [Signature] line; sign the body before it"), 1;
+    }
+    if (given.count("--valid-days")) {
+        const std::string days = value("--valid-days");
+        if (days.empty() || days.size() > 4 ||
+            days.find_first_not_of("0123456789") != std::string::npos || std::stoi(days) < 1)
+            return Say("--valid-days must be a whole number of days from 1 to 9999"), 1;
+        // A second [Morvane] section would not be read: Expires= goes into the only one.
+        if (AsciiLower(body).find("[morvane]") != std::string::npos)
+            return Say("the control file has a [Morvane] section; write Expires= there yourself "
+                       "or drop --valid-days"),
+                   1;
+        const std::wstring expires = rules::FormatUtcTime(
+            static_cast<std::int64_t>(std::time(nullptr)) + 86400ll * std::stoi(days));
+        const Bytes section = rules::EncodeLikeBody(
+            body.data(), body.size(),
+            "[Morvane]\nExpires=" + std::string(expires.begin(), expires.end()) + "\n");
+        body.insert(body.end(), section.begin(), section.end());
+        Say("the offer expires at " + std::string(expires.begin(), expires.end()));
+    }
+    const fs::path out = PathOf(value("--out"));
+    fs::path bodyFile = out;
+    bodyFile += ".body";
+    if (!WriteAll(bodyFile, body)) return Say("cannot write " + bodyFile.u8string()), 2;
+    Bytes signature;
+    int result = 0;
+    if (bySigning) {
+        result = SignBody(bodyFile, PathOf(value("--sign-cert")), PathOf(value("--sign-key")),
+                          &signature);
+    } else if (!ReadAll(PathOf(value("--signature")), &signature) || signature.empty() ||
+               signature[0] != 0x30) {
+        Say("--signature must name a DER signature (PKCS #7 / CMS SignedData, not PEM)");
+        result = 1;
+    } else if (!SignatureCoversBody(bodyFile, PathOf(value("--signature")))) {
+        Say("the signature does not cover this control file's bytes (signed another file, or "
+            "changed since?)");
+        result = 1;
+    }
+    std::error_code error;
+    fs::remove(bodyFile, error);
+    if (result != 0) return result;
+    const Bytes section = rules::SignatureSection(body.data(), body.size(), signature);
+    body.insert(body.end(), section.begin(), section.end());
+    if (!WriteAll(out, body)) return Say("cannot write " + out.u8string()), 2;
+    Say("wrote the signed control file " + out.u8string());
+    return 0;
+}
+
+// The URLs an offer may name: DownloadUrl, then DownloadUrl2 up to this many in all.
+const size_t kMaxOfferUrls = 5;
+
+std::string Utf8(const std::wstring& text) { return fs::path(text).u8string(); }
+
+// The section that offers a final, signed package, from what the package itself says: its
+// record (section, revision, folder and wizard) and its size. Nothing is written by hand.
+int Offer(const std::string& package, const std::vector<std::string>& urls,
+          const std::string& rollout)
+{
+    const fs::path path = PathOf(package);
+    if (!CheckSignedForm(path))
+        return Say("the package does not end in exactly one signature; sign it first (Size= "
+                   "must be the signed file's)"),
+               1;
+    Bytes image;
+    if (!ReadAll(path, &image)) return Say("cannot read " + package), 2;
+    rules::PeSpan span;
+    rules::PackageRecord record;
+    if (!rules::FindPeResource(image.data(), image.size(), rules::kPeRcData,
+                               rules::kPackageRecordId, &span) ||
+        span.length > rules::kMaxPackageRecordBytes ||
+        !rules::ReadPackageRecord(image.data() + span.offset, static_cast<size_t>(span.length),
+                                  &record))
+        return Say("the package carries no record of what it is; make it with morvane-pack"), 1;
+    const std::string section = Utf8(record.section), folder = Utf8(record.folder);
+    const std::string revision = std::to_string(record.revision);
+    std::string text, lines;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        // Each URL is held to the rules of the first.
+        const pack::PackProblem refused =
+            pack::ControlSection(section, revision, urls[i], folder, &text);
+        if (refused != pack::PackProblem::None) return Say(pack::Describe({refused})), 1;
+        lines += "DownloadUrl" + (i ? std::to_string(i + 1) : std::string()) + "=" + urls[i] + "\n";
+    }
+    std::string out = "[" + section + "]\n" + lines + "ExePath=" + folder + "\\" +
+                      Utf8(record.wizard) + "\nRevision=" + revision + "\n";
+    if (!rollout.empty()) out += "Rollout=" + rollout + "\n";
+    out += "Size=" + std::to_string(image.size()) + "\n";
+    Say("the offer of [" + section + "] revision " + revision + ", " +
+        std::to_string(image.size()) + " bytes; sign the control file after pasting it");
+    std::fputs(out.c_str(), stdout);
+    return 0;
+}
+
+int OfferMain(const std::vector<std::string>& args)
+{
+    std::string package, rollout;
+    std::vector<std::string> urls;
+    for (size_t i = 2; i < args.size(); i += 2) {
+        const bool repeated = (args[i] == "--package" && !package.empty()) ||
+                              (args[i] == "--rollout" && !rollout.empty());
+        if (i + 1 >= args.size() || repeated || args[i + 1].empty())
+            return std::fputs(kUsage, stderr), 1;
+        if (args[i] == "--package")
+            package = args[i + 1];
+        else if (args[i] == "--url")
+            urls.push_back(args[i + 1]);
+        else if (args[i] == "--rollout")
+            rollout = args[i + 1];
+        else
+            return std::fputs(kUsage, stderr), 1;
+    }
+    if (package.empty() || urls.empty()) return std::fputs(kUsage, stderr), 1;
+    if (urls.size() > kMaxOfferUrls)
+        return Say("at most " + std::to_string(kMaxOfferUrls) + " URLs"), 1;
+    if (!rollout.empty() && !pack::IsRolloutPercent(rollout))
+        return Say("--rollout must be a whole number from 0 to 100"), 1;
+    return Offer(package, urls, rollout);
+}
+
+int SignControlMain(const std::vector<std::string>& args)
+{
+    static const char* const kOptions[] = {"--in",       "--out",        "--sign-cert",
+                                           "--sign-key", "--valid-days", "--signature"};
+    std::map<std::string, std::string> given;
+    for (size_t i = 2; i < args.size(); i += 2) {
+        const bool known =
+            std::find(std::begin(kOptions), std::end(kOptions), args[i]) != std::end(kOptions);
+        if (!known || i + 1 >= args.size() || given.count(args[i])) {
+            std::fputs(kUsage, stderr);
+            return 1;
+        }
+        given[args[i]] = args[i + 1];
+    }
+    return SignControl(given);
+}
+
 int Main(const std::vector<std::string>& args)
 {
+    if (args.size() > 1 && args[1] == "sign-control") return SignControlMain(args);
+    if (args.size() > 1 && args[1] == "offer") return OfferMain(args);
     static const char* const kOptions[] = {"--from",     "--folder",    "--out",    "--stub",
                                            "--section",  "--revision",  "--url",    "--sign-cert",
                                            "--sign-key", "--timestamp", "--rollout"};

@@ -95,6 +95,26 @@ const CauseRow kCauses[kFailureCauseCount] = {
      L"No se ha podido iniciar la actualizaci\u00f3n.",
      L"La mise \u00e0 jour n'a pas pu commencer.",
      L"N\u00e3o foi poss\u00edvel iniciar a atualiza\u00e7\u00e3o."},
+    {L"unsigned", L"M-601", L"The update offer is not signed.",
+     L"La oferta de actualizaci\u00f3n no est\u00e1 firmada.",
+     L"L'offre de mise \u00e0 jour n'est pas sign\u00e9e.",
+     L"A oferta de atualiza\u00e7\u00e3o n\u00e3o est\u00e1 assinada."},
+    {L"bad-signature", L"M-602", L"The update offer's signature is not valid.",
+     L"La firma de la oferta de actualizaci\u00f3n no es v\u00e1lida.",
+     L"La signature de l'offre de mise \u00e0 jour n'est pas valide.",
+     L"A assinatura da oferta de atualiza\u00e7\u00e3o n\u00e3o \u00e9 v\u00e1lida."},
+    {L"other-signer", L"M-603", L"The update offer is signed by someone else.",
+     L"La oferta de actualizaci\u00f3n est\u00e1 firmada por otro.",
+     L"L'offre de mise \u00e0 jour est sign\u00e9e par quelqu'un d'autre.",
+     L"A oferta de atualiza\u00e7\u00e3o foi assinada por outra pessoa."},
+    {L"revoked", L"M-604", L"The update offer's signing certificate was revoked.",
+     L"El certificado de firma de la oferta de actualizaci\u00f3n ha sido revocado.",
+     L"Le certificat de signature de l'offre de mise \u00e0 jour a \u00e9t\u00e9 "
+     L"r\u00e9voqu\u00e9.",
+     L"O certificado de assinatura da oferta de atualiza\u00e7\u00e3o foi revogado."},
+    {L"expired", L"M-605", L"The update offer has expired.",
+     L"La oferta de actualizaci\u00f3n ha caducado.", L"L'offre de mise \u00e0 jour a expir\u00e9.",
+     L"A oferta de atualiza\u00e7\u00e3o expirou."},
 };
 
 const CauseRow& RowOf(FailureCause cause)
@@ -114,11 +134,17 @@ const wchar_t* StepName(FailureStep step)
     case FailureStep::Staging: return L"staging";
     case FailureStep::Wizard: return L"wizard";
     case FailureStep::HandOver: return L"hand-over";
+    case FailureStep::Offer: return L"offer";
     }
     return L"start";
 }
 
 const wchar_t* CauseName(FailureCause cause) { return RowOf(cause).name; }
+
+bool IsOfferCause(FailureCause cause)
+{
+    return cause >= FailureCause::OfferUnsigned && cause <= FailureCause::OfferExpired;
+}
 
 std::wstring FailureName(const Failure& failure)
 {

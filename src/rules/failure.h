@@ -8,7 +8,9 @@
 
 namespace rules {
 
-enum class FailureStep { Start, Download, Check, Staging, Wizard, HandOver };
+// Offer: the control file's signature, judged at start-up; it ends with the local wizard at once
+// and no window, so its causes reach the trail only.
+enum class FailureStep { Start, Download, Check, Staging, Wizard, HandOver, Offer };
 
 // Each cause keeps its code for good: support desks and old screenshots refer to them.
 enum class FailureCause {
@@ -33,8 +35,17 @@ enum class FailureCause {
     WizardNotStarted,    // M-402 the new wizard could not start
     LocalWizardRefused,  // M-403 the installed wizard failed its check and was not started
     NoWorker,            // M-501 the update could not begin (no worker, no work folder)
+    OfferUnsigned,       // M-601 the control file carries no signature section
+    OfferBadSignature,   // M-602 its signature is malformed, fails, or has no trusted chain
+    OfferOtherSigner,    // M-603 it is signed by someone else
+    OfferRevoked,        // M-604 its signer was revoked
+    OfferExpired,        // M-605 it is past its Expires= (or that value is malformed)
 };
-constexpr size_t kFailureCauseCount = static_cast<size_t>(FailureCause::NoWorker) + 1;
+constexpr size_t kFailureCauseCount = static_cast<size_t>(FailureCause::OfferExpired) + 1;
+
+// The causes of step Offer. Their names ("unsigned", "bad-signature"...) are read after
+// "offer/", so they may repeat a package cause's name; their codes are their own.
+bool IsOfferCause(FailureCause cause);
 
 struct Failure {
     FailureStep step = FailureStep::Start;

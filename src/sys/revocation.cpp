@@ -127,16 +127,9 @@ private:
 
     void CheckChain(HCERTSTORE store, PCCERT_CONTEXT signer)
     {
-        // The chain is built from what is at hand: no issuer is fetched from the network, nor
-        // a root list update.
-        CERT_CHAIN_PARA para{};
-        para.cbSize = sizeof para;
+        // The same chain as the signature's judgement: built from what is at hand.
         win::CertChain chain;
-        if (!m_api.CertGetCertificateChain(
-                nullptr, signer, nullptr, store, &para,
-                CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
-                nullptr, chain.receive()) ||
-            !chain || chain.get()->cChain == 0) {
+        if (!BuildCachedChain(store, signer, &chain)) {
             why = L"no chain could be built for the signer";
             return;
         }
@@ -215,16 +208,13 @@ const wchar_t* DescribeRevocation(Revocation revocation)
     return L"no revocation information, accepted";
 }
 
-Revocation CheckRevocation(const std::wstring& path, HANDLE lockedFile, unsigned long budgetMs)
+Revocation CheckSignatureRevocation(std::vector<unsigned char> signature, unsigned long budgetMs)
 {
     const win::Deadline deadline(budgetMs);
     const win::Crypt32Calls* api = Crypt();
-    std::vector<unsigned char> signature =
-        api ? ReadSignatureBlob(path, lockedFile, ClassifyPackage(path, lockedFile))
-            : std::vector<unsigned char>();
     Revocation result = Revocation::NoInformation;
     std::wstring why = L"the signature could not be read";
-    if (!signature.empty()) {
+    if (api && !signature.empty()) {
         win::Shared<RevocationJob> job(new RevocationJob(*api, std::move(signature), budgetMs));
         if (job->RunBefore(deadline)) {
             result = job->result;
@@ -236,6 +226,12 @@ Revocation CheckRevocation(const std::wstring& path, HANDLE lockedFile, unsigned
     }
     win::Trail(std::wstring(L"revocation: ") + DescribeRevocation(result) + L" (" + why + L")");
     return result;
+}
+
+Revocation CheckRevocation(const std::wstring& path, HANDLE lockedFile, unsigned long budgetMs)
+{
+    return CheckSignatureRevocation(
+        ReadSignatureBlob(path, lockedFile, ClassifyPackage(path, lockedFile)), budgetMs);
 }
 
 }  // namespace sys

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace sys {
 
@@ -30,5 +31,9 @@ constexpr unsigned long kRevocationBudgetMs = 5000;
 // A certificate without a CRL distribution point or an OCSP address costs no request.
 Revocation CheckRevocation(const std::wstring& path, HANDLE lockedFile,
                            unsigned long budgetMs = kRevocationBudgetMs);
+// The same for the first signer of a signature blob (a package's, or the control file's
+// detached signature).
+Revocation CheckSignatureRevocation(std::vector<unsigned char> signature,
+                                    unsigned long budgetMs = kRevocationBudgetMs);
 
 }  // namespace sys

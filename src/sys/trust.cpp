@@ -291,6 +291,30 @@ Bytes ReadSignatureBlob(const std::wstring& path, HANDLE lockedFile, sys::Packag
                                                  : Bytes();
 }
 
+SignerJudgement JudgeSigner(const Bytes& signature, const sys::KeyPins& pins, std::wstring* name)
+{
+    const win::Crypt32Calls* api = Crypt();
+    const Signer signer = api && !signature.empty() ? SignerOf(*api, signature) : Signer();
+    *name = signer.name;
+    if (signer.name.empty()) return SignerJudgement::Unreadable;
+    if (!sys::SignerNameHasMark(signer.name)) return SignerJudgement::NoMark;
+    if (!sys::IsKeyPinned(signer.hasKeyHash ? signer.keyHash : nullptr, pins))
+        return SignerJudgement::NotPinned;
+    return SignerJudgement::Maker;
+}
+
+bool BuildCachedChain(HCERTSTORE signatureStore, PCCERT_CONTEXT signer, win::CertChain* chain)
+{
+    const auto build = win::Crypt32().CertGetCertificateChain;
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    return build &&
+           build(nullptr, signer, nullptr, signatureStore, &para,
+                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                 nullptr, chain->receive()) &&
+           *chain && chain->get()->cChain != 0;
+}
+
 bool OpenSignature(const Bytes& signature, win::CertStore* store, win::CryptMessage* message)
 {
     const auto query = win::Crypt32().CryptQueryObject;
@@ -338,14 +362,18 @@ PackageVerdict CheckOpenedPackage(const std::wstring& path, win::File file,
     if (!VerifyFileTrust(path, file.get(), kind))
         return RefusePackage(PackageVerdict::BadSignature,
                              L"the trust provider does not accept its signature");
-    const Signer signer = ReadSigner(path, file.get(), kind);
-    if (!sys::SignerNameHasMark(signer.name))
+    std::wstring name;
+    switch (JudgeSigner(ReadSignatureBlob(path, file.get(), kind), pins, &name)) {
+    case SignerJudgement::Maker: break;
+    case SignerJudgement::Unreadable:
+    case SignerJudgement::NoMark:
         return RefusePackage(PackageVerdict::OtherSigner,
-                             L"its signer \"" + signer.name + L"\" lacks the maker's mark");
-    if (!sys::IsKeyPinned(signer.hasKeyHash ? signer.keyHash : nullptr, pins))
+                             L"its signer \"" + name + L"\" lacks the maker's mark");
+    case SignerJudgement::NotPinned:
         return RefusePackage(PackageVerdict::OtherSigner,
-                             L"its signer \"" + signer.name + L"\" signed with a key not pinned");
-    win::Trail(L"package check: accepted, signed by \"" + signer.name + L"\"");
+                             L"its signer \"" + name + L"\" signed with a key not pinned");
+    }
+    win::Trail(L"package check: accepted, signed by \"" + name + L"\"");
     *lock = std::move(file);
     return PackageVerdict::Accepted;
 }

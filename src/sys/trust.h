@@ -76,6 +76,23 @@ std::vector<unsigned char> ReadSignatureBlob(const std::wstring& path, HANDLE lo
 bool OpenSignature(const std::vector<unsigned char>& signature, win::CertStore* store,
                    win::CryptMessage* message);
 
+// The signer rule and the key pins over the first signer of a signature blob: the one judgement
+// of who signed, for the package and the control file alike.
+enum class SignerJudgement {
+    Maker,       // the name holds the maker's mark and the key is pinned (or nothing is pinned)
+    Unreadable,  // no signer certificate could be read from the blob
+    NoMark,      // the name lacks the maker's mark
+    NotPinned,   // the key is none of the pins
+};
+// `name` receives the signer's display name (empty when unreadable), for the trail.
+SignerJudgement JudgeSigner(const std::vector<unsigned char>& signature, const sys::KeyPins& pins,
+                            std::wstring* name);
+
+// The signer's chain as the system builds it from what is at hand: the certificates the
+// signature carries and the system's stores, nothing fetched from the network (no issuer, no
+// root list update). False when no chain could be built.
+bool BuildCachedChain(HCERTSTORE signatureStore, PCCERT_CONTEXT signer, win::CertChain* chain);
+
 // The trust check with the WinVerifyTrust entry passed in, so the calls it makes can be
 // watched. VerifyFileTrust passes the real one.
 bool VerifyFileTrustWith(decltype(&::WinVerifyTrust) verify, const std::wstring& path,

@@ -143,6 +143,9 @@ void Fill(Crypt32Calls& c)
     MORVANE_BIND(m, c, CryptSIPLoad);
     MORVANE_BIND(m, c, CryptHashPublicKeyInfo);
     MORVANE_BIND(m, c, CertGetSubjectCertificateFromStore);
+    MORVANE_BIND(m, c, CryptVerifyDetachedMessageSignature);
+    MORVANE_BIND(m, c, CryptHashCertificate);
+    MORVANE_BIND(m, c, CertVerifyCertificateChainPolicy);
     MORVANE_BIND(m, c, CertGetCertificateChain);
     MORVANE_BIND(m, c, CertFreeCertificateChain);
     MORVANE_BIND(m, c, CertFindExtension);

@@ -103,6 +103,11 @@ struct Crypt32Calls {
     decltype(&::CertFreeCertificateChain) CertFreeCertificateChain;
     decltype(&::CertFindExtension) CertFindExtension;
     decltype(&::CertVerifyRevocation) CertVerifyRevocation;
+    // The control file's detached signature: the signature over the signed attributes, the
+    // body's own digest, and the signer's chain to a trusted root.
+    decltype(&::CryptVerifyDetachedMessageSignature) CryptVerifyDetachedMessageSignature;
+    decltype(&::CryptHashCertificate) CryptHashCertificate;
+    decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
 };
 const Crypt32Calls& Crypt32();
 

@@ -32,7 +32,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
-from fixture_server import Blackhole, FixtureServer  # noqa: E402
+from fixture_server import Blackhole, FixtureServer, sign_control, sign_controls_with  # noqa: E402
 from packages import read_cmake_cache, sign  # noqa: E402
 
 RUN_TIMEOUT = 180  # seconds; a loaded 2-core machine under Wine can be slow
@@ -95,7 +95,8 @@ def write_ini(path, sections):
 def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9/pkg/KVSetup.exe",
                  exe_path="KVSetup\\KVWizard.exe", extra=None, more=None):
     """A control file offering a revision in the section named by drvname, with the keys of
-    `more` added to it. None leaves a key out."""
+    `more` added to it. None leaves a key out. Served as *.ini, it goes out signed by the
+    maker's test signer (signed_control_file gives those bytes to a test that changes them)."""
     keys = {}
     if download_url is not None:
         keys["DownloadUrl"] = download_url
@@ -107,6 +108,16 @@ def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9
     sections = {drvname: keys}
     sections.update(extra or {})
     return ini_text(sections).encode("utf-8")
+
+
+def signed_control_file(build, data, signer=None, *options):
+    """The control file signed as the servers sign it, by the build's test signer or another
+    ("other", "stranger"...), with openssl cms options added (e.g. "-noattr")."""
+    if signer is None:
+        cert, key = build.control_signer
+    else:
+        cert, key = (os.path.join(build.pki, signer + ext) for ext in (".crt", ".key"))
+    return sign_control(data, cert, key, *options)
 
 
 def runs_32bit_programs():
@@ -162,6 +173,13 @@ class Build:
         self.unsigned_stub_wizard = os.path.join(self.fixtures, "stubwizard", "KVWizard.exe")
         self.stub_wizard = self._signed_copy(self.unsigned_stub_wizard, "stubwizard-signed")
         self.ui_driver = os.path.join(self.fixtures, "ui_driver.exe")
+        # Every control file a server of this process serves (*.ini) is signed by the maker's
+        # test signer, as the publisher signs it (fixture_server.py); the prefix trusts the
+        # test root, as a customer's machine trusts the publisher's (ensure_wine).
+        self.pki = os.path.join(self.fixtures, "pki")
+        self.control_signer = (os.path.join(self.pki, "dekavroline.crt"),
+                               os.path.join(self.pki, "dekavroline.key"))
+        sign_controls_with(*self.control_signer)
         self.planted_dir = os.path.join(self.fixtures, "planted")
         self.cache = read_cmake_cache(self.dir)
         self.source_dir = self.cache.get("CMAKE_HOME_DIRECTORY", os.path.join(HERE, "..", ".."))
@@ -192,6 +210,10 @@ class Build:
             subprocess.run([self.wine_sh, "setup", self.dir], stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
             self._wine_ready = True
+            code, out = self.wine_output([os.path.join(self.fixtures, "install_root.exe"),
+                                          wine_path(os.path.join(self.pki, "root.der"))])
+            if code != 0:
+                raise AssertionError("the test root could not be installed: %s" % out)
 
     def require_loopback_support(self):
         if self.support_port is None:

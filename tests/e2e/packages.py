@@ -178,6 +178,32 @@ def make_package(build, src_dir, folder, out_path, signer="dekavroline", section
     return out.replace("\r\n", "\n")
 
 
+def offer_section(build, package, urls, rollout=None):
+    """The control-file section `morvane-pack offer` prints for a final, signed package: its
+    record and its size, read from the package itself. The native packer where there is one,
+    else the build's morvane-pack.exe under Wine."""
+    build_dir = _build_dir(build)
+    args = ["offer", "--package", package]
+    for url in urls:
+        args += ["--url", url]
+    if rollout is not None:
+        args += ["--rollout", str(rollout)]
+    packer = native_packer(build_dir)
+    if packer:
+        code, out, err = _run([packer] + args)
+    else:
+        source = read_cmake_cache(build_dir).get("CMAKE_HOME_DIRECTORY", "")
+        args[2] = wine_path(package)
+        code, out, err = _run([os.path.join(source, "scripts", "wine.sh"), "run", build_dir,
+                               os.path.join(build_dir, "morvane-pack.exe")] + args,
+                              env=dict(os.environ, WINEDEBUG="-all"))
+        if code == SKIPPED:
+            raise WineCannotRun("morvane-pack.exe cannot run here: %s" % err.strip())
+    if code != 0:
+        raise RuntimeError("morvane-pack offer failed (%d): %s" % (code, err))
+    return out.replace("\r\n", "\n")
+
+
 def main():
     parser = argparse.ArgumentParser(description="Make a test package with morvane-pack.")
     parser.add_argument("build")

@@ -12,7 +12,7 @@ import subprocess
 
 import harness
 from dialog_driver import MESSAGE, NO, YES
-from harness import Scenario, ScenarioTest, control_file
+from harness import Scenario, ScenarioTest, control_file, signed_control_file
 
 BOUND_MS = 15000  # from Morvane's launch to the wizard's start
 EXIT_AFTER_WIZARD_MS = 10000  # a fetch left stuck must not hold the program's end
@@ -77,10 +77,19 @@ class HostileServers(ScenarioTest):
                 self.assertIsNotNone(run.dialog, "the update must open the dialog")
                 self.assertNoWizard(run)
                 self.assertEqual(run.temp_files, [])
-        with Scenario(self.build) as s:  # exactly 64 KiB is still a control file
+        with Scenario(self.build) as s:  # exactly 64 KiB, signature included, is still one
             s.install(revision=5)
-            s.serve("ctl.ini", offer(64 * 1024))
+            s.serve("ctl.ini", self.signed_offer(64 * 1024))
             self.assertIsNotNone(s.run_expecting_dialog().dialog)
+
+    def signed_offer(self, size):
+        """A signed control file of exactly `size` bytes, its signature section included."""
+        overhead = len(signed_control_file(self.build, offer(4096))) - 4096
+        for shorter in range(8):
+            data = signed_control_file(self.build, offer(size - overhead - shorter))
+            if len(data) == size:
+                return data
+        raise AssertionError("no signed control file of %d bytes" % size)
 
 
 class FullDisk(ScenarioTest):

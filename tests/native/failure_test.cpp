@@ -14,11 +14,13 @@ using rules::FailureCause;
 // language, and the codes are kept for good.
 TEST(Failure, EveryCauseHasItsOwnCodeNameKeyAndTexts)
 {
-    std::set<std::wstring> codes, names, keys;
+    // An offer cause is read after "offer/": its name need only differ from the other offer
+    // causes'.
+    std::set<std::wstring> codes, names, offerNames, keys;
     for (size_t i = 0; i < rules::kFailureCauseCount; ++i) {
         const auto cause = static_cast<FailureCause>(i);
         codes.insert(rules::FailureCode(cause));
-        names.insert(rules::CauseName(cause));
+        (rules::IsOfferCause(cause) ? offerNames : names).insert(rules::CauseName(cause));
         keys.insert(rules::ReasonKey(cause));
         std::set<std::wstring> texts;
         for (const wchar_t* language : {L"English", L"Spanish", L"French", L"Portuguese"}) {
@@ -30,7 +32,8 @@ TEST(Failure, EveryCauseHasItsOwnCodeNameKeyAndTexts)
         EXPECT_EQ(rules::BuiltInReason(cause, L"German"), rules::BuiltInReason(cause, L"English"));
     }
     EXPECT_EQ(codes.size(), rules::kFailureCauseCount);
-    EXPECT_EQ(names.size(), rules::kFailureCauseCount);
+    EXPECT_EQ(names.size() + offerNames.size(), rules::kFailureCauseCount);
+    EXPECT_EQ(offerNames.size(), 5u);
     EXPECT_EQ(keys.size(), rules::kFailureCauseCount);
 
     // Codes and names are kept for good (support desks, the trail, old screenshots), and the
@@ -78,6 +81,14 @@ TEST(Failure, EveryCauseHasItsOwnCodeNameKeyAndTexts)
         {FailureCause::LocalWizardRefused, L"M-403", L"local-wizard-refused",
          L"The installed wizard does not carry the publisher's valid signature."},
         {FailureCause::NoWorker, L"M-501", L"no-worker", L"The update could not begin."},
+        {FailureCause::OfferUnsigned, L"M-601", L"unsigned", L"The update offer is not signed."},
+        {FailureCause::OfferBadSignature, L"M-602", L"bad-signature",
+         L"The update offer's signature is not valid."},
+        {FailureCause::OfferOtherSigner, L"M-603", L"other-signer",
+         L"The update offer is signed by someone else."},
+        {FailureCause::OfferRevoked, L"M-604", L"revoked",
+         L"The update offer's signing certificate was revoked."},
+        {FailureCause::OfferExpired, L"M-605", L"expired", L"The update offer has expired."},
     };
     EXPECT_EQ(sizeof kept / sizeof kept[0], rules::kFailureCauseCount);
     for (const auto& k : kept) {
@@ -113,7 +124,7 @@ TEST(Failure, TheTranslationsChangeOnlyOnPurpose)
             }
         }
     }
-    EXPECT_EQ(digest, 0x725c6ba556167406ull) << std::hex << digest;
+    EXPECT_EQ(digest, 0x41338ada7b03e2dcull) << std::hex << digest;
 }
 
 TEST(Failure, TheTrailAndTheLineNameStepCauseAndCode)
@@ -124,6 +135,8 @@ TEST(Failure, TheTrailAndTheLineNameStepCauseAndCode)
               L"check/other-signer");
     EXPECT_EQ(rules::FailureName({rules::FailureStep::HandOver, FailureCause::WizardNotStarted}),
               L"hand-over/wizard-not-started");
+    EXPECT_EQ(rules::FailureName({rules::FailureStep::Offer, FailureCause::OfferBadSignature}),
+              L"offer/bad-signature");
     EXPECT_EQ(rules::ReasonLine(L"Why.", FailureCause::NotTheOffer), L"Why. (M-203)");
 }
 

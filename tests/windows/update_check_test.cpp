@@ -25,6 +25,10 @@ using testing_support::WriteBytes;
 
 namespace {
 
+// The served control files are signed under the test root.
+const auto* const g_root =
+    ::testing::AddGlobalTestEnvironment(new testing_support::TestRootEnvironment);
+
 class UpdateCheck : public ::testing::Test {
 protected:
     void SetUp() override
@@ -34,11 +38,13 @@ protected:
         app.m_values.settings.drvName = L"KV Driver";
         app.m_values.settings.installerRevision = 5;
     }
-    // Serves a control file under a name of this test's own and points the app at it.
-    void Serve(const std::string& body)
+    // Serves a control file under a name of this test's own and points the app at it. The
+    // server signs a *.ini that holds no signature with the maker's test signer; another
+    // extension is served as written.
+    void Serve(const std::string& body, const wchar_t* extension = L".ini")
     {
         const std::wstring name = std::wstring(L"ctl-") + std::to_wstring(::GetCurrentProcessId()) +
-                                  L"-" + std::to_wstring(++served) + L".ini";
+                                  L"-" + std::to_wstring(++served) + extension;
         ASSERT_TRUE(WriteBytes(ServerRoot() + L"\\" + name, body));
         app.m_values.settings.installerCtlFile = ServerUrl(name);
         localCopy = temp / name;
@@ -220,6 +226,54 @@ std::string CachedBody(const std::wstring& url)
     if (!info || !info(url.c_str(), entry, &size) || !entry->lpszLocalFileName)
         return std::string();
     return ReadBytes(entry->lpszLocalFileName);
+}
+
+// The control file as the server signs it: served once, fetched back.
+std::string SignedByServer(const ScratchDir& dir, const std::string& body)
+{
+    const std::wstring name = L"signed-" + std::to_wstring(::GetCurrentProcessId()) + L".ini";
+    EXPECT_TRUE(WriteBytes(ServerRoot() + L"\\" + name, body));
+    const auto download = win::UrlMon().URLDownloadToFileW;
+    const std::wstring local = dir / name;
+    if (!download || download(nullptr, ServerUrl(name).c_str(), local.c_str(), 0, nullptr) < 0)
+        return std::string();
+    return ReadBytes(local);
+}
+
+// An offer is made only when its signature holds and it has not expired; whatever fails, the
+// offer is dropped whole.
+TEST_F(UpdateCheck, OnlyASignedCurrentOfferIsMade)
+{
+    ScratchDir fetched;
+    const std::string body = Section("99");
+    const std::string signedFile = SignedByServer(fetched, body);
+    ASSERT_EQ(signedFile.compare(0, body.size(), body), 0);
+    ASSERT_NE(signedFile.find("\r\n[Signature]\r\nPKCS7="), std::string::npos);
+    std::string changed = signedFile;
+    changed.replace(changed.find("Revision=99"), 11, "Revision=98");
+    const struct {
+        const char* what;
+        std::string file;
+        const wchar_t* extension;
+        int expected;
+    } cases[] = {
+        {"signed", body, L".ini", 1},
+        {"signed, fetched back and served as it is", signedFile, L".ini", 1},
+        {"unsigned", body, L".txt", 0},
+        {"a body byte changed", changed, L".txt", 0},
+        {"bytes after the signature", signedFile + "[kv driver]\r\nRevision=100\r\n", L".txt", 0},
+        {"a second signature section", signedFile + signedFile.substr(body.size()), L".txt", 0},
+        {"expired", body + "[Morvane]\r\nExpires=2020-01-01T00:00:00Z\r\n", L".ini", 0},
+        {"current", body + "[morvane]\r\nExpires=2999-01-01T00:00:00Z\r\n", L".ini", 1},
+        {"Expires= not a time", body + "[Morvane]\r\nExpires=next year\r\n", L".ini", 0},
+        {"Expires= empty", body + "[Morvane]\r\nExpires=\r\n", L".ini", 0},
+    };
+    for (const auto& c : cases) {
+        app.m_values.offer = settings::Offer();
+        Serve(c.file, c.extension);
+        EXPECT_EQ(app.CheckForUpdate(), c.expected) << c.what;
+        EXPECT_EQ(app.m_values.offer.revision, c.expected ? 99 : 0) << c.what;
+    }
 }
 
 TEST_F(UpdateCheck, CachedCopyIsNeverUsed)
