@@ -68,8 +68,9 @@ bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& 
     std::wstring expected = parent.path;
     if (expected.empty() || expected.back() != L'\\') expected += L'\\';
     expected += name;
-    return ::CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), expected.c_str(),
-                                  static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+    return win::Kernel32().CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()),
+                                                expected.c_str(), static_cast<int>(expected.size()),
+                                                TRUE) == CSTR_EQUAL;
 }
 
 // Opens `name` in `parent` and says what it is. Wine follows links whatever the flags say, so
@@ -86,7 +87,8 @@ Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& 
     if (path.empty()) return Outcome::Failed;
     if (!IsPathOf(path, parent, name)) return Outcome::Elsewhere;
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
+    if (!win::Kernel32().GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag,
+                                                      sizeof tag))
         return Outcome::Failed;
     entry->handle = std::move(handle);
     entry->path = std::move(path);
@@ -131,8 +133,8 @@ bool MarkForDeletion(HANDLE handle)
 {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                        sizeof disposition) != 0;
+    return win::Kernel32().SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                                      sizeof disposition) != 0;
 }
 
 using Listed = FILE_ID_BOTH_DIR_INFO;
@@ -144,8 +146,8 @@ bool ForEachEntry(const Held& folder, Visit visit)
 {
     std::vector<LONGLONG> buffer(kListingBytes / sizeof(LONGLONG));
     for (;;) {
-        if (!::GetFileInformationByHandleEx(folder.handle.get(), FileIdBothDirectoryInfo,
-                                            buffer.data(), kListingBytes))
+        if (!win::Kernel32().GetFileInformationByHandleEx(
+                folder.handle.get(), FileIdBothDirectoryInfo, buffer.data(), kListingBytes))
             return ::GetLastError() == ERROR_NO_MORE_FILES;
         const unsigned char* at = reinterpret_cast<const unsigned char*>(buffer.data());
         for (;;) {
@@ -240,7 +242,8 @@ private:
         // The others were given at creation; setting them again costs Wine an extended
         // attribute write per file.
         if (attributes & FILE_ATTRIBUTE_READONLY) basic.FileAttributes = attributes;
-        return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+        return win::Kernel32().SetFileInformationByHandle(file, FileBasicInfo, &basic,
+                                                          sizeof basic) != 0;
     }
 
     std::vector<char> m_buffer;
@@ -321,7 +324,8 @@ bool CopyFileIfMissing(const std::wstring& destination, const std::wstring& sour
         return false;
     // Held without delete sharing until the copy is made, so it cannot go meanwhile.
     FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic, sizeof basic))
+    if (!win::Kernel32().GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic,
+                                                      sizeof basic))
         return false;
     return CopyWalk().CopyFile(target, sourceFolder, name, basic.FileAttributes,
                                basic.LastWriteTime);
@@ -332,7 +336,8 @@ bool DeleteHeldDirectoryTree(win::File folder)
     Held held;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!folder ||
-        !::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+        !win::Kernel32().GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag,
+                                                      sizeof tag) ||
         !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     held.path = win::PathBelowVolume(folder.get());

@@ -7,6 +7,7 @@
 
 #include "sys/runner_rules.h"
 #include "win/file_info.h"
+#include "win/syslib.h"
 #include "win/trail.h"
 
 namespace sys {
@@ -94,8 +95,8 @@ struct FileIdInfo {
 bool SameFile(HANDLE a, HANDLE b)
 {
     FileIdInfo idA{}, idB{};
-    if (::GetFileInformationByHandleEx(a, kFileIdInfo, &idA, sizeof idA) &&
-        ::GetFileInformationByHandleEx(b, kFileIdInfo, &idB, sizeof idB))
+    if (win::Kernel32().GetFileInformationByHandleEx(a, kFileIdInfo, &idA, sizeof idA) &&
+        win::Kernel32().GetFileInformationByHandleEx(b, kFileIdInfo, &idB, sizeof idB))
         return idA.VolumeSerialNumber == idB.VolumeSerialNumber &&
                std::memcmp(&idA.FileId, &idB.FileId, sizeof idA.FileId) == 0;
     BY_HANDLE_FILE_INFORMATION infoA, infoB;
@@ -117,7 +118,8 @@ std::wstring BelowDrive(const std::wstring& path)
 
 bool SameText(const std::wstring& a, const std::wstring& b)
 {
-    return !a.empty() && ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+    return !a.empty() &&
+           win::Kernel32().CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
@@ -135,7 +137,7 @@ std::wstring WhyNotJudgedImage(HANDLE process, HANDLE judgedFile)
 {
     std::vector<wchar_t> image(32768);
     DWORD size = static_cast<DWORD>(image.size());
-    if (!::QueryFullProcessImageNameW(process, 0, image.data(), &size))
+    if (!win::Kernel32().QueryFullProcessImageNameW(process, 0, image.data(), &size))
         return L"the image's path cannot be read";
     const std::wstring imagePath(image.data(), size);
     win::File ran(::CreateFileW(imagePath.c_str(), FILE_READ_ATTRIBUTES,

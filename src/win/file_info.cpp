@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "win/syslib.h"
+
 namespace win {
 
 std::wstring PathBelowVolume(HANDLE handle)
@@ -10,7 +12,7 @@ std::wstring PathBelowVolume(HANDLE handle)
     for (;;) {
         const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
         auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-        if (::GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
+        if (win::Kernel32().GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
             return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
         if (::GetLastError() != ERROR_MORE_DATA || name->FileNameLength + sizeof(DWORD) <= bytes)
             return std::wstring();
