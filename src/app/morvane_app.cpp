@@ -44,6 +44,9 @@ void RegisterCommonControls()
 int CMorvaneApp::InitInstance()
 {
     m_networkDeadline = win::Deadline(kNetworkBudgetMs);
+    // Most of the local wizard's check is loading the trust libraries: that starts now, beside
+    // the instance guard and the settings, and the check proper once the folders are known.
+    sys::WarmPackageCheck();
     if (IsAnotherInstanceRunning()) {
         win::Trail(L"another copy runs: ending at once");
         return 0;
