@@ -36,8 +36,9 @@ ALLOWED = {
         SetFilePointerEx SetLastError SetUnhandledExceptionFilter Sleep TerminateProcess
         TerminateThread TlsAlloc TlsFree TlsGetValue TlsSetValue UnmapViewOfFile
         VirtualProtect VirtualQuery WaitForMultipleObjects WaitForSingleObject WriteFile
-        RtlAddFunctionTable RtlCaptureContext RtlLookupFunctionEntry RtlVirtualUnwind""",
-    "msvcrt.dll": """__C_specific_handler __iob_func __p__commode __p__fmode __p__wcmdln
+        RaiseException RtlAddFunctionTable RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx
+        RtlVirtualUnwind __C_specific_handler""",
+    "msvcrt.dll": """__C_specific_handler __iob_func _commode _fmode _wcmdln __p__commode __p__fmode __p__wcmdln
         __set_app_type __setusermatherr __wgetmainargs __winitenv _amsg_exit _beginthreadex
         _cexit _initterm _iob _onexit abort calloc exit fprintf free fwrite malloc memchr memcmp
         memcpy memmove memset realloc signal strcmp strlen strncmp vfprintf wcslen""",
