@@ -13,7 +13,7 @@
 #include "win/com.h"
 #include "win/syslib.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace app {
 
@@ -21,7 +21,8 @@ namespace {
 
 std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
 {
-    return win::Decimal(major) + L"." + win::Decimal(minor) + L" SP" + win::Decimal(servicePack);
+    return rules::Decimal(major) + L"." + rules::Decimal(minor) + L" SP" +
+           rules::Decimal(servicePack);
 }
 
 // One start-up step's outcome on the trail; passes on whether it succeeded.

@@ -5,7 +5,7 @@
 #include "sys/directory_tree.h"
 #include "sys/trust.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace update {
 namespace {
@@ -62,7 +62,7 @@ bool RunPackage(const settings::UpdatePaths& paths, win::File judged)
     }
     unsigned long code = 0;
     if (!sys::ExitCodeOf(package, &code) || code != kPackageSucceeded) {
-        win::Trail(L"staging: package failed with exit code " + win::Decimal(code));
+        win::Trail(L"staging: package failed with exit code " + rules::Decimal(code));
         return false;
     }
     if (!IsRealFolder(paths.unpackedFolder) || !IsRealFolder(paths.extractedFolder)) {

@@ -153,18 +153,22 @@ TEST(StandIn, DirectoryListingIsTheSystemsFromTheStartToItsEnd)
     EXPECT_EQ(error, errorSystem);
 }
 
-TEST(StandIn, SetFileInformationByHandleChangesTheFile)
+TEST(StandIn, SetFileInformationByHandleChangesTheFileAsTheSystemDoes)
 {
     ScratchDir dir;
-    ASSERT_TRUE(WriteBytes(dir / L"gone.txt", "x"));
-    ASSERT_TRUE(WriteBytes(dir / L"kept.txt", "x"));
+    for (const wchar_t* name : {L"gone.txt", L"kept.txt", L"kept by the system.txt"})
+        ASSERT_TRUE(WriteBytes(dir / name, "x"));
     {
-        win::File kept = Open(dir / L"kept.txt", FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES);
-        ASSERT_TRUE(kept);
         FILE_BASIC_INFO basic{};
         basic.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
+        win::File kept = Open(dir / L"kept.txt", FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES);
+        win::File keptBySystem =
+            Open(dir / L"kept by the system.txt", FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES);
+        ASSERT_TRUE(kept && keptBySystem);
         EXPECT_TRUE(win::stand_in::SetFileInformationByHandle(kept.get(), FileBasicInfo, &basic,
                                                               sizeof basic));
+        EXPECT_TRUE(
+            ::SetFileInformationByHandle(keptBySystem.get(), FileBasicInfo, &basic, sizeof basic));
         win::File gone = Open(dir / L"gone.txt", DELETE);
         ASSERT_TRUE(gone);
         FILE_DISPOSITION_INFO disposition{TRUE};
@@ -175,8 +179,9 @@ TEST(StandIn, SetFileInformationByHandleChangesTheFile)
                                                                &tag, sizeof tag));
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     }
-    EXPECT_EQ(::GetFileAttributesW((dir / L"kept.txt").c_str()),
-              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    const DWORD attributes = ::GetFileAttributesW((dir / L"kept.txt").c_str());
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(attributes, ::GetFileAttributesW((dir / L"kept by the system.txt").c_str()));
     EXPECT_FALSE(Exists(dir / L"gone.txt"));
     // A refused change is the system's refusal: a handle without the access it needs.
     win::File readOnly = Open(dir / L"kept.txt", GENERIC_READ);
