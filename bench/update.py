@@ -109,7 +109,8 @@ def floor_download(build, url, target):
 def host_download(build, url, target, attempts=1):
     """download_host.exe's attempts: [(outcome, first progress, last progress, ms)]."""
     exe = os.path.join(build.fixtures, "download_host.exe")
-    _, out = build.wine_output([exe, url, wine_path(target), str(attempts)])
+    folder, name = os.path.split(target)
+    _, out = build.wine_output([exe, url, wine_path(folder), name, str(attempts)])
     if os.path.exists(target):
         os.remove(target)
     return [(o, int(f), int(l), int(ms)) for o, f, l, ms in

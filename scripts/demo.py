@@ -152,14 +152,14 @@ def update(s):
         path, look = photograph(s.build, run, "3-staging")
         print("  The package passed its signature check; staging runs it hidden, Cancel disabled"
               "  [%s]" % path)
-        expected = harness.in_work_folder(s.temp_dir, "KVNew", "KVWizard.exe")
+        expected = harness.in_work_folder("KVNew", "KVWizard.exe")
         wait_for(lambda: any(expected.fullmatch(w.module.lower())
                              for w in read_marker(s.marker)), 120)
         start = next((w for w in read_marker(s.marker) if expected.fullmatch(w.module.lower())),
                      None)
         if start:
             print("  The dialog hid; the new wizard started: %s" % start.command_line)
-            folder = os.path.join(harness.work_folder_path(s.temp_dir, start.module), "KVNew")
+            folder = os.path.join(harness.work_folder_path(s.work_parent, start.module), "KVNew")
             print("  Extracted folder %s holds: %s" % (
                 ntpath.dirname(start.module), ", ".join(sorted(os.listdir(folder)))))
         run.finish()

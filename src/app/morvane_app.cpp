@@ -75,8 +75,7 @@ int CMorvaneApp::InitInstance()
                               Step(L"driver name", FindDriverName());
     if (settingsRead) m_values.osSupported = IsOsSupported() != 0;
     // What a run that died left of an update goes now, before anything new is made.
-    if (!m_values.installation.tempDir.empty())
-        update::RemoveLeftoverWorkFolders(m_values.installation.tempDir);
+    update::RemoveLeftoverWorkFolders();
     m_bConnected = probe.Result(m_networkDeadline);
     win::Trail(m_bConnected ? L"support server reachable" : L"support server not reachable");
     if (m_values.osSupported && CheckForUpdate()) m_bUpdateAvailable = 1;

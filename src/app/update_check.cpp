@@ -57,8 +57,8 @@ bool ReachesThisMachine(const app::IniText& control, const std::wstring& section
 
 int CMorvaneApp::CheckForUpdate()
 {
-    // Without the folder the package would land in there is nothing to offer; the server is
-    // not asked.
+    // Without a temporary folder there is nothing to offer, and the server is not asked. (The
+    // update itself works in a folder of its own under the Windows folder, not in TEMP.)
     if (!::PathIsDirectoryW(m_values.installation.tempDir.c_str()))
         return NoUpdate(L"the temporary folder does not exist");
     // Read from the fetched bytes: a copy in the user's temporary folder could be rewritten

@@ -107,4 +107,19 @@ bool IsWorkFolderName(const std::wstring& name)
     return true;
 }
 
+bool IsWorkFolderSecurity(const FolderSecurity& security)
+{
+    static const Account kGranted[] = {Account::Administrators, Account::System};
+    if (security.owner != Account::Administrators || !security.daclPresent ||
+        !security.daclProtected || security.entries.size() != 2)
+        return false;
+    for (size_t i = 0; i < 2; ++i) {
+        const AccessEntry& entry = security.entries[i];
+        if (entry.account != kGranted[i] || !entry.allows || entry.mask != kWorkFolderAccess ||
+            entry.flags != kWorkFolderInheritance)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace rules

@@ -1,7 +1,9 @@
 // Folder paths and the command-line argument that carries one.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace rules {
 
@@ -47,5 +49,31 @@ constexpr size_t kWorkFolderRandomBytes = 16;
 std::wstring WorkFolderName(const unsigned char (&random)[kWorkFolderRandomBytes]);
 // True for a name WorkFolderName can give, and only for such a name.
 bool IsWorkFolderName(const std::wstring& name);
+
+// A folder's security descriptor as the system reads it back, its accounts sorted into the
+// ones the work folder's descriptor names and all others.
+enum class Account { Administrators, System, Other };
+struct AccessEntry {
+    Account account = Account::Other;
+    bool allows = true;  // an access-allowed entry; anything else (deny, audit...) is not
+    uint32_t mask = 0;   // the access it grants
+    uint8_t flags = 0;   // its inheritance flags
+};
+struct FolderSecurity {
+    Account owner = Account::Other;
+    bool daclPresent = false;
+    bool daclProtected = false;
+    std::vector<AccessEntry> entries;
+};
+
+// What the work folder's descriptor grants: full control, inherited by folders and files.
+constexpr uint32_t kWorkFolderAccess = 0x001F01FF;  // FILE_ALL_ACCESS
+constexpr uint8_t kWorkFolderInheritance = 0x03;    // OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE
+
+// True when `security` is the work folder's own: owner Administrators and a protected DACL of
+// exactly full control for Administrators and then SYSTEM, inherited by all it holds. Only an
+// administrator can make Administrators a folder's owner, so a folder of the work folders' name
+// without this descriptor was made (or moved there) by someone else, and is never emptied.
+bool IsWorkFolderSecurity(const FolderSecurity& security);
 
 }  // namespace rules

@@ -19,30 +19,4 @@ Installation MakeInstallation(const std::wstring& appDir, const std::wstring& te
     return i;
 }
 
-UpdatePaths MakeUpdatePaths(const std::wstring& workFolder, const Offer& offer)
-{
-    UpdatePaths p;
-    p.workFolder = rules::NormaliseFolder(workFolder);
-    if (!offer.packageName.empty())
-        p.packageFile = rules::JoinPath(p.workFolder, offer.packageName);
-    if (offer.exePath.empty()) return p;
-    const std::wstring firstLevel = offer.exePath.substr(0, offer.exePath.find(L'\\'));
-    p.unpackedFolder = rules::JoinPath(p.workFolder, firstLevel);
-    p.newWizard = rules::JoinPath(p.workFolder, offer.exePath);
-    p.extractedFolder = rules::ParentFolder(p.newWizard);
-    p.wizardCopy = rules::JoinPath(p.extractedFolder, L"KVWizard.exe");
-    p.targetRes = rules::JoinPath(p.extractedFolder, L"res");
-    return p;
-}
-
-std::wstring PackageCommandLine(const UpdatePaths& paths)
-{
-    return rules::QuoteArgument(paths.packageFile);
-}
-
-std::wstring NewWizardCommandLine(const UpdatePaths& paths, const Installation& installation)
-{
-    return rules::QuoteArgument(paths.newWizard) + L" " + rules::PathArgument(installation.appDir);
-}
-
 }  // namespace settings

@@ -65,29 +65,6 @@ struct Offer {
     std::uint64_t packageSize = 0;  // Size=, the package's bytes; 0 when the file gives none
 };
 
-// The paths of one offer's update, all inside the run's work folder: a folder of its own below
-// the temporary folder that only administrators can write (update::WorkFolder). The package
-// runs with the work folder as its temporary folder, so it unpacks there too.
-struct UpdatePaths {
-    std::wstring workFolder;
-    std::wstring packageFile;      // workFolder\<package name>
-    std::wstring unpackedFolder;   // workFolder\<ExePath's first level>, made by the package
-    std::wstring newWizard;        // workFolder\ExePath
-    std::wstring extractedFolder;  // the new wizard's folder
-    std::wstring wizardCopy;       // KVWizard.exe in the extracted folder
-    std::wstring targetRes;        // res in the extracted folder
-};
-
-UpdatePaths MakeUpdatePaths(const std::wstring& workFolder, const Offer& offer);
-
-// The package alone, quoted: an unquoted path with a space would let Windows start a program
-// at one of its prefixes first ("C:\a b\p.exe" runs "C:\a.exe").
-std::wstring PackageCommandLine(const UpdatePaths& paths);
-
-// "<new wizard>" /PATH="<application folder>", each argument quoted so that the wizard's
-// argument rules read the folder back as it is, a root's trailing backslash included.
-std::wstring NewWizardCommandLine(const UpdatePaths& paths, const Installation& installation);
-
 // Everything the dialog and the update flow are given.
 struct Values {
     Texts texts;

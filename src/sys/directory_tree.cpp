@@ -12,6 +12,7 @@
 #include "win/handles.h"
 #include "win/nt_file.h"
 #include "win/syslib.h"
+#include "win/trail.h"
 
 // Every folder and file is opened by handle, relative to the folder that lists it, and what is
 // checked is the object that is then read, written or deleted. A folder stays open without
@@ -129,13 +130,18 @@ Outcome OpenFolder(const FolderPath& path, const OpenMode& last, Held* folder)
     return Outcome::Opened;
 }
 
-bool MarkForDeletion(HANDLE handle)
+// A file with a second name (a hard link anyone who may write a folder of the installation can
+// make, to a file they may not read) is never copied: the copy would be readable wherever it
+// lands, and its bytes are not the installation's.
+bool HasOneName(const Held& file)
 {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    return win::Kernel32().SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                                      sizeof disposition) != 0;
+    unsigned long links = 0;
+    if (win::LinkCount(file.handle.get(), &links) && links == 1) return true;
+    win::Trail(L"tree copy: " + file.path + L" has another name besides this one; not copied");
+    return false;
 }
+
+bool MarkForDeletion(HANDLE handle) { return win::SetDeleteOnClose(handle, true); }
 
 using Listed = FILE_ID_BOTH_DIR_INFO;
 
@@ -189,6 +195,11 @@ public:
         if (made != win::EntryResult::Opened) return false;
         Held source;
         const Outcome outcome = OpenEntry(from, name, kSourceFile, &source);
+        if (outcome == Outcome::Opened && !HasOneName(source)) {
+            // Skipped as a link is: its bytes may be another file's, one its owner guards.
+            MarkForDeletion(target.get());
+            return true;
+        }
         if (outcome == Outcome::Opened && CopyBytes(source.handle.get(), target.get()) &&
             SetTimeAndAttributes(target.get(), lastWrite, attributes))
             return true;
@@ -280,6 +291,42 @@ bool DeleteHeldFolder(const Held& folder, size_t length)
     return MarkForDeletion(folder.handle.get());
 }
 
+// A held folder of the caller's, as the walks hold one: a handle of our own to the same
+// folder, and its path.
+bool HoldCopy(HANDLE folder, Held* held)
+{
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), folder, ::GetCurrentProcess(), &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS))
+        return false;
+    held->handle.reset(copy);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!win::Kernel32().GetFileInformationByHandleEx(copy, FileAttributeTagInfo, &tag,
+                                                      sizeof tag) ||
+        !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    held->attributes = tag.FileAttributes;
+    held->path = win::PathBelowVolume(copy);
+    return !held->path.empty();
+}
+
+bool CopyFileInto(const Held& target, const std::wstring& source, const std::wstring& name)
+{
+    FolderPath from;
+    if (!rules::IsPlainFileName(name) || !SplitSourceFolderPath(source, &from)) return false;
+    Held sourceFolder, file;
+    if (OpenFolder(from, kSourceFolder, &sourceFolder) != Outcome::Opened ||
+        OpenEntry(sourceFolder, name, kSourceFile, &file) != Outcome::Opened || !HasOneName(file))
+        return false;
+    // Held without delete sharing until the copy is made, so it cannot go meanwhile.
+    FILE_BASIC_INFO basic{};
+    if (!win::Kernel32().GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic,
+                                                      sizeof basic))
+        return false;
+    return CopyWalk().CopyFile(target, sourceFolder, name, basic.FileAttributes,
+                               basic.LastWriteTime);
+}
+
 }  // namespace
 
 int EnsureDirectory(const std::wstring& destination, const std::wstring& source)
@@ -313,22 +360,11 @@ int CopyDirectoryTree(const std::wstring& destination, const std::wstring& sourc
 bool CopyFileIfMissing(const std::wstring& destination, const std::wstring& source,
                        const std::wstring& name)
 {
-    FolderPath to, from;
-    if (!rules::IsPlainFileName(name) || !SplitFolderPath(destination, &to) ||
-        !SplitSourceFolderPath(source, &from))
-        return false;
-    Held sourceFolder, target, file;
-    if (OpenFolder(from, kSourceFolder, &sourceFolder) != Outcome::Opened ||
-        OpenFolder(to, kTargetFolder, &target) != Outcome::Opened ||
-        OpenEntry(sourceFolder, name, kSourceFile, &file) != Outcome::Opened)
-        return false;
-    // Held without delete sharing until the copy is made, so it cannot go meanwhile.
-    FILE_BASIC_INFO basic{};
-    if (!win::Kernel32().GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic,
-                                                      sizeof basic))
-        return false;
-    return CopyWalk().CopyFile(target, sourceFolder, name, basic.FileAttributes,
-                               basic.LastWriteTime);
+    FolderPath to;
+    Held target;
+    return SplitFolderPath(destination, &to) &&
+           OpenFolder(to, kTargetFolder, &target) == Outcome::Opened &&
+           CopyFileInto(target, source, name);
 }
 
 bool DeleteHeldDirectoryTree(win::File folder)
@@ -359,6 +395,52 @@ int DeleteDirectoryTree(const std::wstring& folder)
         return DeleteHeldFolder(held, folder.size());
     case Outcome::Link: return MarkForDeletion(held.handle.get()) ? 1 : 0;
     default: return 0;
+    }
+}
+
+bool OpenFolderIn(HANDLE parent, const std::wstring& name, FolderUse use, win::File* folder)
+{
+    Held held, entry;
+    const OpenMode& mode = use == FolderUse::MakeOrOpen ? kMakeTargetFolder : kTargetFolder;
+    if (!rules::IsPlainFileName(name) || !HoldCopy(parent, &held) ||
+        OpenEntry(held, name, mode, &entry) != Outcome::Opened ||
+        !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    *folder = std::move(entry.handle);
+    return true;
+}
+
+bool CopyTreeInto(HANDLE destination, const std::wstring& source)
+{
+    FolderPath from;
+    Held target, sourceFolder;
+    if (!SplitFolderPath(source, &from) || !HoldCopy(destination, &target)) return false;
+    switch (OpenFolder(from, kSourceFolder, &sourceFolder)) {
+    case Outcome::Opened: break;
+    case Outcome::Missing: return true;  // nothing to copy
+    default: return false;
+    }
+    return CopyWalk().CopyFolder(target, target.path.size(), sourceFolder, source.size());
+}
+
+bool CopyFileIfMissingInto(HANDLE destination, const std::wstring& source, const std::wstring& name)
+{
+    Held target;
+    return HoldCopy(destination, &target) && CopyFileInto(target, source, name);
+}
+
+bool DeleteTreeIn(HANDLE parent, const std::wstring& name)
+{
+    Held held, entry;
+    if (!rules::IsPlainFileName(name) || !HoldCopy(parent, &held)) return false;
+    switch (OpenEntry(held, name, kDeleteFolder, &entry)) {
+    case Outcome::Missing: return true;
+    case Outcome::Link: return MarkForDeletion(entry.handle.get());
+    case Outcome::Opened:
+        if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return MarkForDeletion(entry.handle.get());
+        return DeleteHeldFolder(entry, entry.path.size());
+    default: return false;
     }
 }
 

@@ -1,5 +1,5 @@
-// Folder creation, tree copy and tree delete for staging a new wizard. The update dialog
-// calls CopyDirectoryTree and DeleteDirectoryTree; they need nothing of the dialog.
+// Folder creation, tree copy and tree delete for staging a new wizard, which the update flow
+// runs on its worker.
 //
 // These run elevated over folders other programs can write to, so no walk ever goes through
 // a reparse point (junction, symbolic link, mount point): the delete removes such a link and
@@ -16,6 +16,8 @@
 // CopyFileIfMissing may be a drive's or share's root too ("E:\", where installation media
 // keep the program and the wizard). A root is never written into, copied whole or deleted.
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 #include "win/handles.h"
@@ -33,7 +35,7 @@ int EnsureDirectory(const std::wstring& destination, const std::wstring& source)
 // end, or when `source` does not exist (nothing to copy). 0 when a folder cannot be created,
 // a file cannot be copied, a folder of either tree exists but cannot be listed (missing
 // destination, path too long), or a destination folder is a reparse point; what was copied
-// before stays. Links in the source are not copied.
+// before stays. Links in the source are not copied, nor are files with a second name.
 int CopyDirectoryTree(const std::wstring& destination, const std::wstring& source);
 
 // Copies the file `name` (a plain file name) of the folder `source` (a root too) into the
@@ -55,5 +57,25 @@ int DeleteDirectoryTree(const std::wstring& folder);
 // FILE_LIST_DIRECTORY access; it is closed here, which completes the deletion. True when the
 // folder went.
 bool DeleteHeldDirectoryTree(win::File folder);
+
+// The same walks inside a folder we hold, for elevated work in a folder of our own: nothing on
+// the way to it is looked up by path again. The handle must allow listing and adding (the
+// work folder's does); `name` is a plain file name, one level down.
+
+// How OpenFolderIn treats a missing folder.
+enum class FolderUse { Existing, MakeOrOpen };
+// Opens the real folder `name` in `parent` (never a link, never a file), held without delete
+// sharing, to list and fill; made first when missing and `use` says so.
+bool OpenFolderIn(HANDLE parent, const std::wstring& name, FolderUse use, win::File* folder);
+// CopyDirectoryTree into the held `destination`. Files with a second name (hard links) are
+// skipped, as links are, with a trail line: the copy would hand their bytes to whoever may read
+// the destination.
+bool CopyTreeInto(HANDLE destination, const std::wstring& source);
+// CopyFileIfMissing into the held `destination`; false for a source file with a second name.
+bool CopyFileIfMissingInto(HANDLE destination, const std::wstring& source,
+                           const std::wstring& name);
+// Deletes `name` in the held `parent` with all it holds (a link as a link); true when nothing
+// of that name is there any more.
+bool DeleteTreeIn(HANDLE parent, const std::wstring& name);
 
 }  // namespace sys

@@ -4,6 +4,7 @@
 
 #include "sys/http_session.h"
 #include "win/file_info.h"
+#include "win/nt_file.h"
 #include "win/syslib.h"
 #include "win/trail.h"
 #include "rules/wstr.h"
@@ -15,17 +16,11 @@ namespace {
 constexpr DWORD kStallPollMs = 100;
 constexpr DWORD kReadChunk = 64 * 1024;
 
-// The file's delete disposition, so that a partial file goes with its last handle however the
-// process ends. SetFileInformationByHandle is looked up because Windows XP lacks it; there only
-// Discard and the destructor remove a partial file.
-bool SetDeleteOnClose(HANDLE file, bool remove)
-{
-    const auto setInfo = win::Kernel32().SetFileInformationByHandle;
-    if (!setInfo) return false;
-    FILE_DISPOSITION_INFO info = {};
-    info.DeleteFile = remove ? TRUE : FALSE;
-    return setInfo(file, FileDispositionInfo, &info, sizeof info) != FALSE;
-}
+// How the package is made in the work folder: fresh (whatever is there already, a file or a
+// link, is never written over), ours alone while partial (others may read it, nobody may write
+// or delete it).
+constexpr win::EntryOpen kMakePackage{GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                      FILE_CREATE, FILE_NON_DIRECTORY_FILE};
 
 // Cuts the file to `size` bytes and puts the next write there.
 bool CutTo(HANDLE file, unsigned long long size)
@@ -203,8 +198,9 @@ private:
     Result m_result;
 };
 
-PackageDownload::PackageDownload(std::wstring url, std::wstring file, DownloadLimits limits)
-    : m_url(std::move(url)), m_file(std::move(file)), m_limits(limits)
+PackageDownload::PackageDownload(std::wstring url, HANDLE folder, std::wstring name,
+                                 DownloadLimits limits)
+    : m_url(std::move(url)), m_folder(folder), m_name(std::move(name)), m_limits(limits)
 {
 }
 
@@ -213,17 +209,17 @@ PackageDownload::~PackageDownload() { ForgetPartial(); }
 void PackageDownload::Discard()
 {
     ForgetPartial();
-    if (m_stored) ::DeleteFileW(m_file.c_str());
+    if (m_stored) win::RemoveInFolder(m_folder, m_name);
     m_stored = false;
 }
 
-// Closes the partial file, which its delete disposition removes; the name is removed too
-// where the disposition could not be set.
+// Closes the partial file, which its delete disposition removes; it is removed by name in the
+// held folder too where the disposition could not be set.
 void PackageDownload::ForgetPartial()
 {
     if (!m_partial) return;
     m_partial.reset();
-    ::DeleteFileW(m_file.c_str());
+    win::RemoveInFolder(m_folder, m_name);
     m_have = 0;
     m_total = 0;
     m_validator.clear();
@@ -235,13 +231,10 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
     ForgetCachedCopy(m_url);
     if (m_stored) Discard();
     if (!m_partial) {
-        // Ours alone while partial: others may read it, nobody may write or delete it. Made
-        // fresh: whatever is there already (a file, a link) is never written over.
-        m_partial.reset(::CreateFileW(m_file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                      FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-        if (!m_partial) return NetFault::DiskFull;
-        SetDeleteOnClose(m_partial.get(), true);
+        if (win::OpenInFolder(m_folder, m_name, kMakePackage, &m_partial) !=
+            win::EntryResult::Opened)
+            return NetFault::DiskFull;
+        win::SetDeleteOnClose(m_partial.get(), true);
         m_have = 0;
         m_validator.clear();
     }
@@ -249,8 +242,7 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
     win::Shared<Transfer> attempt(
         new Transfer(m_url, m_partial.get(), m_have, m_validator, m_limits));
     if (!attempt->Start()) return NetFault::NoConnection;
-    // However Run is left (a progress callback that throws included), the thread's say over the
-    // file ends first.
+    // However Run is left, the thread's say over the file ends first.
     Transfer::LetGoOnExit letGo(attempt.get());
     Transfer::Result result;
     Transfer::Result reported = attempt->Snapshot();
@@ -286,7 +278,7 @@ NetFault PackageDownload::Run(const Progress& progress, const win::StopFlag& sto
         // pass for a whole file.
         unsigned long long size = 0;
         if (!win::FileSize(m_partial.get(), &size) || size != m_have ||
-            !SetDeleteOnClose(m_partial.get(), false)) {
+            !win::SetDeleteOnClose(m_partial.get(), false)) {
             ForgetPartial();
             return NetFault::DiskFull;
         }

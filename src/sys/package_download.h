@@ -9,7 +9,9 @@
 
 namespace sys {
 
-// The package at `file` between attempts. While the file is partial it is held open by this
+// The package `name` in the held folder `folder` (the run's work folder, which must outlive
+// this object) between attempts: it is made, written and removed relative to that handle, never
+// by a path. While the file is partial it is held open by this
 // object and by no one else (no write sharing), with its delete disposition set, so the file
 // disappears with the process whatever ends it; Discard and the destructor remove it too. Once
 // the whole file is stored the disposition is cleared and the handle closed, so a reader that
@@ -23,7 +25,8 @@ public:
     // (received, total): total is 0 while the server gives no length.
     using Progress = std::function<void(unsigned long long, unsigned long long)>;
 
-    PackageDownload(std::wstring url, std::wstring file, DownloadLimits limits = DownloadLimits());
+    PackageDownload(std::wstring url, HANDLE folder, std::wstring name,
+                    DownloadLimits limits = DownloadLimits());
     ~PackageDownload();
     PackageDownload(const PackageDownload&) = delete;
     PackageDownload& operator=(const PackageDownload&) = delete;
@@ -34,7 +37,7 @@ public:
     // a fraction of a second. A cut or stalled attempt keeps the partial file when the server
     // offered ranges and a validator, and the next Run asks only for the rest (If-Range: a
     // changed file comes whole); otherwise the next Run starts over. Every other fault removes
-    // the partial. NetFault::None when the whole file is stored, closed, at its path.
+    // the partial. NetFault::None when the whole file is stored, closed, in the folder.
     NetFault Run(const Progress& progress, const win::StopFlag& stop);
 
     // Removes the partial or the stored file.
@@ -45,7 +48,8 @@ private:
     void ForgetPartial();
 
     const std::wstring m_url;
-    const std::wstring m_file;
+    const HANDLE m_folder;
+    const std::wstring m_name;
     const DownloadLimits m_limits;
     win::File m_partial;             // the open partial file, when there is one
     unsigned long long m_have = 0;   // bytes in the partial file

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <vector>
 
 #include "sys/runner_rules.h"
@@ -83,46 +82,6 @@ bool Watch(HANDLE process, DWORD processId)
     }
 }
 
-// FILE_ID_INFO and its class, which mingw-w64 declares only for Windows 8 and later.
-const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
-struct FileIdInfo {
-    ULONGLONG VolumeSerialNumber;
-    BYTE FileId[16];
-};
-
-// Same volume and same file: the 128-bit id where the system has it (ReFS needs it), else the
-// volume serial number and 64-bit index, which NTFS and FAT keep unique within a volume.
-bool SameFile(HANDLE a, HANDLE b)
-{
-    FileIdInfo idA{}, idB{};
-    if (win::Kernel32().GetFileInformationByHandleEx(a, kFileIdInfo, &idA, sizeof idA) &&
-        win::Kernel32().GetFileInformationByHandleEx(b, kFileIdInfo, &idB, sizeof idB))
-        return idA.VolumeSerialNumber == idB.VolumeSerialNumber &&
-               std::memcmp(&idA.FileId, &idB.FileId, sizeof idA.FileId) == 0;
-    BY_HANDLE_FILE_INFORMATION infoA, infoB;
-    return ::GetFileInformationByHandle(a, &infoA) && ::GetFileInformationByHandle(b, &infoB) &&
-           infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-           infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
-           infoA.nFileIndexLow == infoB.nFileIndexLow;
-}
-
-// "C:\a\b.exe" (or "\\?\C:\a\b.exe") names "\a\b.exe" on its volume; other forms
-// (shares, device paths) give nothing and are refused.
-std::wstring BelowDrive(const std::wstring& path)
-{
-    const size_t skip = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
-    if (path.size() < skip + 3 || path[skip + 1] != L':' || path[skip + 2] != L'\\')
-        return std::wstring();
-    return path.substr(skip + 2);
-}
-
-bool SameText(const std::wstring& a, const std::wstring& b)
-{
-    return !a.empty() &&
-           win::Kernel32().CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 // Is the image of the suspended `process` the judged file? Empty when it is, else why not.
 //
 // Why the image's path is enough: QueryFullProcessImageNameW gives the name the system opened
@@ -140,21 +99,12 @@ std::wstring WhyNotJudgedImage(HANDLE process, HANDLE judgedFile)
     if (!win::Kernel32().QueryFullProcessImageNameW(process, 0, image.data(), &size))
         return L"the image's path cannot be read";
     const std::wstring imagePath(image.data(), size);
-    win::File ran(::CreateFileW(imagePath.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION ranInfo, judgedInfo;
-    if (!ran || !::GetFileInformationByHandle(ran.get(), &ranInfo) ||
-        !::GetFileInformationByHandle(judgedFile, &judgedInfo))
-        return L"the image " + imagePath + L" cannot be opened";
-    if (ranInfo.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return L"the image " + imagePath + L" is a link";
-    if (!SameFile(ran.get(), judgedFile))
-        return L"the image " + imagePath + L" is another file than the one judged";
-    if (judgedInfo.nNumberOfLinks != 1)
-        return L"the judged file has another name besides the one it was judged under";
-    if (!SameText(BelowDrive(imagePath), win::PathBelowVolume(ran.get())))
-        return L"the image " + imagePath + L" is reached through a link";
+    unsigned long links = 0;
+    if (!win::LinkCount(judgedFile, &links)) return L"the judged file cannot be read";
+    if (links != 1) return L"the judged file has another name besides the one it was judged under";
+    if (!win::PathNamesHeld(imagePath, judgedFile))
+        return L"the image " + imagePath +
+               L" is another file than the one judged, or is reached through a link";
     return std::wstring();
 }
 

@@ -8,6 +8,7 @@
 
 #include "rules/pe_certificate.h"
 #include "win/file_info.h"
+#include "win/nt_file.h"
 #include "win/syslib.h"
 #include "win/trail.h"
 
@@ -219,6 +220,20 @@ win::File OpenLocked(const std::wstring& path)
     return file;
 }
 
+win::File OpenLockedIn(HANDLE folder, const std::wstring& name)
+{
+    constexpr win::EntryOpen kLocked{GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                                     FILE_NON_DIRECTORY_FILE};
+    win::File file;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (win::OpenInFolder(folder, name, kLocked, &file) != win::EntryResult::Opened ||
+        !win::Kernel32().GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag,
+                                                      sizeof tag) ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return win::File();
+    return file;
+}
+
 sys::PackageKind ClassifyPackage(const std::wstring& path, HANDLE lockedFile)
 {
     // A name of no verifiable type is refused before a byte of the file is read.
@@ -303,7 +318,13 @@ PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, 
 {
     *lock = win::File();
     if (path.empty()) return RefusePackage(PackageVerdict::BadSignature, L"no package path");
-    win::File file = OpenLocked(path);
+    return CheckOpenedPackage(path, OpenLocked(path), pins, lock);
+}
+
+PackageVerdict CheckOpenedPackage(const std::wstring& path, win::File file,
+                                  const sys::KeyPins& pins, win::File* lock)
+{
+    *lock = win::File();
     if (!file)
         return RefusePackage(PackageVerdict::BadSignature,
                              L"the file cannot be opened with writers and deleters shut out");

@@ -24,6 +24,8 @@ namespace sys {
 // to the file, rename it or delete it. The name itself is opened, not what a link there points
 // to; a link or a folder is refused. Invalid when the file cannot be opened that way.
 win::File OpenLocked(const std::wstring& path);
+// The same for `name` inside the held folder `folder`, opened relative to that handle.
+win::File OpenLockedIn(HANDLE folder, const std::wstring& name);
 
 // What the locked file is, read once from its first bytes and held against its name (see
 // sys::ClassifyPackage). The steps below take this result rather than judge the name again.
@@ -48,6 +50,11 @@ enum class PackageVerdict {
 // The check behind VerifyPackage, with its verdict and the key pins passed in (empty `pins`
 // pins nothing); on Accepted `lock` holds the judged file.
 PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, win::File* lock);
+// The same check over `file`, which the caller opened as OpenLocked opens (reading, sharing
+// read only, no link), relative to a folder it holds; `path` is that file's own path, checked
+// to name it (win::PathNamesHeld), for the name rules and the trust provider.
+PackageVerdict CheckOpenedPackage(const std::wstring& path, win::File file,
+                                  const sys::KeyPins& pins, win::File* lock);
 
 // Type filter, our certificate-table check for PE images (no table, or one with room for
 // unsigned bytes, is refused here), then WinVerifyTrust over the locked file. 1 when trusted.

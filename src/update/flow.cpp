@@ -8,7 +8,9 @@
 #include "sys/trust.h"
 #include "rules/failure.h"
 #include "sys/package_file.h"
+#include "rules/folders.h"
 #include "update/staging.h"
+#include "update/update_paths.h"
 #include "update/work_folder.h"
 #include "win/com.h"
 #include "win/trail.h"
@@ -22,24 +24,25 @@ namespace update {
 // earlier, at the clean-up or the end of the run).
 class UpdateStore : public win::RefCounted {
 public:
-    UpdateStore(const std::wstring& tempDir, const settings::Offer& offer)
-        : m_tempDir(tempDir), m_offer(offer), m_work(new WorkFolder)
+    explicit UpdateStore(const settings::Offer& offer)
+        : m_offer(offer), m_paths(MakeUpdatePaths(offer)), m_work(new WorkFolder)
     {
     }
 
-    // The work folder made and the paths in it, on the first call; true when they are there.
+    // The work folder made and the download set up in it, on the first call; true when they
+    // are there.
     bool Prepare()
     {
         if (m_download) return true;
-        if (!m_work->Make(m_tempDir)) return false;
-        m_paths = settings::MakeUpdatePaths(m_work->path(), m_offer);
+        if (!IsComplete(m_paths) || !m_work->Make()) return false;
         sys::DownloadLimits limits;
         limits.expectedBytes = m_offer.packageSize;
-        m_download.reset(
-            new sys::PackageDownload(m_offer.downloadUrl, m_paths.packageFile, limits));
+        m_download.reset(new sys::PackageDownload(m_offer.downloadUrl, m_work->handle(),
+                                                  m_paths.packageName, limits));
         return true;
     }
-    const settings::UpdatePaths& paths() const { return m_paths; }
+    const UpdatePaths& paths() const { return m_paths; }
+    const WorkFolder& work() const { return *m_work; }
     sys::PackageDownload& download() { return *m_download; }
     // Everything of the update goes: the package and the work folder with all it holds.
     void RemoveAll()
@@ -55,10 +58,9 @@ private:
         m_work->Remove();
     }
 
-    const std::wstring m_tempDir;
     const settings::Offer m_offer;
+    const UpdatePaths m_paths;
     win::Shared<WorkFolder> m_work;
-    settings::UpdatePaths m_paths;
     std::unique_ptr<sys::PackageDownload> m_download;
 };
 
@@ -196,7 +198,6 @@ public:
         win::ComApartment com(win::ComApartment::MultiThreaded);
         if (!m_store->Prepare())
             return m_attempt->Fail(rules::FailureStep::Start, rules::FailureCause::NoWorker);
-        m_paths = m_store->paths();
         if (!Download()) return;
         win::File judged;
         if (!Check(&judged)) return;
@@ -205,22 +206,31 @@ public:
             return;
         }
         m_attempt->Tell(Note::Checked);
-        if (!Stage(std::move(judged))) {
+        ExtractedFolder extracted;
+        if (!Stage(std::move(judged), &extracted)) {
             return m_attempt->Fail(rules::FailureStep::Staging, rules::FailureCause::UnpackFailed);
         }
         win::File wizard;
-        if (!JudgeWizard(&wizard)) {
+        if (!JudgeWizard(extracted, &wizard)) {
+            // Held no longer, the folder whose wizard failed can go.
+            extracted = ExtractedFolder();
+            win::Trail(L"staging: the new wizard was refused; removing what the package made");
+            ClearUnpackedFolder(work(), paths());
             return m_attempt->Fail(rules::FailureStep::Wizard, rules::FailureCause::WizardRefused);
         }
         m_attempt->Tell(Note::HandingOver);
-        HandOver(std::move(wizard));
+        HandOver(std::move(extracted), std::move(wizard));
         m_attempt->Tell(Note::Ended);
     }
 
 private:
+    const WorkFolder& work() const { return m_store->work(); }
+    const UpdatePaths& paths() const { return m_store->paths(); }
+
     bool Download()
     {
-        win::Trail(L"download: fetching the package into " + m_paths.packageFile);
+        win::Trail(L"download: fetching the package " + paths().packageName +
+                   L" into the work folder");
         Attempt& attempt = *m_attempt;
         const sys::NetFault fault = m_store->download().Run(
             [&attempt](unsigned long long received, unsigned long long total) {
@@ -238,11 +248,18 @@ private:
 
     bool Check(win::File* judged)
     {
+        // Opened in the held folder; its path, checked to name what we hold, only for the
+        // name rules and the trust provider.
+        const std::wstring folder = work().CheckedPath();
+        const std::wstring path = rules::JoinPath(folder, paths().packageName);
         const sys::PackageVerdict verdict =
-            sys::CheckPackage(m_paths.packageFile, sys::BuiltInKeyPins(), judged);
+            folder.empty() ? sys::PackageVerdict::BadSignature
+                           : sys::CheckOpenedPackage(
+                                 path, sys::OpenLockedIn(work().handle(), paths().packageName),
+                                 sys::BuiltInKeyPins(), judged);
         rules::FailureCause cause = rules::FailureCause::NotTheOffer;
         if (verdict == sys::PackageVerdict::Accepted) {
-            if (!NotRevoked(m_paths.packageFile, *judged))
+            if (!NotRevoked(path, *judged))
                 cause = rules::FailureCause::SignerRevoked;
             else if (IsPackageOffered(judged->get()))
                 return !m_attempt->IsAbandoned();
@@ -275,34 +292,37 @@ private:
         return match == rules::RecordMatch::Matches;
     }
 
-    bool Stage(win::File judged)
+    bool Stage(win::File judged, ExtractedFolder* extracted)
     {
-        return ClearUnpackedFolder(m_paths) && RunPackage(m_paths, std::move(judged)) &&
-               CompleteExtractedFolder(m_paths, m_installation);
+        return ClearUnpackedFolder(work(), paths()) &&
+               RunPackage(work(), paths(), std::move(judged), extracted) &&
+               CompleteExtractedFolder(*extracted, paths(), m_installation);
     }
 
-    // The new wizard runs elevated: it is judged like the package, and a folder whose wizard
-    // fails goes.
-    bool JudgeWizard(win::File* judged)
+    // The new wizard runs elevated: it is judged like the package, where it lies.
+    bool JudgeWizard(const ExtractedFolder& extracted, win::File* judged)
     {
-        if (sys::VerifyPackage(m_paths.newWizard, judged) && NotRevoked(m_paths.newWizard, *judged))
-            return true;
-        judged->reset();
-        win::Trail(L"staging: the new wizard was refused; removing " + m_paths.unpackedFolder);
-        ClearUnpackedFolder(m_paths);
-        return false;
+        const std::wstring folder = extracted.CheckedPath();
+        const std::wstring path = rules::JoinPath(folder, paths().wizardName);
+        return !folder.empty() &&
+               sys::CheckOpenedPackage(
+                   path, sys::OpenLockedIn(extracted.handle.get(), paths().wizardName),
+                   sys::BuiltInKeyPins(), judged) == sys::PackageVerdict::Accepted &&
+               NotRevoked(path, *judged);
     }
 
-    void HandOver(win::File wizard)
+    void HandOver(ExtractedFolder extracted, win::File wizard)
     {
         // The user is never left without a wizard: without the new one, the local one starts.
-        if (!RunNewWizard(m_paths, m_installation, std::move(wizard))) {
+        if (!RunNewWizard(work(), extracted, paths(), m_installation, std::move(wizard))) {
             // The dialog is hidden by now: the value goes to the trail alone.
             win::Trail(L"failure: " + rules::FailureName({rules::FailureStep::HandOver,
                                                           rules::FailureCause::WizardNotStarted}));
             win::Trail(L"hand-over: starting the local wizard instead");
             sys::StartLocalWizard(m_installation.localWizard);
         }
+        // Held no longer, so the clean-up can take it.
+        extracted = ExtractedFolder();
         ::Sleep(kPauseAfterWizardMs);
         m_store->RemoveAll();
     }
@@ -310,7 +330,6 @@ private:
     const settings::Settings m_settings;
     const settings::Installation m_installation;
     const settings::Offer m_offer;
-    settings::UpdatePaths m_paths;
     win::Shared<Attempt> m_attempt;
     win::Shared<UpdateStore> m_store;
 };
@@ -318,7 +337,7 @@ private:
 }  // namespace
 
 Flow::Flow(const settings::Values& values)
-    : m_values(values), m_store(new UpdateStore(values.installation.tempDir, values.offer))
+    : m_values(values), m_store(new UpdateStore(values.offer))
 {
 }
 

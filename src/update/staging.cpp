@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include "rules/folders.h"
 #include "sys/directory_tree.h"
+#include "sys/runner.h"
 #include "sys/trust.h"
+#include "win/file_info.h"
+#include "win/nt_file.h"
 #include "win/trail.h"
 #include "rules/wstr.h"
 
@@ -13,41 +17,81 @@ namespace {
 // The package's exit code when it unpacked everything.
 constexpr unsigned long kPackageSucceeded = 0;
 
-// A folder itself, not a link to one. The work folder is ours alone, so what is there was made
-// by us or by the package we ran.
-bool IsRealFolder(const std::wstring& path)
+const wchar_t kLocalWizardName[] = L"KVWizard.exe";
+
+bool IsIn(HANDLE folder, const std::wstring& name)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    constexpr win::EntryOpen kLook{
+        FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0};
+    win::File entry;
+    return win::OpenInFolder(folder, name, kLook, &entry) != win::EntryResult::Missing;
+}
+
+// The new wizard's folder, each level opened relative to the one before: real folders the
+// package made, never links and never made here.
+bool OpenExtractedFolder(const WorkFolder& work, const UpdatePaths& paths,
+                         ExtractedFolder* extracted)
+{
+    const std::wstring workPath = work.CheckedPath();
+    if (workPath.empty()) return false;
+    win::File at;
+    HANDLE parent = work.handle();
+    for (const std::wstring& name : paths.wizardFolders) {
+        win::File next;
+        if (!sys::OpenFolderIn(parent, name, sys::FolderUse::Existing, &next)) return false;
+        at = std::move(next);
+        parent = at.get();
+    }
+    extracted->handle = std::move(at);
+    extracted->path = JoinPaths(workPath, paths.wizardFolders);
+    return true;
+}
+
+// The copy of our own wizard runs elevated too: it is judged where it lies.
+bool JudgeWizardCopy(const ExtractedFolder& extracted)
+{
+    const std::wstring folder = extracted.CheckedPath();
+    win::File judged;
+    return !folder.empty() &&
+           sys::CheckOpenedPackage(rules::JoinPath(folder, kLocalWizardName),
+                                   sys::OpenLockedIn(extracted.handle.get(), kLocalWizardName),
+                                   sys::BuiltInKeyPins(), &judged) == sys::PackageVerdict::Accepted;
 }
 
 }  // namespace
 
-bool ClearUnpackedFolder(const settings::UpdatePaths& paths)
+std::wstring ExtractedFolder::CheckedPath() const
 {
-    if (::GetFileAttributesW(paths.unpackedFolder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-    }
-    const bool removed = sys::DeleteDirectoryTree(paths.unpackedFolder) != 0;
-    win::Trail(L"staging: " + paths.unpackedFolder +
+    if (handle && win::PathNamesHeld(path, handle.get())) return path;
+    win::Trail(L"staging: " + path + L" no longer names the folder we hold");
+    return std::wstring();
+}
+
+bool ClearUnpackedFolder(const WorkFolder& work, const UpdatePaths& paths)
+{
+    const std::wstring& name = paths.wizardFolders.front();
+    if (!IsIn(work.handle(), name)) return true;
+    const bool removed = sys::DeleteTreeIn(work.handle(), name);
+    win::Trail(L"staging: " + name +
                (removed ? L" left by an earlier attempt, removed"
                         : L" left by an earlier attempt could not be removed"));
     return removed;
 }
 
-bool RunPackage(const settings::UpdatePaths& paths, win::File judged)
+bool RunPackage(const WorkFolder& work, const UpdatePaths& paths, win::File judged,
+                ExtractedFolder* extracted)
 {
+    const std::wstring folder = work.CheckedPath();
+    if (folder.empty()) return false;
     // The package and whatever it loads see only the work folder: it is the folder the package
     // runs from, its current folder and its temporary folder, so it unpacks there too.
     sys::JudgedStart how;
     how.hidden = true;
-    how.folder = paths.workFolder;
-    how.temp = paths.workFolder;
+    how.folder = folder;
+    how.temp = folder;
     // Only the very file that was judged runs, whatever its name points at by now.
-    const sys::StartedProcess package =
-        sys::StartJudgedProcess(settings::PackageCommandLine(paths), judged.get(), how);
+    const sys::StartedProcess package = sys::StartJudgedProcess(
+        PackageCommandLine(rules::JoinPath(folder, paths.packageName)), judged.get(), how);
     // Its process holds the image now; the package no longer needs our lock.
     judged.reset();
     if (!package) {
@@ -65,46 +109,52 @@ bool RunPackage(const settings::UpdatePaths& paths, win::File judged)
         win::Trail(L"staging: package failed with exit code " + rules::Decimal(code));
         return false;
     }
-    if (!IsRealFolder(paths.unpackedFolder) || !IsRealFolder(paths.extractedFolder)) {
-        win::Trail(L"staging: the package did not make " + paths.extractedFolder);
+    if (!OpenExtractedFolder(work, paths, extracted)) {
+        win::Trail(L"staging: the package did not make " + JoinPaths(folder, paths.wizardFolders));
         return false;
     }
-    win::Trail(L"staging: package unpacked " + paths.unpackedFolder);
+    win::Trail(L"staging: package unpacked " + rules::JoinPath(folder, paths.wizardFolders[0]));
     return true;
 }
 
-bool CompleteExtractedFolder(const settings::UpdatePaths& paths,
+bool CompleteExtractedFolder(const ExtractedFolder& extracted, const UpdatePaths& paths,
                              const settings::Installation& installation)
 {
-    const std::wstring& appDir = installation.appDir;
-    if (::GetFileAttributesW(paths.wizardCopy.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!IsIn(extracted.handle.get(), kLocalWizardName)) {
         // By handle, as the tree copy: the folder cannot become a link between check and write.
-        if (!sys::CopyFileIfMissing(paths.extractedFolder, appDir, L"KVWizard.exe")) {
+        if (!sys::CopyFileIfMissingInto(extracted.handle.get(), installation.appDir,
+                                        kLocalWizardName)) {
             win::Trail(L"staging: local KVWizard.exe could not be copied in");
             return false;
         }
         win::Trail(L"staging: local KVWizard.exe copied in");
-        // What runs elevated is judged where it lies, the copy of our own wizard too.
-        win::File copyJudged;
-        if (paths.wizardCopy != paths.newWizard &&
-            !sys::VerifyPackage(paths.wizardCopy, &copyJudged)) {
+        // The new wizard itself is judged before it starts; another copy is judged now.
+        if (win::AsciiLower(paths.wizardName) != win::AsciiLower(kLocalWizardName) &&
+            !JudgeWizardCopy(extracted)) {
             win::Trail(L"staging: the copy of the local KVWizard.exe was refused");
             return false;
         }
     }
-    const bool resReady = sys::EnsureDirectory(paths.targetRes, installation.resFolder) &&
-                          sys::CopyDirectoryTree(paths.targetRes, installation.resFolder);
+    win::File res;
+    const bool resReady =
+        sys::OpenFolderIn(extracted.handle.get(), L"res", sys::FolderUse::MakeOrOpen, &res) &&
+        sys::CopyTreeInto(res.get(), installation.resFolder);
     win::Trail(resReady ? L"staging: res tree completed" : L"staging: res tree not completed");
     return resReady;
 }
 
-bool RunNewWizard(const settings::UpdatePaths& paths, const settings::Installation& installation,
+bool RunNewWizard(const WorkFolder& work, const ExtractedFolder& extracted,
+                  const UpdatePaths& paths, const settings::Installation& installation,
                   win::File judged)
 {
     sys::JudgedStart how;
-    how.folder = paths.extractedFolder;
+    how.folder = extracted.CheckedPath();
+    // Elevated, it must not take its temporary folder from the user's environment either.
+    how.temp = work.CheckedPath();
+    if (how.folder.empty() || how.temp.empty()) return false;
     const sys::StartedProcess wizard = sys::StartJudgedProcess(
-        settings::NewWizardCommandLine(paths, installation), judged.get(), how);
+        NewWizardCommandLine(rules::JoinPath(how.folder, paths.wizardName), installation.appDir),
+        judged.get(), how);
     judged.reset();
     if (!wizard) {
         win::Trail(L"hand-over: the new wizard could not be started");

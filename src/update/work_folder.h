@@ -1,12 +1,16 @@
 // The run's own folder for everything an update writes, runs and loads: the package, what it
-// unpacks, the copies and the new wizard. Made fresh below the temporary folder under a name
-// no one can guess ahead ("Morvane-" and 32 random hex digits), created (never opened)
-// relative to a held handle of the temporary folder, so no link or folder planted there is
-// ever used. Elevated, its owner is Administrators and its protected DACL gives Administrators
-// and SYSTEM full control and the user read and execute (win::AdminOnlyFolder), so none of the
-// user's programs can put a file or a link inside. It is held open without delete sharing
-// while it lives, so nobody can rename it (or a folder above it) and put another in its place:
-// a path below it keeps naming what we made.
+// unpacks, the copies and the new wizard. Its parent is the machine's program-data folder,
+// found by the system from the machine's own settings, never from the user's environment (an
+// elevated process takes TEMP from HKCU\Environment, which is the user's to change, and a
+// junction in the user's profile can be re-pointed while a folder below it is held). Nothing
+// on the way to it is the user's to rename or re-point.
+//
+// Made fresh (never opened) under a name no one can guess ahead ("Morvane-" and 32 random hex
+// digits), relative to a held handle of that parent, so nothing planted there is ever used.
+// Elevated, its owner is Administrators and its protected DACL gives Administrators and SYSTEM
+// full control and nobody else anything (win::AdminOnlyFolder). It is held open without delete
+// sharing while it lives. Everything inside is reached relative to the held handle; a path is
+// only handed to a call that takes none, and is then checked to name the held folder.
 #pragma once
 #include <string>
 
@@ -17,10 +21,14 @@ namespace update {
 
 class WorkFolder : public win::RefCounted {
 public:
-    // Makes the folder in `tempDir`; false when it cannot be made.
-    bool Make(const std::wstring& tempDir);
+    // Makes the folder; false when it cannot be made.
+    bool Make();
     bool IsMade() const;
-    const std::wstring& path() const { return m_path; }
+    // The held folder, for opening what lies inside it; null until made.
+    HANDLE handle() const;
+    // The folder's path, checked now to name the held folder through no link; empty when it
+    // does not (or the folder is not made). What a call that takes only a path is given.
+    std::wstring CheckedPath() const;
 
     // Removes the folder with everything in it, through the held handle. Any thread may ask;
     // true when it went (or was never made). A file some program still holds open keeps it,
@@ -35,9 +43,14 @@ private:
     win::File m_folder;
 };
 
+// Where work folders are made: the machine's program-data folder; empty when the system cannot
+// say.
+std::wstring WorkFolderParent();
+
 // At start-up: removes every work folder an earlier run left behind when it died, by handle
-// and never through a link (a link of that name is removed as a link). Only names of the work
-// folders' form are touched.
-void RemoveLeftoverWorkFolders(const std::wstring& tempDir);
+// and never through a link. Only folders of the work folders' name form that carry the
+// descriptor a work folder is made with (rules::IsWorkFolderSecurity) are touched: one the
+// user made, or moved there, is left as it is.
+void RemoveLeftoverWorkFolders();
 
 }  // namespace update

@@ -99,6 +99,7 @@ using Icon = Unique<LinkedTraits<HICON, &::DestroyIcon>>;           // LoadImage
 using GlobalMemory = Unique<LinkedTraits<HGLOBAL, &::GlobalFree>>;  // GlobalAlloc blocks
 using MappedView = Unique<LinkedTraits<const void*, &::UnmapViewOfFile>>;  // MapViewOfFile's
 using RegKey = Unique<LinkedTraits<HKEY, &::RegCloseKey>>;                 // RegOpenKeyExW results
+using LocalMemory = Unique<LinkedTraits<HLOCAL, &::LocalFree>>;  // blocks the system LocalAllocs
 using InternetHandle = Unique<InternetTraits>;    // InternetOpenW and InternetOpenUrlW results
 using CertStore = Unique<CertStoreTraits>;        // CryptQueryObject's store
 using CryptMessage = Unique<CryptMessageTraits>;  // CryptQueryObject's message

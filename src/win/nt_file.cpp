@@ -63,6 +63,17 @@ EntryResult OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpe
     return ResultOf(result);
 }
 
+bool RemoveInFolder(HANDLE folder, const std::wstring& name)
+{
+    // FILE_DELETE_ON_CLOSE, which Windows XP has too: the name goes as the handle closes.
+    constexpr EntryOpen kRemove{DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE};
+    File file;
+    const EntryResult result = OpenInFolder(folder, name, kRemove, &file);
+    return result == EntryResult::Opened || result == EntryResult::Missing;
+}
+
 bool RenameInFolder(HANDLE file, HANDLE folder, const std::wstring& name)
 {
     const auto setInformation = Ntdll().NtSetInformationFile;

@@ -43,6 +43,10 @@ struct EntryOpen {
 EntryResult OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpen& mode,
                          File* opened, PSECURITY_DESCRIPTOR security = nullptr);
 
+// Removes the file `name` (a link as itself) inside the held folder `folder`; true when it went
+// or was not there.
+bool RemoveInFolder(HANDLE folder, const std::wstring& name);
+
 // Gives the open `file` the new name `name` inside `folder`, the folder it is in. False when
 // the name is taken or too long, or the system refuses.
 bool RenameInFolder(HANDLE file, HANDLE folder, const std::wstring& name);

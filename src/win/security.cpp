@@ -37,45 +37,26 @@ bool IsElevated()
            ::CheckTokenMembership(nullptr, admins.data(), &member) && member;
 }
 
-bool TokenUser(std::vector<unsigned char>* sid)
-{
-    const Handle token = OpenOwnToken();
-    DWORD size = 0;
-    if (!token) return false;
-    ::GetTokenInformation(token.get(), ::TokenUser, nullptr, 0, &size);
-    if (size == 0) return false;
-    std::vector<unsigned char> buffer(size);
-    if (!::GetTokenInformation(token.get(), ::TokenUser, buffer.data(), size, &size)) return false;
-    const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-    const DWORD length = ::GetLengthSid(user);
-    sid->assign(static_cast<unsigned char*>(user), static_cast<unsigned char*>(user) + length);
-    return ::IsValidSid(user) != FALSE;
-}
-
 bool AdminOnlyFolder::Build()
 {
     if (!WellKnownSid(WinBuiltinAdministratorsSid, &m_admins) ||
-        !WellKnownSid(WinLocalSystemSid, &m_system) || !TokenUser(&m_user))
+        !WellKnownSid(WinLocalSystemSid, &m_system))
         return false;
-    const struct {
-        std::vector<unsigned char>* sid;
-        ACCESS_MASK access;
-    } grants[] = {{&m_admins, kFullControl}, {&m_system, kFullControl}, {&m_user, kReadAndExecute}};
+    const std::vector<unsigned char>* grants[] = {&m_admins, &m_system};
     DWORD aclSize = sizeof(ACL);
-    for (const auto& grant : grants)
-        aclSize +=
-            sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + static_cast<DWORD>(grant.sid->size());
+    for (const auto* sid : grants)
+        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + static_cast<DWORD>(sid->size());
     m_acl.assign(aclSize, 0);
     auto* acl = reinterpret_cast<PACL>(m_acl.data());
     if (!::InitializeAcl(acl, aclSize, ACL_REVISION)) return false;
-    for (const auto& grant : grants)
-        if (!::AddAccessAllowedAceEx(acl, ACL_REVISION, kInheritedByAll, grant.access,
-                                     grant.sid->data()))
+    for (const auto* sid : grants)
+        if (!::AddAccessAllowedAceEx(acl, ACL_REVISION, kInheritedByAll, kFullControl,
+                                     const_cast<unsigned char*>(sid->data())))
             return false;
     return ::InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
            ::SetSecurityDescriptorOwner(&m_descriptor, m_admins.data(), FALSE) &&
            ::SetSecurityDescriptorDacl(&m_descriptor, TRUE, acl, FALSE) &&
-           // Protected: the user's allowances on %TEMP% are not inherited.
+           // Protected: nothing of the parent's allowances for users is inherited.
            ::SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 

@@ -8,20 +8,18 @@ namespace win {
 
 // What the protected descriptor grants.
 constexpr ACCESS_MASK kFullControl = FILE_ALL_ACCESS;
-constexpr ACCESS_MASK kReadAndExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
 constexpr BYTE kInheritedByAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 
 // True when the process's token is elevated, or holds Administrators as a group in effect
 // (an administrator without UAC, or a system where the token cannot say).
 bool IsElevated();
 
-// The user the process's token stands for, as a SID's bytes; false when the token cannot say.
-bool TokenUser(std::vector<unsigned char>* sid);
-
-// A folder no one but administrators can change: owner Administrators; full control for
-// Administrators and SYSTEM; read and execute for the token's user; nothing inherited from
-// the parent (protected DACL); every entry inherited by the sub-folders and files it will
-// hold. Pass get() as the security descriptor when the folder is created.
+// A folder no one but administrators can open: owner Administrators; full control for
+// Administrators and SYSTEM and nothing for anyone else, the user included (what runs there
+// runs elevated, and a copy made there must not let the user read what they could not read
+// before); nothing inherited from the parent (protected DACL); every entry inherited by the
+// sub-folders and files it will hold. Pass get() as the security descriptor when the folder
+// is created.
 class AdminOnlyFolder {
 public:
     AdminOnlyFolder() = default;
@@ -33,7 +31,7 @@ public:
     PSECURITY_DESCRIPTOR get() { return &m_descriptor; }
 
 private:
-    std::vector<unsigned char> m_admins, m_system, m_user, m_acl;
+    std::vector<unsigned char> m_admins, m_system, m_acl;
     SECURITY_DESCRIPTOR m_descriptor{};
 };
 

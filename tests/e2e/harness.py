@@ -108,7 +108,10 @@ def control_file(revision=6, drvname="KV-1000", download_url="http://127.0.0.1:9
 
 
 def runs_32bit_programs():
-    """False on machines whose kernel runs no 32-bit Linux programs, and so no 32-bit Wine."""
+    """False on machines whose kernel runs no 32-bit Linux programs, and so no 32-bit Wine
+    (MORVANE_NO_32BIT=1 takes that path on any machine)."""
+    if os.environ.get("MORVANE_NO_32BIT") == "1":
+        return False
     try:
         return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL).returncode == 0
@@ -243,36 +246,47 @@ def unescape_debugstr(text):
     return re.sub(r"\\(x[0-9a-fA-F]{2}|.)", one, text)
 
 
-# Morvane's work folder for one run's update, below the temporary folder.
+# Morvane's work folder for one run's update, below the Windows folder's Temp (never below the
+# user's TEMP): its Wine path, and its Unix path in a build's prefix (Scenario.work_parent).
 WORK_FOLDER = re.compile(r"Morvane-[0-9a-f]{32}")
+WORK_PARENT = "C:\\windows\\Temp"
 
 
-def work_folders(temp_dir):
-    """The work folders in a temporary folder."""
-    if not os.path.isdir(temp_dir):
+def work_parent(build):
+    return os.path.join(build.wine_home, "wineprefix", "drive_c", "windows", "temp")
+
+
+def work_folders(parent):
+    """The work folders in their parent folder (Scenario.work_parent)."""
+    if not os.path.isdir(parent):
         return []
-    return sorted(n for n in os.listdir(temp_dir) if WORK_FOLDER.fullmatch(n))
+    return sorted(n for n in os.listdir(parent) if WORK_FOLDER.fullmatch(n))
 
 
-def work_files(temp_dir):
-    """Every file inside the work folders of a temporary folder, relative to it."""
+def work_files(parent):
+    """Every file inside the work folders, relative to their parent."""
     found = []
-    for name in work_folders(temp_dir):
-        for folder, _, files in os.walk(os.path.join(temp_dir, name)):
-            found += [os.path.relpath(os.path.join(folder, f), temp_dir) for f in files]
+    for name in work_folders(parent):
+        for folder, _, files in os.walk(os.path.join(parent, name)):
+            found += [os.path.relpath(os.path.join(folder, f), parent) for f in files]
     return sorted(found)
 
 
-def in_work_folder(temp_dir, *parts):
-    """A pattern of the lower-case Wine path of a file inside a work folder of temp_dir."""
-    return re.compile(re.escape(wine_path(temp_dir).lower()) + r"\\morvane-[0-9a-f]{32}" +
+def in_work_folder(*parts):
+    """A pattern of the lower-case Wine path of a file inside a work folder."""
+    return re.compile(re.escape(WORK_PARENT.lower()) + r"\\morvane-[0-9a-f]{32}" +
                       "".join(re.escape("\\" + p.lower()) for p in parts))
 
 
-def work_folder_path(temp_dir, module):
+def work_wine_path(parent, path):
+    """The Wine path of `path`, a Unix path below the work folders' parent."""
+    return WORK_PARENT + "\\" + os.path.relpath(path, parent).replace("/", "\\")
+
+
+def work_folder_path(parent, module):
     """The Unix path of the work folder a started module (its Wine path) lies in."""
-    name = module.lower()[len(wine_path(temp_dir)) + 1:].split("\\")[0]
-    return os.path.join(temp_dir, "Morvane-" + name[len("morvane-"):])
+    name = module.lower()[len(WORK_PARENT) + 1:].split("\\")[0]
+    return os.path.join(parent, "Morvane-" + name[len("morvane-"):])
 
 
 def read_marker(path):
@@ -406,6 +420,12 @@ class Scenario:
         self.root = tempfile.mkdtemp(prefix="morvane-e2e-")
         self.app_dir = os.path.join(self.root, "app")
         self.temp_dir = os.path.join(self.root, "temp")
+        # Where the update works. A run killed on purpose leaves its folder there, and under
+        # Wine (which keeps no owner) the next start cannot tell it is Morvane's: a scenario
+        # begins without any.
+        self.work_parent = work_parent(self.build)
+        for name in work_folders(self.work_parent):
+            shutil.rmtree(os.path.join(self.work_parent, name), ignore_errors=True)
         self.www = os.path.join(self.root, "www")
         self.marker = os.path.join(self.root, "wizard-started.txt")
         os.makedirs(self.app_dir)

@@ -348,10 +348,19 @@ class Accessibility(DialogTest):
     name is its visible text, the failed view's reason line among them; the reason line comes
     right after the message in the order the dialog's children are read."""
 
+    def skipWithoutAccessibleObjects(self, report):
+        """In a prefix of 64-bit-only Wine 8 (a kernel that runs no 32-bit programs),
+        AccessibleObjectFromWindow answers E_NOINTERFACE in-process too, for every control.
+        Where 32-bit programs run, the same answer is a fault, and the test goes on to fail."""
+        if (not harness.runs_32bit_programs() and
+                all(hr == E_NOINTERFACE for hr, _ in report["name"].values())):
+            self.skipTest("64-bit-only Wine 8 makes no accessible objects, in-process or not")
+
     def test_names_are_the_visible_texts_and_the_reason_follows_the_message(self):
         french = UI_TEXTS["French"]
         state, report = host_report(self, str(DOWNLOADING), "French",
                                     {"MORVANE_HOST_FAILURE": str(LONGEST_CAUSE)})
+        self.skipWithoutAccessibleObjects(report)
         c = state["controls"]
         self.assertEqual((c[MESSAGE]["text"], c[REASON]["text"], c[REASON]["visible"]),
                          (french["DownloadError"], LONGEST_REASON, True))
@@ -370,6 +379,7 @@ class Accessibility(DialogTest):
 
     def test_progress_bar_exposes_its_value(self):
         _, report = host_report(self, str(DOWNLOADING), env={"MORVANE_HOST_PROGRESS": "250"})
+        self.skipWithoutAccessibleObjects(report)
         hr, value = report["value"][PROGRESS]
         if hr == 1 and value == "":
             # Wine 8's oleacc makes a plain client object for msctls_progress32, whose
@@ -377,6 +387,10 @@ class Accessibility(DialogTest):
             # the position as a percentage.
             self.skipTest("Wine 8 gives the progress bar no accessible value")
         self.assertEqual((hr, value), (0, "25%"))
+
+
+# AccessibleObjectFromWindow's answer where Wine makes no accessible object.
+E_NOINTERFACE = 0x80004002
 
 
 # The package size with the longest form: three digits and a unit ("1.14 GB").

@@ -141,7 +141,7 @@ class PlantedDll(ScenarioTest):
             offer(s, url=url)
         else:
             offer(s, url_prefix="slow/")
-        new_wizard = harness.in_work_folder(s.temp_dir, FOLDER, "KVWizard.exe")
+        new_wizard = harness.in_work_folder(FOLDER, "KVWizard.exe")
         with s.start(env=self.run_env()) as run:
             code, out = run.ui("state", harness.DIALOG_WAIT_MS, "click", YES)
             self.assertEqual(code, 0, out)

@@ -35,7 +35,7 @@ def noise_gif(path, frames=40, size="640x480"):
 class FlowTest(UpdateTest):
 
     def is_new_wizard(self, s, module):
-        return bool(harness.in_work_folder(s.temp_dir, FOLDER, "KVWizard.exe").fullmatch(
+        return bool(harness.in_work_folder(FOLDER, "KVWizard.exe").fullmatch(
             module.lower()))
 
     def assertUpdatedAndCleanedUp(self, s, run):
@@ -144,7 +144,7 @@ class Stall(FlowTest):
                     self.assertLess(took, STALL_LIMIT_S + STALL_MARGIN_S)
                     self.assertFailedLook(read_state(run, 5000))
                     self.assertEqual(len(package_requests(s)), attempt)
-                    self.assertEqual(harness.work_files(s.temp_dir), [],
+                    self.assertEqual(harness.work_files(s.work_parent), [],
                                      "a partial package was left")
                 self.assertEqual(drive(run, "click", NO)[0], 0)
                 run.finish()
@@ -193,7 +193,7 @@ class CancelAndClose(FlowTest):
         self.assertEqual(drive(run, "click", YES)[0], 0)
         def extracting():
             return any(os.path.isdir(os.path.join(s.temp_dir, w, FOLDER))
-                       for w in harness.work_folders(s.temp_dir))
+                       for w in harness.work_folders(s.work_parent))
         self.assertTrue(wait_for(extracting, timeout=180, interval=0.05),
                         "the package never began to extract")
         return []

@@ -107,7 +107,7 @@ class FullDisk(ScenarioTest):
                 if message != texts["MessageDownload"]:
                     break
             files = {f: os.path.getsize(os.path.join(s.temp_dir, f))
-                     for f in harness.work_files(s.temp_dir)}
+                     for f in harness.work_files(s.work_parent)}
             self.assertEqual(run.ui("click", NO)[0], 0)
             run.finish()
         self.assertWizardStartedOnceFromApp(run, s)

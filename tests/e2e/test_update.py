@@ -119,7 +119,7 @@ class UpdateTest(DialogTest):
 
     def new_wizard_start(self, s, temp_dir):
         """The marker's start of the wizard inside the extracted folder, once it has one."""
-        expected = harness.in_work_folder(temp_dir, FOLDER, "KVWizard.exe")
+        expected = harness.in_work_folder(FOLDER, "KVWizard.exe")
         found = []
 
         def started():
@@ -133,9 +133,10 @@ class UpdateTest(DialogTest):
         program ended after it and three more seconds, having removed the folder and the
         package and nothing else."""
         start = self.new_wizard_start(s, temp_dir)
-        extracted = os.path.join(harness.work_folder_path(temp_dir, start.module), FOLDER)
-        expected_cmd = '"%s" /PATH="%s"' % (wine_path(os.path.join(extracted, "KVWizard.exe")),
-                                           wine_path(s.app_dir))
+        extracted = os.path.join(harness.work_folder_path(s.work_parent, start.module), FOLDER)
+        expected_cmd = '"%s" /PATH="%s"' % (
+            harness.work_wine_path(s.work_parent, os.path.join(extracted, "KVWizard.exe")),
+            wine_path(s.app_dir))
         self.assertEqual(start.command_line.strip(), expected_cmd)
         # While the wizard runs: the package's own files stay as they came, missing ones were
         # copied from the application folder.
@@ -233,7 +234,7 @@ class Success(UpdateTest):
                 start = self.new_wizard_start(s, s.temp_dir)
                 self.assertTrue(start.command_line.strip().endswith(' /PATH="%s\\"' % root),
                                 start.command_line)
-                work = harness.work_folder_path(s.temp_dir, start.module)
+                work = harness.work_folder_path(s.work_parent, start.module)
                 with open(os.path.join(work, FOLDER, "res", "kavro.ini"), "rb") as f:
                     self.assertTrue(f.read(), "the res tree came from the drive's root")
                 run.finish(timeout=120)
@@ -289,10 +290,10 @@ class Failures(UpdateTest):
             self.assertFailedLook(state)
             self.assertEqual(len(package_requests(s)), before + 1, "Retry downloads again")
             # What the failed view leaves in the work folder, for Retry; it goes at the end.
-            run.work_files = [os.path.basename(f) for f in harness.work_files(s.temp_dir)]
+            run.work_files = [os.path.basename(f) for f in harness.work_files(s.work_parent)]
             self.assertEqual(drive(run, "click", NO)[0], 0)
             run.finish()
-        self.assertEqual(harness.work_folders(s.temp_dir), [], run.trail)
+        self.assertEqual(harness.work_folders(s.work_parent), [], run.trail)
         self.assertIn(why, run.trail)
         # A package made from the stub wizard records its own runs; only wizards count here.
         run.wizard_starts = [w for w in run.wizard_starts if not w.module.endswith(PACKAGE)]
@@ -381,7 +382,7 @@ class Failures(UpdateTest):
                     self.assertEqual(run.work_files, [PACKAGE],
                                      "the folder of a refused wizard goes")
                     self.assertFalse(any(w.module.lower().startswith(
-                        wine_path(s.temp_dir).lower()) for w in read_marker(s.marker)),
+                        harness.WORK_PARENT.lower()) for w in read_marker(s.marker)),
                         "a refused wizard never runs")
 
     def test_new_wizard_that_dies_while_loading_still_cleans_up_then_opens_the_local_one(self):

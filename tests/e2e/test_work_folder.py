@@ -23,7 +23,7 @@ import harness  # noqa: E402
 from harness import Scenario, control_file, read_marker, wait_for, wine_path  # noqa: E402
 from packages import sign  # noqa: E402
 from dialog_driver import CANCEL, MESSAGE, NO, PICTURE, YES, drive, read_state  # noqa: E402
-from test_update import FOLDER, PACKAGE, UpdateTest, offer  # noqa: E402
+from test_update import FOLDER, PACKAGE, UpdateTest, offer, package_requests  # noqa: E402
 
 WIZARD_REFUSED = "KVWizard.exe was not started: it does not carry the publisher's valid signature."
 
@@ -75,7 +75,7 @@ class ElevatedWork(UpdateTest):
     def assertUntouched(self, s, expected):
         """Nothing outside the work folder was written: the temporary folder holds what the
         attacker put there and nothing else, and no work folder stays after the run."""
-        self.assertEqual(harness.work_folders(s.temp_dir), [])
+        self.assertEqual(harness.work_folders(s.work_parent), [])
         listing = sorted(os.path.relpath(os.path.join(folder, f), s.temp_dir)
                          for folder, _, files in os.walk(s.temp_dir) for f in files)
         self.assertEqual(listing, sorted(expected))
@@ -89,7 +89,7 @@ class ElevatedWork(UpdateTest):
             with self.subTest(round=round_), Scenario(self.build) as s:
                 s.install()
                 offer(s, mode="window:500")
-                new_wizard = harness.in_work_folder(s.temp_dir, FOLDER, "KVWizard.exe")
+                new_wizard = harness.in_work_folder(FOLDER, "KVWizard.exe")
                 with Planter(s) as planter, s.start() as run:
                     self.assertEqual(drive(run, "click", YES)[0], 0)
                     self.assertTrue(wait_for(lambda: any(
@@ -100,9 +100,10 @@ class ElevatedWork(UpdateTest):
                 self.assertGreater(planter.remade, 0)
                 starts = [w for w in run.wizard_starts if new_wizard.fullmatch(w.module.lower())]
                 self.assertEqual(len(starts), 1, run.wizard_starts)
-                work = harness.work_folder_path(s.temp_dir, starts[0].module)
+                work = harness.work_folder_path(s.work_parent, starts[0].module)
                 self.assertEqual(starts[0].cwd.rstrip("\\").lower(),
-                                 wine_path(os.path.join(work, FOLDER)).lower(),
+                                 harness.work_wine_path(s.work_parent,
+                                                        os.path.join(work, FOLDER)).lower(),
                                  "the new wizard starts from its own folder")
                 self.assertUntouched(s, ["version.dll", os.path.join(FOLDER, "version.dll")])
 
@@ -123,7 +124,7 @@ class ElevatedWork(UpdateTest):
             with open(victim, "rb") as f:
                 self.assertEqual(f.read(), b"the user's own file")
             self.assertTrue(os.path.islink(os.path.join(s.temp_dir, PACKAGE)))
-            self.assertTrue(any(harness.in_work_folder(s.temp_dir, FOLDER, "KVWizard.exe")
+            self.assertTrue(any(harness.in_work_folder(FOLDER, "KVWizard.exe")
                                 .fullmatch(w.module.lower()) for w in run.wizard_starts),
                             run.trail)
 
@@ -206,7 +207,135 @@ class LocalWizard(UpdateTest):
                 self.assertEqual(drive(run, "close")[0], 0)
                 run.finish()
             self.assertEqual(run.wizard_starts, [])
-            self.assertEqual(harness.work_folders(s.temp_dir), [])
+            self.assertEqual(harness.work_folders(s.work_parent), [])
+
+
+class LinkOnTemp:
+    """A Unix link standing in for a junction on TEMP's path: the scenario's TEMP is the link,
+    which points at the real temporary folder until it is re-pointed elsewhere (Wine follows it
+    silently, as Windows follows a junction a user re-points). flip() makes it point elsewhere
+    over and over, until stopped, so it leads elsewhere at every moment of what it surrounds."""
+
+    def __init__(self, s, elsewhere):
+        self.path = os.path.join(s.root, "temp-link")
+        self.places = [s.temp_dir, elsewhere]
+        self.point(s.temp_dir)
+        self._stop = threading.Event()
+        self._thread = None
+
+    def point(self, target):
+        fresh = self.path + ".new"
+        if os.path.lexists(fresh):
+            os.remove(fresh)
+        os.symlink(target, fresh)
+        os.replace(fresh, self.path)
+
+    def _run(self):
+        i = 0
+        while not self._stop.is_set():
+            i += 1
+            self.point(self.places[i % 2])
+            self._stop.wait(0.005)
+
+    def flip(self):
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+        return self
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        if self._thread:
+            self._thread.join()
+
+
+def listing(folder):
+    """Every file below `folder` with its bytes."""
+    found = {}
+    for where, _, files in os.walk(folder):
+        for name in files:
+            with open(os.path.join(where, name), "rb") as f:
+                found[os.path.relpath(os.path.join(where, name), folder)] = f.read()
+    return found
+
+
+class RepointedTemp(UpdateTest):
+    """The user's TEMP is the user's to change, and a junction on its way can be re-pointed
+    while a folder below it is held. The elevated update works in a folder found without the
+    user's environment, so re-pointing TEMP's path, at any moment, moves nothing of it: no file
+    where the link leads is deleted, created, written, started or loaded, and the user always
+    gets a wizard."""
+
+    def victim(self, s):
+        """A folder the user may not write (it stands for system32), holding a file of the
+        package's name and a library of the name the wizard loads."""
+        folder = os.path.join(s.root, "system32")
+        os.makedirs(os.path.join(folder, FOLDER))
+        with open(os.path.join(folder, PACKAGE), "wb") as f:
+            f.write(b"a system file of the package's name")
+        shutil.copy(os.path.join(s.build.planted_dir, "version.dll"), folder)
+        shutil.copy(os.path.join(s.build.planted_dir, "version.dll"),
+                    os.path.join(folder, FOLDER))
+        return folder, listing(folder)
+
+    def assertVictimUntouched(self, folder, before):
+        self.assertEqual(listing(folder), before, "a file where TEMP's path now leads changed")
+        self.assertEqual(planted_loads(folder), [], "a library where TEMP now leads was loaded")
+
+    def assertNewWizardFromWorkFolder(self, run):
+        expected = harness.in_work_folder(FOLDER, "KVWizard.exe")
+        starts = [w for w in run.wizard_starts if expected.fullmatch(w.module.lower())]
+        self.assertEqual(len(starts), 1, run.wizard_starts)
+
+    def test_re_pointed_after_a_cut_download_before_no_deletes_nothing(self):
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s, url_prefix="cut90/")
+            folder, before = self.victim(s)
+            link = LinkOnTemp(s, folder)
+            with s.start(temp=wine_path(link.path)) as run:
+                self.assertFailedLook(self.click_and_wait(run, YES, "hidden", PICTURE))
+                self.assertIn("failure: download/cut", run.read_trail())
+                link.point(folder)
+                self.assertEqual(drive(run, "click", NO)[0], 0)
+                run.finish()
+            self.assertVictimUntouched(folder, before)
+            self.assertWizardStartedOnceFromApp(run, s)
+            self.assertEqual(harness.work_folders(s.work_parent), [])
+
+    def test_re_pointed_before_retry_and_during_its_download_creates_nothing(self):
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s, url_prefix="cut90/", mode="window:500", filler_bytes=2 * 1024 * 1024)
+            folder, before = self.victim(s)
+            link = LinkOnTemp(s, folder)
+            with s.start(temp=wine_path(link.path)) as run:
+                self.assertFailedLook(self.click_and_wait(run, YES, "hidden", PICTURE))
+                with link.flip():
+                    self.assertEqual(drive(run, "click", YES)[0], 0)
+                    self.assertTrue(wait_for(lambda: len(package_requests(s)) >= 2, timeout=60))
+                    run.finish()
+            self.assertEqual(run.exit_code, 0)
+            self.assertVictimUntouched(folder, before)
+            self.assertNewWizardFromWorkFolder(run)
+
+    def test_re_pointed_around_the_download_nothing_runs_or_loads_from_the_users_folder(self):
+        with Scenario(self.build) as s:
+            s.install()
+            offer(s, url_prefix="slow/", mode="window:500", filler_bytes=1024 * 1024)
+            folder, before = self.victim(s)
+            link = LinkOnTemp(s, folder)
+            with link.flip(), Planter(s), s.start(temp=wine_path(link.path)) as run:
+                self.assertEqual(drive(run, "click", YES)[0], 0)
+                run.finish()
+            self.assertEqual(run.exit_code, 0)
+            self.assertVictimUntouched(folder, before)
+            self.assertEqual(planted_loads(s.temp_dir), [], "a planted library was loaded")
+            self.assertNewWizardFromWorkFolder(run)
+            self.assertFalse(any(line.startswith("runner: refused") for line in run.trail),
+                             run.trail)
 
 
 if __name__ == "__main__":

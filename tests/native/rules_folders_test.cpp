@@ -120,3 +120,59 @@ TEST(FolderRules, ArgumentsAreQuotedTheWayArgvReadsThem)
     EXPECT_EQ(rules::PathArgument(L"E:\\"), L"/PATH=\"E:\\\\\"");
     EXPECT_EQ(rules::PathArgument(L"C:\\Kavro Setup"), L"/PATH=\"C:\\Kavro Setup\"");
 }
+
+// A leftover is Morvane's only with the descriptor a work folder is made with: owner
+// Administrators (which no program of the user can set), a protected DACL of exactly full
+// control for Administrators and then SYSTEM. Anything a user's folder can carry is not it,
+// nor is what Wine reads back for every folder (the user as owner, a DACL from mode bits).
+TEST(FolderRules, OnlyTheWorkFoldersOwnDescriptorMarksALeftoverAsOurs)
+{
+    using rules::Account;
+    const rules::AccessEntry admins{Account::Administrators, true, rules::kWorkFolderAccess,
+                                    rules::kWorkFolderInheritance};
+    const rules::AccessEntry system{Account::System, true, rules::kWorkFolderAccess,
+                                    rules::kWorkFolderInheritance};
+    const rules::FolderSecurity ours{Account::Administrators, true, true, {admins, system}};
+    EXPECT_TRUE(rules::IsWorkFolderSecurity(ours));
+
+    struct Case {
+        const char* what;
+        void (*change)(rules::FolderSecurity*);
+    } cases[] = {
+        {"owned by the user", [](rules::FolderSecurity* s) { s->owner = Account::Other; }},
+        {"owned by SYSTEM", [](rules::FolderSecurity* s) { s->owner = Account::System; }},
+        {"no DACL (everyone may do anything)",
+         [](rules::FolderSecurity* s) {
+             s->daclPresent = false;
+             s->entries.clear();
+         }},
+        {"inherits the parent's grants",
+         [](rules::FolderSecurity* s) { s->daclProtected = false; }},
+        {"grants the user too",
+         [](rules::FolderSecurity* s) {
+             s->entries.push_back({Account::Other, true, 0x001200A9u, 0x03});
+         }},
+        {"only one entry", [](rules::FolderSecurity* s) { s->entries.pop_back(); }},
+        {"entries swapped",
+         [](rules::FolderSecurity* s) { std::swap(s->entries[0], s->entries[1]); }},
+        {"a deny entry in their place",
+         [](rules::FolderSecurity* s) { s->entries[1].allows = false; }},
+        {"less than full control",
+         [](rules::FolderSecurity* s) { s->entries[0].mask = 0x001200A9u; }},
+        {"not inherited by files", [](rules::FolderSecurity* s) { s->entries[1].flags = 0x02; }},
+        {"SYSTEM replaced by someone else",
+         [](rules::FolderSecurity* s) { s->entries[1].account = Account::Other; }},
+        {"what Wine reads back",
+         [](rules::FolderSecurity* s) {
+             s->owner = Account::Other;
+             s->daclProtected = false;
+             s->entries = {{Account::System, true, rules::kWorkFolderAccess, 0x03},
+                           {Account::Other, true, rules::kWorkFolderAccess, 0x03}};
+         }},
+    };
+    for (const Case& c : cases) {
+        rules::FolderSecurity changed = ours;
+        c.change(&changed);
+        EXPECT_FALSE(rules::IsWorkFolderSecurity(changed)) << c.what;
+    }
+}

@@ -24,7 +24,7 @@ TEST_F(HttpSession, ProxyAskingForCredentialsIsRefusedWithoutAPrompt)
     const std::wstring name = ServeBytes(L"proxied.bin", PackageBytes(10000, 10));
     SystemProxy proxy(NetPort("refusing"));
     for (const std::wstring& url : {ServerUrl(name), HttpsUrl("https", name)}) {
-        sys::PackageDownload download(url, file);
+        sys::PackageDownload download(url, folder.get(), packageName);
         EXPECT_EQ(Run(download), sys::NetFault::ProxyAuth) << url;
         EXPECT_FALSE(Exists(file)) << url;
         std::vector<char> body;
@@ -42,7 +42,7 @@ TEST_F(HttpSession, ForwardingProxyCarriesHttpAndHttps)
     for (const std::wstring& url : {ServerUrl(name), HttpsUrl("https", name)}) {
         // A download never writes over a file that is there: the first one's goes first.
         ::DeleteFileW(file.c_str());
-        sys::PackageDownload download(url, file);
+        sys::PackageDownload download(url, folder.get(), packageName);
         ASSERT_EQ(Run(download), sys::NetFault::None) << url;
         EXPECT_EQ(ReadBytes(file), body);
         EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));

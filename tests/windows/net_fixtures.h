@@ -153,7 +153,14 @@ protected:
 
     static inline bool trusted = false;
     ScratchDir temp;
-    std::wstring file = temp / L"KVSetup.exe";
+    // The download works in a folder it is handed held, as the update's work folder is.
+    win::File folder{
+        ::CreateFileW(temp.path().c_str(),
+                      FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    const std::wstring packageName = L"KVSetup.exe";
+    std::wstring file = temp / packageName;
     std::vector<Progress> seen;
 };
 

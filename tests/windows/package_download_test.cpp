@@ -21,7 +21,7 @@ TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
 {
     const std::string body = PackageBytes(3 * 1024 * 1024, 1);
     const std::wstring name = ServeBytes(L"progress.bin", body);
-    sys::PackageDownload download(ServerUrl(L"slow/" + name), file);
+    sys::PackageDownload download(ServerUrl(L"slow/" + name), folder.get(), packageName);
     ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), body);
     ASSERT_GE(seen.size(), 3u) << "the bytes of a slow server arrive in steps";
@@ -45,7 +45,7 @@ TEST_F(PackageFetch, ProgressAdvancesToTheTotalAndTheStoredFileIsClosed)
 TEST_F(PackageFetch, StopEndsAnEndlessBodyThatGivesNoLength)
 {
     win::StopFlag stop;
-    sys::PackageDownload download(ServerUrl(L"endless/x.bin"), file);
+    sys::PackageDownload download(ServerUrl(L"endless/x.bin"), folder.get(), packageName);
     const sys::NetFault fault = download.Run(
         [&](unsigned long long received, unsigned long long total) {
             seen.emplace_back(received, total);
@@ -86,7 +86,7 @@ TEST_F(PackageFetch, SizeBoundsWhatIsTaken)
         sys::DownloadLimits limits;
         limits.expectedBytes = c.size;
         limits.maxBytes = limit;
-        sys::PackageDownload download(c.url, file, limits);
+        sys::PackageDownload download(c.url, folder.get(), packageName, limits);
         EXPECT_EQ(Run(download), c.outcome) << c.url << " " << c.size;
         const unsigned long long bound = c.size ? c.size : limit;
         for (const Progress& p : seen) EXPECT_LE(p.first, bound) << c.url;
@@ -106,7 +106,7 @@ TEST_F(PackageFetch, ResumeIsHeldToTheSize)
     const std::wstring name = ServeBytes(L"resume-sized.bin", body);
     sys::DownloadLimits limits;
     limits.expectedBytes = body.size();
-    sys::PackageDownload download(ServerUrl(L"cut90/" + name), file, limits);
+    sys::PackageDownload download(ServerUrl(L"cut90/" + name), folder.get(), packageName, limits);
     EXPECT_EQ(Run(download), sys::NetFault::Cut);
     ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), body);
@@ -125,7 +125,7 @@ TEST_F(PackageFetch, SilentOrStalledServerEndsAsStalled)
     limits.stallMs = 2000;
     const std::wstring name = ServeBytes(L"stalled.bin", PackageBytes(100000, 2));
     for (const std::wstring& url : {ServerUrl(L"stall/" + name), ServerUrl(L"silent/x.bin")}) {
-        sys::PackageDownload download(url, file, limits);
+        sys::PackageDownload download(url, folder.get(), packageName, limits);
         const DWORD start = ::GetTickCount();
         EXPECT_EQ(Run(download), sys::NetFault::Stalled) << url;
         const DWORD took = ::GetTickCount() - start;
@@ -138,7 +138,7 @@ TEST_F(PackageFetch, CutAttemptResumesWithARangeForTheRest)
 {
     const std::string body = PackageBytes(1000000, 3);
     const std::wstring name = ServeBytes(L"cut90.bin", body);
-    sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
+    sys::PackageDownload download(ServerUrl(L"cut90/" + name), folder.get(), packageName);
     EXPECT_EQ(Run(download), sys::NetFault::Cut);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), Progress(900000, body.size()));
@@ -156,7 +156,7 @@ TEST_F(PackageFetch, CutAttemptResumesWithARangeForTheRest)
 TEST_F(PackageFetch, ChangedFileComesWholeAfterACut)
 {
     const std::wstring name = ServeBytes(L"changed.bin", PackageBytes(500000, 4));
-    sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
+    sys::PackageDownload download(ServerUrl(L"cut90/" + name), folder.get(), packageName);
     EXPECT_EQ(Run(download), sys::NetFault::Cut);
     ::Sleep(20);  // a new modification time, so a new ETag
     const std::string changed = PackageBytes(500000, 5);
@@ -174,7 +174,7 @@ TEST_F(PackageFetch, ChangedFileComesWholeAfterACut)
 TEST_F(PackageFetch, ServerWithoutRangesStartsOver)
 {
     const std::wstring name = ServeBytes(L"norange.bin", PackageBytes(400000, 6));
-    sys::PackageDownload download(ServerUrl(L"cut/" + name), file);
+    sys::PackageDownload download(ServerUrl(L"cut/" + name), folder.get(), packageName);
     EXPECT_EQ(Run(download), sys::NetFault::Cut);
     EXPECT_FALSE(Exists(file)) << "nothing to resume is kept";
     const std::string before = ReadBytes(ServerLogPath());
@@ -188,7 +188,7 @@ TEST_F(PackageFetch, PartialFileGoesWithTheObjectAndIsNobodyElsesToWrite)
 {
     const std::wstring name = ServeBytes(L"partial.bin", PackageBytes(300000, 7));
     {
-        sys::PackageDownload download(ServerUrl(L"cut90/" + name), file);
+        sys::PackageDownload download(ServerUrl(L"cut90/" + name), folder.get(), packageName);
         EXPECT_EQ(Run(download), sys::NetFault::Cut);
         win::File writer(::CreateFileW(file.c_str(), GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -213,7 +213,7 @@ TEST_F(PackageFetch, RefusalsEndTheFetchWithTheirFaultAndLeaveNothing)
         {L"http://127.0.0.1:1/closed.bin", sys::NetFault::NoConnection},
     };
     for (const auto& c : cases) {
-        sys::PackageDownload download(c.first, file);
+        sys::PackageDownload download(c.first, folder.get(), packageName);
         EXPECT_EQ(Run(download), c.second) << c.first;
         EXPECT_FALSE(Exists(file)) << c.first;
     }
@@ -223,7 +223,7 @@ TEST_F(PackageFetch, HttpsFetchStoresTheWholeFile)
 {
     const std::string body = PackageBytes(700000, 9);
     const std::wstring name = ServeBytes(L"https.bin", body);
-    sys::PackageDownload download(HttpsUrl("https", name), file);
+    sys::PackageDownload download(HttpsUrl("https", name), folder.get(), packageName);
     ASSERT_EQ(Run(download), sys::NetFault::None);
     EXPECT_EQ(ReadBytes(file), body);
     EXPECT_EQ(seen.back(), Progress(body.size(), body.size()));
@@ -234,7 +234,7 @@ TEST_F(PackageFetch, PartialFileGoesWhenTheProcessIsKilled)
 {
     const std::wstring name = ServeBytes(L"killed.bin", PackageBytes(5000, 12));
     std::wstring command = L"\"" + FixturePath(L"download_host.exe") + L"\" " +
-                           ServerUrl(L"drip/" + name) + L" \"" + file + L"\"";
+                           ServerUrl(L"drip/" + name) + L" \"" + temp.path() + L"\" " + packageName;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};

@@ -165,12 +165,11 @@ std::vector<unsigned char> WellKnown(WELL_KNOWN_SID_TYPE type)
 }
 
 // Owner Administrators; a protected DACL of exactly: Administrators and SYSTEM full control,
-// the user read and execute, each inherited by folders and files.
+// each inherited by folders and files; nothing for the user.
 void ExpectAdminOnly(PSECURITY_DESCRIPTOR descriptor, const char* what)
 {
     std::vector<unsigned char> admins = WellKnown(WinBuiltinAdministratorsSid),
-                               system = WellKnown(WinLocalSystemSid), user;
-    ASSERT_TRUE(win::TokenUser(&user));
+                               system = WellKnown(WinLocalSystemSid);
     PSID owner = nullptr;
     BOOL defaulted = FALSE, present = FALSE;
     PACL dacl = nullptr;
@@ -183,20 +182,16 @@ void ExpectAdminOnly(PSECURITY_DESCRIPTOR descriptor, const char* what)
     EXPECT_TRUE(control & SE_DACL_PROTECTED) << what;
     ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) << what;
     ASSERT_TRUE(present && dacl) << what;
-    const struct {
-        std::vector<unsigned char>* sid;
-        ACCESS_MASK access;
-    } expected[] = {
-        {&admins, win::kFullControl}, {&system, win::kFullControl}, {&user, win::kReadAndExecute}};
-    ASSERT_EQ(dacl->AceCount, 3) << what;
-    for (DWORD i = 0; i < 3; ++i) {
+    std::vector<unsigned char>* expected[] = {&admins, &system};
+    ASSERT_EQ(dacl->AceCount, 2) << what;
+    for (DWORD i = 0; i < 2; ++i) {
         void* raw = nullptr;
         ASSERT_TRUE(::GetAce(dacl, i, &raw)) << what;
         const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
         EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << what << " " << i;
         EXPECT_EQ(ace->Header.AceFlags, win::kInheritedByAll) << what << " " << i;
-        EXPECT_EQ(ace->Mask, expected[i].access) << what << " " << i;
-        EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&ace->SidStart), expected[i].sid->data()))
+        EXPECT_EQ(ace->Mask, win::kFullControl) << what << " " << i;
+        EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&ace->SidStart), expected[i]->data()))
             << what << " " << i;
     }
 }

@@ -63,8 +63,8 @@ bool StartUnix(const std::string& command);
 // The SID of a well-known account or group; empty when the system cannot make it.
 std::vector<unsigned char> WellKnown(WELL_KNOWN_SID_TYPE type);
 // Asserts that `descriptor` is win::AdminOnlyFolder's: owner Administrators; a protected DACL
-// of exactly Administrators and SYSTEM full control and the user read and execute, each
-// inherited by folders and files.
+// of exactly Administrators and SYSTEM full control, each inherited by folders and files, and
+// nothing for the user.
 void ExpectAdminOnly(PSECURITY_DESCRIPTOR descriptor, const char* what);
 // Asserts that `folder`, made elevated, has that descriptor, as far as the system keeps it:
 // read back whole on Windows; under Wine, an ACL that grants Everyone nothing where a folder

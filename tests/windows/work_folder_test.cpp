@@ -13,6 +13,8 @@
 
 using testing_support::Exists;
 using testing_support::ReadBytes;
+using testing_support::RemoveTree;
+using testing_support::RunningOnWine;
 using testing_support::ScratchDir;
 using testing_support::UnixName;
 using testing_support::WriteBytes;
@@ -35,20 +37,50 @@ std::vector<std::wstring> Listing(const std::wstring& folder)
 
 std::wstring NameOf(const std::wstring& path) { return path.substr(path.rfind(L'\\') + 1); }
 
-// A fresh folder of an unguessable name, held so that nobody renames it or deletes it while the
-// update works in it, and removed whole, through its handle, at the end.
+std::wstring WindowsTemp()
+{
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows, length) + L"\\Temp";
+}
+
+// Sets an environment variable for the test's scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value) : m_name(name)
+    {
+        wchar_t old[32768];
+        const DWORD length = ::GetEnvironmentVariableW(name, old, 32768);
+        m_had = length > 0 && length < 32768;
+        if (m_had) m_old.assign(old, length);
+        ::SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedVariable() { ::SetEnvironmentVariableW(m_name, m_had ? m_old.c_str() : nullptr); }
+
+private:
+    const wchar_t* m_name;
+    bool m_had = false;
+    std::wstring m_old;
+};
+
+// A fresh folder of an unguessable name below the Windows folder's Temp, held so that nobody
+// renames it or deletes it while the update works in it, and removed whole, through its
+// handle, at the end.
 TEST(WorkFolder, IsMadeFreshHeldAndRemovedWhole)
 {
-    ScratchDir temp;
+    EXPECT_EQ(update::WorkFolderParent(), WindowsTemp());
     win::Shared<update::WorkFolder> work(new update::WorkFolder);
-    ASSERT_TRUE(work->Make(temp.path()));
-    const std::wstring path = work->path();
+    ASSERT_TRUE(work->Make());
+    const std::wstring path = work->CheckedPath();
     EXPECT_TRUE(rules::IsWorkFolderName(NameOf(path))) << path;
-    EXPECT_EQ(path, temp / NameOf(path));
+    EXPECT_EQ(path, WindowsTemp() + L"\\" + NameOf(path));
+    EXPECT_TRUE(Listing(path).empty()) << "fresh and empty";
+    EXPECT_TRUE(work->Make()) << "made once; a second Make keeps the first";
+    EXPECT_EQ(work->CheckedPath(), path);
 
     win::Shared<update::WorkFolder> second(new update::WorkFolder);
-    ASSERT_TRUE(second->Make(temp.path()));
-    EXPECT_NE(second->path(), path) << "each run has a folder of its own";
+    ASSERT_TRUE(second->Make());
+    EXPECT_NE(second->CheckedPath(), path) << "each run has a folder of its own";
     EXPECT_TRUE(second->Remove());
 
     // What the update puts inside goes with it, nested folders and read-only files too.
@@ -57,84 +89,93 @@ TEST(WorkFolder, IsMadeFreshHeldAndRemovedWhole)
     ASSERT_TRUE(WriteBytes(path + L"\\KVSetup.exe", "package"));
     ASSERT_TRUE(WriteBytes(path + L"\\KVNew\\res\\a.ini", "x"));
     // Held without delete sharing: it cannot be renamed away and another put in its place.
-    EXPECT_FALSE(::MoveFileW(path.c_str(), (temp / L"moved").c_str()));
+    EXPECT_FALSE(::MoveFileW(path.c_str(), (WindowsTemp() + L"\\moved").c_str()));
     EXPECT_FALSE(::RemoveDirectoryW(path.c_str()));
     EXPECT_TRUE(Exists(path));
 
     EXPECT_TRUE(work->Remove());
     EXPECT_FALSE(Exists(path));
+    EXPECT_EQ(work->CheckedPath(), L"") << "nothing held, no path";
     EXPECT_TRUE(work->Remove()) << "a second removal finds nothing to do";
-    EXPECT_TRUE(Listing(temp.path()).empty());
+}
+
+// The parent comes from the system, not from an environment the user may have written: an
+// elevated process takes TEMP (and could take SystemRoot) from HKCU\Environment.
+TEST(WorkFolder, ItsParentIsNeverTakenFromTheEnvironment)
+{
+    ScratchDir users;
+    ScopedVariable temp(L"TEMP", users.path()), tmp(L"TMP", users.path()),
+        root(L"SystemRoot", users.path()), windir(L"windir", users.path());
+    win::Shared<update::WorkFolder> work(new update::WorkFolder);
+    ASSERT_TRUE(work->Make());
+    EXPECT_EQ(work->CheckedPath().rfind(WindowsTemp() + L"\\", 0), 0u) << work->CheckedPath();
+    EXPECT_TRUE(Listing(users.path()).empty());
+    EXPECT_TRUE(work->Remove());
 }
 
 // Elevated, the folder is the administrators' alone: owner Administrators, a protected DACL
-// (nothing of the user's rights on the temporary folder inherited) granting full control to
-// Administrators and SYSTEM and read and execute to the user, inherited by all it holds.
-TEST(WorkFolder, ElevatedOnlyAdministratorsMayWriteIt)
+// granting full control to Administrators and SYSTEM and nothing to anyone else, the user
+// included, inherited by all it holds.
+TEST(WorkFolder, ElevatedOnlyAdministratorsMayOpenIt)
 {
     ASSERT_TRUE(win::IsElevated()) << "Wine runs programs as an administrator";
-    ScratchDir temp;
+    ScratchDir plain;
     win::Shared<update::WorkFolder> work(new update::WorkFolder);
-    ASSERT_TRUE(work->Make(temp.path()));
-    testing_support::ExpectAdminOnlyFolder(work->path(), temp / L"plain");
+    ASSERT_TRUE(work->Make());
+    testing_support::ExpectAdminOnlyFolder(work->CheckedPath(), plain / L"plain");
     EXPECT_TRUE(work->Remove());
 }
 
-// Made, never opened: whatever waits in the temporary folder is never the work folder.
-TEST(WorkFolder, IsNeverWhatWasThereBefore)
+// At start-up, what a run that died left goes: only folders of the work folder's form that
+// carry the work folder's own descriptor, by handle, never through a link. A folder the user
+// made there (or moved there) is kept, whatever it holds.
+TEST(WorkFolder, OnlyLeftoversMorvaneMadeAreRemovedAtTheNextStart)
 {
-    ScratchDir temp;
-    ASSERT_TRUE(WriteBytes(temp / L"KVNew", "a file of a name the update once used"));
-    win::Shared<update::WorkFolder> work(new update::WorkFolder);
-    ASSERT_TRUE(work->Make(temp.path()));
-    EXPECT_TRUE(Listing(work->path()).empty()) << "fresh and empty";
-    const std::wstring first = work->path();
-    EXPECT_TRUE(work->Make(temp.path())) << "made once; a second Make keeps the first";
-    EXPECT_EQ(work->path(), first);
-    EXPECT_TRUE(work->Remove());
-    EXPECT_EQ(ReadBytes(temp / L"KVNew"), "a file of a name the update once used");
-
-    win::Shared<update::WorkFolder> nowhere(new update::WorkFolder);
-    EXPECT_FALSE(nowhere->Make(temp / L"missing"));
-    EXPECT_FALSE(nowhere->Make(temp / L"KVNew")) << "a file is no temporary folder";
-    EXPECT_TRUE(nowhere->Remove());
-}
-
-// At start-up, what a run that died left goes: only folders of the work folder's form, by
-// handle, never through a link.
-TEST(WorkFolder, LeftoversOfARunThatDiedAreRemovedAtTheNextStart)
-{
-    ScratchDir temp;
-    const std::wstring leftover = temp / L"Morvane-00112233445566778899aabbccddeeff";
-    ASSERT_TRUE(::CreateDirectoryW(leftover.c_str(), nullptr));
+    const std::wstring parent = WindowsTemp();
+    win::AdminOnlyFolder security;
+    ASSERT_TRUE(security.Build());
+    SECURITY_ATTRIBUTES ours{sizeof ours, security.get(), FALSE};
+    const std::wstring leftover = parent + L"\\Morvane-00112233445566778899aabbccddeeff";
+    RemoveTree(leftover);
+    ASSERT_TRUE(::CreateDirectoryW(leftover.c_str(), &ours));
     ASSERT_TRUE(::CreateDirectoryW((leftover + L"\\KVNew").c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(leftover + L"\\KVNew\\KVWizard.exe", "x"));
-    ASSERT_TRUE(WriteBytes(leftover + L"\\KVSetup.exe", "x"));
-    const std::wstring others[] = {temp / L"Morvane-0011", temp / L"Morvane-backup",
-                                   temp / L"KVNew"};
+    // The user's own folders: one of the work folders' name form (made without the
+    // descriptor, as a program of the user's makes it), and others.
+    const std::wstring others[] = {parent + L"\\Morvane-0123456789abcdef0123456789abcdef",
+                                   parent + L"\\Morvane-0011", parent + L"\\Morvane-backup"};
     for (const std::wstring& other : others) {
+        RemoveTree(other);
         ASSERT_TRUE(::CreateDirectoryW(other.c_str(), nullptr));
         ASSERT_TRUE(WriteBytes(other + L"\\keep.txt", "mine"));
     }
-    // A link of the work folders' form to a folder of the user's: at most the link goes.
+    // A link of the work folders' form to a folder of the user's: its target is never touched.
     ScratchDir target;
     ASSERT_TRUE(WriteBytes(target / L"keep.txt", "mine"));
-    const std::wstring link = temp / L"Morvane-ffeeddccbbaa99887766554433221100";
-    ASSERT_TRUE(testing_support::StartUnix("/bin/ln -sT \"" + UnixName(target.path()) + "\" \"" +
+    const std::wstring link = parent + L"\\Morvane-ffeeddccbbaa99887766554433221100";
+    ASSERT_TRUE(testing_support::StartUnix("/bin/ln -sfT \"" + UnixName(target.path()) + "\" \"" +
                                            UnixName(link) + "\""));
     for (int i = 0; i < 100 && !Exists(link); ++i) ::Sleep(50);
     ASSERT_TRUE(Exists(link));
-
     // The running update's own folder is held: it stays.
     win::Shared<update::WorkFolder> running(new update::WorkFolder);
-    ASSERT_TRUE(running->Make(temp.path()));
+    ASSERT_TRUE(running->Make());
 
-    update::RemoveLeftoverWorkFolders(temp.path());
-    EXPECT_FALSE(Exists(leftover));
+    update::RemoveLeftoverWorkFolders();
     for (const std::wstring& other : others) EXPECT_EQ(ReadBytes(other + L"\\keep.txt"), "mine");
     EXPECT_EQ(ReadBytes(target / L"keep.txt"), "mine");
-    EXPECT_TRUE(Exists(running->path()));
+    EXPECT_TRUE(Exists(running->CheckedPath()));
+    if (RunningOnWine()) {
+        // Wine keeps no owner (every file reads back as the user's), so the rule cannot tell
+        // Morvane's folder from the user's here, and keeps it: on Windows it goes.
+        EXPECT_EQ(ReadBytes(leftover + L"\\KVNew\\KVWizard.exe"), "x");
+    } else {
+        EXPECT_FALSE(Exists(leftover));
+    }
     EXPECT_TRUE(running->Remove());
+    for (const std::wstring& other : others) RemoveTree(other);
+    RemoveTree(leftover);
+    testing_support::StartUnix("/bin/rm -f \"" + UnixName(link) + "\"");
 }
 
 }  // namespace
