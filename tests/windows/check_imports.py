@@ -16,42 +16,48 @@ import struct
 import sys
 
 ALLOWED = {
-    "advapi32.dll": """AddAccessAllowedAceEx CheckTokenMembership CreateWellKnownSid GetLengthSid
-        GetTokenInformation InitializeAcl InitializeSecurityDescriptor IsValidSid OpenProcessToken
-        RegCloseKey RegOpenKeyExW RegQueryValueExW SetSecurityDescriptorControl
-        SetSecurityDescriptorDacl SetSecurityDescriptorOwner SystemFunction036""",
+    "advapi32.dll": """AddAccessAllowedAceEx CheckTokenMembership CreateWellKnownSid GetAce
+        GetLengthSid GetSecurityDescriptorControl GetSecurityInfo GetTokenInformation
+        InitializeAcl InitializeSecurityDescriptor IsValidSid IsWellKnownSid
+        OpenProcessToken RegCloseKey RegOpenKeyExW RegQueryValueExW
+        SetSecurityDescriptorControl SetSecurityDescriptorDacl
+        SetSecurityDescriptorOwner SystemFunction036""",
     "gdi32.dll": """BitBlt CreateCompatibleBitmap CreateCompatibleDC CreateFontW CreateSolidBrush
         DeleteDC DeleteObject GetDeviceCaps GetObjectW SelectObject""",
-    "kernel32.dll": """CloseHandle CreateEventW CreateFileMappingW CreateFileW CreateProcessW
-        CreateSemaphoreW DeleteCriticalSection DeleteFileW EnterCriticalSection FindClose
-        FindFirstFileW FindNextFileW FreeEnvironmentStringsW FreeLibrary GetCurrentProcess
-        GetCurrentProcessId GetCurrentThreadId GetEnvironmentStringsW GetEnvironmentVariableW
+    "kernel32.dll": """__C_specific_handler CloseHandle CreateEventW CreateFileMappingW CreateFileW
+        CreateProcessW CreateSemaphoreW DeleteCriticalSection DeleteFileW
+        DuplicateHandle EnterCriticalSection FindClose FindFirstFileW FindNextFileW
+        FreeEnvironmentStringsW FreeLibrary GetCurrentProcess GetCurrentProcessId
+        GetCurrentThreadId GetEnvironmentStringsW GetEnvironmentVariableW
         GetExitCodeProcess GetFileAttributesW GetFileInformationByHandle GetFileSizeEx
         GetLastError GetModuleFileNameW GetModuleHandleA GetModuleHandleW
-        GetPrivateProfileStringW GetProcAddress GetStartupInfoW GetSystemDirectoryW GetTickCount
-        GetUserDefaultLCID GetVersionExW GlobalAlloc GlobalFree GlobalLock GlobalUnlock
-        InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExW
-        MapViewOfFile MulDiv OpenProcess OutputDebugStringW QueryDosDeviceW QueueUserWorkItem
-        ReadFile ReleaseSemaphore ResetEvent ResumeThread SetEndOfFile SetEvent SetFilePointer
-        SetFilePointerEx SetLastError SetUnhandledExceptionFilter Sleep TerminateProcess
-        TerminateThread TlsAlloc TlsFree TlsGetValue TlsSetValue UnmapViewOfFile
-        VirtualProtect VirtualQuery WaitForMultipleObjects WaitForSingleObject WriteFile
-        RaiseException RtlAddFunctionTable RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx
-        RtlVirtualUnwind __C_specific_handler""",
-    "msvcrt.dll": """__C_specific_handler __iob_func _commode _fmode _wcmdln __p__commode __p__fmode __p__wcmdln
-        __set_app_type __setusermatherr __wgetmainargs __winitenv _amsg_exit _beginthreadex
-        _cexit _initterm _iob _onexit abort calloc exit fprintf free fwrite malloc memchr memcmp
-        memcpy memmove memset realloc signal strcmp strlen strncmp vfprintf wcslen""",
+        GetPrivateProfileStringW GetProcAddress GetStartupInfoW GetSystemDirectoryW
+        GetSystemWindowsDirectoryW GetTickCount GetUserDefaultLCID GetVersionExW
+        GlobalAlloc GlobalFree GlobalLock GlobalUnlock InitializeCriticalSection
+        LeaveCriticalSection LoadLibraryA LoadLibraryExW LocalFree MapViewOfFile MulDiv
+        OpenProcess OutputDebugStringW QueryDosDeviceW QueueUserWorkItem RaiseException
+        ReadFile ReleaseSemaphore ResetEvent ResumeThread RtlAddFunctionTable
+        RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind
+        SetEndOfFile SetEvent SetFilePointer SetFilePointerEx SetLastError
+        SetUnhandledExceptionFilter Sleep TerminateProcess TerminateThread TlsAlloc
+        TlsFree TlsGetValue TlsSetValue UnmapViewOfFile VirtualProtect VirtualQuery
+        WaitForMultipleObjects WaitForSingleObject WriteFile""",
+    "msvcrt.dll": """abort _amsg_exit _beginthreadex __C_specific_handler calloc _cexit _commode exit
+        _fmode fprintf free fwrite _initterm _iob __iob_func malloc memchr memcmp memcpy
+        memmove memset _onexit __p__commode __p__fmode __p__wcmdln realloc
+        __set_app_type __setusermatherr signal strcmp strlen strncmp vfprintf _wcmdln
+        wcslen __wgetmainargs __winitenv""",
     "ole32.dll": "CoCreateInstance CoInitializeEx CoUninitialize CreateStreamOnHGlobal",
-    "shlwapi.dll": """PathFileExistsW PathIsDirectoryW PathIsURLW PathRemoveFileSpecW
-        PathSkipRootW StrFormatByteSizeW StrToIntW""",
-    "user32.dll": """BeginPaint CallWindowProcW DefWindowProcW DestroyIcon DialogBoxParamW
-        DrawIcon EnableWindow EndDialog EndPaint EnumWindows FillRect GetClientRect GetDC
+    "shlwapi.dll": """PathFileExistsW PathIsDirectoryW PathIsURLW PathRemoveFileSpecW PathSkipRootW
+        StrFormatByteSizeW StrToIntW""",
+    "user32.dll": """BeginPaint CallWindowProcW DefWindowProcW DestroyIcon DialogBoxParamW DrawIcon
+        EnableWindow EndDialog EndPaint EnumWindows FillRect GetClientRect GetDC
         GetDlgCtrlID GetDlgItem GetPropW GetSysColor GetSystemMetrics GetWindowLongPtrW
-        GetWindowLongW GetWindowRect GetWindowThreadProcessId InvalidateRect IsIconic IsWindow
-        IsWindowEnabled LoadImageW MapDialogRect MsgWaitForMultipleObjects NotifyWinEvent
-        PeekMessageW PostMessageW ReleaseDC RemovePropW SendMessageTimeoutW SendMessageW SetPropW
-        SetWindowLongPtrW SetWindowLongW SetWindowPos SetWindowTextW ShowWindow""",
+        GetWindowLongW GetWindowRect GetWindowThreadProcessId InvalidateRect IsIconic
+        IsWindow IsWindowEnabled LoadImageW MapDialogRect MsgWaitForMultipleObjects
+        NotifyWinEvent PeekMessageW PostMessageW ReleaseDC RemovePropW
+        SendMessageTimeoutW SendMessageW SetPropW SetWindowLongPtrW SetWindowLongW
+        SetWindowPos SetWindowTextW ShowWindow""",
 }
 ALLOWED = {dll: set(names.split()) for dll, names in ALLOWED.items()}
 
