@@ -76,8 +76,8 @@ void Hash(Sha256* hash, const std::string& bytes)
     hash->Update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
-// Copies one source file into the package, hashing as it goes. 0 when it cannot be read or
-// its size is not what the table promised.
+// Copies one source file into the package, hashing as it goes. A fault naming the file when
+// it cannot be read or its size is not what the table promised; no fault otherwise.
 PackFault StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
                      std::vector<char>* buffer)
 {
