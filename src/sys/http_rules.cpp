@@ -40,9 +40,10 @@ bool IsRedirectStatus(unsigned long status)
 
 bool ParseCount(const std::wstring& text, unsigned long long* value)
 {
-    // Nineteen nines at the most: a count near 2^64 is refused rather than wrapped, and so
+    // Nineteen digits at the most: a count near 2^64 is refused rather than wrapped, and so
     // are sums such as a range's last byte plus one.
-    return rules::ParseDecimal(text.data(), text.size(), 9999999999999999999ull, value);
+    return text.size() <= 19 &&
+           rules::ParseDecimal(text.data(), text.size(), 9999999999999999999ull, value);
 }
 
 bool ParseContentRange(const std::wstring& range, unsigned long long first,
