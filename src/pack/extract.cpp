@@ -56,8 +56,8 @@ bool MarkForDeletion(HANDLE handle)
 {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                        sizeof disposition) != 0;
+    return win::Kernel32().SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                                      sizeof disposition) != 0;
 }
 
 // A temporary name no payload entry can have: payload names never look like short aliases.

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Fails when a program imports a function that Windows XP lacks.
+"""Fails when a program that runs on the user's machine (Morvane.exe, and the package's
+extractor it runs) imports a function that Windows XP lacks.
 
 An import the loader cannot find stops the program before its first line with a loader error,
 so a system the settings turn away would never see the "not supported" view. Every call newer
@@ -7,7 +8,7 @@ than Windows XP is bound at run time through win/syslib's table instead.
 
 Usage: check_imports.py PROGRAM.exe...
 
-The list below is what Morvane imports today, each checked against Windows XP (SP3 for 32-bit,
+The list below is what these programs import today, each checked against Windows XP (SP3 for 32-bit,
 the x64 edition for 64-bit). A new import goes in only once it is known to be exported there;
 anything newer is bound through the table, with what happens where it is missing.
 """
@@ -27,21 +28,22 @@ ALLOWED = {
     "kernel32.dll": """__C_specific_handler CloseHandle CreateEventW CreateFileMappingW CreateFileW
         CreateProcessW CreateSemaphoreW DeleteCriticalSection DeleteFileW
         DuplicateHandle EnterCriticalSection FindClose FindFirstFileW FindNextFileW
-        FreeEnvironmentStringsW FreeLibrary GetCurrentProcess GetCurrentProcessId
-        GetCurrentThreadId GetEnvironmentStringsW GetEnvironmentVariableW
-        GetExitCodeProcess GetFileAttributesW GetFileInformationByHandle GetFileSizeEx
-        GetLastError GetModuleFileNameW GetModuleHandleA GetModuleHandleW
-        GetPrivateProfileStringW GetProcAddress GetStartupInfoW GetSystemDirectoryW
-        GetSystemWindowsDirectoryW GetTickCount GetUserDefaultLCID GetVersionExW
-        GlobalAlloc GlobalFree GlobalLock GlobalUnlock InitializeCriticalSection
-        LeaveCriticalSection LoadLibraryA LoadLibraryExW LocalFree MapViewOfFile MulDiv
+        FindResourceW FreeEnvironmentStringsW FreeLibrary GetCurrentProcess
+        GetCurrentProcessId GetCurrentThreadId GetEnvironmentStringsW
+        GetEnvironmentVariableW GetExitCodeProcess GetFileAttributesW
+        GetFileInformationByHandle GetFileSizeEx GetLastError GetModuleFileNameW
+        GetModuleHandleA GetModuleHandleW GetPrivateProfileStringW GetProcAddress
+        GetStartupInfoW GetSystemDirectoryW GetSystemWindowsDirectoryW GetTickCount
+        GetUserDefaultLCID GetVersionExW GlobalAlloc GlobalFree GlobalLock GlobalUnlock
+        InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExW
+        LoadResource LocalFree LockResource MapViewOfFile MulDiv MultiByteToWideChar
         OpenProcess OutputDebugStringW QueryDosDeviceW QueueUserWorkItem RaiseException
         ReadFile ReleaseSemaphore ResetEvent ResumeThread RtlAddFunctionTable
         RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind
         SetEndOfFile SetEvent SetFilePointer SetFilePointerEx SetLastError
-        SetUnhandledExceptionFilter Sleep TerminateProcess TerminateThread TlsAlloc
-        TlsFree TlsGetValue TlsSetValue UnmapViewOfFile VirtualProtect VirtualQuery
-        WaitForMultipleObjects WaitForSingleObject WriteFile""",
+        SetUnhandledExceptionFilter SizeofResource Sleep TerminateProcess
+        TerminateThread TlsAlloc TlsFree TlsGetValue TlsSetValue UnmapViewOfFile
+        VirtualProtect VirtualQuery WaitForMultipleObjects WaitForSingleObject WriteFile""",
     "msvcrt.dll": """abort _amsg_exit _beginthreadex __C_specific_handler calloc _cexit _commode exit
         _fmode fprintf free fwrite _initterm _iob __iob_func malloc memchr memcmp memcpy
         memmove memset _onexit __p__commode __p__fmode __p__wcmdln realloc
