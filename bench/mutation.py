@@ -46,7 +46,7 @@ REST = [
     "src/picture/frame_budget.cpp",
     "src/ui/dialog_states.cpp",
     "src/ui/title_format.cpp",
-    "src/settings/layout.cpp",
+    "src/settings/values.cpp",
     "src/rules/failure.cpp",
 ]
 THRESHOLD = {"elevated": 0.90, "rest": 0.75}

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/windows/picture_ex_test_access.h"
+#include "../tests/support/picture_ex_test_access.h"
 #include "gif_bench_file.h"
 #include "picture/picture_ex.h"
 

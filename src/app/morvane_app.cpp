@@ -13,7 +13,7 @@
 #include "win/com.h"
 #include "win/syslib.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace app {
 
@@ -21,7 +21,8 @@ namespace {
 
 std::wstring VersionText(unsigned major, unsigned minor, unsigned servicePack)
 {
-    return win::Decimal(major) + L"." + win::Decimal(minor) + L" SP" + win::Decimal(servicePack);
+    return rules::Decimal(major) + L"." + rules::Decimal(minor) + L" SP" +
+           rules::Decimal(servicePack);
 }
 
 // One start-up step's outcome on the trail; passes on whether it succeeded.
@@ -44,6 +45,9 @@ void RegisterCommonControls()
 int CMorvaneApp::InitInstance()
 {
     m_networkDeadline = win::Deadline(kNetworkBudgetMs);
+    // Most of the local wizard's check is loading the trust libraries: that starts now, beside
+    // the instance guard and the settings, and the check proper once the folders are known.
+    sys::WarmPackageCheck();
     if (IsAnotherInstanceRunning()) {
         win::Trail(L"another copy runs: ending at once");
         return 0;
@@ -53,6 +57,9 @@ int CMorvaneApp::InitInstance()
     // The folders come before the probe: they say where kavro.ini is, and an administrator who
     // turned update checks off there wants no request at all, the probe included.
     const bool foldersRead = Step(L"folders and language", InitFoldersAndLanguage());
+    // The wizard is judged on a pool thread from here on: the check reads only the wizard's
+    // file, and the decision waits for its verdict only when it starts the wizard.
+    if (foldersRead) m_wizardCheck.emplace(m_values.installation.localWizard);
     if (foldersRead && UpdateChecksTurnedOff()) {
         win::Trail(L"decision: local wizard, update checks turned off in kavro.ini");
         LaunchLocalWizard();
@@ -77,6 +84,9 @@ int CMorvaneApp::InitInstance()
         app::Decision::ShowDialog) {
         win::Trail(m_values.osSupported ? L"decision: ask about the update"
                                         : L"decision: show that the system is not supported");
+        // Nobody waits for the early check now: the dialog's choices start the wizard through
+        // the flow, which judges it then. The pool thread lets the file go when it is done.
+        m_wizardCheck.reset();
         ShowDialog(ui::STATE_ASK);
     } else {
         win::Trail(m_bConnected ? L"decision: local wizard, no newer revision offered"
@@ -109,7 +119,10 @@ int CMorvaneApp::IsOsSupported()
 
 int CMorvaneApp::LaunchLocalWizard()
 {
-    if (sys::StartLocalWizard(m_values.installation.localWizard)) return 1;
+    const bool started = m_wizardCheck ? m_wizardCheck->Start()
+                                       : sys::StartLocalWizard(m_values.installation.localWizard);
+    m_wizardCheck.reset();
+    if (started) return 1;
     // Nothing was started: the user is told why rather than left with nothing. With update
     // checks turned off the texts were not read yet; without them (a settings file missing)
     // there is nothing to tell it with.

@@ -1,9 +1,11 @@
 // The application object: the start-up steps, the values they make and the start-up decision.
 #pragma once
+#include <optional>
 #include <string>
 
 #include "rules/control_signature.h"
 #include "settings/values.h"
+#include "sys/local_wizard.h"
 #include "sys/server_probe.h"
 #include "ui/dialog_states.h"
 
@@ -48,6 +50,9 @@ private:
     static const unsigned long kNetworkBudgetMs = 10000;
     win::Deadline m_networkDeadline{kNetworkBudgetMs};
     std::wstring m_strUiStrings;  // the language's uistrings file, once ReadUiStrings found it
+    // The local wizard's check, begun as soon as the folders say where the wizard is, so that
+    // it runs while the network is awaited; LaunchLocalWizard waits for its verdict.
+    std::optional<sys::LocalWizardCheck> m_wizardCheck;
     void ShowDialog(ui::State opening);
 };
 

@@ -1,5 +1,7 @@
 #include "app/rollout_rules.h"
 
+#include "rules/wstr.h"
+
 namespace app {
 namespace {
 
@@ -49,33 +51,16 @@ std::uint64_t Mix(std::uint64_t x)
     return x;
 }
 
-// GUIDs are written in either case in the registry's history; the bucket must not change with
-// that.
-std::wstring UpperAscii(const std::wstring& text)
-{
-    std::wstring upper = text;
-    for (wchar_t& c : upper)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    return upper;
-}
-
 }  // namespace
 
 RolloutPercent ParseRollout(bool present, const std::wstring& value)
 {
     RolloutPercent result;
     if (!present) return result;
-    unsigned number = 0;
-    bool ok = !value.empty() && value.size() <= 3;
-    for (wchar_t c : value) {
-        if (!ok) break;
-        if (c < L'0' || c > L'9')
-            ok = false;
-        else
-            number = number * 10 + static_cast<unsigned>(c - L'0');
-    }
-    if (!ok || number > 100) return RolloutPercent{0, false};
-    result.percent = number;
+    unsigned long long number = 0;
+    if (!rules::ParseRolloutPercent(value.data(), value.size(), &number))
+        return RolloutPercent{0, false};
+    result.percent = static_cast<unsigned>(number);
     return result;
 }
 
@@ -84,7 +69,9 @@ unsigned RolloutBucket(const std::wstring& machineId, const std::wstring& sectio
 {
     if (machineId.empty()) return kLastBucket;
     Fnv hash;
-    hash.Text(UpperAscii(machineId));
+    // GUIDs are written in either case in the registry's history; the bucket must not change
+    // with that.
+    hash.Text(rules::AsciiUpper(machineId));
     hash.Text(section);
     const auto bits = static_cast<std::uint32_t>(revision);
     for (int shift = 0; shift < 32; shift += 8)

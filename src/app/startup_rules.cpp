@@ -1,5 +1,7 @@
 #include "app/startup_rules.h"
 
+#include "rules/wstr.h"
+
 namespace app {
 
 namespace {
@@ -99,22 +101,14 @@ bool IsUpdateOffered(const std::wstring& downloadUrl, const std::wstring& exePat
 
 bool TurnsUpdateChecksOff(const std::wstring& value)
 {
-    std::wstring lower = value;
-    for (wchar_t& c : lower)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    const std::wstring lower = rules::AsciiLower(value);
     return lower == L"0" || lower == L"off" || lower == L"no" || lower == L"false";
 }
 
 bool ParseByteCount(const std::wstring& text, std::uint64_t limit, std::uint64_t* bytes)
 {
-    // 19 digits never overflow 64 bits.
-    if (text.empty() || text.size() > 19) return false;
-    std::uint64_t value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') return false;
-        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
-    }
-    if (value == 0 || value > limit) return false;
+    unsigned long long value = 0;
+    if (!rules::ParseDecimal(text.data(), text.size(), limit, &value) || value == 0) return false;
     *bytes = value;
     return true;
 }

@@ -18,7 +18,7 @@
 #include "sys/offer_signature.h"
 #include "sys/trust_rules.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace app {
 
@@ -44,7 +44,7 @@ bool HasKey(const app::IniText& control, const std::wstring& section, const wcha
 void ReadMirrors(const app::IniText& control, const std::wstring& section, settings::Offer* offer)
 {
     for (int i = 2; i <= settings::kMaxDownloadUrls; ++i) {
-        const std::wstring key = L"DownloadUrl" + win::Decimal(static_cast<unsigned>(i));
+        const std::wstring key = L"DownloadUrl" + rules::Decimal(static_cast<unsigned>(i));
         const std::wstring url = control.Value(section, key.c_str(), L"");
         if (url.empty()) continue;
         if (app::PackageName(url).empty()) {
@@ -66,9 +66,9 @@ bool ReachesThisMachine(const app::IniText& control, const std::wstring& section
     const std::wstring machine = sys::MachineGuid();
     const unsigned bucket = app::RolloutBucket(machine, section, revision);
     const bool reached = app::IsInRollout(bucket, rollout.percent);
-    win::Trail(L"update check: rollout " + win::Decimal(rollout.percent) + L"%" +
+    win::Trail(L"update check: rollout " + rules::Decimal(rollout.percent) + L"%" +
                (rollout.valid ? L"" : L" (Rollout is not a whole number from 0 to 100: halted)") +
-               L", this machine is in bucket " + win::Decimal(bucket) +
+               L", this machine is in bucket " + rules::Decimal(bucket) +
                (machine.empty() ? L" (no MachineGuid: the last bucket)" : L"") +
                (reached ? L", offered" : L", not offered"));
     return reached;
@@ -180,9 +180,9 @@ int CMorvaneApp::CheckForUpdate()
     const std::int32_t local = m_values.settings.installerRevision;
     const bool newer =
         app::IsUpdateOffered(offer.downloadUrl, offer.exePath, offer.revision, local);
-    win::Trail(L"update check: revision " + win::Decimal(static_cast<unsigned>(offer.revision)) +
+    win::Trail(L"update check: revision " + rules::Decimal(static_cast<unsigned>(offer.revision)) +
                (newer ? L" offered, newer than " : L" offered, not newer than ") +
-               win::Decimal(static_cast<unsigned>(local)));
+               rules::Decimal(static_cast<unsigned>(local)));
     m_values.offer = offer;
     if (!newer || !ReachesThisMachine(control, section, offer.revision)) return 0;
     // Only an offer that would ask is judged: a control file offering nothing newer costs no

@@ -13,7 +13,7 @@
 #include "win/handles.h"
 #include "win/nt_file.h"
 #include "win/security.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 #include "win/syslib.h"
 #include "win/thread.h"
 
@@ -56,12 +56,12 @@ bool MarkForDeletion(HANDLE handle)
 {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                        sizeof disposition) != 0;
+    return win::Kernel32().SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                                      sizeof disposition) != 0;
 }
 
 // A temporary name no payload entry can have: payload names never look like short aliases.
-std::wstring PartialName(size_t index) { return L"mvpk~" + win::Decimal(index) + L".tmp"; }
+std::wstring PartialName(size_t index) { return L"mvpk~" + rules::Decimal(index) + L".tmp"; }
 
 enum class Made { Done, Exists, Failed };
 

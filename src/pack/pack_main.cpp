@@ -26,6 +26,7 @@
 #include "rules/package_record.h"
 #include "rules/pe_certificate.h"
 #include "rules/pe_headers.h"
+#include "rules/wstr.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ std::string AsciiLower(const Bytes& body)
 {
     std::string text;
     for (unsigned char c : body)
-        if (c != 0 && c < 0x80) text += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        if (c != 0 && c < 0x80) text += rules::AsciiLowerChar(static_cast<char>(c));
     return text;
 }
 
@@ -229,9 +230,9 @@ int SignControl(const std::map<std::string, std::string>& given)
         return Say("the control file already holds a [Signature] line; sign the body before it"), 1;
     }
     if (given.count("--valid-days")) {
-        const std::string days = value("--valid-days");
-        if (days.empty() || days.size() > 4 ||
-            days.find_first_not_of("0123456789") != std::string::npos || std::stoi(days) < 1)
+        const std::string text = value("--valid-days");
+        unsigned long long days = 0;
+        if (!rules::ParseDecimal(text.data(), text.size(), 9999, &days) || days < 1)
             return Say("--valid-days must be a whole number of days from 1 to 9999"), 1;
         // A second [Morvane] section would not be read: Expires= goes into the only one.
         if (AsciiLower(body).find("[morvane]") != std::string::npos)
@@ -239,7 +240,7 @@ int SignControl(const std::map<std::string, std::string>& given)
                        "or drop --valid-days"),
                    1;
         const std::wstring expires = rules::FormatUtcTime(
-            static_cast<std::int64_t>(std::time(nullptr)) + 86400ll * std::stoi(days));
+            static_cast<std::int64_t>(std::time(nullptr)) + 86400ll * static_cast<std::int64_t>(days));
         const Bytes section = rules::EncodeLikeBody(
             body.data(), body.size(),
             "[Morvane]\nExpires=" + std::string(expires.begin(), expires.end()) + "\n");

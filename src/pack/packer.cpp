@@ -9,6 +9,7 @@
 #include "pack/pe_resource.h"
 #include "pack/sha256.h"
 #include "rules/package_record.h"
+#include "rules/wstr.h"
 
 namespace pack {
 namespace {
@@ -75,8 +76,8 @@ void Hash(Sha256* hash, const std::string& bytes)
     hash->Update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
-// Copies one source file into the package, hashing as it goes. 0 when it cannot be read or
-// its size is not what the table promised.
+// Copies one source file into the package, hashing as it goes. A fault naming the file when
+// it cannot be read or its size is not what the table promised; no fault otherwise.
 PackFault StreamFile(const SourceEntry& entry, std::ofstream* out, Sha256* hash,
                      std::vector<char>* buffer)
 {
@@ -149,20 +150,18 @@ PackFault WritePieces(const std::string& stubBytes, const std::vector<SourceEntr
     return {};
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EqualsNoCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return rules::AsciiLowerChar(x) == rules::AsciiLowerChar(y);
+           });
 }
 
+// The reader's rule: a record or a section with another form would be refused by Morvane.
 bool IsRevision(const std::string& text)
 {
-    if (text.empty() || text.size() > 10 || text[0] == '0') return false;
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    return std::stoull(text) <= 2147483647ull;
+    unsigned long long revision = 0;
+    return rules::ParseRevision(text.data(), text.size(), &revision);
 }
 
 }  // namespace
@@ -227,10 +226,8 @@ PackProblem ControlSection(const std::string& section, const std::string& revisi
 
 bool IsRolloutPercent(const std::string& text)
 {
-    if (text.empty() || text.size() > 3) return false;
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    return std::stoul(text) <= 100;
+    unsigned long long percent = 0;
+    return rules::ParseRolloutPercent(text.data(), text.size(), &percent);
 }
 
 const std::string& PackageManifest()

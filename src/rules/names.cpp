@@ -2,15 +2,10 @@
 
 #include <cstdint>
 
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace rules {
 namespace {
-
-wchar_t AsciiUpper(wchar_t c)
-{
-    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
 
 bool IsSuperscriptOneToThree(wchar_t c)
 {
@@ -23,7 +18,7 @@ bool IsReservedDeviceName(const std::wstring& name)
 {
     std::wstring stem = name.substr(0, name.find(L'.'));
     while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-    for (auto& c : stem) c = AsciiUpper(c);
+    for (auto& c : stem) c = AsciiUpperChar(c);
     static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
                                               L"CONIN$", L"CONOUT$", L"CLOCK$"};
     for (const wchar_t* device : kDevices)
@@ -52,7 +47,7 @@ std::wstring WebScheme(const std::wstring& url)
     const wchar_t hostStart = url[colon + 3];
     if (hostStart == L'/' || hostStart == L'\\') return std::wstring();
     std::wstring scheme = url.substr(0, colon);
-    for (auto& c : scheme) c = AsciiUpper(c);
+    for (auto& c : scheme) c = AsciiUpperChar(c);
     return scheme;
 }
 
@@ -86,7 +81,7 @@ std::wstring TrimProfileBlanks(const std::wstring& text)
 
 bool IsSameProfileName(const std::wstring& a, const std::wstring& b)
 {
-    return a.size() == b.size() && win::AsciiLower(a) == win::AsciiLower(b);
+    return a.size() == b.size() && rules::AsciiLower(a) == rules::AsciiLower(b);
 }
 
 bool DecodeUtf8(std::string_view text, std::wstring* out)

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "rules/names.h"
+#include "rules/wstr.h"
 
 namespace rules {
 namespace {
@@ -11,13 +12,8 @@ constexpr size_t kMaxSectionChars = 259;
 
 bool IsRevisionText(std::string_view text, uint32_t* value)
 {
-    if (text.empty() || text.size() > 10 || text[0] == '0') return false;
-    uint64_t number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (number > 2147483647u) return false;
+    unsigned long long number = 0;
+    if (!ParseRevision(text.data(), text.size(), &number)) return false;
     *value = static_cast<uint32_t>(number);
     return true;
 }

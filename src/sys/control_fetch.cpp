@@ -5,7 +5,7 @@
 #include "rules/names.h"
 #include "sys/http_session.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace sys {
 namespace {
@@ -27,7 +27,7 @@ private:
             return;
         }
         if (answer.status != HTTP_STATUS_OK) {
-            win::Trail(L"control file: status " + win::Decimal(answer.status));
+            win::Trail(L"control file: status " + rules::Decimal(answer.status));
             return;
         }
         result = ReadWholeBody(session, answer.request.get());

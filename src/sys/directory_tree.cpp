@@ -69,8 +69,9 @@ bool IsPathOf(const std::wstring& path, const Held& parent, const std::wstring& 
     std::wstring expected = parent.path;
     if (expected.empty() || expected.back() != L'\\') expected += L'\\';
     expected += name;
-    return ::CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), expected.c_str(),
-                                  static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+    return win::Kernel32().CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()),
+                                                expected.c_str(), static_cast<int>(expected.size()),
+                                                TRUE) == CSTR_EQUAL;
 }
 
 // Opens `name` in `parent` and says what it is. Wine follows links whatever the flags say, so
@@ -87,7 +88,8 @@ Outcome OpenEntry(const Held& parent, const std::wstring& name, const OpenMode& 
     if (path.empty()) return Outcome::Failed;
     if (!IsPathOf(path, parent, name)) return Outcome::Elsewhere;
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
+    if (!win::Kernel32().GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag,
+                                                      sizeof tag))
         return Outcome::Failed;
     entry->handle = std::move(handle);
     entry->path = std::move(path);
@@ -150,8 +152,8 @@ bool ForEachEntry(const Held& folder, Visit visit)
 {
     std::vector<LONGLONG> buffer(kListingBytes / sizeof(LONGLONG));
     for (;;) {
-        if (!::GetFileInformationByHandleEx(folder.handle.get(), FileIdBothDirectoryInfo,
-                                            buffer.data(), kListingBytes))
+        if (!win::Kernel32().GetFileInformationByHandleEx(
+                folder.handle.get(), FileIdBothDirectoryInfo, buffer.data(), kListingBytes))
             return ::GetLastError() == ERROR_NO_MORE_FILES;
         const unsigned char* at = reinterpret_cast<const unsigned char*>(buffer.data());
         for (;;) {
@@ -251,7 +253,8 @@ private:
         // The others were given at creation; setting them again costs Wine an extended
         // attribute write per file.
         if (attributes & FILE_ATTRIBUTE_READONLY) basic.FileAttributes = attributes;
-        return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+        return win::Kernel32().SetFileInformationByHandle(file, FileBasicInfo, &basic,
+                                                          sizeof basic) != 0;
     }
 
     std::vector<char> m_buffer;
@@ -298,7 +301,8 @@ bool HoldCopy(HANDLE folder, Held* held)
         return false;
     held->handle.reset(copy);
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(copy, FileAttributeTagInfo, &tag, sizeof tag) ||
+    if (!win::Kernel32().GetFileInformationByHandleEx(copy, FileAttributeTagInfo, &tag,
+                                                      sizeof tag) ||
         !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     held->attributes = tag.FileAttributes;
@@ -316,7 +320,8 @@ bool CopyFileInto(const Held& target, const std::wstring& source, const std::wst
         return false;
     // Held without delete sharing until the copy is made, so it cannot go meanwhile.
     FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic, sizeof basic))
+    if (!win::Kernel32().GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &basic,
+                                                      sizeof basic))
         return false;
     return CopyWalk().CopyFile(target, sourceFolder, name, basic.FileAttributes,
                                basic.LastWriteTime);
@@ -367,7 +372,8 @@ bool DeleteHeldDirectoryTree(win::File folder)
     Held held;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!folder ||
-        !::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+        !win::Kernel32().GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag,
+                                                      sizeof tag) ||
         !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     held.path = win::PathBelowVolume(folder.get());

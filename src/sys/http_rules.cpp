@@ -1,6 +1,6 @@
 #include "sys/http_rules.h"
 
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace sys {
 
@@ -40,15 +40,10 @@ bool IsRedirectStatus(unsigned long status)
 
 bool ParseCount(const std::wstring& text, unsigned long long* value)
 {
-    // 19 digits always fit in 64 bits; more are refused rather than wrapped.
-    if (text.empty() || text.size() > 19) return false;
-    unsigned long long number = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') return false;
-        number = number * 10 + static_cast<unsigned>(c - L'0');
-    }
-    *value = number;
-    return true;
+    // Nineteen digits at the most: a count near 2^64 is refused rather than wrapped, and so
+    // are sums such as a range's last byte plus one.
+    return text.size() <= 19 &&
+           rules::ParseDecimal(text.data(), text.size(), 9999999999999999999ull, value);
 }
 
 bool ParseContentRange(const std::wstring& range, unsigned long long first,
@@ -74,7 +69,7 @@ std::wstring ResumeValidator(const std::wstring& etag, const std::wstring& lastM
 std::wstring RangeHeaders(unsigned long long have, const std::wstring& validator)
 {
     if (have == 0) return std::wstring();
-    return L"Range: bytes=" + win::Decimal(have) + L"-\r\nIf-Range: " + validator + L"\r\n";
+    return L"Range: bytes=" + rules::Decimal(have) + L"-\r\nIf-Range: " + validator + L"\r\n";
 }
 
 }  // namespace sys

@@ -54,7 +54,7 @@ bool IsLengthAllowed(unsigned long long total, const DownloadLimits& limits);
 // 301, 302, 303, 307 and 308: the answers whose Location we judge and follow ourselves.
 bool IsRedirectStatus(unsigned long status);
 
-// A decimal number of up to 64 bits that makes up the whole of `text`.
+// A decimal number of at most 19 digits that makes up the whole of `text`.
 bool ParseCount(const std::wstring& text, unsigned long long* value);
 
 // "bytes FIRST-LAST/TOTAL" of an answer to "Range: bytes=<first>-": true with TOTAL when it

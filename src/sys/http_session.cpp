@@ -2,7 +2,7 @@
 
 #include "rules/names.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace sys {
 namespace {
@@ -105,7 +105,7 @@ HttpAnswer HttpSession::Open(std::wstring url, const std::wstring& headers) cons
             const DWORD error = ::GetLastError();
             answer.fault = FaultOfError(error);
             win::Trail(L"network: " + std::wstring(FaultName(answer.fault)) + L" (WinINet error " +
-                       win::Decimal(error) + L")");
+                       rules::Decimal(error) + L")");
             return answer;
         }
         unsigned long status = 0;

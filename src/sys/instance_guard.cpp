@@ -37,7 +37,8 @@ std::wstring ImageNameOf(DWORD processId)
     std::vector<wchar_t> name(kImageNameChars, L'\0');
     DWORD length =
         win::Psapi().K32GetProcessImageFileNameW(process.get(), name.data(), kImageNameChars);
-    const auto driveForm = win::Kernel32().QueryFullProcessImageNameW;  // null before Vista
+    // Before Vista the stand-in, built on the device form: it fails where that failed.
+    const auto driveForm = win::Kernel32().QueryFullProcessImageNameW;
     if (length == 0 && driveForm) {
         length = kImageNameChars;
         if (!driveForm(process.get(), 0, name.data(), &length)) length = 0;

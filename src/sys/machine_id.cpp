@@ -8,13 +8,14 @@ namespace sys {
 
 std::wstring MachineGuid()
 {
-    HKEY opened = nullptr;
+    win::RegKey key;
     // KEY_WOW64_64KEY: a 32-bit program is otherwise sent to the WOW6432Node copy, which lacks
     // the value. 32-bit Windows ignores the flag.
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0,
-                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.receive()) != ERROR_SUCCESS) {
+        key.release();  // whatever a failed call left there is no key to close
         return std::wstring();
-    win::RegKey key(opened);
+    }
     wchar_t value[65] = {};
     DWORD type = 0;
     DWORD size = sizeof value - sizeof value[0];  // room for a terminator the data may lack

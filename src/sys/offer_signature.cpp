@@ -7,7 +7,6 @@
 #include "sys/trust.h"
 #include "win/syslib.h"
 #include "win/trail.h"
-#include "win/wstr.h"
 
 namespace sys {
 namespace {

@@ -7,7 +7,7 @@
 #include "win/nt_file.h"
 #include "win/syslib.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace sys {
 namespace {
@@ -112,15 +112,15 @@ private:
             return Restart(session, request, total) ? Receive(session, request)
                                                     : NetFault::DiskFull;
         }
-        win::Trail(L"download: status " + win::Decimal(answer.status));
+        win::Trail(L"download: status " + rules::Decimal(answer.status));
         return NetFault::ServerError;
     }
 
     NetFault WrongSize(const wchar_t* what, unsigned long long bytes) const
     {
-        win::Trail(std::wstring(L"download: refused, ") + what + L" says " + win::Decimal(bytes) +
+        win::Trail(std::wstring(L"download: refused, ") + what + L" says " + rules::Decimal(bytes) +
                    L" bytes where " + (m_limits.expectedBytes ? L"Size= says " : L"the limit is ") +
-                   win::Decimal(m_most));
+                   rules::Decimal(m_most));
         return NetFault::WrongSize;
     }
 

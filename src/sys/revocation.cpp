@@ -12,7 +12,7 @@
 #include "win/syslib.h"
 #include "win/thread.h"
 #include "win/trail.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace sys {
 namespace {
@@ -147,10 +147,10 @@ private:
             if (error == static_cast<DWORD>(CRYPT_E_REVOKED)) {
                 Revoked().Add(certificate);
                 result = Revocation::Revoked;
-                why = L"certificate " + win::Decimal(i) + L" of the chain is revoked";
+                why = L"certificate " + rules::Decimal(i) + L" of the chain is revoked";
             } else if (error != ERROR_SUCCESS) {
                 offline = true;
-                why = L"certificate " + win::Decimal(i) + L": no answer (error 0x" + Hex(error) +
+                why = L"certificate " + rules::Decimal(i) + L": no answer (error 0x" + Hex(error) +
                       L")";
             }
         }
@@ -221,7 +221,7 @@ Revocation CheckSignatureRevocation(std::vector<unsigned char> signature, unsign
             why = job->why;
         } else {
             result = Revocation::NoAnswer;
-            why = L"the check did not end within " + win::Decimal(budgetMs) + L" ms";
+            why = L"the check did not end within " + rules::Decimal(budgetMs) + L" ms";
         }
     }
     win::Trail(std::wstring(L"revocation: ") + DescribeRevocation(result) + L" (" + why + L")");

@@ -6,6 +6,7 @@
 
 #include "sys/runner_rules.h"
 #include "win/file_info.h"
+#include "win/syslib.h"
 #include "win/trail.h"
 
 namespace sys {
@@ -95,7 +96,7 @@ std::wstring WhyNotJudgedImage(HANDLE process, HANDLE judgedFile)
 {
     std::vector<wchar_t> image(32768);
     DWORD size = static_cast<DWORD>(image.size());
-    if (!::QueryFullProcessImageNameW(process, 0, image.data(), &size))
+    if (!win::Kernel32().QueryFullProcessImageNameW(process, 0, image.data(), &size))
         return L"the image's path cannot be read";
     const std::wstring imagePath(image.data(), size);
     unsigned long links = 0;

@@ -1,5 +1,7 @@
 #include "sys/runner_rules.h"
 
+#include "rules/wstr.h"
+
 namespace sys {
 
 Action AfterFirstWait(bool stillRunning)
@@ -63,9 +65,7 @@ std::wstring WithTemporaryFolder(const std::wstring& block, const std::wstring& 
         const size_t length = std::char_traits<wchar_t>::length(name);
         if (entry.size() <= length || entry[length] != L'=') return false;
         for (size_t i = 0; i < length; ++i) {
-            wchar_t c = entry[i];
-            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-            if (c != name[i]) return false;
+            if (rules::AsciiUpperChar(entry[i]) != name[i]) return false;
         }
         return true;
     };

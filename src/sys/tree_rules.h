@@ -31,10 +31,10 @@ struct FolderPath {
 // server, share and folder name must be a plain file name (rules::IsPlainFileName).
 bool SplitFolderPath(const std::wstring& path, FolderPath* out);
 
-// SplitFolderPath, and also the root of a drive or share itself ("E:", "\server\share" or
-// "\server\share"), split into that root and no names. Only for a folder that is read:
-// installation media may sit at the root of a drive, but no walk ever writes into or deletes
-// a root.
+// SplitFolderPath, and also the root of a drive or share itself ("E:\", "\\server\share\" or
+// "\\server\share", but not "E:", the drive's current folder), split into that root and no
+// names. Only for a folder that is read: installation media may sit at the root of a drive,
+// but no walk ever writes into or deletes a root.
 bool SplitSourceFolderPath(const std::wstring& path, FolderPath* out);
 
 }  // namespace sys

@@ -227,7 +227,8 @@ win::File OpenLockedIn(HANDLE folder, const std::wstring& name)
     win::File file;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (win::OpenInFolder(folder, name, kLocked, &file) != win::EntryResult::Opened ||
-        !::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+        !win::Kernel32().GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag,
+                                                      sizeof tag) ||
         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return win::File();
     return file;

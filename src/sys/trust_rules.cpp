@@ -5,7 +5,7 @@
 
 #include "rules/pe_certificate.h"
 #include "sys/signer_key_pins.h"
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
 namespace sys {
 namespace {
@@ -17,7 +17,7 @@ const unsigned char kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0
 std::wstring LowerExtension(const std::wstring& path)
 {
     size_t dot = path.rfind(L'.');
-    return win::AsciiLower(dot == std::wstring::npos ? path : path.substr(dot + 1));
+    return rules::AsciiLower(dot == std::wstring::npos ? path : path.substr(dot + 1));
 }
 
 int HexDigit(char c)
@@ -75,7 +75,7 @@ PackageKind ClassifyPackage(const std::wstring& path, const unsigned char* head,
 
 bool SignerNameHasMark(const std::wstring& signerName)
 {
-    return win::AsciiUpper(signerName).find(L"KAVRO") != std::wstring::npos;
+    return rules::AsciiUpper(signerName).find(L"KAVRO") != std::wstring::npos;
 }
 
 const KeyPins& BuiltInKeyPins()

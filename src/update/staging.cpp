@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include "rules/folders.h"
+#include "rules/wstr.h"
 #include "sys/directory_tree.h"
 #include "sys/runner.h"
 #include "sys/trust.h"
 #include "win/file_info.h"
 #include "win/nt_file.h"
 #include "win/trail.h"
-#include "win/wstr.h"
 
 namespace update {
 namespace {
@@ -106,7 +106,7 @@ bool RunPackage(const WorkFolder& work, const UpdatePaths& paths, win::File judg
     }
     unsigned long code = 0;
     if (!sys::ExitCodeOf(package, &code) || code != kPackageSucceeded) {
-        win::Trail(L"staging: package failed with exit code " + win::Decimal(code));
+        win::Trail(L"staging: package failed with exit code " + rules::Decimal(code));
         return false;
     }
     if (!OpenExtractedFolder(work, paths, extracted)) {
@@ -129,7 +129,7 @@ bool CompleteExtractedFolder(const ExtractedFolder& extracted, const UpdatePaths
         }
         win::Trail(L"staging: local KVWizard.exe copied in");
         // The new wizard itself is judged before it starts; another copy is judged now.
-        if (win::AsciiLower(paths.wizardName) != win::AsciiLower(kLocalWizardName) &&
+        if (rules::AsciiLower(paths.wizardName) != rules::AsciiLower(kLocalWizardName) &&
             !JudgeWizardCopy(extracted)) {
             win::Trail(L"staging: the copy of the local KVWizard.exe was refused");
             return false;

@@ -9,6 +9,7 @@
 #include "win/file_info.h"
 #include "win/nt_file.h"
 #include "win/security.h"
+#include "win/syslib.h"
 #include "win/trail.h"
 
 namespace update {
@@ -89,7 +90,8 @@ void RemoveLeftover(HANDLE parent, const std::wstring& parentPath, const std::ws
     rules::FolderSecurity security;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (win::OpenInFolder(parent, name, kOpenLeftover, &leftover) != win::EntryResult::Opened ||
-        !::GetFileInformationByHandleEx(leftover.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+        !win::Kernel32().GetFileInformationByHandleEx(leftover.get(), FileAttributeTagInfo, &tag,
+                                                      sizeof tag) ||
         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !ReadSecurity(leftover.get(), &security)) {
         win::Trail(L"start-up: " + path + L" is in use, a link or unreadable; kept");

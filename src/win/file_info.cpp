@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "win/syslib.h"
+
 namespace win {
 
 std::wstring PathBelowVolume(HANDLE handle)
@@ -14,7 +16,7 @@ std::wstring PathBelowVolume(HANDLE handle)
     for (;;) {
         const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
         auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-        if (::GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
+        if (win::Kernel32().GetFileInformationByHandleEx(handle, FileNameInfo, name, bytes))
             return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
         if (::GetLastError() != ERROR_MORE_DATA || name->FileNameLength + sizeof(DWORD) <= bytes)
             return std::wstring();
@@ -51,7 +53,8 @@ std::wstring BelowDrive(const std::wstring& path)
 
 bool SameText(const std::wstring& a, const std::wstring& b)
 {
-    return !a.empty() && ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+    return !a.empty() &&
+           win::Kernel32().CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
@@ -60,8 +63,8 @@ bool SameText(const std::wstring& a, const std::wstring& b)
 bool SameFile(HANDLE a, HANDLE b)
 {
     FileIdInfo idA{}, idB{};
-    if (::GetFileInformationByHandleEx(a, kFileIdInfo, &idA, sizeof idA) &&
-        ::GetFileInformationByHandleEx(b, kFileIdInfo, &idB, sizeof idB))
+    if (win::Kernel32().GetFileInformationByHandleEx(a, kFileIdInfo, &idA, sizeof idA) &&
+        win::Kernel32().GetFileInformationByHandleEx(b, kFileIdInfo, &idB, sizeof idB))
         return idA.VolumeSerialNumber == idB.VolumeSerialNumber &&
                std::memcmp(&idA.FileId, &idB.FileId, sizeof idA.FileId) == 0;
     BY_HANDLE_FILE_INFORMATION infoA, infoB;

@@ -53,13 +53,13 @@ EntryResult OpenInFolder(HANDLE parent, const std::wstring& name, const EntryOpe
     OBJECT_ATTRIBUTES object;
     InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, security);
     IO_STATUS_BLOCK status{};
-    HANDLE handle = nullptr;
-    const NTSTATUS result = create(&handle, mode.access | SYNCHRONIZE, &object, &status, nullptr,
-                                   mode.attributes, mode.share, mode.disposition,
+    const NTSTATUS result = create(opened->receive(), mode.access | SYNCHRONIZE, &object, &status,
+                                   nullptr, mode.attributes, mode.share, mode.disposition,
                                    mode.options | FILE_OPEN_REPARSE_POINT |
                                        FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
                                    nullptr, 0);
-    if (NT_SUCCESS(result)) opened->reset(handle);
+    // A failed call hands out no handle: whatever it left in the slot is not closed.
+    if (!NT_SUCCESS(result)) opened->release();
     return ResultOf(result);
 }
 

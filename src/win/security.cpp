@@ -16,8 +16,10 @@ bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<unsigned char>* sid)
 
 Handle OpenOwnToken()
 {
-    HANDLE token = nullptr;
-    return Handle(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) ? token : nullptr);
+    Handle token;
+    // Whatever a failed call left in the slot is no token to close.
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.receive())) token.release();
+    return token;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "win/syslib.h"
 
 #include "win/handles.h"
+#include "win/stand_ins.h"
 
 #include <string>
 
@@ -71,7 +72,7 @@ void RestrictDllSearch()
     if (auto setDefault = Kernel32().SetDefaultDllDirectories)
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Also drops the current folder from the classic search order where the call above is missing.
-    ::SetDllDirectoryW(L"");
+    if (auto setDirectory = Kernel32().SetDllDirectoryW) setDirectory(L"");
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name)
@@ -96,6 +97,13 @@ void Bind(HMODULE module, Fn& entry, const char* name)
 {
     entry = module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
                    : nullptr;
+}
+
+// Where the system lacks a call the program needs, the entry is the stand-in of the same type.
+template <class Fn>
+void StandIn(Fn& entry, Fn standIn)
+{
+    if (!entry) entry = standIn;
 }
 
 // The entry's member name is the export's name.
@@ -150,6 +158,7 @@ void Fill(Crypt32Calls& c)
     MORVANE_BIND(m, c, CertFreeCertificateChain);
     MORVANE_BIND(m, c, CertFindExtension);
     MORVANE_BIND(m, c, CertVerifyRevocation);
+    MORVANE_BIND(m, c, CertOpenStore);
 }
 
 void Fill(NtdllCalls& c)
@@ -157,7 +166,10 @@ void Fill(NtdllCalls& c)
     const HMODULE m = LoadSystemLibrary(L"ntdll.dll");
     MORVANE_BIND(m, c, NtCreateFile);
     MORVANE_BIND(m, c, NtSetInformationFile);
+    MORVANE_BIND(m, c, NtQueryInformationFile);
+    MORVANE_BIND(m, c, RtlNtStatusToDosError);
     MORVANE_BIND(m, c, RtlUpcaseUnicodeChar);
+    MORVANE_BIND(m, c, NtQueryDirectoryFile);
     MORVANE_BIND(m, c, wine_get_version);
 }
 
@@ -165,10 +177,17 @@ void Fill(Kernel32Calls& c)
 {
     const HMODULE m = LoadSystemLibrary(L"kernel32.dll");
     MORVANE_BIND(m, c, SetDefaultDllDirectories);
+    MORVANE_BIND(m, c, SetDllDirectoryW);
     MORVANE_BIND(m, c, SetFileInformationByHandle);
+    MORVANE_BIND(m, c, GetFileInformationByHandleEx);
     MORVANE_BIND(m, c, QueryFullProcessImageNameW);
+    MORVANE_BIND(m, c, CompareStringOrdinal);
     MORVANE_BIND(m, c, CreateSymbolicLinkW);
     MORVANE_BIND(m, c, wine_get_unix_file_name);
+    StandIn(c.SetFileInformationByHandle, &stand_in::SetFileInformationByHandle);
+    StandIn(c.GetFileInformationByHandleEx, &stand_in::GetFileInformationByHandleEx);
+    StandIn(c.QueryFullProcessImageNameW, &stand_in::QueryFullProcessImageNameW);
+    StandIn(c.CompareStringOrdinal, &stand_in::CompareStringOrdinal);
 }
 
 void Fill(PsapiCalls& c)

@@ -108,6 +108,8 @@ struct Crypt32Calls {
     decltype(&::CryptVerifyDetachedMessageSignature) CryptVerifyDetachedMessageSignature;
     decltype(&::CryptHashCertificate) CryptHashCertificate;
     decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
+    // Start-up opens the root store ahead of the local wizard's check (sys::WarmPackageCheck).
+    decltype(&::CertOpenStore) CertOpenStore;
 };
 const Crypt32Calls& Crypt32();
 
@@ -115,19 +117,37 @@ const Crypt32Calls& Crypt32();
 struct NtdllCalls {
     decltype(&::NtCreateFile) NtCreateFile;
     decltype(&::NtSetInformationFile) NtSetInformationFile;
+    decltype(&::NtQueryInformationFile) NtQueryInformationFile;
+    decltype(&::RtlNtStatusToDosError) RtlNtStatusToDosError;
     // Declared only by the driver kit's headers.
     WCHAR(NTAPI* RtlUpcaseUnicodeChar)(WCHAR);
+    NTSTATUS(NTAPI* NtQueryDirectoryFile)
+    (HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS,
+     BOOLEAN, PUNICODE_STRING, BOOLEAN);
     // Wine's own export, which no SDK declares: present only under Wine.
     const char*(CDECL* wine_get_version)();
 };
 const NtdllCalls& Ntdll();
 
-// kernel32 calls that older systems lack (or, for the last, that only Wine has).
+// kernel32 calls newer than Windows XP, the oldest system the settings' default minimum lets
+// run (or, for the last, that only Wine has). The program imports none of them, so it loads on
+// every system down to XP and there shows the "not supported" view or starts the wizard, as the
+// settings say; tests/windows/check_imports.py holds the import table to that. What each entry
+// is where the system lacks the call (CONTRIBUTING lists them):
 struct Kernel32Calls {
-    decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;      // 7 with KB2533623
-    decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;  // Vista
-    decltype(&::QueryFullProcessImageNameW) QueryFullProcessImageNameW;  // Vista
-    decltype(&::CreateSymbolicLinkW) CreateSymbolicLinkW;                // Vista
+    // Null: the search is not restricted further than SetDllDirectoryW does (7 with KB2533623).
+    decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
+    // Null: the current folder stays in the classic search order (XP before SP1); every library
+    // of ours is loaded by its full path in the system folder regardless.
+    decltype(&::SetDllDirectoryW) SetDllDirectoryW;
+    // The callers need these four, so they are never null: where kernel32 lacks one (before
+    // Vista) it is win::stand_in's of the same signature, made of calls XP has (win/stand_ins.h).
+    decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
+    decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
+    decltype(&::QueryFullProcessImageNameW) QueryFullProcessImageNameW;
+    decltype(&::CompareStringOrdinal) CompareStringOrdinal;
+    // Null before Vista; only the tests make links.
+    decltype(&::CreateSymbolicLinkW) CreateSymbolicLinkW;
     // The Unix name of a Windows path, in a block of the process heap.
     char*(CDECL* wine_get_unix_file_name)(LPCWSTR);
 };

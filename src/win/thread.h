@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <process.h>
 
+#include <atomic>
 #include <memory>
 
 #include "win/handles.h"
@@ -81,13 +82,13 @@ public:
     StopFlag() = default;
     StopFlag(const StopFlag&) = delete;
     StopFlag& operator=(const StopFlag&) = delete;
-    void Request() { ::InterlockedExchange(&m_requested, 1); }
-    bool IsRequested() const { return ::InterlockedCompareExchange(&m_requested, 0, 0) != 0; }
+    void Request() { m_requested = true; }
+    bool IsRequested() const { return m_requested; }
     // Only when nobody still looks at it: a joined thread's, before the next start.
-    void Withdraw() { ::InterlockedExchange(&m_requested, 0); }
+    void Withdraw() { m_requested = false; }
 
 private:
-    mutable volatile LONG m_requested = 0;
+    std::atomic<bool> m_requested{false};
 };
 
 // A thread that its starter joins, with a request to stop: the thread reads StopRequested()
@@ -205,17 +206,17 @@ public:
     RefCounted() = default;
     RefCounted(const RefCounted&) = delete;
     RefCounted& operator=(const RefCounted&) = delete;
-    void AddRef() { ::InterlockedIncrement(&m_refs); }
+    void AddRef() { ++m_refs; }
     void Release()
     {
-        if (::InterlockedDecrement(&m_refs) == 0) delete this;
+        if (--m_refs == 0) delete this;
     }
 
 protected:
     virtual ~RefCounted() = default;
 
 private:
-    volatile LONG m_refs = 1;
+    std::atomic<long> m_refs{1};
 };
 
 // One holder's reference: takes the creator's reference on construction from `new`, or adds

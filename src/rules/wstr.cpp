@@ -1,18 +1,16 @@
-#include "win/wstr.h"
+#include "rules/wstr.h"
 
-namespace win {
+namespace rules {
 
 std::wstring AsciiLower(std::wstring text)
 {
-    for (auto& c : text)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    for (auto& c : text) c = AsciiLowerChar(c);
     return text;
 }
 
 std::wstring AsciiUpper(std::wstring text)
 {
-    for (auto& c : text)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    for (auto& c : text) c = AsciiUpperChar(c);
     return text;
 }
 
@@ -27,4 +25,4 @@ std::wstring Decimal(unsigned long long value)
     return std::wstring(digits + start, digits + sizeof digits / sizeof digits[0]);
 }
 
-}  // namespace win
+}  // namespace rules
