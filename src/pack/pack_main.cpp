@@ -239,8 +239,9 @@ int SignControl(const std::map<std::string, std::string>& given)
             return Say("the control file has a [Morvane] section; write Expires= there yourself "
                        "or drop --valid-days"),
                    1;
-        const std::wstring expires = rules::FormatUtcTime(
-            static_cast<std::int64_t>(std::time(nullptr)) + 86400ll * static_cast<std::int64_t>(days));
+        const std::wstring expires =
+            rules::FormatUtcTime(static_cast<std::int64_t>(std::time(nullptr)) +
+                                 86400ll * static_cast<std::int64_t>(days));
         const Bytes section = rules::EncodeLikeBody(
             body.data(), body.size(),
             "[Morvane]\nExpires=" + std::string(expires.begin(), expires.end()) + "\n");

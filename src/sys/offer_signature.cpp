@@ -165,17 +165,11 @@ OfferVerdict CheckOfferSignature(const unsigned char* body, size_t length, const
         return Refuse(OfferVerdict::BadSignature,
                       L"the signer's chain is not trusted now (error " + Hex(chain) + L")");
     std::wstring name;
-    switch (JudgeSigner(signature, pins, &name)) {
-    case SignerJudgement::Maker: break;
-    case SignerJudgement::Unreadable:
-        return Refuse(OfferVerdict::BadSignature, L"its signer cannot be read");
-    case SignerJudgement::NoMark:
-        return Refuse(OfferVerdict::OtherSigner,
-                      L"its signer \"" + name + L"\" lacks the maker's mark");
-    case SignerJudgement::NotPinned:
-        return Refuse(OfferVerdict::OtherSigner,
-                      L"its signer \"" + name + L"\" signed with a key not pinned");
-    }
+    const SignerJudgement judgement = JudgeSigner(signature, pins, &name);
+    if (judgement != SignerJudgement::Maker)
+        return Refuse(judgement == SignerJudgement::Unreadable ? OfferVerdict::BadSignature
+                                                               : OfferVerdict::OtherSigner,
+                      DescribeRefusedSigner(judgement, name));
     if (CheckSignatureRevocation(signature, revocationBudgetMs) == Revocation::Revoked)
         return Refuse(OfferVerdict::Revoked, L"its signer \"" + name + L"\" was revoked");
     win::Trail(L"offer signature: accepted, signed by \"" + name + L"\"");

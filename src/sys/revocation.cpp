@@ -228,10 +228,9 @@ Revocation CheckSignatureRevocation(std::vector<unsigned char> signature, unsign
     return result;
 }
 
-Revocation CheckRevocation(const std::wstring& path, HANDLE lockedFile, unsigned long budgetMs)
+Revocation CheckRevocation(const JudgedFile& judged, unsigned long budgetMs)
 {
-    return CheckSignatureRevocation(
-        ReadSignatureBlob(path, lockedFile, ClassifyPackage(path, lockedFile)), budgetMs);
+    return CheckSignatureRevocation(judged.signature, budgetMs);
 }
 
 }  // namespace sys

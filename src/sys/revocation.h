@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sys/trust.h"
+
 namespace sys {
 
 enum class Revocation {
@@ -25,12 +27,10 @@ const wchar_t* DescribeRevocation(Revocation revocation);
 // The whole check's limit, every server of the chain together.
 constexpr unsigned long kRevocationBudgetMs = 5000;
 
-// Checks the chain of the first signer of the file held open (as VerifyPackage left it) for
-// revocation, each certificate against its issuer, and returns within `budgetMs` whatever the
+// Checks the chain of the judged file's first signer (as CheckPackage read it) for revocation, each certificate against its issuer, and returns within `budgetMs` whatever the
 // servers do: a check still running then is left to end on its own and counts as NoAnswer.
 // A certificate without a CRL distribution point or an OCSP address costs no request.
-Revocation CheckRevocation(const std::wstring& path, HANDLE lockedFile,
-                           unsigned long budgetMs = kRevocationBudgetMs);
+Revocation CheckRevocation(const JudgedFile& judged, unsigned long budgetMs = kRevocationBudgetMs);
 // The same for the first signer of a signature blob (a package's, or the control file's
 // detached signature).
 Revocation CheckSignatureRevocation(std::vector<unsigned char> signature,

@@ -338,17 +338,29 @@ std::wstring GetSignerName(const std::wstring& path)
                 : std::wstring();
 }
 
-PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, win::File* lock)
+std::wstring DescribeRefusedSigner(SignerJudgement judgement, const std::wstring& name)
 {
-    *lock = win::File();
+    switch (judgement) {
+    case SignerJudgement::Maker: break;
+    case SignerJudgement::Unreadable: return L"its signer cannot be read";
+    case SignerJudgement::NoMark: return L"its signer \"" + name + L"\" lacks the maker's mark";
+    case SignerJudgement::NotPinned:
+        return L"its signer \"" + name + L"\" signed with a key not pinned";
+    }
+    return std::wstring();
+}
+
+PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, JudgedFile* judged)
+{
+    *judged = JudgedFile();
     if (path.empty()) return RefusePackage(PackageVerdict::BadSignature, L"no package path");
-    return CheckOpenedPackage(path, OpenLocked(path), pins, lock);
+    return CheckOpenedPackage(path, OpenLocked(path), pins, judged);
 }
 
 PackageVerdict CheckOpenedPackage(const std::wstring& path, win::File file,
-                                  const sys::KeyPins& pins, win::File* lock)
+                                  const sys::KeyPins& pins, JudgedFile* judged)
 {
-    *lock = win::File();
+    *judged = JudgedFile();
     if (!file)
         return RefusePackage(PackageVerdict::BadSignature,
                              L"the file cannot be opened with writers and deleters shut out");
@@ -363,25 +375,23 @@ PackageVerdict CheckOpenedPackage(const std::wstring& path, win::File file,
     if (!VerifyFileTrust(path, file.get(), kind))
         return RefusePackage(PackageVerdict::BadSignature,
                              L"the trust provider does not accept its signature");
+    Bytes signature = ReadSignatureBlob(path, file.get(), kind);
     std::wstring name;
-    switch (JudgeSigner(ReadSignatureBlob(path, file.get(), kind), pins, &name)) {
-    case SignerJudgement::Maker: break;
-    case SignerJudgement::Unreadable:
-    case SignerJudgement::NoMark:
-        return RefusePackage(PackageVerdict::OtherSigner,
-                             L"its signer \"" + name + L"\" lacks the maker's mark");
-    case SignerJudgement::NotPinned:
-        return RefusePackage(PackageVerdict::OtherSigner,
-                             L"its signer \"" + name + L"\" signed with a key not pinned");
-    }
+    const SignerJudgement signer = JudgeSigner(signature, pins, &name);
+    if (signer != SignerJudgement::Maker)
+        return RefusePackage(PackageVerdict::OtherSigner, DescribeRefusedSigner(signer, name));
     win::Trail(L"package check: accepted, signed by \"" + name + L"\"");
-    *lock = std::move(file);
+    *judged = JudgedFile{std::move(file), kind, std::move(signature), std::move(name)};
     return PackageVerdict::Accepted;
 }
 
 int VerifyPackage(const std::wstring& path, win::File* lock)
 {
-    return CheckPackage(path, sys::BuiltInKeyPins(), lock) == PackageVerdict::Accepted ? 1 : 0;
+    JudgedFile judged;
+    const bool accepted =
+        CheckPackage(path, sys::BuiltInKeyPins(), &judged) == PackageVerdict::Accepted;
+    *lock = std::move(judged.file);
+    return accepted ? 1 : 0;
 }
 
 int VerifyPackage(const std::wstring& path)

@@ -41,6 +41,15 @@ int VerifyPackage(const std::wstring& path);
 // invalid.
 int VerifyPackage(const std::wstring& path, win::File* lock);
 
+// A file the check accepted, held as OpenLocked holds it, with what the check read from it:
+// revocation and the record take these rather than read the file's kind and signature again.
+struct JudgedFile {
+    win::File file;
+    sys::PackageKind kind = sys::PackageKind::None;
+    std::vector<unsigned char> signature;  // the PKCS #7 blob (ReadSignatureBlob)
+    std::wstring signer;                   // its signer's display name
+};
+
 // What the check found, for the user and the trail.
 enum class PackageVerdict {
     Accepted,
@@ -48,13 +57,13 @@ enum class PackageVerdict {
     OtherSigner,   // a good signature by a signer without the maker's mark or pinned key
 };
 // The check behind VerifyPackage, with its verdict and the key pins passed in (empty `pins`
-// pins nothing); on Accepted `lock` holds the judged file.
-PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, win::File* lock);
+// pins nothing); on Accepted `judged` holds the judged file, otherwise it is left empty.
+PackageVerdict CheckPackage(const std::wstring& path, const sys::KeyPins& pins, JudgedFile* judged);
 // The same check over `file`, which the caller opened as OpenLocked opens (reading, sharing
 // read only, no link), relative to a folder it holds; `path` is that file's own path, checked
 // to name it (win::PathNamesHeld), for the name rules and the trust provider.
 PackageVerdict CheckOpenedPackage(const std::wstring& path, win::File file,
-                                  const sys::KeyPins& pins, win::File* lock);
+                                  const sys::KeyPins& pins, JudgedFile* judged);
 
 // Type filter, our certificate-table check for PE images (no table, or one with room for
 // unsigned bytes, is refused here), then WinVerifyTrust over the locked file. 1 when trusted.
@@ -87,6 +96,8 @@ enum class SignerJudgement {
 // `name` receives the signer's display name (empty when unreadable), for the trail.
 SignerJudgement JudgeSigner(const std::vector<unsigned char>& signature, const sys::KeyPins& pins,
                             std::wstring* name);
+// The trail's words for a signer JudgeSigner refused ("its signer ... lacks the maker's mark").
+std::wstring DescribeRefusedSigner(SignerJudgement judgement, const std::wstring& name);
 
 // The signer's chain as the system builds it from what is at hand: the certificates the
 // signature carries and the system's stores, nothing fetched from the network (no issuer, no

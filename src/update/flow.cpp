@@ -171,9 +171,9 @@ rules::FailureCause CauseOf(sys::NetFault fault)
 
 // A judged file whose signer has been revoked since it signed is refused; a revocation server
 // that does not answer within its limit is not a refusal.
-bool NotRevoked(const std::wstring& path, const win::File& judged)
+bool NotRevoked(const std::wstring& path, const sys::JudgedFile& judged)
 {
-    if (sys::CheckRevocation(path, judged.get()) != sys::Revocation::Revoked) return true;
+    if (sys::CheckRevocation(judged) != sys::Revocation::Revoked) return true;
     win::Trail(L"update: refused, the signer's certificate is revoked: " + path);
     return false;
 }
@@ -199,7 +199,7 @@ public:
         win::ComApartment com(win::ComApartment::MultiThreaded);
         if (!m_store->Prepare())
             return m_attempt->Fail(rules::FailureStep::Start, rules::FailureCause::NoWorker);
-        win::File judged;
+        sys::JudgedFile judged;
         if (!FetchCheckedPackage(&judged)) return;
         if (!m_attempt->EnterStaging()) {
             win::Trail(L"update: given up before the package ran");
@@ -207,10 +207,10 @@ public:
         }
         m_attempt->Tell(Note::Checked);
         ExtractedFolder extracted;
-        if (!Stage(std::move(judged), &extracted)) {
+        if (!Stage(std::move(judged.file), &extracted)) {
             return m_attempt->Fail(rules::FailureStep::Staging, rules::FailureCause::UnpackFailed);
         }
-        win::File wizard;
+        sys::JudgedFile wizard;
         if (!JudgeWizard(extracted, &wizard)) {
             // Held no longer, the folder whose wizard failed can go.
             extracted = ExtractedFolder();
@@ -219,7 +219,7 @@ public:
             return m_attempt->Fail(rules::FailureStep::Wizard, rules::FailureCause::WizardRefused);
         }
         m_attempt->Tell(Note::HandingOver);
-        HandOver(std::move(extracted), std::move(wizard));
+        HandOver(std::move(extracted), std::move(wizard.file));
         m_attempt->Tell(Note::Ended);
     }
 
@@ -233,7 +233,7 @@ private:
     // that failed is kept. A cut the server lets us resume ends the attempt there, so Retry
     // takes the rest from the same address; otherwise every attempt starts at the first. The
     // failure is the last address's. True with `judged` holding the checked package.
-    bool FetchCheckedPackage(win::File* judged)
+    bool FetchCheckedPackage(sys::JudgedFile* judged)
     {
         sys::PackageDownload& download = m_store->download();
         const std::vector<std::wstring> urls = DownloadUrls();
@@ -285,7 +285,7 @@ private:
     // The stored package judged in the work folder; on a refusal `cause` says why, and the file
     // is gone: Retry fetches it again anyway, and a refused file must not wait under a name the
     // network chose.
-    bool Check(win::File* judged, rules::FailureCause* cause)
+    bool Check(sys::JudgedFile* judged, rules::FailureCause* cause)
     {
         // Opened in the held folder; its path, checked to name what we hold, only for the
         // name rules and the trust provider.
@@ -300,14 +300,14 @@ private:
         if (verdict == sys::PackageVerdict::Accepted) {
             if (!NotRevoked(path, *judged))
                 *cause = rules::FailureCause::SignerRevoked;
-            else if (IsPackageOffered(judged->get()))
+            else if (IsPackageOffered(judged->file.get()))
                 return true;
         } else {
             *cause = verdict == sys::PackageVerdict::OtherSigner
                          ? rules::FailureCause::OtherSigner
                          : rules::FailureCause::BadSignature;
         }
-        judged->reset();
+        *judged = sys::JudgedFile();
         m_store->download().Discard();
         return false;
     }
@@ -337,7 +337,7 @@ private:
     }
 
     // The new wizard runs elevated: it is judged like the package, where it lies.
-    bool JudgeWizard(const ExtractedFolder& extracted, win::File* judged)
+    bool JudgeWizard(const ExtractedFolder& extracted, sys::JudgedFile* judged)
     {
         const std::wstring folder = extracted.CheckedPath();
         const std::wstring path = rules::JoinPath(folder, paths().wizardName);

@@ -51,7 +51,7 @@ bool OpenExtractedFolder(const WorkFolder& work, const UpdatePaths& paths,
 bool JudgeWizardCopy(const ExtractedFolder& extracted)
 {
     const std::wstring folder = extracted.CheckedPath();
-    win::File judged;
+    sys::JudgedFile judged;
     return !folder.empty() &&
            sys::CheckOpenedPackage(rules::JoinPath(folder, kLocalWizardName),
                                    sys::OpenLockedIn(extracted.handle.get(), kLocalWizardName),

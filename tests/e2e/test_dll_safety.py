@@ -19,7 +19,7 @@ import harness
 from dialog_driver import YES
 from harness import ScenarioTest, Scenario, control_file
 from net_fixtures import TlsServer, make_certs  # noqa: E402
-from test_update import FOLDER, animated_gif, offer
+from update_scenario import FOLDER, animated_gif, offer
 
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
                    "shlwapi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "msvcrt.dll"}

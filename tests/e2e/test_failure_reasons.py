@@ -15,8 +15,8 @@ import harness  # noqa: E402
 from harness import LOCALES, Scenario, write_ini  # noqa: E402
 from dialog_driver import IDS, MESSAGE, PICTURE, YES, drive, read_state  # noqa: E402
 from net_fixtures import Proxy, TlsServer  # noqa: E402
-from test_secure_network import CertificatesMixin, SystemProxy  # noqa: E402
-from test_update import FOLDER, PACKAGE, UpdateTest, offer  # noqa: E402
+from update_scenario import (FOLDER, PACKAGE, CertificatesMixin, SystemProxy,  # noqa: E402
+                             UpdateTest, offer)
 
 REASON = str(IDS["IDC_REASON"])
 # The Spanish language folder says M-201 in its own words.

@@ -16,7 +16,7 @@ import harness  # noqa: E402
 from dialog_driver import (CANCEL, NO, PICTURE, YES, drive, follow_progress,  # noqa: E402
                            json_lines, read_state, watch_answers)
 from harness import Scenario, read_marker, read_records, wait_for, wine_path  # noqa: E402
-from test_update import FOLDER, PACKAGE, TEXTS, UpdateTest, offer, package_requests  # noqa: E402
+from update_scenario import FOLDER, PACKAGE, TEXTS, UpdateTest, offer, package_requests  # noqa: E402
 
 MB = 1024 * 1024
 LONGEST_ANSWER_MS = 250

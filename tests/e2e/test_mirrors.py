@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import Scenario  # noqa: E402
 from dialog_driver import NO, PICTURE, REASON, YES, drive  # noqa: E402
-from test_update import FOLDER, PACKAGE, UpdateTest, offer  # noqa: E402
+from update_scenario import FOLDER, PACKAGE, UpdateTest, offer  # noqa: E402
 
 
 def tampered_copy(s, path):

@@ -18,7 +18,7 @@ from harness import Scenario  # noqa: E402
 from fixture_server import detached_signature  # noqa: E402
 from packages import make_package, native_packer, sign  # noqa: E402
 from dialog_driver import YES, drive, read_state  # noqa: E402
-from test_update import FOLDER, PACKAGE, TEXTS, UpdateTest, packaged_tree  # noqa: E402
+from update_scenario import FOLDER, PACKAGE, TEXTS, UpdateTest, packaged_tree  # noqa: E402
 
 
 class PublishedSection(UpdateTest):

@@ -7,53 +7,16 @@ and a loopback proxy set as the prefix's system proxy for the run.
 """
 
 import os
-import shutil
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import Scenario, wine_path  # noqa: E402
-from net_fixtures import Proxy, TlsServer, make_certs  # noqa: E402
+from harness import Scenario  # noqa: E402
+from net_fixtures import Proxy, TlsServer  # noqa: E402
 from packages import make_package  # noqa: E402
 from dialog_driver import NO, PICTURE, YES, drive  # noqa: E402
-from test_update import FOLDER, PACKAGE, UpdateTest, packaged_tree  # noqa: E402
-
-INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
-
-
-class SystemProxy:
-    """The prefix's system proxy for a block; ProxyEnable and ProxyServer are put back after."""
-
-    def __init__(self, build, address):
-        self.build = build
-        self.address = address
-
-    def _reg(self, *args):
-        return self.build.wine_output(["reg"] + list(args), timeout=120)
-
-    def __enter__(self):
-        self._saved = {}
-        for name in ("ProxyEnable", "ProxyServer"):
-            code, out = self._reg("query", INTERNET_SETTINGS, "/v", name)
-            line = next((l.split() for l in out.splitlines() if l.strip().startswith(name)), None)
-            self._saved[name] = line[1:] if code == 0 and line and len(line) >= 3 else None
-        self._reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
-        self._reg("add", INTERNET_SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d",
-                  self.address, "/f")
-        return self
-
-    def __exit__(self, *exc):
-        for name, saved in self._saved.items():
-            if saved is None:
-                self._reg("delete", INTERNET_SETTINGS, "/v", name, "/f")
-            else:
-                value = saved[1] if len(saved) > 1 else ""
-                if saved[0] == "REG_DWORD":
-                    value = str(int(value, 0))
-                self._reg("add", INTERNET_SETTINGS, "/v", name, "/t", saved[0], "/d", value, "/f")
-        return False
-
+from update_scenario import (FOLDER, PACKAGE, CertificatesMixin, SystemProxy,  # noqa: E402
+                             UpdateTest, packaged_tree)
 
 def serve_package(s, package_url):
     """Packs and signs a package into the scenario's www, and a control file offering it."""
@@ -62,26 +25,6 @@ def serve_package(s, package_url):
     make_package(s.build, packaged_tree(s), FOLDER, path, signer="dekavroline")
     s.serve("ctl.ini", harness.control_file(revision=6, download_url=package_url,
                                             exe_path=FOLDER + "\\KVWizard.exe"))
-
-
-class CertificatesMixin:
-    """The test server certificates (good, expired, othername, unknown) in cls.certs, and the
-    test root trusted by the prefix, for the scenarios of a test class."""
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.certs_dir = tempfile.mkdtemp(prefix="morvane-certs-")
-        cls.certs = make_certs(os.path.join(cls.build.fixtures, "pki"), cls.certs_dir)
-        code, out = cls.build.wine_output([os.path.join(cls.build.fixtures, "install_root.exe"),
-                                           wine_path(os.path.join(cls.build.fixtures, "pki",
-                                                                  "root.der")), "machine"])
-        assert code == 0, out
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.certs_dir, ignore_errors=True)
-        super().tearDownClass()
 
 
 class SecureNetwork(CertificatesMixin, UpdateTest):

@@ -23,7 +23,7 @@ import harness  # noqa: E402
 from harness import Scenario, control_file, read_marker, wait_for, wine_path  # noqa: E402
 from packages import sign  # noqa: E402
 from dialog_driver import CANCEL, MESSAGE, NO, PICTURE, YES, drive, read_state  # noqa: E402
-from test_update import FOLDER, PACKAGE, UpdateTest, offer, package_requests  # noqa: E402
+from update_scenario import FOLDER, PACKAGE, UpdateTest, offer, package_requests  # noqa: E402
 
 WIZARD_REFUSED = "KVWizard.exe was not started: it does not carry the publisher's valid signature."
 

@@ -33,8 +33,9 @@ ALLOWED = {
         GetEnvironmentVariableW GetExitCodeProcess GetFileAttributesW
         GetFileInformationByHandle GetFileSizeEx GetLastError GetModuleFileNameW
         GetModuleHandleA GetModuleHandleW GetPrivateProfileStringW GetProcAddress
-        GetStartupInfoW GetSystemDirectoryW GetSystemWindowsDirectoryW GetTickCount
-        GetUserDefaultLCID GetVersionExW GlobalAlloc GlobalFree GlobalLock GlobalUnlock
+        GetStartupInfoW GetSystemDirectoryW GetSystemTimeAsFileTime GetSystemWindowsDirectoryW
+        GetTickCount GetUserDefaultLCID GetVersionExW GlobalAlloc GlobalFree GlobalLock
+        GlobalUnlock
         InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExW
         LoadResource LocalFree LockResource MapViewOfFile MulDiv MultiByteToWideChar
         OpenProcess OutputDebugStringW QueryDosDeviceW QueueUserWorkItem RaiseException

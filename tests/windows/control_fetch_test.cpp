@@ -44,15 +44,16 @@ protected:
     DWORD tookMs = 0;
 };
 
+// Named .txt: the fixture server signs what it serves as .ini, and these compare the bytes.
 TEST_F(ControlFetch, WholeBodyUpTo64KiBArrivesAsIs)
 {
     const std::string exact = ControlText(64 * 1024);
-    const std::wstring name = ServeBytes(L"exact.ini", exact);
+    const std::wstring name = ServeBytes(L"exact.txt", exact);
     EXPECT_TRUE(Fetch(ServerUrl(name)));
     EXPECT_EQ(got, exact);
 
     // Redirects to web URLs are followed.
-    const std::wstring small = ServeBytes(L"small.ini", ControlText(40));
+    const std::wstring small = ServeBytes(L"small.txt", ControlText(40));
     EXPECT_TRUE(Fetch(ServerUrl(L"redirect/" + small)));
     EXPECT_EQ(got, ControlText(40));
 }
@@ -60,8 +61,8 @@ TEST_F(ControlFetch, WholeBodyUpTo64KiBArrivesAsIs)
 // Each of these ends with 0 and no body, well before any deadline.
 TEST_F(ControlFetch, HostileAnswersFailFastAndLeaveNothing)
 {
-    const std::wstring body = ServeBytes(L"body.ini", ControlText(5000));
-    const std::wstring big = ServeBytes(L"big.ini", ControlText(64 * 1024 + 1));
+    const std::wstring body = ServeBytes(L"body.txt", ControlText(5000));
+    const std::wstring big = ServeBytes(L"big.txt", ControlText(64 * 1024 + 1));
     const std::wstring cases[] = {
         ServerUrl(big),                // one byte over the limit
         ServerUrl(L"cut/" + body),     // half the body, then the end
@@ -121,7 +122,7 @@ using SecureControlFetch = PackageFetch;
 
 TEST_F(SecureControlFetch, ControlFileOverHttpsAndItsRefusals)
 {
-    const std::wstring name = ServeBytes(L"https.ini", ControlText(300));
+    const std::wstring name = ServeBytes(L"https.txt", ControlText(300));
     std::vector<char> body;
     EXPECT_TRUE(sys::FetchControlFile(HttpsUrl("https", name), win::Deadline(10000), &body));
     EXPECT_EQ(std::string(body.begin(), body.end()), ControlText(300));

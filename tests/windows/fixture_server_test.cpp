@@ -22,11 +22,11 @@ HRESULT Download(const std::wstring& url, const std::wstring& path)
 TEST(FixtureServer, ServesFilesWrittenIntoItsRootAndLogsEachRequest)
 {
     ASSERT_GT(ServerPort(), 0) << "no port in <build>\\www.port: the server did not start";
-    ASSERT_TRUE(WriteBytes(ServerRoot() + L"\\fixture-server-test.ini", "[A]\r\nKey=served\r\n"));
+    ASSERT_TRUE(WriteBytes(ServerRoot() + L"\\fixture-server-test.txt", "[A]\r\nKey=served\r\n"));
     ScratchDir scratch;
-    ASSERT_GE(Download(ServerUrl(L"fixture-server-test.ini"), scratch / L"got.ini"), 0);
+    ASSERT_GE(Download(ServerUrl(L"fixture-server-test.txt"), scratch / L"got.ini"), 0);
     EXPECT_EQ(ReadBytes(scratch / L"got.ini"), "[A]\r\nKey=served\r\n");
-    EXPECT_NE(ReadBytes(ServerLogPath()).find("GET /fixture-server-test.ini"), std::string::npos);
+    EXPECT_NE(ReadBytes(ServerLogPath()).find("GET /fixture-server-test.txt"), std::string::npos);
 }
 
 TEST(FixtureServer, FailsOnPurposeByPath)

@@ -72,7 +72,7 @@ TEST(ControlFileInMemory, FetchedBytesAreReadWithoutAFileAndOnlyWhenWhole)
         "[KV Universal]\r\nDownloadUrl=http://h/KVSetup.exe\r\nExePath=KVNew\\KVWizard.exe\r\n"
         "Revision=7\r\n" +
         std::string(3000, ';') + "\r\n";
-    const std::wstring name = L"ini-text-control.ini";
+    const std::wstring name = L"ini-text-control.txt";
     ASSERT_TRUE(WriteBytes(testing_support::ServerRoot() + L"\\" + name, control));
 
     std::vector<char> body(5, 'x');

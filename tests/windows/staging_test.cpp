@@ -60,11 +60,11 @@ win::File PlacePackage(const Work& work)
     if (!work.made || !::CopyFileW(FixturePath(L"pack\\signed-dekavroline.exe").c_str(),
                                    (work / kPackageName).c_str(), FALSE))
         return win::File();
-    win::File judged;
+    sys::JudgedFile judged;
     return sys::CheckOpenedPackage(work / kPackageName,
                                    sys::OpenLockedIn(work.folder->handle(), kPackageName),
                                    sys::KeyPins(), &judged) == sys::PackageVerdict::Accepted
-               ? std::move(judged)
+               ? std::move(judged.file)
                : win::File();
 }
 

@@ -297,13 +297,16 @@ TEST(VerifyPackage, PinnedKeyShutsOutOtherSignersWhoseNameHasTheMark)
         {L"signed-other.exe", maker, false},
         {L"unsigned.exe", maker, false},
     };
+    // An accepted file comes with what the check read of it, for revocation and the trail.
     for (const auto& c : cases) {
-        win::File lock;
+        sys::JudgedFile judged;
         EXPECT_EQ(
-            sys::CheckPackage(PkiPath(c.name), c.pins, &lock) == sys::PackageVerdict::Accepted,
+            sys::CheckPackage(PkiPath(c.name), c.pins, &judged) == sys::PackageVerdict::Accepted,
             c.expected)
             << c.name;
-        EXPECT_EQ(lock.valid(), c.expected) << c.name;
+        EXPECT_EQ(judged.file.valid(), c.expected) << c.name;
+        EXPECT_EQ(!judged.signature.empty(), c.expected) << c.name;
+        EXPECT_EQ(judged.signer, c.expected ? sys::GetSignerName(PkiPath(c.name)) : L"") << c.name;
     }
 }
 
