@@ -237,8 +237,7 @@ Exit CheckPackage(const CheckRequest& request, const settings::Offer& offer)
         return Exit::WouldFail;
     }
     Say(L"verdict: would install revision " +
-        rules::Decimal(static_cast<unsigned>(offer.revision)) + L" from " + installs +
-        L" (the new wizard is judged once it is unpacked)");
+        rules::Decimal(static_cast<unsigned>(offer.revision)) + L" from " + installs);
     return Exit::Done;
 }
 

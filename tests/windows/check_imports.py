@@ -33,7 +33,8 @@ ALLOWED = {
         GetEnvironmentVariableW GetExitCodeProcess GetFileAttributesW
         GetFileInformationByHandle GetFileSizeEx GetLastError GetModuleFileNameW
         GetModuleHandleA GetModuleHandleW GetPrivateProfileStringW GetProcAddress
-        GetStartupInfoW GetSystemDirectoryW GetSystemWindowsDirectoryW GetTickCount
+        GetStartupInfoW GetSystemDirectoryW GetSystemTimeAsFileTime GetSystemWindowsDirectoryW
+        GetTickCount
         GetUserDefaultLCID GetVersionExW GlobalAlloc GlobalFree GlobalLock GlobalUnlock
         InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExW
         LoadResource LocalFree LockResource MapViewOfFile MulDiv MultiByteToWideChar
