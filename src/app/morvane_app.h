@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "rules/control_signature.h"
+#include "app/offer_judgement.h"
 #include "settings/values.h"
 #include "sys/local_wizard.h"
 #include "sys/server_probe.h"
@@ -31,10 +31,6 @@ public:
     int FindDriverName();
     int IsOsSupported();
     int CheckForUpdate();
-    // The offer CheckForUpdate found is the maker's, signed and current; the trail says why
-    // not (failure: offer/<cause>).
-    bool IsOfferTrusted(const unsigned char* bytes, rules::ControlForm form,
-                        const rules::SignedControl& split);
     int LaunchLocalWizard();
     // An administrator's UpdateCheck=0 in kavro.ini: no request of any kind, the local wizard.
     bool UpdateChecksTurnedOff();
@@ -45,9 +41,6 @@ public:
     int m_bUpdateAvailable = 0;
 
 private:
-    // Whatever the servers do, the probe and the control-file fetch together end this long
-    // after InitInstance starts, which leaves the wizard well within 15 s of launch.
-    static const unsigned long kNetworkBudgetMs = 10000;
     win::Deadline m_networkDeadline{kNetworkBudgetMs};
     std::wstring m_strUiStrings;  // the language's uistrings file, once ReadUiStrings found it
     // The local wizard's check, begun as soon as the folders say where the wizard is, so that

@@ -8,8 +8,8 @@
 #include "sys/revocation.h"
 #include "sys/trust.h"
 #include "rules/failure.h"
-#include "sys/package_file.h"
 #include "rules/folders.h"
+#include "update/package_check.h"
 #include "update/staging.h"
 #include "update/update_paths.h"
 #include "update/work_folder.h"
@@ -144,31 +144,6 @@ namespace {
 
 constexpr DWORD kPauseAfterWizardMs = 3000;
 
-// The download's fault as the user is told of it.
-rules::FailureCause CauseOf(sys::NetFault fault)
-{
-    using rules::FailureCause;
-    switch (fault) {
-    case sys::NetFault::ProxyAuth: return FailureCause::ProxyAuth;
-    case sys::NetFault::CertUnknownRoot: return FailureCause::CertUnknownRoot;
-    case sys::NetFault::CertWrongName: return FailureCause::CertWrongName;
-    case sys::NetFault::CertExpired: return FailureCause::CertExpired;
-    case sys::NetFault::CertRevoked: return FailureCause::CertRevoked;
-    case sys::NetFault::CertInvalid: return FailureCause::CertInvalid;
-    case sys::NetFault::InsecureRedirect: return FailureCause::InsecureRedirect;
-    case sys::NetFault::Cut: return FailureCause::Cut;
-    case sys::NetFault::Stalled: return FailureCause::Stalled;
-    case sys::NetFault::DiskFull: return FailureCause::DiskFull;
-    case sys::NetFault::ServerError:
-    case sys::NetFault::BadRedirect:
-    case sys::NetFault::WrongSize: return FailureCause::ServerError;
-    case sys::NetFault::None:
-    case sys::NetFault::NoConnection:
-    case sys::NetFault::Stopped: break;
-    }
-    return FailureCause::NoConnection;
-}
-
 // A judged file whose signer has been revoked since it signed is refused; a revocation server
 // that does not answer within its limit is not a refusal.
 bool NotRevoked(const std::wstring& path, const sys::JudgedFile& judged)
@@ -249,7 +224,7 @@ private:
                 if (Check(judged, &failure.cause)) return true;
                 failure.step = rules::FailureStep::Check;
             } else {
-                failure = {rules::FailureStep::Download, CauseOf(fault)};
+                failure = {rules::FailureStep::Download, DownloadCause(fault)};
                 if (fault == sys::NetFault::Cut && download.HoldsPartial()) break;
                 if (!last) download.Discard();
             }
@@ -291,42 +266,18 @@ private:
         // name rules and the trust provider.
         const std::wstring folder = work().CheckedPath();
         const std::wstring path = rules::JoinPath(folder, paths().packageName);
-        const sys::PackageVerdict verdict =
-            folder.empty() ? sys::PackageVerdict::BadSignature
-                           : sys::CheckOpenedPackage(
-                                 path, sys::OpenLockedIn(work().handle(), paths().packageName),
-                                 sys::BuiltInKeyPins(), judged);
-        *cause = rules::FailureCause::NotTheOffer;
-        if (verdict == sys::PackageVerdict::Accepted) {
-            if (!NotRevoked(path, *judged))
-                *cause = rules::FailureCause::SignerRevoked;
-            else if (IsPackageOffered(judged->file.get()))
-                return true;
+        if (!folder.empty()) {
+            const PackageJudgement judgement =
+                JudgePackage(path, sys::OpenLockedIn(work().handle(), paths().packageName),
+                             m_settings.drvName, m_settings.installerRevision, m_offer, judged);
+            if (judgement.accepted) return true;
+            *cause = judgement.cause;
         } else {
-            *cause = verdict == sys::PackageVerdict::OtherSigner
-                         ? rules::FailureCause::OtherSigner
-                         : rules::FailureCause::BadSignature;
+            *cause = rules::FailureCause::BadSignature;
         }
         *judged = sys::JudgedFile();
         m_store->download().Discard();
         return false;
-    }
-
-    // A signature proves who made the package, not which package it is: its record, which the
-    // signature covers, must name the offer itself. Read from the judged file, never by name.
-    bool IsPackageOffered(HANDLE judged)
-    {
-        rules::PackageRecord record;
-        if (!sys::ReadPackageRecord(judged, &record)) {
-            win::Trail(L"check: the package carries no record of what it is; refused");
-            return false;
-        }
-        const rules::RecordMatch match =
-            rules::MatchPackageRecord(record, m_settings.drvName, m_offer.revision,
-                                      m_settings.installerRevision, m_offer.exePath);
-        win::Trail(L"check: the package's record " +
-                   std::wstring(rules::DescribeRecordMatch(match)));
-        return match == rules::RecordMatch::Matches;
     }
 
     bool Stage(win::File judged, ExtractedFolder* extracted)

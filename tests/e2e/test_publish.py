@@ -9,12 +9,13 @@ made by another tool (openssl cms here, as signtool's /p7 makes one on Windows).
 """
 
 import os
+import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import Scenario  # noqa: E402
+from harness import Scenario, wine_path  # noqa: E402
 from fixture_server import detached_signature  # noqa: E402
 from packages import make_package, native_packer, sign  # noqa: E402
 from dialog_driver import YES, drive, read_state  # noqa: E402
@@ -87,7 +88,8 @@ class PublishedSection(UpdateTest):
     def test_the_release_flow_as_written(self):
         """README's release flow: pack, sign with an outside tool (osslsigncode standing in for
         signtool), morvane-pack offer prints the section from the signed package, the control
-        file is signed with an outside signature and sign-control, served, and installs."""
+        file is signed with an outside signature and sign-control, checked with morvane-pack
+        check, served, and installs."""
         cert, key = self.build.control_signer
         with Scenario(self.build) as s:
             s.install(revision=5, drvname="KV Universal")
@@ -116,6 +118,20 @@ class PublishedSection(UpdateTest):
                                    os.path.join(s.www, "ctl.ini"), "--signature", signature],
                                   stderr=subprocess.PIPE)
             self.assertEqual(done.returncode, 0, done.stderr)
+            # The package goes to both its addresses; the control file, still unpublished, is
+            # checked as a machine with revision 5 would judge it.
+            os.makedirs(os.path.join(s.www, "mirror"))
+            shutil.copy(path, os.path.join(s.www, "mirror", PACKAGE))
+            code, out = self.build.wine_output(
+                [os.path.join(self.build.dir, "morvane-pack.exe"), "check", "--control",
+                 wine_path(os.path.join(s.www, "ctl.ini")), "--drvname", "KV Universal",
+                 "--installed", "5"])
+            lines = out.replace("\r\n", "\n").splitlines()
+            self.assertEqual(code, 0, out)
+            self.assertEqual(["package %s: the signature, signer, key pins, revocation and record "
+                              "pass" % url for url in urls],
+                             [line for line in lines if line.startswith("package ")])
+            self.assertEqual(lines[-1], "verdict: would install revision 6 from " + urls[0])
             with s.start() as run:
                 self.assertAskLook(read_state(run), TEXTS)
                 self.assertEqual(drive(run, "click", YES)[0], 0)
