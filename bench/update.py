@@ -35,8 +35,7 @@ from harness import Build, Scenario, TINY_GIF, wine_path  # noqa: E402
 from net_fixtures import Proxy, TlsServer, make_certs  # noqa: E402
 from dialog_driver import YES, drive, json_lines, watch_answers  # noqa: E402
 from test_flow import noise_gif  # noqa: E402
-from test_secure_network import SystemProxy  # noqa: E402
-from test_update import offer  # noqa: E402
+from update_scenario import SystemProxy, offer  # noqa: E402
 
 MB = 1024 * 1024
 PACKAGE_BYTES = 40 * MB

@@ -13,7 +13,7 @@ import subprocess
 import harness
 from harness import Scenario, ScenarioTest, signed_control_file, wine_path
 from packages import make_package, native_packer, offer_section
-from test_update import FOLDER, PACKAGE, packaged_tree
+from update_scenario import FOLDER, PACKAGE, packaged_tree
 
 SECTION = "KV Universal"
 # Exits of morvane-pack check.
