@@ -41,7 +41,8 @@ const TextRow& RowOf(LineText text)
 constexpr double kSmoothingMs = 3000;
 // Samples closer together than this say more about the timer than about the line.
 constexpr std::uint32_t kMinSampleMs = 200;
-// A figure rises only when the estimate passes it by this much.
+// A figure rises only when the estimate passes what the last figure taken foretold for now by
+// this much: a rounding edge the estimate wavers over is not a reason to change.
 constexpr double kRiseFactor = 1.2;
 
 unsigned long long SecondsOf(TimeLeft left)
@@ -94,15 +95,15 @@ const wchar_t* BuiltInLineText(LineText text, const std::wstring& languageFolder
 
 TimeLeft RoundTimeLeft(unsigned long long seconds)
 {
+    // Past 99 and a half hours, before the rounding below could overflow.
+    if (seconds >= 99 * 3600 + 1800) return {};
     if (seconds <= 55)
         return {TimeLeft::Unit::Seconds, seconds <= 5 ? 5u : unsigned((seconds + 4) / 5 * 5)};
     if (seconds < 59 * 60 + 30) {
         const unsigned long long minutes = (seconds + 30) / 60;
         return {TimeLeft::Unit::Minutes, unsigned(minutes)};
     }
-    const unsigned long long hours = (seconds + 1800) / 3600;
-    if (hours > 99) return {};
-    return {TimeLeft::Unit::Hours, unsigned(hours)};
+    return {TimeLeft::Unit::Hours, unsigned((seconds + 1800) / 3600)};
 }
 
 void TimeLeftEstimate::Begin(std::uint32_t nowMs, unsigned long long received)
@@ -150,10 +151,14 @@ void TimeLeftEstimate::Add(std::uint32_t nowMs, unsigned long long received,
         m_shown = next;
         return;
     }
-    const double shown = double(SecondsOf(m_shown));
-    if (m_shown.unit == TimeLeft::Unit::None || SecondsOf(next) < shown ||
-        estimate > shown * kRiseFactor)
+    const double foretold = m_takenEstimate - double(nowMs - m_takenAtMs) / 1000;
+    const bool falls = SecondsOf(next) < SecondsOf(m_shown);
+    const bool rises = SecondsOf(next) > SecondsOf(m_shown) && estimate > foretold * kRiseFactor;
+    if (m_shown.unit == TimeLeft::Unit::None || falls || rises) {
         m_shown = next;
+        m_takenEstimate = estimate;
+        m_takenAtMs = nowMs;
+    }
 }
 
 std::vector<std::wstring> LineTexts(const std::vector<std::wstring>& given,
@@ -171,8 +176,9 @@ std::vector<std::wstring> LineTexts(const std::vector<std::wstring>& given,
 std::wstring DownloadLine(const std::vector<std::wstring>& texts, const std::wstring& received,
                           const std::wstring& total, TimeLeft left)
 {
-    std::wstring line = total.empty() ? FillIn(TextOf(texts, LineText::BytesSoFar), received)
-                                      : FillIn(TextOf(texts, LineText::BytesOf), received, total);
+    // Without a total there is no time left to say either.
+    if (total.empty()) return FillIn(TextOf(texts, LineText::BytesSoFar), received);
+    std::wstring line = FillIn(TextOf(texts, LineText::BytesOf), received, total);
     LineText unit = LineText::SecondsLeft;
     switch (left.unit) {
     case TimeLeft::Unit::None: return line;

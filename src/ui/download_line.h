@@ -44,7 +44,8 @@ TimeLeft RoundTimeLeft(unsigned long long seconds);
 // The time left, from the figures of one download as they come. The rate is smoothed over a
 // few seconds and counts only what this download fetched (a resumed one starts from what it
 // held); nothing is said before it has seen kSettleMs of data; a figure falls freely but rises
-// only when the rest has really grown longer, so the line does not flicker between two.
+// only when the rest has really grown longer than the last figure foretold, so the line does
+// not flicker between two.
 class TimeLeftEstimate {
 public:
     static constexpr std::uint32_t kSettleMs = 3000;
@@ -63,6 +64,9 @@ private:
     unsigned long long m_lastReceived = 0;
     double m_bytesPerMs = 0;  // smoothed, from the first sample on
     TimeLeft m_shown;
+    // The estimate when the shown figure was taken, and when.
+    double m_takenEstimate = 0;
+    std::uint32_t m_takenAtMs = 0;
 };
 
 // The line's texts by LineText, complete: an empty or missing one is the language's built-in.
