@@ -125,6 +125,11 @@ void TimeLeftEstimate::Add(std::uint32_t nowMs, unsigned long long received,
         Begin(nowMs, received);
         return;
     }
+    // Complete: nothing is left to say, however soon after the last sample the end came.
+    if (total != 0 && received >= total) {
+        m_shown = TimeLeft();
+        return;
+    }
     const std::uint32_t elapsed = nowMs - m_lastMs;
     if (elapsed < kMinSampleMs) return;
     const std::uint32_t settling = nowMs - m_startMs;

@@ -15,7 +15,7 @@ import harness  # noqa: E402
 from dialog_driver import (CANCEL, LINE, PICTURE, SIZE, YES, drive, follow_progress,  # noqa: E402
                            json_lines, read_state)
 from harness import LOCALES, UI_TEXTS, Scenario, write_ini  # noqa: E402
-from test_update import PACKAGE, UpdateTest, offer, package_requests  # noqa: E402
+from test_update import FOLDER, PACKAGE, UpdateTest, offer, package_requests  # noqa: E402
 
 MB = 1024 * 1024
 RUN_END_S = 240
@@ -34,8 +34,8 @@ def offer_with_size(s, url_prefix, filler_bytes):
     path = offer(s, url_prefix=url_prefix, filler_bytes=filler_bytes)
     size = os.path.getsize(path)
     s.serve("ctl.ini", harness.control_file(
-        revision=6, download_url=s.control.url(url_prefix + "pkg/" + PACKAGE))
-        + b"Size=%d\r\n" % size)
+        revision=6, download_url=s.control.url(url_prefix + "pkg/" + PACKAGE),
+        exe_path=FOLDER + "\\KVWizard.exe") + b"Size=%d\r\n" % size)
     return size
 
 

@@ -228,6 +228,9 @@ TEST(DownloadLineTime, NoTotalOrAFreshStartSaysNothing)
     const TimeLeft settled = quick.estimate.Shown();
     quick.Run(50, 1, 0);
     EXPECT_EQ(Said(quick.estimate.Shown()), Said(settled));
+    // But the end is the end, however soon it comes.
+    quick.estimate.Add(quick.now + 50, quick.total, quick.total);
+    EXPECT_EQ(quick.estimate.Shown().unit, Unit::None);
 }
 
 }  // namespace
