@@ -29,9 +29,9 @@ def figures(line):
             for number, unit in FIGURE.findall(line)]
 
 
-def offer_with_size(s, url_prefix, filler_bytes):
+def offer_with_size(s, url_prefix, filler_bytes, filler_files=0):
     """A package served under url_prefix, offered with its Size=, so the asking view shows it."""
-    path = offer(s, url_prefix=url_prefix, filler_bytes=filler_bytes)
+    path = offer(s, url_prefix=url_prefix, filler_bytes=filler_bytes, filler_files=filler_files)
     size = os.path.getsize(path)
     s.serve("ctl.ini", harness.control_file(
         revision=6, download_url=s.control.url(url_prefix + "pkg/" + PACKAGE),
@@ -53,7 +53,8 @@ class DownloadLine(UpdateTest):
         for language, of, seconds in rows:
             with self.subTest(language), Scenario(self.build) as s:
                 s.install(languages=(language,))
-                size = offer_with_size(s, "throttle/%d/" % (400 * 1024), 5 * MB)
+                # Files enough for the staging to last until the UI driver looks.
+                size = offer_with_size(s, "throttle/%d/" % (400 * 1024), 5 * MB, 3000)
                 with s.start(lang=LOCALES[language]) as run:
                     size_text = read_state(run)["controls"][SIZE]["text"]
                     code, readings, end, out = follow_progress(run, "click", YES,
