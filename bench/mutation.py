@@ -45,6 +45,7 @@ REST = [
     "src/picture/animation_rules.cpp",
     "src/picture/frame_budget.cpp",
     "src/ui/dialog_states.cpp",
+    "src/ui/download_line.cpp",
     "src/ui/title_format.cpp",
     "src/settings/values.cpp",
     "src/rules/failure.cpp",

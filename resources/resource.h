@@ -12,3 +12,4 @@
 #define IDC_PROGRESS 1005
 #define IDC_REASON   1006
 #define IDC_PKG_SIZE 1007
+#define IDC_DL_LINE  1008

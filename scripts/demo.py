@@ -23,7 +23,7 @@ from harness import (Build, Scenario, LANGUAGES, read_marker,  # noqa: E402
                      screen_dpi, wait_for, wine_path)
 import fixture_server  # noqa: E402  (on the path the harness set)
 from packages import make_package, offer_section  # noqa: E402
-from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, REASON, YES, drive,  # noqa: E402
+from dialog_driver import (CANCEL, LINE, MESSAGE, NO, PICTURE, REASON, YES, drive,  # noqa: E402
                            read_state, screenshot)
 
 PICTURES = "demo-pictures"
@@ -88,8 +88,9 @@ def progress_reading(run):
 
 
 def wait_for_part_filled(run):
-    """Until the bar is between a tenth and nine tenths full; a driver that cannot read the bar
-    gets a moment of the 10 s download instead. The share it saw, or None."""
+    """Until the bar is between four tenths and nine tenths full, by when the line over it says
+    how long is left; a driver that cannot read the bar gets a moment of the 10 s download
+    instead. The share it saw, or None."""
     reading = progress_reading(run)
     if reading is None:
         time.sleep(2)
@@ -100,7 +101,7 @@ def wait_for_part_filled(run):
         return (reading["position"] - low) / float(high - low) if high > low else 0.0
 
     deadline = time.monotonic() + 30
-    while not 0.1 <= share() <= 0.9 and time.monotonic() < deadline:
+    while not 0.4 <= share() <= 0.9 and time.monotonic() < deadline:
         time.sleep(0.2)
         reading = progress_reading(run) or reading
     return share()
@@ -150,8 +151,8 @@ def update(s):
         click(run, "click", YES, "shown", PICTURE)
         share = wait_for_part_filled(run)
         path, look = photograph(s.build, run, "2-downloading")
-        print('  Downloading: "%s", Cancel, the spinner turns, %s  [%s]'
-              % (message_of(look), filled(share), path))
+        print('  Downloading: "%s", Cancel, the spinner turns, %s, over it "%s"  [%s]'
+              % (message_of(look), filled(share), look["controls"][LINE]["text"], path))
         click(run, "disabled", CANCEL)
         path, look = photograph(s.build, run, "3-staging")
         print("  The package passed its signature check; staging runs it hidden, Cancel disabled"
@@ -213,8 +214,8 @@ def high_dpi(s, section, dpi):
             share = wait_for_part_filled(run)
             path, look = photograph(s.build, run, "5-downloading-%ddpi" % dpi)
             width, height = look["rect"][2] - look["rect"][0], look["rect"][3] - look["rect"][1]
-            print("  Downloading, %s, the dialog %dx%d pixels  [%s]"
-                  % (filled(share), width, height, path))
+            print('  Downloading, %s, "%s", the dialog %dx%d pixels  [%s]'
+                  % (filled(share), look["controls"][LINE]["text"], width, height, path))
             click(run, "click", CANCEL)
             if drive(run, "gone", 5000)[0] != 0:  # the download had ended and been refused
                 click(run, "click", NO)

@@ -144,6 +144,7 @@ void CMorvaneApp::ShowDialog(ui::State opening)
     // Only the dialog needs the control classes: the path to the wizard never pays for them.
     RegisterCommonControls();
     ReadFailureReasons();
+    ReadDownloadLineTexts();
     ui::CMorvaneDlg dialog(m_values, opening);
     dialog.DoModal();
 }

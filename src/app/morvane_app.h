@@ -28,6 +28,8 @@ public:
     int ReadUiStrings();
     // The texts of the failed view's reasons, only when the dialog opens.
     void ReadFailureReasons();
+    // The texts of the downloading view's line, likewise.
+    void ReadDownloadLineTexts();
     int FindDriverName();
     int IsOsSupported();
     int CheckForUpdate();

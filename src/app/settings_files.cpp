@@ -8,6 +8,7 @@
 #include "app/startup_rules.h"
 #include "rules/failure.h"
 #include "rules/folders.h"
+#include "ui/download_line.h"
 #include "win/handles.h"
 
 namespace app {
@@ -115,6 +116,20 @@ void CMorvaneApp::ReadFailureReasons()
         reasons.push_back(m_strUiStrings.empty() ? builtIn
                                                  : ReadIniValue(L"STARTUP", rules::ReasonKey(cause),
                                                                 builtIn, m_strUiStrings));
+    }
+}
+
+void CMorvaneApp::ReadDownloadLineTexts()
+{
+    const std::wstring& language = m_values.installation.language;
+    std::vector<std::wstring>& texts = m_values.texts.downloadLine;
+    texts.clear();
+    for (size_t i = 0; i < ui::kLineTextCount; ++i) {
+        const auto text = static_cast<ui::LineText>(i);
+        const std::wstring builtIn = ui::BuiltInLineText(text, language);
+        texts.push_back(m_strUiStrings.empty() ? builtIn
+                                               : ReadIniValue(L"STARTUP", ui::LineTextKey(text),
+                                                              builtIn, m_strUiStrings));
     }
 }
 

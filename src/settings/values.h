@@ -21,6 +21,9 @@ struct Texts {
     // Why an update failed, by rules::FailureCause: the uistrings.ini key (rules::ReasonKey)
     // or the text built in for the language. Read only when the dialog opens.
     std::vector<std::wstring> reasons;
+    // The downloading view's line, by ui::LineText: the uistrings.ini key (ui::LineTextKey) or
+    // the text built in for the language. Read only when the dialog opens.
+    std::vector<std::wstring> downloadLine;
     std::wstring yesBtn;
     std::wstring noBtn;
     std::wstring retryBtn;

@@ -27,35 +27,38 @@ const wchar_t* StateName(State state)
 
 StateEffects EffectsOf(State state)
 {
-    // The last two: the package's size, then the failure's reason line.
+    // The last three: the download line, the package's size, then the failure's reason line.
     // clang-format off
     switch (state) {
     case STATE_SETUP:
         return {true, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep,
-                Visibility::Keep, Visibility::Keep};
+                Visibility::Keep, Visibility::Keep, Visibility::Keep};
     case STATE_OS_UNSUPPORTED:
         return {false, Text::MessageOSCap, kHide, kHide, Shown(Text::CloseBtn), Animation::Keep,
-                ProgressBar::Keep, Visibility::Hide, Visibility::Hide};
+                ProgressBar::Keep, Visibility::Hide, Visibility::Hide, Visibility::Hide};
     case STATE_ASK:
         return {false, Text::MessageUpdate, Shown(Text::YesBtn), Shown(Text::NoBtn), kHide,
-                Animation::Keep, ProgressBar::Keep, Visibility::Show, Visibility::Hide};
+                Animation::Keep, ProgressBar::Keep, Visibility::Hide, Visibility::Show,
+                Visibility::Hide};
     case STATE_DOWNLOADING:
         return {false, Text::MessageDownload, kHide, kHide,
                 {Visibility::Show, Enabling::Enable, Text::CancelBtn}, Animation::Start,
-                ProgressBar::ShowEmpty, Visibility::Hide, Visibility::Hide};
+                ProgressBar::ShowEmpty, Visibility::Show, Visibility::Hide, Visibility::Hide};
     case STATE_STAGING:
         return {false, Text::Keep, kKeep, kKeep,
                 {Visibility::Keep, Enabling::Disable, Text::Keep}, Animation::Keep,
-                ProgressBar::Keep, Visibility::Keep, Visibility::Keep};
+                ProgressBar::Keep, Visibility::Keep, Visibility::Keep, Visibility::Keep};
     case STATE_FAILED:
         return {false, Text::DownloadError, Shown(Text::RetryBtn), Shown(Text::NoBtn), kHide,
-                Animation::StopAndHide, ProgressBar::Hide, Visibility::Hide, Visibility::Show};
+                Animation::StopAndHide, ProgressBar::Hide, Visibility::Hide, Visibility::Hide,
+                Visibility::Show};
     case STATE_WIZARD_REFUSED:
         return {false, Text::MessageWizardRefused, kHide, kHide, Shown(Text::CloseBtn),
-                Animation::StopAndHide, ProgressBar::Hide, Visibility::Hide, Visibility::Hide};
+                Animation::StopAndHide, ProgressBar::Hide, Visibility::Hide, Visibility::Hide,
+                Visibility::Hide};
     default:
         return {false, Text::Keep, kKeep, kKeep, kKeep, Animation::Keep, ProgressBar::Keep,
-                Visibility::Keep, Visibility::Keep};
+                Visibility::Keep, Visibility::Keep, Visibility::Keep};
     }
     // clang-format on
 }

@@ -49,7 +49,7 @@ struct ButtonEffect {
 };
 
 // Applied in the order of the members: font and title, message, Yes, No, Cancel, animation,
-// progress bar, the package's size, the failure's reason line; within a button: visibility,
+// progress bar, the download line, the package's size, the failure's reason line; within a button: visibility,
 // enabled flag, caption. Whatever says Keep keeps its look. The reason line's text is the
 // failure's, set by the dialog before it enters the failed view.
 struct StateEffects {
@@ -60,6 +60,9 @@ struct StateEffects {
     ButtonEffect cancel;
     Animation animation;
     ProgressBar progress;
+    // What has arrived and the time left, over the bar; shown empty as a download starts,
+    // kept with its last figures while the package is staged.
+    Visibility line;
     Visibility size;  // the package's size under the message, when the offer gives it
     Visibility reason;
 };

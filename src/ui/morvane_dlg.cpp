@@ -42,6 +42,20 @@ constexpr RECT kPictureStrip = {7, 17, 22, 17};
 // The progress bar's range: fine enough for a smooth bar, small enough for any package size.
 constexpr int kProgressSteps = 1000;
 
+// The download line changes at most this often: readable, and no flood of name changes for a
+// screen reader.
+constexpr DWORD kLineIntervalMs = 250;
+constexpr UINT_PTR kLineTimer = 1;
+
+// A size as the user's settings write sizes ("12.3 MB"): numbers and units need no text of the
+// language files, so every language shows it.
+std::wstring ByteSize(unsigned long long bytes)
+{
+    wchar_t text[64] = {};
+    if (!::StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 64)) text[0] = L'\0';
+    return text;
+}
+
 int ProgressStep(unsigned long long done, unsigned long long total)
 {
     if (total == 0) return 0;
@@ -67,7 +81,8 @@ CMorvaneDlg::CMorvaneDlg(const settings::Values& values, ui::State opening)
       m_nOpening(opening),
       m_hIcon(LoadAppIcon(SM_CXICON, SM_CYICON)),
       m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON)),
-      m_flow(values)
+      m_flow(values),
+      m_lineTexts(ui::LineTexts(values.texts.downloadLine, values.installation.language))
 {
 }
 
@@ -84,6 +99,7 @@ void CMorvaneDlg::DoDataExchange()
     m_btnCancel = Item(IDC_CAN_BTN);
     m_ctlProgress = Item(IDC_PROGRESS);
     m_ctlSize = Item(IDC_PKG_SIZE);
+    m_ctlLine = Item(IDC_DL_LINE);
     m_picture.Attach(Item(IDC_PICTURE));
 }
 
@@ -117,6 +133,7 @@ int CMorvaneDlg::SetState(ui::State nState)
         ::ShowWindow(Item(IDC_PICTURE), SW_HIDE);
     }
     ApplyProgressBar(effects.progress);
+    ApplyLine(effects.line);
     ApplySize(effects.size);
     if (effects.reason != ui::Visibility::Keep)
         ::ShowWindow(m_ctlReason, effects.reason == ui::Visibility::Show ? SW_SHOW : SW_HIDE);
@@ -153,19 +170,30 @@ void CMorvaneDlg::ShowFailure(const rules::Failure& failure)
     SetState(ui::STATE_FAILED);
 }
 
-// The package's size as the user's settings write sizes ("12.3 MB"); numbers and units need no
-// text of the language files, so every language shows it. Nothing when the offer gives no size.
+// The package's size; nothing when the offer gives no size.
 void CMorvaneDlg::ApplySize(ui::Visibility effect)
 {
     if (effect == ui::Visibility::Keep) return;
     const unsigned long long bytes = m_values.offer.packageSize;
     const bool show = effect == ui::Visibility::Show && bytes != 0;
-    if (show) {
-        wchar_t text[64] = {};
-        if (!::StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 64)) text[0] = L'\0';
-        SetText(m_ctlSize, text);
-    }
+    if (show) SetText(m_ctlSize, ByteSize(bytes));
     ::ShowWindow(m_ctlSize, show ? SW_SHOW : SW_HIDE);
+}
+
+// Shown, the line starts empty for a new download: its figures and its estimate are that
+// download's own.
+void CMorvaneDlg::ApplyLine(ui::Visibility effect)
+{
+    if (effect == ui::Visibility::Keep) return;
+    if (m_lineTimer) ::KillTimer(hwnd(), kLineTimer);
+    m_lineTimer = false;
+    if (effect == ui::Visibility::Show) {
+        m_lineProgress = update::Progress();
+        m_timeLeft = ui::TimeLeftEstimate();
+        m_lineShownAt = ::GetTickCount() - kLineIntervalMs;
+        SetText(m_ctlLine, std::wstring());
+    }
+    ::ShowWindow(m_ctlLine, effect == ui::Visibility::Show ? SW_SHOW : SW_HIDE);
 }
 
 void CMorvaneDlg::ApplyProgressBar(ui::ProgressBar effect)
@@ -192,7 +220,8 @@ void CMorvaneDlg::SetTextFont(int dpi)
 {
     win::Font font(CreateTextFont(dpi));
     // The dialog and the picture keep the template's font.
-    for (HWND control : {m_ctlMessage, m_ctlReason, m_btnNo, m_btnYes, m_btnCancel, m_ctlSize})
+    for (HWND control :
+         {m_ctlMessage, m_ctlReason, m_btnNo, m_btnYes, m_btnCancel, m_ctlSize, m_ctlLine})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     // Replacing the old font only now: the controls no longer use it.
     m_fontText = std::move(font);
@@ -296,6 +325,14 @@ bool CMorvaneDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
         // manager rescales the window, the controls and the template's font.
         SetTextFont(HIWORD(wp));
         return false;
+    case WM_TIMER:
+        if (wp != kLineTimer) return false;
+        ::KillTimer(hwnd(), kLineTimer);
+        m_lineTimer = false;
+        // The staging view keeps the line's last figures: they may still be due.
+        if (m_nState == ui::STATE_DOWNLOADING || m_nState == ui::STATE_STAGING) ShowLine();
+        result = 0;
+        return true;
     case update::WM_UPDATE_NOTE:
         OnUpdateNote(static_cast<update::Note>(wp), lp);
         result = 0;
@@ -364,10 +401,14 @@ void CMorvaneDlg::OnUpdateNote(update::Note note, LPARAM attempt)
     }
 }
 
-// Never more than what arrived; a marquee while the server gives no length.
+// Never more than what arrived; a marquee while the server gives no length. The line first, so
+// that a full bar never shows beside older figures.
 void CMorvaneDlg::ShowProgress()
 {
     const update::Progress progress = m_flow.CurrentProgress();
+    m_lineProgress = progress;
+    m_timeLeft.Add(::GetTickCount(), progress.received, progress.total);
+    ShowLineSoon();
     const bool known = progress.total != 0;
     SetMarquee(m_ctlProgress, !known);
     if (known) {
@@ -376,6 +417,30 @@ void CMorvaneDlg::ShowProgress()
     }
     ShowTaskbarProgress(known ? TBPF_NORMAL : TBPF_INDETERMINATE, progress.received,
                         progress.total);
+}
+
+// Now when the line has not changed for a while or the download is complete; otherwise once
+// the interval is over.
+void CMorvaneDlg::ShowLineSoon()
+{
+    const DWORD since = ::GetTickCount() - m_lineShownAt;
+    const bool complete =
+        m_lineProgress.total != 0 && m_lineProgress.received >= m_lineProgress.total;
+    if (since >= kLineIntervalMs || complete) {
+        ShowLine();
+    } else if (!m_lineTimer) {
+        m_lineTimer = ::SetTimer(hwnd(), kLineTimer, kLineIntervalMs - since, nullptr) != 0;
+    }
+}
+
+void CMorvaneDlg::ShowLine()
+{
+    const update::Progress& p = m_lineProgress;
+    const std::wstring line =
+        ui::DownloadLine(m_lineTexts, ByteSize(p.received),
+                         p.total != 0 ? ByteSize(p.total) : std::wstring(), m_timeLeft.Shown());
+    SetText(m_ctlLine, line);
+    m_lineShownAt = ::GetTickCount();
 }
 
 void CMorvaneDlg::ShowTaskbarProgress(TBPFLAG state, unsigned long long done,

@@ -13,6 +13,7 @@
 #include "resource.h"
 #include "settings/values.h"
 #include "ui/dialog_states.h"
+#include "ui/download_line.h"
 #include "update/flow.h"
 #include "win/dialog.h"
 #include "win/handles.h"
@@ -53,6 +54,7 @@ private:
     void PlacePicture();
     void ApplyButton(HWND button, const ui::ButtonEffect& effect);
     void ApplyProgressBar(ui::ProgressBar effect);
+    void ApplyLine(ui::Visibility effect);
     void FocusFirstButton();
     void ApplySize(ui::Visibility effect);
     const std::wstring& TextOf(ui::Text text) const;
@@ -64,6 +66,8 @@ private:
     void OnCancelButton();
     void OnUpdateNote(update::Note note, LPARAM attempt);
     void ShowProgress();
+    void ShowLineSoon();
+    void ShowLine();
     void ShowTaskbarProgress(TBPFLAG state, unsigned long long done, unsigned long long total);
 
     const settings::Values& m_values;
@@ -77,10 +81,19 @@ private:
     HWND m_btnCancel = nullptr;
     HWND m_ctlProgress = nullptr;
     HWND m_ctlSize = nullptr;
+    HWND m_ctlLine = nullptr;
     win::Font m_fontText;
     picture::CPictureEx m_picture;
     ui::State m_nState = ui::STATE_SETUP;
     update::Flow m_flow;
+    // The download line: its texts, the latest figures, the time left they give, and when the
+    // line last changed (it changes a few times a second at most; a timer brings the latest
+    // figures when a note came too soon after the last change).
+    const std::vector<std::wstring> m_lineTexts;
+    update::Progress m_lineProgress;
+    ui::TimeLeftEstimate m_timeLeft;
+    DWORD m_lineShownAt = 0;
+    bool m_lineTimer = false;
     // The taskbar button's progress, where the system offers it.
     Microsoft::WRL::ComPtr<ITaskbarList3> m_taskbar;
     // Set once the dialog is on its way out (Cancel, No, the close box, the hand-over): a note

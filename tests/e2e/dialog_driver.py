@@ -35,9 +35,10 @@ def read_resource_ids(path=RESOURCE_H):
 
 IDS = read_resource_ids()
 # The UI driver's JSON names each control by its id as text.
-NO, YES, CANCEL, MESSAGE, PICTURE, PROGRESS, REASON, SIZE = (
+NO, YES, CANCEL, MESSAGE, PICTURE, PROGRESS, REASON, SIZE, LINE = (
     str(IDS[name]) for name in ("IDC_NO_BTN", "IDC_YES_BTN", "IDC_CAN_BTN", "IDC_UPD_MES",
-                                "IDC_PICTURE", "IDC_PROGRESS", "IDC_REASON", "IDC_PKG_SIZE"))
+                                "IDC_PICTURE", "IDC_PROGRESS", "IDC_REASON", "IDC_PKG_SIZE",
+                                "IDC_DL_LINE"))
 PLACEHOLDERS = ("YesBtn", "NoBtn", "CanBtn", "UpdMes")
 PRODUCT = "Kavro Demo"
 UNSUPPORTED = {"ProductName": PRODUCT, "OSMajor": "99", "OSMinor": "0", "SPMajor": "0",
@@ -92,8 +93,8 @@ def watch_answers(run, *first, limit_ms=600000):
 
 
 def follow_progress(run, *first, limit_ms=120000):
-    """Runs the UI driver's commands `first`, then follows the progress bar: (exit code, its
-    readings in order, how the following ended or None, all output)."""
+    """Runs the UI driver's commands `first`, then follows the progress bar and the download
+    line: (exit code, their readings in order, how the following ended or None, all output)."""
     code, out = drive(run, *(list(first) + ["progress", limit_ms]),
                       timeout=limit_ms / 1000 + 120)
     objects = json_lines(out)
@@ -136,7 +137,7 @@ class DialogTest(ScenarioTest):
     def assertCleanLook(self, state):
         """No placeholder ever shows, and No and Cancel (one on top of the other) never both."""
         for cid, control in state["controls"].items():
-            if control and cid not in (PICTURE, PROGRESS) and control["visible"]:
+            if control and cid not in (PICTURE, PROGRESS, LINE) and control["visible"]:
                 self.assertNotIn(control["text"], PLACEHOLDERS, state)
         self.assertFalse(state["controls"][NO]["visible"] and state["controls"][CANCEL]["visible"],
                          state)

@@ -12,7 +12,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from dialog_driver import (CANCEL, MESSAGE, NO, PICTURE, PRODUCT, PROGRESS,  # noqa: E402
+from dialog_driver import (CANCEL, LINE, MESSAGE, NO, PICTURE, PRODUCT, PROGRESS,  # noqa: E402
                            REASON, SIZE, YES, DialogTest, drive, press, read_state, screenshot)
 from harness import LOCALES, UI_TEXTS, Scenario, screen_dpi, wine_path  # noqa: E402
 
@@ -334,7 +334,7 @@ def host_report(test, states, language="English", env=None, picture_size=None):
         if kind in ("name", "value"):
             cid, hr, text = (rest.split(" ", 2) + [""])[:3]
             parsed.setdefault(kind, {})[cid] = (int(hr, 16), unescaped_report(text))
-        elif kind in ("font", "icon", "place", "fit", "fitall", "text"):
+        elif kind in ("font", "icon", "place", "fit", "fitall", "fitline", "text"):
             cid, _, fields = rest.partition(" ")
             parsed.setdefault(kind, {})[cid] = fields
         else:
@@ -380,6 +380,10 @@ class Accessibility(DialogTest):
     def test_progress_bar_exposes_its_value(self):
         _, report = host_report(self, str(DOWNLOADING), env={"MORVANE_HOST_PROGRESS": "250"})
         self.skipWithoutAccessibleObjects(report)
+        # The download line comes right before the bar: an unnamed control takes the static
+        # before it for its name, so the bar is read out with the line's figures.
+        children = report["children"]
+        self.assertEqual(children.index(LINE) + 1, children.index(PROGRESS), children)
         hr, value = report["value"][PROGRESS]
         if hr == 1 and value == "":
             # Wine 8's oleacc makes a plain client object for msctls_progress32, whose
@@ -401,8 +405,9 @@ class Scaling(DialogTest):
     """The dialog on screens of 96, 144 and 192 pixels per inch (LogPixels in the test prefix),
     asking, downloading and failed with the longest reason built in: the text font follows the
     scale, the animation keeps its own pixel size, centred in the strip left of the message, no
-    shown control is clipped or lies over another, and the message, the package's size (asking)
-    and the reason line hold their whole text."""
+    shown control is clipped or lies over another, and the message, the package's size (asking),
+    the download line (the longest built in for each language) and the reason line hold their
+    whole text."""
 
     PICTURE_SIZE = (20, 12)  # not square, so a swapped width and height shows
 
@@ -411,7 +416,8 @@ class Scaling(DialogTest):
         # size shows under the message.
         ("asking", "English", "", {"MORVANE_HOST_SIZE": str(PACKAGE_BYTES)},
          (YES, NO, MESSAGE, PICTURE, SIZE)),
-        ("downloading", "English", str(DOWNLOADING), {}, (CANCEL, MESSAGE, PICTURE, PROGRESS)),
+        ("downloading", "English", str(DOWNLOADING), {},
+         (CANCEL, MESSAGE, PICTURE, PROGRESS, LINE)),
         ("failed", "French", str(DOWNLOADING), {"MORVANE_HOST_FAILURE": str(LONGEST_CAUSE)},
          (YES, NO, MESSAGE, REASON)),
     ]
@@ -436,7 +442,7 @@ class Scaling(DialogTest):
                               for cid, p in report["place"].items()}
                     client = [int(v) for v in report["client"]]
                     height = (dpi * 100 + 360) // 720  # MulDiv(dpi, 100, 720)
-                    for cid in (NO, YES, CANCEL, MESSAGE, REASON):
+                    for cid in (NO, YES, CANCEL, MESSAGE, REASON, LINE):
                         self.assertEqual(fonts[cid], "Lucida Sans Unicode -%d 1" % height, cid)
                     visible = sorted(cid for cid, p in places.items() if p[4])
                     self.assertEqual(visible, sorted(shown))
@@ -464,6 +470,11 @@ class Scaling(DialogTest):
                     if view == "asking":
                         self.assertSizeShownWhole(state, report, language)
                     if view == "downloading":
+                        left, top, right, bottom = places[LINE][:4]
+                        for language, needs in report["fitline"].items():
+                            width, height = [int(v) for v in needs.split()]
+                            self.assertTrue(width <= right - left and height <= bottom - top,
+                                            (language, needs, places[LINE]))
                         strip = [int(v) for v in report["strip"]]
                         left, top, right, bottom = places[PICTURE][:4]
                         self.assertEqual((right - left, bottom - top), self.PICTURE_SIZE)

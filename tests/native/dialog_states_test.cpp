@@ -28,6 +28,7 @@ struct DialogModel {
     bool progressVisible = false;  // hidden in the template
     bool reasonVisible = false;    // hidden in the template
     bool sizeVisible = false;      // hidden in the template
+    bool lineVisible = false;      // hidden in the template
 };
 
 std::string Name(Text text)
@@ -78,6 +79,7 @@ void Enter(State state, DialogModel& d)
     if (e.progress != ProgressBar::Keep) d.progressVisible = e.progress == ProgressBar::ShowEmpty;
     if (e.reason != Visibility::Keep) d.reasonVisible = e.reason == Visibility::Show;
     if (e.size != Visibility::Keep) d.sizeVisible = e.size == Visibility::Show;
+    if (e.line != Visibility::Keep) d.lineVisible = e.line == Visibility::Show;
 }
 
 std::string Look(const Control& c)
@@ -134,6 +136,7 @@ TEST(DialogStates, EachStateShowsItsRowAfterTheStateBeforeIt)
         ExpectRow(end, c);
         EXPECT_FALSE(end.animating);
         EXPECT_FALSE(end.progressVisible);
+        EXPECT_FALSE(end.lineVisible);
     }
 }
 
@@ -145,28 +148,34 @@ TEST(DialogStates, AnimationAndProgressShowWhileDownloadingAndGoOnFailure)
     EXPECT_FALSE(d.animating);
     EXPECT_FALSE(d.progressVisible);
     EXPECT_TRUE(d.sizeVisible);  // the size goes with the question, in the bar's place
+    EXPECT_FALSE(d.lineVisible);
     Enter(STATE_DOWNLOADING, d);
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.progressVisible);
+    EXPECT_TRUE(d.lineVisible);
     EXPECT_FALSE(d.sizeVisible);
-    Enter(STATE_STAGING, d);  // both stay while the package is staged
+    Enter(STATE_STAGING, d);  // all stay while the package is staged, the line's last figures too
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.progressVisible);
+    EXPECT_TRUE(d.lineVisible);
     EXPECT_FALSE(d.reasonVisible);
     Enter(STATE_FAILED, d);
     EXPECT_FALSE(d.animating);
     EXPECT_FALSE(d.pictureVisible);
     EXPECT_FALSE(d.progressVisible);
+    EXPECT_FALSE(d.lineVisible) << "the reason takes the line's place";
     EXPECT_TRUE(d.reasonVisible) << "the failed view says why";
     EXPECT_FALSE(d.sizeVisible);
     Enter(STATE_DOWNLOADING, d);  // Retry shows them again, and the reason goes
     EXPECT_TRUE(d.animating);
     EXPECT_TRUE(d.pictureVisible);
     EXPECT_TRUE(d.progressVisible);
+    EXPECT_TRUE(d.lineVisible);
     EXPECT_FALSE(d.reasonVisible);
     Enter(STATE_FAILED, d);
     Enter(STATE_WIZARD_REFUSED, d);  // the message says it all there
     EXPECT_FALSE(d.reasonVisible);
+    EXPECT_FALSE(d.lineVisible);
 }
 
 TEST(DialogStates, OnlySetupSetsFontAndTitleAndUnknownStatesChangeNothing)

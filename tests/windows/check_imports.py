@@ -57,9 +57,9 @@ ALLOWED = {
         EnableWindow EndDialog EndPaint EnumWindows FillRect GetClientRect GetDC
         GetDlgCtrlID GetDlgItem GetPropW GetSysColor GetSystemMetrics GetWindowLongPtrW
         GetWindowLongW GetWindowRect GetWindowThreadProcessId InvalidateRect IsIconic
-        IsWindow IsWindowEnabled LoadImageW MapDialogRect MsgWaitForMultipleObjects
+        IsWindow IsWindowEnabled KillTimer LoadImageW MapDialogRect MsgWaitForMultipleObjects
         NotifyWinEvent PeekMessageW PostMessageW ReleaseDC RemovePropW
-        SendMessageTimeoutW SendMessageW SetPropW SetWindowLongPtrW SetWindowLongW
+        SendMessageTimeoutW SendMessageW SetPropW SetTimer SetWindowLongPtrW SetWindowLongW
         SetWindowPos SetWindowTextW ShowWindow""",
 }
 ALLOWED = {dll: set(names.split()) for dll, names in ALLOWED.items()}
