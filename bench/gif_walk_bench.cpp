@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -89,7 +90,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "frame counts differ: walk %zu, giflib %d\n", frames, slurped);
         return 1;
     }
-    const int runs = 15;
+    // A quick pass (bench/picture.sh --quick) times three runs of each.
+    const char* quick = std::getenv("MORVANE_BENCH_QUICK");
+    const int runs = quick && std::strcmp(quick, "1") == 0 ? 3 : 15;
     const double walkMs = MedianMs(runs, [&] { SplitFrames(file, &streamBytes); });
     const double slurpMs = MedianMs(runs, [&] { SlurpFrames(file); });
     std::printf("file: %zu bytes, %zu frames (%zu bytes of frame streams)\n", file.size(), frames,

@@ -2,19 +2,22 @@
 # Builds and runs the picture control's benchmarks: the native GIF split against giflib, then
 # under Wine the dialog thread's time in LoadFile + StartAnimation, the peak private bytes of
 # an animation past the decoded-frame budget, and the animation thread's processor time.
-#   bench/picture.sh [native-build-dir] [windows-build-dir]
+#   bench/picture.sh [--quick] [native-build-dir] [windows-build-dir]
 # PICTURE_BENCH_PRESET=windows-x64 builds the x64 flavour (for hosts that run no 32-bit code).
+# A folder that is configured already is built as it is (--quick: only the drawn animation's
+# walk is left out).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/common.sh"
 native=$(realpath -m "${1:-$root/build/bench-native}")
 win=$(realpath -m "${2:-$root/build/bench-win}")
 cd "$root"
 
-cmake --preset native -B "$native" >/dev/null
+[ -f "$native/CMakeCache.txt" ] || cmake --preset native -B "$native" >/dev/null
 cmake --build "$native" -j2 --target gif_walk_bench >/dev/null
 echo "== GIF walk and frame extraction (native) against giflib"
 "$native/bench/gif_walk_bench"
-if command -v convert >/dev/null; then
+if [ "$quick" = 0 ] && command -v convert >/dev/null; then
     # The same comparison on a file with real LZW compression, drawn by ImageMagick.
     tmp=$(mktemp -d)
     trap 'rm -rf "$tmp"' EXIT
@@ -25,7 +28,8 @@ if command -v convert >/dev/null; then
     "$native/bench/gif_walk_bench" "$tmp/magick.gif"
 fi
 
-cmake --preset "${PICTURE_BENCH_PRESET:-windows}" -B "$win" -DMORVANE_ALLOW_UNPINNED_SIGNER=ON >/dev/null
+[ -f "$win/CMakeCache.txt" ] ||
+    cmake --preset "${PICTURE_BENCH_PRESET:-windows}" -B "$win" -DMORVANE_ALLOW_UNPINNED_SIGNER=ON >/dev/null
 cmake --build "$win" -j2 --target picture_bench >/dev/null
 echo "== the picture control under Wine"
 scripts/wine.sh setup "$win"

@@ -129,7 +129,7 @@ def main():
             times["floor"].append(time_to_wizard(build, s, floor_exe))
         checks = len(s.control.requests())
         steps = step_costs(build, s, morvane)
-    judged = judgement_costs(build, 5)
+    judged = judgement_costs(build, 1 if os.environ.get("MORVANE_BENCH_QUICK") == "1" else 5)
     refused = hostile_times(build, hostile_runs, online=False, ctl_name="ctl.ini")
     silent = hostile_times(build, hostile_runs, online=True, ctl_name="silent/ctl.ini")
 

@@ -5,12 +5,16 @@
 # by step; Morvane's peak private memory during the download and the check, and while the large
 # GIF animates; the download against a plain URLDownloadToFileW caller (http and https, ratio of
 # medians) and the bytes a resumed download fetches after a cut at 90%.
-#   bench/update.sh [BUILD_DIR] [RUNS]     (default build/windows, 3; about 40 s a run)
+#   bench/update.sh [--quick] [BUILD_DIR] [RUNS]   (default build/windows, 3; about 40 s a run;
+#                                                  --quick: one run with a 4 MB package)
 # The build must be configured with a loopback MORVANE_SUPPORT_URL (scripts/build.sh does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 build=${1:-build/windows}
+runs=${2:-3}
+if [ "$quick" = 1 ]; then runs=1; fi
 cmake --build "$build" -j2 --target Morvane download_floor stub_wizard launcher ui_driver \
       morvane-sfx morvane-pack pki download_host install_root >/dev/null
 scripts/wine.sh setup "$build"
-exec python3 bench/update.py "$build" "${2:-3}"
+python3 bench/update.py "$build" "$runs"
