@@ -36,6 +36,8 @@ scripts/wine.sh setup "$win"
 scripts/wine.sh run "$win" "$win/bench/picture_bench.exe"
 if [ -f "${tmp:-}/magick.gif" ]; then
     echo "== the same on the ImageMagick animation"
-    scripts/wine.sh run "$win" "$win/bench/picture_bench.exe" "$(WINEPREFIX=$win/wineprefix winepath -w "$tmp/magick.gif")"
+    # Wine's Z: drive is the Unix root (winepath itself is the 32-bit loader on some machines).
+    magick="Z:$tmp/magick.gif"
+    scripts/wine.sh run "$win" "$win/bench/picture_bench.exe" "${magick//\//\\}"
 fi
 scripts/wine.sh teardown "$win"

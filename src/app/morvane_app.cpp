@@ -45,9 +45,6 @@ void RegisterCommonControls()
 int CMorvaneApp::InitInstance()
 {
     m_networkDeadline = win::Deadline(kNetworkBudgetMs);
-    // Most of the local wizard's check is loading the trust libraries: that starts now, beside
-    // the instance guard and the settings, and the check proper once the folders are known.
-    sys::WarmPackageCheck();
     if (IsAnotherInstanceRunning()) {
         win::Trail(L"another copy runs: ending at once");
         return 0;
@@ -58,7 +55,9 @@ int CMorvaneApp::InitInstance()
     // turned update checks off there wants no request at all, the probe included.
     const bool foldersRead = Step(L"folders and language", InitFoldersAndLanguage());
     // The wizard is judged on a pool thread from here on: the check reads only the wizard's
-    // file, and the decision waits for its verdict only when it starts the wizard.
+    // file, and the decision waits for its verdict only when it starts the wizard. One thread
+    // does all of it, loading included: a second one warming the same libraries beside it only
+    // held the settings and the probe back (start-up measured slower with it).
     if (foldersRead) m_wizardCheck.emplace(m_values.installation.localWizard);
     if (foldersRead && UpdateChecksTurnedOff()) {
         win::Trail(L"decision: local wizard, update checks turned off in kavro.ini");

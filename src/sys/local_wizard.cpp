@@ -3,7 +3,6 @@
 #include "rules/folders.h"
 #include "sys/runner.h"
 #include "sys/trust.h"
-#include "win/syslib.h"
 #include "win/trail.h"
 
 namespace sys {
@@ -32,27 +31,6 @@ bool StartLocalWizard(const std::wstring& wizard)
     win::File judged;
     const bool accepted = sys::VerifyPackage(wizard, &judged) != 0;
     return StartJudged(wizard, accepted, judged);
-}
-
-void WarmPackageCheck()
-{
-    class Warm : public win::DeadlineJob {
-        void Run() override
-        {
-            win::WinTrust();
-            // Every chain the check builds ends in the machine's root store, which the system
-            // reads in whole at its first opening (Wine parses every certificate of the host's
-            // bundle then) and keeps for the process: opened here, it is read while the network
-            // is awaited.
-            const auto open = win::Crypt32().CertOpenStore;
-            if (!open) return;
-            win::CertStore roots(open(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                      CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG,
-                                      L"ROOT"));
-        }
-    };
-    // The pool thread holds its own reference until the job has run.
-    win::Shared<Warm>(new Warm)->Start();
 }
 
 // The check's own copies: a caller that never starts the wizard lets the job go while the pool

@@ -13,12 +13,6 @@ namespace sys {
 // not start.
 bool StartLocalWizard(const std::wstring& wizard);
 
-// Loads and binds on a pool thread what the package check calls (the trust provider, the
-// certificate library and the helpers they load by name from the system folder), so that a
-// check begun afterwards finds them in memory. Fire and forget: nothing waits for it, and a
-// check that comes first simply binds them itself (each table is bound once, whoever asks).
-void WarmPackageCheck();
-
 // The same start with the check begun early: the package check of `wizard` starts at
 // construction on a pool thread and holds the judged file locked, so start-up judges the
 // wizard while it waits for the network, and the start waits for the verdict only when the

@@ -158,7 +158,6 @@ void Fill(Crypt32Calls& c)
     MORVANE_BIND(m, c, CertFreeCertificateChain);
     MORVANE_BIND(m, c, CertFindExtension);
     MORVANE_BIND(m, c, CertVerifyRevocation);
-    MORVANE_BIND(m, c, CertOpenStore);
 }
 
 void Fill(NtdllCalls& c)

@@ -108,8 +108,6 @@ struct Crypt32Calls {
     decltype(&::CryptVerifyDetachedMessageSignature) CryptVerifyDetachedMessageSignature;
     decltype(&::CryptHashCertificate) CryptHashCertificate;
     decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
-    // Start-up opens the root store ahead of the local wizard's check (sys::WarmPackageCheck).
-    decltype(&::CertOpenStore) CertOpenStore;
 };
 const Crypt32Calls& Crypt32();
 
