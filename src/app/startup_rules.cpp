@@ -1,5 +1,6 @@
 #include "app/startup_rules.h"
 
+#include "rules/translations.h"
 #include "rules/wstr.h"
 
 namespace app {
@@ -40,15 +41,19 @@ const wchar_t* LanguageFolderFor(unsigned primaryLanguage)
 
 const wchar_t* WizardRefusedText(const std::wstring& languageFolder)
 {
-    if (languageFolder == L"Spanish")
-        return L"No se ha iniciado KVWizard.exe: no lleva la firma v\u00e1lida del editor.";
-    if (languageFolder == L"French")
-        return L"KVWizard.exe n'a pas \u00e9t\u00e9 lanc\u00e9 : il ne porte pas la signature "
-               L"valide de l'\u00e9diteur.";
-    if (languageFolder == L"Portuguese")
-        return L"O KVWizard.exe n\u00e3o foi iniciado: n\u00e3o tem a assinatura v\u00e1lida do "
-               L"editor.";
-    return L"KVWizard.exe was not started: it does not carry the publisher's valid signature.";
+    static const struct {
+        const wchar_t* english;
+        const wchar_t* spanish;
+        const wchar_t* french;
+        const wchar_t* portuguese;
+    } kText = {
+        L"KVWizard.exe was not started: it does not carry the publisher's valid signature.",
+        L"No se ha iniciado KVWizard.exe: no lleva la firma v\u00e1lida del editor.",
+        L"KVWizard.exe n'a pas \u00e9t\u00e9 lanc\u00e9 : il ne porte pas la signature valide "
+        L"de l'\u00e9diteur.",
+        L"O KVWizard.exe n\u00e3o foi iniciado: n\u00e3o tem a assinatura v\u00e1lida do editor.",
+    };
+    return rules::InLanguage(kText, languageFolder);
 }
 
 bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint32_t servicePack,

@@ -1,5 +1,7 @@
 #include "rules/failure.h"
 
+#include "rules/translations.h"
+
 namespace rules {
 namespace {
 
@@ -161,11 +163,7 @@ std::wstring ReasonKey(FailureCause cause)
 
 const wchar_t* BuiltInReason(FailureCause cause, const std::wstring& languageFolder)
 {
-    const CauseRow& row = RowOf(cause);
-    if (languageFolder == L"Spanish") return row.spanish;
-    if (languageFolder == L"French") return row.french;
-    if (languageFolder == L"Portuguese") return row.portuguese;
-    return row.english;
+    return InLanguage(RowOf(cause), languageFolder);
 }
 
 std::wstring ReasonLine(const std::wstring& text, FailureCause cause)

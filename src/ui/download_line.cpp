@@ -1,5 +1,6 @@
 #include "ui/download_line.h"
 
+#include "rules/translations.h"
 #include "rules/wstr.h"
 
 namespace ui {
@@ -86,11 +87,7 @@ const wchar_t* LineTextKey(LineText text) { return RowOf(text).key; }
 
 const wchar_t* BuiltInLineText(LineText text, const std::wstring& languageFolder)
 {
-    const TextRow& row = RowOf(text);
-    if (languageFolder == L"Spanish") return row.spanish;
-    if (languageFolder == L"French") return row.french;
-    if (languageFolder == L"Portuguese") return row.portuguese;
-    return row.english;
+    return rules::InLanguage(RowOf(text), languageFolder);
 }
 
 TimeLeft RoundTimeLeft(unsigned long long seconds)
