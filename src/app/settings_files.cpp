@@ -34,6 +34,22 @@ std::wstring ChooseLanguageFile(const std::wstring& languageFolder, const wchar_
     return std::wstring();
 }
 
+// The texts of one table of built-in texts (`count` of them, numbered by the enum `Text`):
+// uistrings.ini's own under [STARTUP] where that file was found, else the text built in for the
+// language.
+template <class Text, class Key, class BuiltIn>
+std::vector<std::wstring> ReadTextTable(std::size_t count, Key key, BuiltIn builtIn,
+                                        const std::wstring& language, const std::wstring& file)
+{
+    std::vector<std::wstring> texts;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto text = static_cast<Text>(i);
+        const std::wstring own = builtIn(text, language);
+        texts.push_back(file.empty() ? own : ReadIniValue(L"STARTUP", key(text), own, file));
+    }
+    return texts;
+}
+
 }  // namespace
 
 std::wstring ReadIniValue(const std::wstring& section, const std::wstring& key,
@@ -107,30 +123,16 @@ int CMorvaneApp::ReadUiStrings()
 
 void CMorvaneApp::ReadFailureReasons()
 {
-    const std::wstring& language = m_values.installation.language;
-    std::vector<std::wstring>& reasons = m_values.texts.reasons;
-    reasons.clear();
-    for (size_t i = 0; i < rules::kFailureCauseCount; ++i) {
-        const auto cause = static_cast<rules::FailureCause>(i);
-        const std::wstring builtIn = rules::BuiltInReason(cause, language);
-        reasons.push_back(m_strUiStrings.empty() ? builtIn
-                                                 : ReadIniValue(L"STARTUP", rules::ReasonKey(cause),
-                                                                builtIn, m_strUiStrings));
-    }
+    m_values.texts.reasons = ReadTextTable<rules::FailureCause>(
+        rules::kFailureCauseCount, rules::ReasonKey, rules::BuiltInReason,
+        m_values.installation.language, m_strUiStrings);
 }
 
 void CMorvaneApp::ReadDownloadLineTexts()
 {
-    const std::wstring& language = m_values.installation.language;
-    std::vector<std::wstring>& texts = m_values.texts.downloadLine;
-    texts.clear();
-    for (size_t i = 0; i < ui::kLineTextCount; ++i) {
-        const auto text = static_cast<ui::LineText>(i);
-        const std::wstring builtIn = ui::BuiltInLineText(text, language);
-        texts.push_back(m_strUiStrings.empty() ? builtIn
-                                               : ReadIniValue(L"STARTUP", ui::LineTextKey(text),
-                                                              builtIn, m_strUiStrings));
-    }
+    m_values.texts.downloadLine =
+        ReadTextTable<ui::LineText>(ui::kLineTextCount, ui::LineTextKey, ui::BuiltInLineText,
+                                    m_values.installation.language, m_strUiStrings);
 }
 
 int CMorvaneApp::FindDriverName()
