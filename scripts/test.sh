@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine if needed, builds everything and runs every test tier:
-# native (ASan/UBSan), fuzz, Windows (Wine, 32- and 64-bit) and end-to-end, in one ctest run.
+# native (ASan/UBSan), fuzz, Windows (Wine, 32- and 64-bit), end-to-end and the benchmarks'
+# quick pass, in one ctest run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
