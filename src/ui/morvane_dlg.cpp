@@ -405,7 +405,10 @@ void CMorvaneDlg::OnUpdateNote(update::Note note, LPARAM attempt)
 // that a full bar never shows beside older figures.
 void CMorvaneDlg::ShowProgress()
 {
-    const update::Progress progress = m_flow.CurrentProgress();
+    update::Progress progress = m_flow.CurrentProgress();
+    // Size= is the package's length (the download refuses any other), so it is the total from
+    // the first note on, before the server's headers have said so.
+    if (progress.total == 0) progress.total = m_values.offer.packageSize;
     m_lineProgress = progress;
     m_timeLeft.Add(::GetTickCount(), progress.received, progress.total);
     ShowLineSoon();
