@@ -41,13 +41,6 @@ sys.exit(0 if ok and head[pe:pe + 4] == b"PE\0\0" and struct.unpack_from("<H", h
 PY
 }
 
-# Wine's services and the desktop process, started with no handle of anybody's: a console
-# program brings up the services, asking for the desktop window brings up the desktop.
-start_detached_wine() {
-    "$wine" cmd /c ver </dev/null >/dev/null 2>&1 || true
-    "$wine" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
-}
-
 case "$cmd" in
 setup)
     # Reuse a display that works; otherwise start an Xvfb of our own on a free number.
@@ -74,17 +67,12 @@ setup)
     for font in /usr/share/wine/fonts/*; do
         if [ -e "$font" ]; then ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"; fi
     done
-    # One persistent server for the whole run, so each test does not pay for a new one, and
-    # Wine's services and desktop process started with it, detached (start_detached_wine).
-    wineserver -p </dev/null >/dev/null 2>&1 || true
-    start_detached_wine
+    # One persistent server for the whole run, so each test does not pay for a new one.
+    wineserver -p >/dev/null 2>&1 || true
+    "$wine" cmd /c ver >/dev/null 2>&1
     ;;
 run)
     if [ -f "$state" ]; then . "$state"; export DISPLAY; fi
-    # The persistent server may have gone since setup. Then the program would start a new one,
-    # and with it Wine's services and desktop process as its own children, holding its output
-    # handles: a caller reading them through a pipe (ctest) would wait for them for ever.
-    if wineserver -p </dev/null >/dev/null 2>&1; then start_detached_wine; fi
     program=${1:-}
     case "$program" in [Zz]:*) program=$(printf '%s' "${program:2}" | tr '\\' /) ;; esac
     if [ "$wine" != wine ] && [ -f "$program" ] && is_32bit_pe "$program"; then
